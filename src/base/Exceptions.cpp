@@ -1,0 +1,8 @@
+#include "base/Exceptions.h"
+
+const char* ExceptionClassName(const std::exception& e) noexcept {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) {
+    return own->ClassName();
+  }
+  return "Exception";
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <fmt/printf.h>
+
+// printf-style formatting of the system's message texts ("LEDBar index out of range (%d)").
+template <typename... Args>
+std::string Format(std::string_view pattern, const Args&... args) {
+  return fmt::sprintf(pattern, args...);
+}
