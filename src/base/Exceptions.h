@@ -11,11 +11,11 @@ class Exception : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
-#define VORLIXA_DECLARE_EXCEPTION(Name, Base)                               \
-  class Name : public Base {                                              \
-   public:                                                                \
-    using Base::Base;                                                     \
-    const char* ClassName() const noexcept override { return #Name; }     \
+#define VORLIXA_DECLARE_EXCEPTION(Name, Base)                         \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 VORLIXA_DECLARE_EXCEPTION(EConvertError, Exception);

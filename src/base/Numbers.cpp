@@ -1,6 +1,10 @@
 #include "base/Numbers.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 
 #include "base/Exceptions.h"
@@ -20,7 +24,9 @@ std::int64_t RoundHalfEven(double value) {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 }  // namespace
 
@@ -64,4 +70,100 @@ std::int32_t StrToInt(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+  return std::to_string(value);
+}
+
+std::string FloatToText(double value) {
+  if (value == 0.0 || !std::isfinite(value)) {
+    return value == 0.0 ? "0" : (std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF"));
+  }
+  // Round to 15 significant digits first; the exponent of the rounded value decides
+  // between fixed and scientific notation.
+  std::array<char, 64> buffer{};
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::scientific, 14);
+  const std::string scientific(buffer.data(), end);
+  const auto e = scientific.find('e');
+  int exponent = 0;
+  std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+' ? 1 : 0),
+                  scientific.data() + scientific.size(), exponent);
+  std::string mantissa = scientific.substr(0, e);
+  const auto trimZeros = [](std::string& text) {
+    if (text.find('.') == std::string::npos) {
+      return;
+    }
+    while (text.back() == '0') {
+      text.pop_back();
+    }
+    if (text.back() == '.') {
+      text.pop_back();
+    }
+  };
+  // from_chars, not stod: the rounding must not depend on the user's locale.
+  double rounded = value;
+  std::from_chars(scientific.data(), scientific.data() + scientific.size(), rounded);
+  if (std::fabs(rounded) >= 0.00001 && exponent < 15) {
+    const int decimals = std::max(0, 14 - exponent);
+    auto [fixedEnd, fixedError] = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                                rounded, std::chars_format::fixed, decimals);
+    std::string fixed(buffer.data(), fixedEnd);
+    trimZeros(fixed);
+    return fixed;
+  }
+  trimZeros(mantissa);
+  return mantissa + "E" + std::to_string(exponent);
+}
+
+bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator) {
+  std::string_view s = text;
+  while (!s.empty() && IsBlank(s.front())) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && IsBlank(s.back())) {
+    s.remove_suffix(1);
+  }
+  std::string normal;
+  normal.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '+' && i == 0) {
+      continue;
+    }
+    if (c == decimalSeparator) {
+      normal.push_back('.');
+    } else if (c == '.' ||
+               !(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == 'e' || c == 'E')) {
+      return false;  // also rules out "inf" and "nan", which are no numbers here
+    } else {
+      normal.push_back(c);
+    }
+  }
+  if (normal.empty()) {
+    return false;
+  }
+  double parsed = 0.0;
+  const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), parsed);
+  if (error != std::errc() || end != normal.data() + normal.size()) {
+    return false;
+  }
+  value = parsed;
+  return true;
+}
+
+char LocaleDecimalSeparator() {
+  const std::lconv* conventions = std::localeconv();
+  if (conventions == nullptr || conventions->decimal_point == nullptr ||
+      conventions->decimal_point[0] == '\0') {
+    return '.';
+  }
+  return conventions->decimal_point[0];
+}
+
+double StrToFloat(std::string_view text) {
+  double value = 0.0;
+  if (TryTextToFloat(text, value, '.') || TryTextToFloat(text, value, LocaleDecimalSeparator())) {
+    return value;
+  }
+  throw EConvertError(Format("'%s' is not a valid floating point value", std::string(text)));
+}

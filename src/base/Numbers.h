@@ -12,3 +12,19 @@ std::int64_t RoundHalfEven(double value);
 std::int32_t StrToInt(std::string_view text);
 
 std::string IntToStr(std::int64_t value);
+
+// General format with "." as decimal separator, 15 significant digits, no thousands
+// separators: fixed notation for magnitudes from 0.00001 with at most 15 integer
+// digits, else scientific ("1E-6"). 1.0 -> "1", 0.1 + 0.2 -> "0.3".
+std::string FloatToText(double value);
+
+// Parses a floating-point text whose decimal separator is decimalSeparator; blanks
+// around it and a sign are accepted. False (value unchanged) when it is no number.
+bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator = '.');
+
+// The decimal separator of the user's locale (LC_NUMERIC).
+char LocaleDecimalSeparator();
+
+// The fixed format first, then the user's locale; raises EConvertError
+// "'%s' is not a valid floating point value" when both fail.
+double StrToFloat(std::string_view text);
