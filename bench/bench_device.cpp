@@ -1,0 +1,109 @@
+#include "device/LEDController.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <new>
+
+// Every allocation of the program is counted, so a benchmark can report how many happen
+// inside its timed loop.
+namespace {
+std::size_t gAllocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  ++gAllocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+// A chain that answers RESET and swallows every byte at once.
+class DiscardingPort final : public SerialPort {
+ public:
+  bool Open(const std::string&) override { return open_ = true; }
+  bool IsOpen() const override { return open_; }
+  void Close() override { open_ = false; }
+  void Configure(const SerialTimeouts&) override {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+    if (count == 0) {
+      return 0;
+    }
+    buffer[0] = kResetCommand;
+    return 1;
+  }
+  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
+    benchmark::DoNotOptimize(data);
+    return count;
+  }
+  void Purge() override {}
+  std::string ErrorString() const override { return {}; }
+
+ private:
+  bool open_ = false;
+};
+
+// Arguments: number of boards; 1 = one bar's level changes before every send, 0 = the
+// levels stay as they are (the frame is built and compared but not written).
+void BM_SendLevels(benchmark::State& state) {
+  const auto boards = static_cast<std::int32_t>(state.range(0));
+  const bool changing = state.range(1) != 0;
+  TLEDBarController link(std::make_unique<DiscardingPort>());
+  link.SetLEDBarCtrlCount(boards);
+  link.MinValue = 10;
+  link.MaxValue = 200;
+  for (std::int32_t i = 0; i < boards; ++i) {
+    link.LEDBarCtrls(i).Bars(0).SetLevel(0.6);
+    link.LEDBarCtrls(i).Bars(1).SetLevel(0.3);
+    link.LEDBarCtrls(i).Bars(1).Inverted = true;
+  }
+  if (!link.Open()) {
+    state.SkipWithError("link did not open");
+    return;
+  }
+  TLEDBar& bar = link.LEDBarCtrls(boards - 1).Bars(0);
+  double level = 0.0;
+
+  const std::size_t before = gAllocations;
+  for (auto _ : state) {
+    if (changing) {
+      level = level >= 1.0 ? 0.0 : level + 0.05;  // every step moves the top LED
+      bar.SetLevel(level);
+    }
+    link.SendLevels();
+  }
+  state.counters["allocs_per_call"] = benchmark::Counter(static_cast<double>(gAllocations - before),
+                                                         benchmark::Counter::kAvgIterations);
+}
+
+BENCHMARK(BM_SendLevels)
+    ->ArgNames({"boards", "changing"})
+    ->Args({2, 1})
+    ->Args({16, 1})
+    ->Args({409, 1})
+    ->Args({2, 0})
+    ->Args({409, 0});
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  QCoreApplication app(argc, argv);  // the link's timer needs an event dispatcher
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

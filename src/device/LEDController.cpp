@@ -1,0 +1,480 @@
+#include "device/LEDController.h"
+
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "platform/Prompter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+constexpr std::size_t kMaxPortNameLength = 260;
+// Windows never ran a window timer faster than this; a shorter period would only spin.
+constexpr std::uint32_t kMinTimerPeriod = 10;
+
+[[noreturn]] void RaiseRangeCheck() {
+  throw ERangeError(kRangeCheckError);
+}
+
+void CheckSlot(std::int32_t slot) {
+  if (slot < 0 || slot >= kLEDsPerBoard) {
+    RaiseRangeCheck();
+  }
+}
+
+// Applies op to the slots from..to in ascending order; raises at the first slot outside
+// the board, after the slots before it have been handled.
+template <typename Op>
+void ForSlots(std::int32_t from, std::int32_t to, Op op) {
+  if (from > to) {
+    return;
+  }
+  CheckSlot(from);
+  const std::int32_t last = std::min(to, kLEDsPerBoard - 1);
+  for (std::int32_t s = from; s <= last; ++s) {
+    op(static_cast<std::size_t>(s));
+  }
+  if (to > last) {
+    RaiseRangeCheck();
+  }
+}
+
+void FadeSlots(std::array<std::uint8_t, kLEDsPerBoard>& leds, std::int32_t from, std::int32_t to,
+               std::uint8_t amount) {
+  ForSlots(from, to, [&](std::size_t s) {
+    leds[s] = static_cast<std::uint8_t>(leds[s] - std::min(leds[s], amount));
+  });
+}
+
+void SetSlots(std::array<std::uint8_t, kLEDsPerBoard>& leds, std::int32_t from, std::int32_t to,
+              std::uint8_t value) {
+  ForSlots(from, to, [&](std::size_t s) { leds[s] = value; });
+}
+
+void SetSlot(std::array<std::uint8_t, kLEDsPerBoard>& leds, std::int32_t slot, std::uint8_t value) {
+  CheckSlot(slot);
+  leds[static_cast<std::size_t>(slot)] = value;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+std::uint8_t LEDSendValue(std::uint8_t value, std::uint8_t minValue, std::uint8_t maxValue,
+                          bool inverted) {
+  std::uint8_t v = std::max(minValue, value);
+  v = std::min(maxValue, v);
+  if (inverted) {
+    v = static_cast<std::uint8_t>(255 - v);
+  }
+  return std::min(kFullBrightness, v);
+}
+
+void BuildBarBlock(std::span<const std::uint8_t, kLEDsPerBoard> leds, std::int32_t firstLED,
+                   std::int32_t lastLED, bool reversed, bool inverted, std::uint8_t minValue,
+                   std::uint8_t maxValue, TLEDBlock block) {
+  if (firstLED > lastLED) {
+    return;
+  }
+  CheckSlot(firstLED);
+  if (reversed) {
+    // The first slot goes to the last position, so a range past the board fails before
+    // anything is written.
+    CheckSlot(lastLED);
+    for (std::int32_t s = firstLED; s <= lastLED; ++s) {
+      block[static_cast<std::size_t>(firstLED + lastLED - s)] =
+          LEDSendValue(leds[static_cast<std::size_t>(s)], minValue, maxValue, inverted);
+    }
+    return;
+  }
+  const std::int32_t last = std::min(lastLED, kLEDsPerBoard - 1);
+  for (std::int32_t s = firstLED; s <= last; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    block[i] = LEDSendValue(leds[i], minValue, maxValue, inverted);
+  }
+  if (lastLED > last) {
+    RaiseRangeCheck();
+  }
+}
+
+bool FrameChanged(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> lastFrame,
+                  std::size_t frameLen) {
+  if (frame.size() < frameLen || lastFrame.size() < frameLen) {
+    RaiseRangeCheck();
+  }
+  return frameLen != 0 && std::memcmp(frame.data(), lastFrame.data(), frameLen) != 0;
+}
+
+std::optional<std::string> DetectionWarning(std::span<const std::uint8_t> reply,
+                                            std::uint32_t timeout) {
+  if (reply.empty()) {
+    return Format("Detection-warning: No response after %d ms.", timeout);
+  }
+  if (reply[0] != kResetCommand) {
+    return Format("Detection-warning: Unexpected response 0x%.2X", unsigned{reply[0]});
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TLEDBar::TLEDBar(TLEDBarCtrl& ctrl) : ctrl_(ctrl) {}
+
+std::uint8_t TLEDBar::BarSize() const {
+  return ctrl_.BarSize();
+}
+
+void TLEDBar::SetLevel(double value) {
+  if (!(value >= 0.0)) {
+    value = 0.0;  // also NaN: a broken input shows as an empty bar
+  }
+  level_ = std::min(value, 1.0);
+  level_ = std::max(level_, 0.0);
+
+  const double span = static_cast<double>(BarSize()) - 1.0;
+  const auto n = static_cast<std::int32_t>(RoundHalfEven(span * level_));
+  const std::int32_t top = std::max(0, n - 1);
+
+  if (peakLevel_ > level_) {
+    peakSpeed_ *= PeakAcceleration;
+    peakLevel_ -= peakSpeed_;
+    peakLevel_ = std::max(peakLevel_, level_);
+  } else {
+    peakLevel_ = level_;
+    peakSpeed_ = PeakStartSpeed;
+  }
+  // No "- 1" here: a peak sitting on the level marks the LED just above the top LED.
+  const auto peak = static_cast<std::int32_t>(RoundHalfEven(span * peakLevel_));
+
+  Fade();  // with the previous TopLED and PeakLED
+
+  auto& leds = ctrl_.LEDs;
+  SetSlot(leds, firstLED_ + top, kFullBrightness);
+  if (fadeAmount_ < kFullBrightness) {
+    // The dimmed trail joins the previous top LED to the new one, the new one included.
+    SetSlots(leds, firstLED_ + std::min(topLED_, top), firstLED_ + std::max(topLED_, top),
+             static_cast<std::uint8_t>(kFullBrightness - fadeAmount_));
+  }
+  if (FillBar) {
+    SetSlots(leds, firstLED_, firstLED_ + top - 1, kFullBrightness);
+  }
+  topLED_ = top;
+  peakLED_ = peak;
+  if (FallOff) {
+    SetSlot(leds, firstLED_ + peak, kFullBrightness);
+  }
+  ctrl_.RequestSend();
+}
+
+void TLEDBar::SetFadeAmount(std::uint8_t value) {
+  fadeAmount_ = std::max<std::uint8_t>(1, std::min(kFullBrightness, value));
+}
+
+void TLEDBar::SetAllLEDs(std::uint8_t value) {
+  SetSlots(ctrl_.LEDs, firstLED_, lastLED_, value);
+  ctrl_.RequestSend();
+}
+
+void TLEDBar::Fade() {
+  auto& leds = ctrl_.LEDs;
+  if (!FillBar) {
+    FadeSlots(leds, firstLED_, firstLED_ + topLED_ - 1, fadeAmount_);
+  }
+  FadeSlots(leds, firstLED_ + topLED_ + 1, lastLED_, fadeAmount_);
+  if (FallOff) {
+    SetSlot(leds, firstLED_ + peakLED_, kFullBrightness);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+
+TLEDBarCtrl::TLEDBarCtrl(TLEDBarController& controller)
+    : controller_(controller),
+      barSize_(controller.LEDBarDefaultSize()),
+      bars_{{TLEDBar(*this), TLEDBar(*this)}} {
+  SetBarSize(barSize_);
+}
+
+void TLEDBarCtrl::SetBarSize(std::uint8_t size) {
+  barSize_ = size;
+  for (std::int32_t k = 0; k < 2; ++k) {
+    TLEDBar& bar = bars_[static_cast<std::size_t>(k)];
+    bar.firstLED_ = k * size;
+    bar.lastLED_ = k * size + size - 1;
+  }
+}
+
+TLEDBar& TLEDBarCtrl::Bars(int index) {
+  if (index < 0 || index > 1) {
+    throw ERangeError(Format("LEDBar index out of range (%d)", index));
+  }
+  return bars_[static_cast<std::size_t>(index)];
+}
+
+const TLEDBar& TLEDBarCtrl::Bars(int index) const {
+  return const_cast<TLEDBarCtrl*>(this)->Bars(index);
+}
+
+void TLEDBarCtrl::FadeBars() {
+  bars_[0].Fade();
+  bars_[1].Fade();
+}
+
+void TLEDBarCtrl::BuildBlock(TLEDBlock block) const {
+  std::fill(block.begin(), block.end(), std::uint8_t{0});
+  for (const TLEDBar& bar : bars_) {
+    BuildBarBlock(LEDs, bar.FirstLED(), bar.LastLED(), bar.Reversed, bar.Inverted,
+                  controller_.MinValue, controller_.MaxValue, block);
+  }
+}
+
+void TLEDBarCtrl::RequestSend() {
+  controller_.AutoSend();
+}
+
+// ---------------------------------------------------------------------------------------
+
+TLEDBarController::TLEDBarController(std::unique_ptr<SerialPort> port)
+    : port_(port ? std::move(port) : CreateSerialPort()) {
+  QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { TimerExpired(); });
+}
+
+TLEDBarController::~TLEDBarController() = default;
+
+bool TLEDBarController::Connected() const {
+  return port_->IsOpen();
+}
+
+void TLEDBarController::SetConnected(bool value) {
+  if (value == Connected()) {
+    return;
+  }
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TLEDBarController::SetTimeout(std::uint32_t value) {
+  timeout_ = std::max<std::uint32_t>(10, value);
+}
+
+void TLEDBarController::SetUpdateInterval(std::uint32_t value) {
+  if (value == updateInterval_) {
+    return;
+  }
+  if (!Connected()) {
+    updateInterval_ = value;
+    return;
+  }
+  timer_.stop();
+  updateInterval_ = value;
+  timer_.start(std::chrono::milliseconds(std::max(kMinTimerPeriod, updateInterval_)));
+}
+
+std::int32_t TLEDBarController::LEDBarCtrlCount() const {
+  return static_cast<std::int32_t>(boards_.size());
+}
+
+void TLEDBarController::SetLEDBarCtrlCount(std::int32_t value) {
+  if (value < 0 || value > INT32_MAX / kLEDsPerBoard) {
+    RaiseRangeCheck();
+  }
+  const auto count = static_cast<std::size_t>(value);
+  // Shrinking destroys the boards at the end; the others keep their state.
+  if (count < boards_.size()) {
+    boards_.resize(count);
+  }
+  boards_.reserve(count);
+  while (boards_.size() < count) {
+    boards_.push_back(std::make_unique<TLEDBarCtrl>(*this));
+  }
+  frameLen_ = value * kLEDsPerBoard;
+  InvalidateLastFrame();
+}
+
+void TLEDBarController::SetLEDBarDefaultSize(std::uint8_t value) {
+  ledBarDefaultSize_ = value;
+  for (const auto& board : boards_) {
+    board->SetBarSize(value);
+  }
+}
+
+TLEDBarCtrl& TLEDBarController::LEDBarCtrls(int index) {
+  if (index < 0 || index >= LEDBarCtrlCount()) {
+    throw ERangeError(Format("LEDBarSet index out of range (%d)", index));
+  }
+  return *boards_[static_cast<std::size_t>(index)];
+}
+
+const TLEDBarCtrl& TLEDBarController::LEDBarCtrls(int index) const {
+  return const_cast<TLEDBarController*>(this)->LEDBarCtrls(index);
+}
+
+bool TLEDBarController::Open() {
+  if (Connected()) {
+    return true;
+  }
+  lastError_.clear();
+  if (Port.size() > kMaxPortNameLength) {
+    RaiseRangeCheck();
+  }
+  if (!port_->Open(Port)) {
+    return false;
+  }
+  ConfigurePort();
+  // Started before detection, so that a send that raises there still leaves an open link
+  // with its timer running; nothing can expire while detection blocks the thread.
+  timer_.start(std::chrono::milliseconds(std::max(kMinTimerPeriod, updateInterval_)));
+  Detect();
+  return true;
+}
+
+void TLEDBarController::Close() {
+  timer_.stop();  // also when the port went away by itself
+  if (!Connected()) {
+    return;
+  }
+  try {
+    SendBlank();
+  } catch (...) {
+    port_->Close();  // the port does not stay open behind a stopped timer
+    lastError_.clear();
+    throw;
+  }
+  port_->Close();
+  lastError_.clear();
+}
+
+void TLEDBarController::ConfigurePort() {
+  if (!Connected()) {
+    return;
+  }
+  SerialTimeouts timeouts;
+  timeouts.ReadInterval = 5;
+  timeouts.ReadTotalMultiplier = 1;
+  timeouts.ReadTotalConstant = 1;
+  timeouts.WriteTotalMultiplier = 1;
+  timeouts.WriteTotalConstant = timeout_;
+  port_->Configure(timeouts);
+}
+
+void TLEDBarController::Detect() {
+  SendReset();
+  std::array<std::uint8_t, 1> reply{};
+  const std::size_t received = ReadBytes(reply, timeout_);
+  if (auto warning = DetectionWarning(std::span(reply).first(received), timeout_)) {
+    lastError_ = std::move(*warning);
+  }
+  InvalidateLastFrame();
+  SendLevels();
+}
+
+void TLEDBarController::SendLevels() {
+  if (boards_.size() > static_cast<std::size_t>(kMaxBoards)) {
+    RaiseRangeCheck();
+  }
+  std::uint8_t* block = frame_.data();
+  for (const auto& board : boards_) {
+    board->FadeBars();
+    board->BuildBlock(TLEDBlock(block, kLEDsPerBoard));
+    block += kLEDsPerBoard;
+  }
+  SendFrame(std::span(frame_).first(static_cast<std::size_t>(frameLen_)));
+  PurgeBuffers();
+}
+
+void TLEDBarController::SendBlank() {
+  if (boards_.size() > static_cast<std::size_t>(kMaxBoards)) {
+    RaiseRangeCheck();
+  }
+  const auto frame = std::span(frame_).first(static_cast<std::size_t>(frameLen_));
+  std::fill(frame.begin(), frame.end(), std::uint8_t{0});
+  SendFrame(frame);
+  PurgeBuffers();
+}
+
+void TLEDBarController::AutoSend() {
+  if (AutoUpdate && Connected()) {
+    SendLevels();
+  }
+}
+
+void TLEDBarController::InvalidateLastFrame() {
+  lastFrame_.fill(0);
+  forced_ = true;
+}
+
+void TLEDBarController::SendFrame(std::span<const std::uint8_t> frame) {
+  const auto length = static_cast<std::size_t>(frameLen_);
+  if (!forced_ && !FrameChanged(frame, lastFrame_, length)) {
+    return;
+  }
+  if (frame.size() < length || length > lastFrame_.size()) {
+    RaiseRangeCheck();
+  }
+  const bool resetSent = SendReset();
+  const auto data = frame.first(length);
+  const bool written = WriteBytes(data);
+  std::copy(data.begin(), data.end(), lastFrame_.begin());
+  // A frame that did not reach the chain is written again by the next send. A failed
+  // RESET is the first failure of this attempt, so its text stays.
+  forced_ = !written;
+  if (!written && resetSent) {
+    lastError_ = "Could not send frame.";
+  }
+}
+
+bool TLEDBarController::SendReset() {
+  const std::uint8_t reset = kResetCommand;
+  if (!WriteBytes(std::span(&reset, 1))) {
+    lastError_ = "Could not send RESET command.";
+    return false;
+  }
+  return true;
+}
+
+std::size_t TLEDBarController::ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  do {
+    const std::size_t received = port_->Read(buffer.data(), buffer.size());
+    if (received > 0) {
+      return received;
+    }
+  } while (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() <
+           static_cast<std::int64_t>(limit));
+  return 0;
+}
+
+bool TLEDBarController::WriteBytes(std::span<const std::uint8_t> data) {
+  if (data.empty()) {
+    return true;  // nothing to send is no failure, even on a closed port
+  }
+  return port_->Write(data.data(), data.size()) == data.size();
+}
+
+void TLEDBarController::PurgeBuffers() {
+  port_->Purge();
+}
+
+void TLEDBarController::TimerExpired() {
+  if (!Connected() || reportingError_) {
+    return;
+  }
+  // An error must not escape into the event loop; it is shown like any unhandled error,
+  // and ticks during the message do not stack further messages on it.
+  try {
+    AutoSend();
+  } catch (const std::exception& e) {
+    reportingError_ = true;
+    ShowMessage(e.what());
+    reportingError_ = false;
+  }
+}

@@ -1,0 +1,206 @@
+#pragma once
+
+#include "platform/SerialPort.h"
+
+#include <QTimer>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+class TLEDBarCtrl;
+class TLEDBarController;
+
+inline constexpr int kLEDsPerBoard = 80;
+inline constexpr int kMaxFrameSize = 32768;                       // bytes of a frame buffer
+inline constexpr int kMaxBoards = kMaxFrameSize / kLEDsPerBoard;  // 409
+inline constexpr std::uint8_t kFullBrightness = 254;
+inline constexpr std::uint8_t kResetCommand = 0xFF;  // starts a frame; the chain echoes it
+
+using TLEDBlock = std::span<std::uint8_t, kLEDsPerBoard>;
+
+// ---------------------------------------------------------------------------------------
+// Frame building and the chain's reply, as plain code over bytes.
+
+// The byte sent for one bar LED: clamped to minValue..maxValue first, then inverted when
+// asked. Never the RESET command: at most kFullBrightness.
+std::uint8_t LEDSendValue(std::uint8_t value, std::uint8_t minValue, std::uint8_t maxValue,
+                          bool inverted);
+
+// Writes the slots firstLED..lastLED of leds into block as sent: LEDSendValue of each
+// slot, at its own position or, when reversed, mirrored within the slot range. Raises
+// ERangeError at the first slot or position outside 0..79 (what it wrote stays written).
+void BuildBarBlock(std::span<const std::uint8_t, kLEDsPerBoard> leds, std::int32_t firstLED,
+                   std::int32_t lastLED, bool reversed, bool inverted, std::uint8_t minValue,
+                   std::uint8_t maxValue, TLEDBlock block);
+
+// True when frame differs from lastFrame in its first frameLen bytes (never with 0).
+bool FrameChanged(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> lastFrame,
+                  std::size_t frameLen);
+
+// The warning for the chain's reply to RESET (an empty reply: nothing arrived within
+// timeout ms), or nothing when the chain answered with RESET.
+std::optional<std::string> DetectionWarning(std::span<const std::uint8_t> reply,
+                                            std::uint32_t timeout);
+
+// ---------------------------------------------------------------------------------------
+// One bar: a run of slots of its board, drawn from a level in 0..1.
+class TLEDBar {
+ public:
+  explicit TLEDBar(TLEDBarCtrl& ctrl);
+  TLEDBar(const TLEDBar&) = delete;
+  TLEDBar& operator=(const TLEDBar&) = delete;
+
+  // Draws value (clamped to 0..1): fading, trail, bar or dot, peak marker; then asks the
+  // board to send.
+  void SetLevel(double value);
+  // Stores value limited to 1..254.
+  void SetFadeAmount(std::uint8_t value);
+  // Sets every slot of the bar to value, then asks the board to send.
+  void SetAllLEDs(std::uint8_t value);
+  // One fade step of the LEDs that the last level does not light.
+  void Fade();
+  std::uint8_t BarSize() const;
+
+  TLEDBarCtrl& Ctrl() const { return ctrl_; }
+  std::int32_t FirstLED() const { return firstLED_; }
+  std::int32_t LastLED() const { return lastLED_; }
+  double Level() const { return level_; }
+  std::uint8_t FadeAmount() const { return fadeAmount_; }
+  std::int32_t TopLED() const { return topLED_; }    // offset from FirstLED
+  std::int32_t PeakLED() const { return peakLED_; }  // offset from FirstLED
+  double PeakLevel() const { return peakLevel_; }
+  double PeakSpeed() const { return peakSpeed_; }  // current fall per SetLevel
+
+  bool FillBar = true;    // false: only the top LED (a dot)
+  bool Inverted = false;  // brightness sent as 255 - value
+  bool Reversed = false;  // LED order mirrored when sent
+  bool FallOff = false;   // show the falling peak marker
+  double PeakStartSpeed = 0.01;
+  double PeakAcceleration = 1.01;  // factor on PeakSpeed before every fall
+
+ private:
+  friend class TLEDBarCtrl;  // places the bar in SetBarSize
+
+  TLEDBarCtrl& ctrl_;
+  std::int32_t firstLED_ = 0;
+  std::int32_t lastLED_ = 0;
+  double level_ = 0.0;
+  std::uint8_t fadeAmount_ = kFullBrightness;
+  std::int32_t topLED_ = 0;
+  std::int32_t peakLED_ = 0;
+  double peakLevel_ = 0.0;
+  double peakSpeed_ = 0.0;
+};
+
+// ---------------------------------------------------------------------------------------
+// One controller board: 80 LED slots shared by two bars.
+class TLEDBarCtrl {
+ public:
+  explicit TLEDBarCtrl(TLEDBarController& controller);
+  TLEDBarCtrl(const TLEDBarCtrl&) = delete;
+  TLEDBarCtrl& operator=(const TLEDBarCtrl&) = delete;
+
+  TLEDBarController& Controller() const { return controller_; }
+  std::uint8_t BarSize() const { return barSize_; }
+  // Places bar k on slots k * size .. k * size + size - 1; keeps LEDs and bar state.
+  void SetBarSize(std::uint8_t size);
+  // Bar 0 or 1; raises ERangeError "LEDBar index out of range (%d)" otherwise.
+  TLEDBar& Bars(int index);
+  const TLEDBar& Bars(int index) const;
+  void FadeBars();
+  // The board's 80 bytes of the level frame, clamped to the link's MinValue..MaxValue.
+  void BuildBlock(TLEDBlock block) const;
+  // Sends through the link when the link sends automatically.
+  void RequestSend();
+
+  std::array<std::uint8_t, kLEDsPerBoard> LEDs{};  // current brightness of every slot
+
+ private:
+  TLEDBarController& controller_;
+  std::uint8_t barSize_;
+  std::array<TLEDBar, 2> bars_;
+};
+
+// ---------------------------------------------------------------------------------------
+// The link to one serial port and the chain of boards on it. Runs on the GUI thread;
+// serial calls block. Serial failures never raise: LastError() records them.
+class TLEDBarController {
+ public:
+  explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort());
+  ~TLEDBarController();  // sends nothing
+  TLEDBarController(const TLEDBarController&) = delete;
+  TLEDBarController& operator=(const TLEDBarController&) = delete;
+
+  std::string Port = "COM1";  // device name, passed to the port unchanged
+  bool AutoUpdate = false;    // send on every timer expiry and every bar change
+  std::uint8_t MinValue = 0;  // every bar LED is sent as at least this
+  std::uint8_t MaxValue = 0;  // every bar LED is sent as at most this
+
+  bool Connected() const;  // the port is open
+  void SetConnected(bool value);
+  std::uint32_t Timeout() const { return timeout_; }                // ms
+  void SetTimeout(std::uint32_t value);                             // stores at least 10
+  std::uint32_t UpdateInterval() const { return updateInterval_; }  // ms
+  void SetUpdateInterval(std::uint32_t value);
+  std::int32_t LEDBarCtrlCount() const;
+  // Resizes the board list; surviving boards keep their state. Forces the next frame.
+  void SetLEDBarCtrlCount(std::int32_t value);
+  std::uint8_t LEDBarDefaultSize() const { return ledBarDefaultSize_; }
+  void SetLEDBarDefaultSize(std::uint8_t value);  // also resizes every existing board
+  const std::string& LastError() const { return lastError_; }
+
+  // Raises ERangeError "LEDBarSet index out of range (%d)" for a bad index.
+  TLEDBarCtrl& LEDBarCtrls(int index);
+  const TLEDBarCtrl& LEDBarCtrls(int index) const;
+
+  std::int32_t FrameLen() const { return frameLen_; }  // LEDBarCtrlCount * 80
+  bool Forced() const { return forced_; }              // the next frame is written anyway
+  std::span<const std::uint8_t, kMaxFrameSize> LastFrame() const { return lastFrame_; }
+  bool TimerActive() const { return timer_.isActive(); }
+
+  // Opens, configures, detects the chain and starts the timer; false when the port cannot
+  // be opened. Raises ERangeError for a Port longer than 260 characters.
+  bool Open();
+  // Stops the timer, blanks the chain and closes the port.
+  void Close();
+  void ConfigurePort();
+  // RESET and one reply byte (warnings go to LastError), then a forced send.
+  void Detect();
+  // Fades and builds every board and sends the frame if it changed; raises ERangeError
+  // with more than 409 boards.
+  void SendLevels();
+  void SendBlank();  // an all-zero frame; raises ERangeError with more than 409 boards
+  void AutoSend();   // SendLevels when AutoUpdate is set and the port is open
+  void InvalidateLastFrame();
+  // Writes RESET and the first FrameLen bytes of frame unless they equal the frame
+  // written last.
+  void SendFrame(std::span<const std::uint8_t> frame);
+  bool SendReset();  // true when the RESET byte went out
+  // Reads until at least one byte arrived or limit ms have passed; returns the count.
+  std::size_t ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit);
+  // True when every byte was written (and has left the port).
+  bool WriteBytes(std::span<const std::uint8_t> data);
+  void PurgeBuffers();
+
+ private:
+  void TimerExpired();
+
+  std::unique_ptr<SerialPort> port_;
+  std::uint32_t timeout_ = 100;
+  std::uint32_t updateInterval_ = 50;
+  std::uint8_t ledBarDefaultSize_ = 40;
+  std::string lastError_;
+  std::int32_t frameLen_ = 0;
+  bool forced_ = true;
+  bool reportingError_ = false;  // a timer error is being shown
+  std::vector<std::unique_ptr<TLEDBarCtrl>> boards_;
+  QTimer timer_;
+  std::array<std::uint8_t, kMaxFrameSize> lastFrame_{};  // the frame written last
+  std::array<std::uint8_t, kMaxFrameSize> frame_{};      // assembled by SendLevels/SendBlank
+};

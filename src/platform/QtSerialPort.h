@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/SerialPort.h"
+
+#include <QSerialPort>
+
+// SerialPort over QSerialPort, used synchronously: reads and writes block on the calling
+// thread within the configured time-outs.
+class QtSerialPort final : public SerialPort {
+ public:
+  QtSerialPort() = default;
+  ~QtSerialPort() override;
+  QtSerialPort(const QtSerialPort&) = delete;
+  QtSerialPort& operator=(const QtSerialPort&) = delete;
+
+  bool Open(const std::string& name) override;
+  bool IsOpen() const override;
+  void Close() override;
+  void Configure(const SerialTimeouts& timeouts) override;
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
+  std::size_t Write(const std::uint8_t* data, std::size_t count) override;
+  void Purge() override;
+  std::string ErrorString() const override;
+
+ private:
+  void RecordError();
+
+  QSerialPort port_;
+  SerialTimeouts timeouts_;
+  std::string errorString_;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Time-outs of a serial port in milliseconds, with the classic comm time-out meaning:
+// a read of n bytes ends after ReadTotalMultiplier * n + ReadTotalConstant ms, or
+// earlier when more than ReadInterval ms pass between two received bytes; a write of
+// n bytes gives up after WriteTotalMultiplier * n + WriteTotalConstant ms. 0 = no limit
+// of that kind (a read with all three read values 0 returns what is already there).
+struct SerialTimeouts {
+  std::uint32_t ReadInterval = 0;
+  std::uint32_t ReadTotalMultiplier = 0;
+  std::uint32_t ReadTotalConstant = 0;
+  std::uint32_t WriteTotalMultiplier = 0;
+  std::uint32_t WriteTotalConstant = 0;
+};
+
+// A serial device used synchronously on the GUI thread. The line is always 115200 baud,
+// 8 data bits, no parity, 1 stop bit, no flow control, DTR on and RTS off. No operation
+// raises: failures show in the results and in ErrorString().
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens the named device exclusively for reading and writing; false when it cannot.
+  virtual bool Open(const std::string& name) = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void Close() = 0;
+  // Applies the line settings and the time-outs to an open port.
+  virtual void Configure(const SerialTimeouts& timeouts) = 0;
+  // Reads up to count bytes, blocking at most as long as the read time-outs allow;
+  // returns the number read (0 on a closed port or when nothing arrived).
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
+  // Writes count bytes and returns once they have left the port (or the write time-out
+  // ran out); returns the number of bytes written.
+  virtual std::size_t Write(const std::uint8_t* data, std::size_t count) = 0;
+  // Discards pending input and output.
+  virtual void Purge() = 0;
+  // The system's text for the last failure.
+  virtual std::string ErrorString() const = 0;
+};
+
+// The port implementation of this platform; it opens nothing by itself.
+std::unique_ptr<SerialPort> CreateSerialPort();
+
+// The device that a port name stands for: "COMn" (n >= 1, any letter case) is an alias
+// of /dev/ttyS(n-1), so settings written on Windows keep working; every other name is
+// returned unchanged.
+std::string SerialDeviceName(std::string_view port);

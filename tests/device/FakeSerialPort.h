@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/SerialPort.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A port that records what is written, answers reads from scripted bytes and can be told
+// to fail opening or writing. Its journal outlives it, so a test can look at what a link
+// did up to its own destruction.
+class FakeSerialPort final : public SerialPort {
+ public:
+  using Journal = std::vector<std::string>;
+
+  bool Open(const std::string& name) override {
+    Calls->push_back("open " + name);
+    open_ = !FailOpen;
+    return open_;
+  }
+  bool IsOpen() const override { return open_; }
+  void Close() override {
+    Calls->push_back("close");
+    open_ = false;
+  }
+  void Configure(const SerialTimeouts& timeouts) override {
+    Calls->push_back("configure");
+    Timeouts = timeouts;
+  }
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+    if (!open_ || Replies.empty()) {
+      // Stands for the read time-out of a silent line.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return 0;
+    }
+    const std::size_t n = std::min(count, Replies.size());
+    std::copy_n(Replies.begin(), n, buffer);
+    Replies.erase(Replies.begin(), Replies.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+  }
+  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
+    std::size_t accepted = open_ ? count : 0;
+    if (open_ && !WriteLimits.empty()) {
+      accepted = std::min(count, WriteLimits.front());
+      WriteLimits.pop_front();
+    }
+    Calls->push_back("write " + std::to_string(accepted));
+    Writes.emplace_back(data, data + accepted);
+    return accepted;
+  }
+  void Purge() override {
+    Calls->push_back("purge");
+    Replies.clear();
+  }
+  std::string ErrorString() const override { return FailOpen ? "No such file or directory" : ""; }
+
+  bool FailOpen = false;
+  std::deque<std::uint8_t> Replies;     // bytes the chain sends back
+  std::deque<std::size_t> WriteLimits;  // bytes accepted by the next writes (all if empty)
+  std::vector<std::vector<std::uint8_t>> Writes;  // accepted bytes of every write
+  SerialTimeouts Timeouts;
+  std::shared_ptr<Journal> Calls = std::make_shared<Journal>();
+
+ private:
+  bool open_ = false;
+};

@@ -1,0 +1,328 @@
+#include "FakeSerialPort.h"
+#include "base/Exceptions.h"
+#include "device/LEDController.h"
+#include "support/FakePrompter.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <initializer_list>
+#include <tuple>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Calls = FakeSerialPort::Journal;
+
+// A frame of length bytes built from runs of (first byte, last byte, value); the rest is 0.
+Bytes Frame(std::size_t length, std::initializer_list<std::tuple<int, int, int>> runs = {}) {
+  Bytes frame(length);
+  for (const auto& [first, last, value] : runs) {
+    std::fill(frame.begin() + first, frame.begin() + last + 1, static_cast<std::uint8_t>(value));
+  }
+  return frame;
+}
+
+// Runs the event loop until done() holds; gives up after a generous bound.
+bool ProcessEventsUntil(const std::function<bool()>& done) {
+  QDeadlineTimer bound(5000);
+  while (!done() && !bound.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return done();
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  // Opens with a chain that answers RESET and forgets what detection wrote.
+  void OpenQuietly(int boards) {
+    link.SetLEDBarCtrlCount(boards);
+    link.MaxValue = 254;
+    port.Replies = {0xFF};
+    ASSERT_TRUE(link.Open());
+    ASSERT_EQ(link.LastError(), "");
+    port.Writes.clear();
+    port.Calls->clear();
+  }
+
+  std::unique_ptr<FakeSerialPort> owned = std::make_unique<FakeSerialPort>();
+  FakeSerialPort& port = *owned;
+  TLEDBarController link{std::move(owned)};
+};
+
+TEST_F(LinkTest, NewLinkIsClosedWithDefaults) {
+  EXPECT_EQ(link.Port, "COM1");
+  EXPECT_EQ(link.Timeout(), 100u);
+  EXPECT_EQ(link.UpdateInterval(), 50u);
+  EXPECT_EQ(link.LEDBarDefaultSize(), 40);
+  EXPECT_EQ(link.LEDBarCtrlCount(), 0);
+  EXPECT_EQ(std::tuple(link.MinValue, link.MaxValue, link.AutoUpdate), std::tuple(0, 0, false));
+  EXPECT_FALSE(link.Connected());
+  EXPECT_FALSE(link.TimerActive());
+  EXPECT_EQ(link.LastError(), "");
+  EXPECT_TRUE(port.Calls->empty());  // creating a link opens nothing
+}
+
+TEST_F(LinkTest, OpenWithoutBoardsWritesTwoResetsAndCloseWritesNothing) {
+  port.Replies = {0xFF};
+  ASSERT_TRUE(link.Open());
+  EXPECT_TRUE(link.Connected());
+  EXPECT_TRUE(link.TimerActive());
+  EXPECT_EQ(*port.Calls, (Calls{"open COM1", "configure", "write 1", "write 1", "purge"}));
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, {0xFF}}));
+  EXPECT_EQ(std::tuple(port.Timeouts.ReadInterval, port.Timeouts.ReadTotalMultiplier,
+                       port.Timeouts.ReadTotalConstant, port.Timeouts.WriteTotalMultiplier,
+                       port.Timeouts.WriteTotalConstant),
+            std::tuple(5u, 1u, 1u, 1u, 100u));
+
+  port.Calls->clear();
+  link.SendLevels();
+  link.Close();
+  EXPECT_EQ(*port.Calls, (Calls{"purge", "purge", "close"}));
+  EXPECT_FALSE(link.Connected());
+  EXPECT_FALSE(link.TimerActive());
+}
+
+TEST_F(LinkTest, OpeningAnOpenLinkDoesNothing) {
+  OpenQuietly(1);
+  EXPECT_TRUE(link.Open());
+  link.SetConnected(true);
+  EXPECT_TRUE(port.Calls->empty());
+  link.SetConnected(false);
+  EXPECT_FALSE(link.Connected());
+  link.SetConnected(true);
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(std::count(port.Calls->begin(), port.Calls->end(), "open COM1"), 1);
+}
+
+// (reply to RESET, Timeout, LastError)
+class DetectionTest : public LinkTest,
+                      public ::testing::WithParamInterface<std::tuple<Bytes, int, const char*>> {};
+
+TEST_P(DetectionTest, RecordsTheOutcomeAndSendsTheFrameAnyway) {
+  const auto& [reply, timeout, error] = GetParam();
+  link.SetLEDBarCtrlCount(1);
+  link.SetTimeout(static_cast<std::uint32_t>(timeout));
+  port.Replies.assign(reply.begin(), reply.end());
+  ASSERT_TRUE(link.Open());
+  EXPECT_EQ(link.LastError(), error);
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, {0xFF}, Frame(80)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, DetectionTest,
+    ::testing::Values(std::tuple{Bytes{0xFF}, 100, ""},
+                      std::tuple{Bytes{}, 100, "Detection-warning: No response after 100 ms."},
+                      std::tuple{Bytes{}, 10, "Detection-warning: No response after 10 ms."},
+                      std::tuple{Bytes{0x3A}, 100, "Detection-warning: Unexpected response 0x3A"},
+                      std::tuple{Bytes{0x0A, 0xFF}, 100,
+                                 "Detection-warning: Unexpected response 0x0A"}));
+
+TEST_F(LinkTest, PortThatCannotOpenLeavesTheLinkClosedAndSendsFailQuietly) {
+  port.FailOpen = true;
+  link.SetLEDBarCtrlCount(2);
+  link.MaxValue = 254;
+  EXPECT_FALSE(link.Open());
+  EXPECT_FALSE(link.Connected());
+  EXPECT_FALSE(link.TimerActive());
+  EXPECT_EQ(link.LastError(), "");
+
+  link.LEDBarCtrls(1).Bars(1).SetLevel(1.0);
+  EXPECT_NO_THROW(link.SendLevels());
+  EXPECT_EQ(link.LastError(), "Could not send RESET command.");  // the first failure
+  EXPECT_EQ(link.LastFrame()[80 + 40], 254);                     // kept up to date all the same
+  EXPECT_TRUE(link.Forced());
+  link.Close();
+  EXPECT_EQ(std::count(port.Calls->begin(), port.Calls->end(), "close"), 0);
+}
+
+TEST_F(LinkTest, TimeoutIsAtLeastTenAndAppliedOnOpen) {
+  link.SetTimeout(5);
+  EXPECT_EQ(link.Timeout(), 10u);
+  link.SetTimeout(11);
+  OpenQuietly(0);
+  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11u);
+  link.SetTimeout(300);  // not re-applied to an open port
+  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11u);
+}
+
+TEST_F(LinkTest, PortNameGoesToThePortUnchangedUpTo260Characters) {
+  link.Port = std::string(261, 'p');
+  EXPECT_THROW(link.Open(), ERangeError);
+  EXPECT_FALSE(link.Connected());
+  link.Port = std::string(260, 'p');
+  EXPECT_TRUE(link.Open());
+  link.Close();
+  link.Port = "COM3";
+  EXPECT_TRUE(link.Open());
+  EXPECT_EQ(port.Calls->at(0), "open " + std::string(260, 'p'));
+  EXPECT_NE(std::find(port.Calls->begin(), port.Calls->end(), "open COM3"), port.Calls->end());
+}
+
+TEST_F(LinkTest, OnlyChangedFramesAreWrittenButEverySendPurges) {
+  OpenQuietly(2);
+  TLEDBar& bar = link.LEDBarCtrls(1).Bars(0);
+  bar.SetLevel(3 / 39.0);  // top LED 2
+  link.SendLevels();
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(160, {{80, 82, 254}})}));
+  EXPECT_EQ(port.Calls->back(), "purge");
+
+  port.Writes.clear();
+  port.Calls->clear();
+  link.SendLevels();
+  EXPECT_TRUE(port.Writes.empty());
+  EXPECT_EQ(*port.Calls, (Calls{"purge"}));
+
+  bar.SetLevel(0.0);
+  link.SendLevels();
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(160, {{80, 80, 254}})}));
+}
+
+TEST_F(LinkTest, CloseBlanksTheChainUnlessItIsBlankAlready) {
+  OpenQuietly(1);
+  link.LEDBarCtrls(0).Bars(1).SetLevel(1.0);
+  link.SendLevels();
+  port.Writes.clear();
+  link.Close();
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(80)}));
+  EXPECT_EQ(port.Calls->back(), "close");
+
+  link.LEDBarCtrls(0).Bars(1).SetAllLEDs(0);
+  OpenQuietly(1);  // detection wrote an all-zero frame
+  link.Close();
+  EXPECT_TRUE(port.Writes.empty());
+  EXPECT_EQ(*port.Calls, (Calls{"purge", "close"}));
+}
+
+TEST_F(LinkTest, ResizingKeepsTheSurvivingBoardsAndForcesTheNextFrame) {
+  OpenQuietly(2);
+  TLEDBarCtrl* board1 = &link.LEDBarCtrls(1);
+  board1->Bars(0).SetLevel(0.5);
+  link.SetLEDBarDefaultSize(32);
+  link.SetLEDBarCtrlCount(3);
+  EXPECT_EQ(&link.LEDBarCtrls(1), board1);
+  EXPECT_EQ(board1->Bars(0).Level(), 0.5);
+  EXPECT_EQ(board1->LEDs[19], 254);
+  EXPECT_EQ(link.LEDBarCtrls(2).BarSize(), 32);
+  EXPECT_EQ(link.FrameLen(), 240);
+
+  link.SetLEDBarCtrlCount(2);
+  EXPECT_EQ(&link.LEDBarCtrls(1), board1);
+  link.SendLevels();
+  port.Writes.clear();
+  link.SendLevels();
+  EXPECT_TRUE(port.Writes.empty());
+  link.SetLEDBarCtrlCount(2);  // even the same count forces the next frame
+  EXPECT_TRUE(link.Forced());
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.size(), 2u);
+  EXPECT_THROW(link.SetLEDBarCtrlCount(-1), ERangeError);
+  EXPECT_EQ(link.LEDBarCtrlCount(), 2);
+}
+
+TEST_F(LinkTest, BoardIndexOutsideTheChainRaises) {
+  link.SetLEDBarCtrlCount(2);
+  for (const int index : {-1, 2}) {
+    try {
+      link.LEDBarCtrls(index);
+      FAIL() << index;
+    } catch (const ERangeError& e) {
+      EXPECT_EQ(e.Message(), "LEDBarSet index out of range (" + std::to_string(index) + ")");
+    }
+  }
+}
+
+TEST_F(LinkTest, ChainOf409BoardsFillsTheFrameBufferAndA410thRaises) {
+  OpenQuietly(409);
+  link.LEDBarCtrls(408).Bars(1).SetLevel(1.0);
+  link.SendLevels();
+  ASSERT_EQ(port.Writes.size(), 2u);
+  EXPECT_EQ(port.Writes[1], Frame(32720, {{32680, 32718, 254}}));
+
+  link.SetLEDBarCtrlCount(410);
+  port.Writes.clear();
+  try {
+    link.SendLevels();
+    FAIL();
+  } catch (const ERangeError& e) {
+    EXPECT_EQ(e.Message(), kRangeCheckError);
+  }
+  EXPECT_THROW(link.SendBlank(), ERangeError);
+  EXPECT_TRUE(port.Writes.empty());
+}
+
+TEST_F(LinkTest, FailedOrShortFrameWriteIsWrittenAgainByTheNextSend) {
+  OpenQuietly(1);
+  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+  port.WriteLimits = {1, 40};  // RESET goes out, the frame only half
+  link.SendLevels();
+  EXPECT_EQ(link.LastError(), "Could not send frame.");
+  EXPECT_TRUE(link.Forced());
+  port.Writes.clear();
+  link.SendLevels();
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(80, {{0, 38, 254}})}));
+  EXPECT_FALSE(link.Forced());
+  port.Writes.clear();
+  link.SendLevels();
+  EXPECT_TRUE(port.Writes.empty());
+}
+
+TEST_F(LinkTest, FailedResetIsRecordedAndTheFrameStillWritten) {
+  OpenQuietly(1);
+  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+  port.WriteLimits = {0};
+  link.SendLevels();
+  EXPECT_EQ(link.LastError(), "Could not send RESET command.");
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 38, 254}}));
+  EXPECT_FALSE(link.Forced());
+}
+
+TEST_F(LinkTest, DataBytesNeverRepeatTheResetCommand) {
+  OpenQuietly(1);
+  link.MinValue = 255;
+  link.MaxValue = 255;
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 79, 254}}));
+}
+
+TEST_F(LinkTest, AutoUpdateSendsOnEveryBarChangeAndTimerExpiry) {
+  OpenQuietly(1);
+  TLEDBarCtrl& board = link.LEDBarCtrls(0);
+  board.Bars(0).SetLevel(1.0);
+  EXPECT_TRUE(port.Writes.empty());
+
+  link.AutoUpdate = true;
+  board.Bars(0).SetLevel(0.0);
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 0, 254}}));
+
+  link.SetUpdateInterval(10);
+  EXPECT_TRUE(link.TimerActive());
+  board.LEDs[1] = 100;
+  board.Bars(0).SetFadeAmount(50);
+  // Every expiry fades once more, so the timer keeps sending until the LED is dark.
+  EXPECT_TRUE(ProcessEventsUntil([&] { return port.Writes.back()[1] == 0; }));
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 0, 254}}));
+  link.Close();
+  EXPECT_FALSE(link.TimerActive());
+}
+
+TEST_F(LinkTest, ErrorsOnTheTimerAreShownNotThrownIntoTheEventLoop) {
+  FakePrompter prompter;
+  link.SetLEDBarCtrlCount(410);
+  link.SetUpdateInterval(10);
+  EXPECT_THROW(link.Open(), ERangeError);  // from the send after detection
+  EXPECT_TRUE(link.Connected());
+  link.AutoUpdate = true;
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !prompter.Messages.empty(); }));
+  EXPECT_EQ(prompter.Messages[0], kRangeCheckError);
+
+  EXPECT_THROW(link.Close(), ERangeError);
+  EXPECT_FALSE(link.Connected());  // closed all the same, timer stopped
+  EXPECT_FALSE(link.TimerActive());
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+#include "platform/QtSerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+// (name in the settings, device opened)
+using NamePair = std::pair<std::string, std::string>;
+class DeviceNameTest : public ::testing::TestWithParam<NamePair> {};
+
+TEST_P(DeviceNameTest, MapsWindowsNamesAndPassesOthersUnchanged) {
+  EXPECT_EQ(SerialDeviceName(GetParam().first), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DeviceNameTest,
+    ::testing::Values(NamePair{"COM1", "/dev/ttyS0"}, NamePair{"COM10", "/dev/ttyS9"},
+                      NamePair{"com2", "/dev/ttyS1"}, NamePair{"COM0", "COM0"},
+                      NamePair{"COM", "COM"}, NamePair{"COM01", "COM01"},
+                      NamePair{"COM1a", "COM1a"}, NamePair{"COM-1", "COM-1"},
+                      NamePair{"COM99999999999999999999", "COM99999999999999999999"},
+                      NamePair{"/dev/ttyUSB0", "/dev/ttyUSB0"}, NamePair{"", ""}));
+
+// The master side of a pseudo-terminal stands for the chain on the line.
+class QtSerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    device = ::ptsname(master);
+    ASSERT_TRUE(port.Open(device)) << port.ErrorString();
+    SerialTimeouts timeouts;
+    timeouts.ReadInterval = 5;
+    timeouts.ReadTotalMultiplier = 1;
+    timeouts.ReadTotalConstant = 1;
+    timeouts.WriteTotalMultiplier = 1;
+    timeouts.WriteTotalConstant = 100;
+    port.Configure(timeouts);
+  }
+  void TearDown() override {
+    port.Close();
+    if (master >= 0) {
+      ::close(master);
+    }
+  }
+  // What the chain received, waiting a little for it to arrive.
+  std::string ChainReceives(std::size_t count) {
+    std::string received;
+    pollfd fd{master, POLLIN, 0};
+    while (received.size() < count && ::poll(&fd, 1, 2000) > 0) {
+      std::array<char, 256> buffer{};
+      const ssize_t n = ::read(master, buffer.data(), buffer.size());
+      if (n <= 0) {
+        break;
+      }
+      received.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return received;
+  }
+  void ChainSends(const std::string& bytes) {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  int master = -1;
+  std::string device;
+  QtSerialPort port;
+};
+
+TEST_F(QtSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
+  EXPECT_TRUE(port.IsOpen());
+  const std::array<std::uint8_t, 4> frame{0xFF, 0x00, 0x7F, 0xFE};
+  EXPECT_EQ(port.Write(frame.data(), frame.size()), 4u);
+  EXPECT_EQ(ChainReceives(4), std::string("\xFF\x00\x7F\xFE", 4));
+
+  // The link purges right after every send; frames must arrive whole all the same, also
+  // while the other end is busy reading.
+  std::array<std::uint8_t, 161> levels{};
+  std::string chainGot;
+  std::thread chain([&] { chainGot = ChainReceives(100 * levels.size()); });
+  for (std::uint8_t round = 0; round < 100; ++round) {
+    levels.fill(round);
+    port.Write(levels.data(), levels.size());
+    port.Purge();
+  }
+  chain.join();
+  EXPECT_EQ(chainGot.size(), 100 * levels.size());
+
+  ChainSends("\xFF\x3A");
+  std::array<std::uint8_t, 2> reply{};
+  std::size_t received = 0;
+  for (int tries = 0; tries < 100 && received < 2; ++tries) {
+    received += port.Read(reply.data() + received, 2 - received);
+  }
+  EXPECT_EQ(reply, (std::array<std::uint8_t, 2>{0xFF, 0x3A}));
+}
+
+TEST_F(QtSerialPortTest, ReadOfASilentLineEndsWithNothing) {
+  std::array<std::uint8_t, 1> reply{};
+  EXPECT_EQ(port.Read(reply.data(), 1), 0u);
+}
+
+TEST_F(QtSerialPortTest, PurgeDiscardsWhatTheChainSent) {
+  ChainSends("\x01\x02\x03");
+  ::usleep(20000);  // let the bytes reach the port's input queue
+  std::array<std::uint8_t, 1> first{};
+  ASSERT_EQ(port.Read(first.data(), 1), 1u);  // the rest now waits in the port's buffer
+  port.Purge();
+  std::array<std::uint8_t, 2> rest{};
+  EXPECT_EQ(port.Read(rest.data(), 2), 0u);
+}
+
+TEST_F(QtSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
+  const std::uint8_t reset = 0xFF;
+  EXPECT_EQ(port.Write(&reset, 1), 0u);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.Read(&byte, 1), 0u);
+  port.Purge();
+
+  EXPECT_FALSE(port.Open("/dev/vorlixa-no-such-port"));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.ErrorString().empty());
+}
+
+}  // namespace
