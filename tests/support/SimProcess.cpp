@@ -1,0 +1,286 @@
+#include "support/SimProcess.h"
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kPollStep{10};
+
+std::string MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vorlixa-sim-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  return pattern;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return text;
+  }
+  std::array<char, 65536> buffer{};
+  for (ssize_t n = 0; (n = ::read(fd, buffer.data(), buffer.size())) > 0;) {
+    text.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+template <typename Predicate>
+bool WaitFor(std::chrono::milliseconds limit, Predicate done) {
+  const auto end = Clock::now() + limit;
+  for (;;) {
+    if (done()) {
+      return true;
+    }
+    if (Clock::now() >= end) {
+      return false;
+    }
+    std::this_thread::sleep_for(kPollStep);
+  }
+}
+
+// Starts the simulator with standard output and error going to files.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
+            const std::string& errPath) {
+  std::vector<std::string> argvText{VORLIXA_SIM_PATH};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvText) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a crashed test
+    if (::getppid() != parent) {
+      ::_exit(127);
+    }
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (devNull < 0 || out < 0 || err < 0 || ::dup2(devNull, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0) {
+      ::_exit(127);
+    }
+    ::close_range(3, ~0U, 0);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int StatusOf(int status) {
+  if (WIFEXITED(status)) {
+    return WEXITSTATUS(status);
+  }
+  if (WIFSIGNALED(status)) {
+    return 128 + WTERMSIG(status);
+  }
+  return -1;
+}
+
+// Waits for pid to end within limit, then kills it; returns its exit status.
+int Reap(pid_t pid, std::chrono::milliseconds limit) {
+  int status = 0;
+  pid_t done = 0;
+  WaitFor(limit, [&] {
+    done = ::waitpid(pid, &status, WNOHANG);
+    return done != 0;
+  });
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    done = ::waitpid(pid, &status, 0);
+    return -1;
+  }
+  return done == pid ? StatusOf(status) : -1;
+}
+
+bool IsHexByte(std::string_view token) {
+  const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  return token.size() == 2 && hex(token[0]) && hex(token[1]);
+}
+
+}  // namespace
+
+SimProcess::SimProcess(const Options& options) : dir_(MakeTempDir()) {
+  link_ = dir_ + "/tty";
+  logPath_ = dir_ + "/frames.log";
+  std::vector<std::string> args{"--link",
+                                link_,
+                                "--log",
+                                logPath_,
+                                "--no-display",
+                                "--boards",
+                                std::to_string(options.Boards),
+                                "--drop-ms",
+                                std::to_string(options.DropMs),
+                                "--idle-ms",
+                                std::to_string(options.IdleMs)};
+  if (!options.Reply.empty()) {
+    args.insert(args.end(), {"--reply", options.Reply});
+  }
+  args.insert(args.end(), options.Extra.begin(), options.Extra.end());
+  pid_ = Spawn(args, dir_ + "/stdout", dir_ + "/stderr");
+
+  // The link is published before "up" is logged.
+  bool exited = false;
+  const bool up = WaitFor(kSimWait, [&] {
+    int status = 0;
+    exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
+    return exited || !Events("up").empty();
+  });
+  if (exited) {
+    pid_ = -1;
+  }
+  if (!up || exited) {
+    const std::string error = ErrorOutput();
+    Stop(SIGKILL);
+    std::filesystem::remove_all(dir_);
+    throw std::runtime_error("vorlixa-sim did not come up: " + error);
+  }
+}
+
+SimProcess::~SimProcess() {
+  if (Running()) {
+    Stop(SIGTERM);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<SimLogEntry> SimProcess::Log() const {
+  std::vector<SimLogEntry> entries;
+  const std::string text = ReadFile(logPath_);
+  std::size_t start = 0;
+  // Only whole lines: the last one may still be under way.
+  for (std::size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    std::istringstream line(text.substr(start, end - start));
+    SimLogEntry entry;
+    line >> entry.Time;
+    std::string token;
+    line >> token;
+    if (IsHexByte(token)) {
+      do {
+        entry.Data.push_back(static_cast<std::uint8_t>(std::stoi(token, nullptr, 16)));
+      } while (line >> token);
+    } else {
+      entry.Event = token;
+      std::getline(line >> std::ws, entry.Text);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::vector<SimBytes> SimProcess::Units() const {
+  std::vector<SimBytes> units;
+  for (SimLogEntry& entry : Log()) {
+    if (entry.Event.empty()) {
+      units.push_back(std::move(entry.Data));
+    }
+  }
+  return units;
+}
+
+std::vector<std::string> SimProcess::Events(std::string_view name) const {
+  std::vector<std::string> texts;
+  for (SimLogEntry& entry : Log()) {
+    if (entry.Event == name) {
+      texts.push_back(std::move(entry.Text));
+    }
+  }
+  return texts;
+}
+
+bool SimProcess::WaitForUnits(std::size_t count, std::chrono::milliseconds limit) const {
+  return WaitFor(limit, [&] { return Units().size() >= count; });
+}
+
+bool SimProcess::WaitForEvents(std::string_view name, std::size_t count,
+                               std::chrono::milliseconds limit) const {
+  return WaitFor(limit, [&] { return Events(name).size() >= count; });
+}
+
+void SimProcess::Signal(int signal) const {
+  if (Running()) {
+    ::kill(pid_, signal);
+  }
+}
+
+bool SimProcess::Drop() {
+  Signal(SIGUSR1);
+  ++drops_;
+  return WaitForEvents("drop", drops_);
+}
+
+bool SimProcess::WaitUntilBack(std::chrono::milliseconds limit) const {
+  return WaitForEvents("up", drops_ + 1, limit);
+}
+
+int SimProcess::Stop(int signal) {
+  if (!Running()) {
+    return -1;
+  }
+  ::kill(pid_, signal);
+  const int status = Reap(pid_, kSimWait);
+  pid_ = -1;
+  return status;
+}
+
+std::string SimProcess::ErrorOutput() const {
+  return ReadFile(dir_ + "/stderr");
+}
+
+SimRunResult SimProcess::Run(const std::vector<std::string>& args,
+                             std::chrono::milliseconds limit) {
+  const std::string dir = MakeTempDir();
+  SimRunResult result;
+  result.ExitStatus = Reap(Spawn(args, dir + "/stdout", dir + "/stderr"), limit);
+  result.Out = ReadFile(dir + "/stdout");
+  result.Err = ReadFile(dir + "/stderr");
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return result;
+}
+
+SimBytes ResetAnd(const SimBytes& data) {
+  SimBytes unit(data.size() + 1, 0xFF);
+  std::copy(data.begin(), data.end(), unit.begin() + 1);
+  return unit;
+}
+
+std::string HexText(const SimBytes& bytes) {
+  static constexpr std::string_view kDigits = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    if (!text.empty()) {
+      text += ' ';
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}

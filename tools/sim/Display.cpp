@@ -1,0 +1,163 @@
+#include "sim/Display.h"
+
+#include "base/Format.h"
+#include "sim/FrameDecoder.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kClearToEnd = "\x1b[K\n";
+
+std::string Bar(std::span<const std::uint8_t> frame, std::size_t first, int size) {
+  std::string text = "|";
+  for (int i = 0; i < size; ++i) {
+    const std::size_t slot = first + static_cast<std::size_t>(i);
+    text += LEDGlyph(slot < frame.size() ? frame[slot] : 0);
+  }
+  text += "|";
+  return text;
+}
+
+}  // namespace
+
+std::string_view LEDGlyph(std::uint8_t value) {
+  if (value == 0) {
+    return "\u00b7";  // middle dot
+  }
+  if (value < 64) {
+    return "\u2591";  // light shade
+  }
+  if (value < 128) {
+    return "\u2592";  // medium shade
+  }
+  if (value < 192) {
+    return "\u2593";  // dark shade
+  }
+  return "\u2588";  // full block
+}
+
+std::string RenderDisplay(const DisplayState& state, int columns, int rows) {
+  std::vector<std::string> lines;
+  lines.push_back(state.Slave.empty() ? Format("vorlixa-sim  %s  LINE DROPPED, back in %.1f s",
+                                               state.Link, state.DropLeftMs / 1000.0)
+                                      : Format("vorlixa-sim  %s -> %s", state.Link, state.Slave));
+  lines.push_back(Format("boards %d  reply %s  line %s", state.Boards, state.Reply,
+                         state.Line.empty() ? std::string("?") : state.Line));
+  lines.push_back(Format(
+      "frames %llu  bytes %llu  resets %llu", static_cast<unsigned long long>(state.Frames),
+      static_cast<unsigned long long>(state.Bytes), static_cast<unsigned long long>(state.Resets)));
+  lines.emplace_back();
+
+  // "  0 " label, then the bars; two lines per board when one does not fit.
+  const int oneLineWidth = 5 + 2 * (state.BarSize + 2) + 1;
+  const bool split = oneLineWidth > columns;
+  const int linesPerBoard = split ? 2 : 1;
+  const int room = std::max(rows - static_cast<int>(lines.size()) - 1, 0);
+  int shown = std::min(state.Boards, room / linesPerBoard);
+  if (shown < state.Boards && shown > 0 && (shown + 1) * linesPerBoard > room) {
+    --shown;  // keep a line for the count of boards left out
+  }
+  for (int board = 0; board < shown; ++board) {
+    const std::size_t base = static_cast<std::size_t>(board) * kSimLEDsPerBoard;
+    const std::size_t barSize = static_cast<std::size_t>(state.BarSize);
+    const std::string bar0 = Bar(state.Frame, base, state.BarSize);
+    const std::string bar1 = Bar(state.Frame, base + barSize, state.BarSize);
+    if (split) {
+      lines.push_back(Format("%3d %s", board, bar0));
+      lines.push_back(Format("    %s", bar1));
+    } else {
+      lines.push_back(Format("%3d %s %s", board, bar0, bar1));
+    }
+  }
+  if (shown < state.Boards) {
+    lines.push_back(Format("... %d more boards", state.Boards - shown));
+  }
+
+  std::string screen = "\x1b[H";
+  for (const std::string& line : lines) {
+    screen += line;
+    screen += kClearToEnd;
+  }
+  screen += "\x1b[J";
+  return screen;
+}
+
+TerminalWriter::TerminalWriter() {
+  // A description of our own, so non-blocking mode does not leak to the shell that
+  // shares the terminal.
+  fd_ = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  ownFd_ = fd_ >= 0;
+  if (!ownFd_) {
+    fd_ = STDOUT_FILENO;
+  }
+  // Alternate screen, cursor hidden.
+  Offer("\x1b[?1049h\x1b[?25l\x1b[2J");
+}
+
+TerminalWriter::~TerminalWriter() {
+  // Finish the screen under way for a moment so the restore is not cut into it.
+  for (int i = 0; i < 20 && Busy(); ++i) {
+    pollfd pfd{fd_, POLLOUT, 0};
+    ::poll(&pfd, 1, 10);
+    Continue();
+  }
+  pending_.clear();
+  written_ = 0;
+  Offer("\x1b[?25h\x1b[?1049l");
+  for (int i = 0; i < 20 && Busy(); ++i) {
+    pollfd pfd{fd_, POLLOUT, 0};
+    ::poll(&pfd, 1, 10);
+    Continue();
+  }
+  if (ownFd_) {
+    ::close(fd_);
+  }
+}
+
+bool TerminalWriter::Offer(std::string screen) {
+  if (Busy()) {
+    return false;
+  }
+  pending_ = std::move(screen);
+  written_ = 0;
+  Continue();
+  return true;
+}
+
+void TerminalWriter::Continue() {
+  while (written_ < pending_.size()) {
+    const ssize_t n = ::write(fd_, pending_.data() + written_, pending_.size() - written_);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        // The terminal is gone; nothing more to show.
+        pending_.clear();
+        written_ = 0;
+      }
+      return;
+    }
+    written_ += static_cast<std::size_t>(n);
+  }
+  pending_.clear();
+  written_ = 0;
+}
+
+int TerminalWriter::Columns() const {
+  winsize size{};
+  return ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+int TerminalWriter::Rows() const {
+  winsize size{};
+  return ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
+}

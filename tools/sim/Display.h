@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// What the terminal display shows: the chain's state and the last whole frame.
+struct DisplayState {
+  std::string Link;    // the published symlink
+  std::string Slave;   // the pseudo-terminal it points to; empty while the line is dropped
+  int DropLeftMs = 0;  // while dropped: time until the line comes back
+  int Boards = 0;
+  int BarSize = 40;
+  std::string Reply;  // answer to RESET, as ReplyText shows it
+  std::string Line;   // line settings, as DescribeLineSettings shows them
+  std::uint64_t Frames = 0;
+  std::uint64_t Bytes = 0;
+  std::uint64_t Resets = 0;
+  std::span<const std::uint8_t> Frame;  // Boards x 80 brightness bytes
+};
+
+// The shaded block (UTF-8) that shows one LED of brightness value: a dot when off.
+std::string_view LEDGlyph(std::uint8_t value);
+
+// The whole screen for a terminal of columns x rows: ANSI cursor-home, every line cleared
+// to its end, and the rest of the screen cleared. Each board shows its two bars of
+// BarSize LEDs (bar k on slots k x BarSize ...); boards that do not fit are counted.
+std::string RenderDisplay(const DisplayState& state, int columns, int rows);
+
+// Writes screens to standard output without ever blocking the caller: a screen that the
+// terminal cannot take yet stays pending, and no new one is started until it is out.
+class TerminalWriter {
+ public:
+  TerminalWriter();
+  ~TerminalWriter();  // restores the screen and the cursor
+  TerminalWriter(const TerminalWriter&) = delete;
+  TerminalWriter& operator=(const TerminalWriter&) = delete;
+
+  int Fd() const { return fd_; }
+  bool Busy() const { return !pending_.empty(); }
+  // Starts writing screen unless the last one is still going out; false if skipped.
+  bool Offer(std::string screen);
+  // Writes what the terminal takes now of the pending screen.
+  void Continue();
+  // Terminal size, 80 x 24 when unknown.
+  int Columns() const;
+  int Rows() const;
+
+ private:
+  int fd_ = -1;
+  bool ownFd_ = false;
+  std::string pending_;
+  std::size_t written_ = 0;
+};

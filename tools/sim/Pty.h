@@ -1,0 +1,51 @@
+#pragma once
+
+#include <termios.h>
+
+#include <optional>
+#include <string>
+
+// Owns one file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd();
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release();
+  void Reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// A pseudo-terminal pair in raw mode. The master is non-blocking. The simulator keeps a
+// slave descriptor of its own open, so the master reads nothing (instead of failing)
+// while no program has the line open, and so it can see the settings programs make.
+class Pty {
+ public:
+  // Raises std::system_error when the system has no pseudo-terminal to give.
+  static Pty Open();
+
+  int Master() const { return master_.Get(); }
+  const std::string& SlaveName() const { return slaveName_; }
+  // The line settings as a program on the slave side last set them.
+  std::optional<termios> Settings() const;
+
+ private:
+  UniqueFd master_;
+  UniqueFd slave_;
+  std::string slaveName_;
+};
+
+// Points the symlink link at target, replacing an older symlink in one step. Raises
+// std::system_error, or std::runtime_error when link exists and is not a symlink.
+void PublishLink(const std::string& target, const std::string& link);
+// Removes link if it is a symlink to target; leaves anything else alone.
+void WithdrawLink(const std::string& target, const std::string& link);

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "sim/Display.h"
+#include "sim/FrameDecoder.h"
+#include "sim/LineSettings.h"
+#include "sim/Pty.h"
+#include "sim/SimOptions.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The chain of boards behind one pseudo-terminal: one poll loop over the line, the
+// signals (through a self-pipe) and the display; nothing in it ever blocks.
+class Simulator {
+ public:
+  explicit Simulator(SimOptions options);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Runs until SIGINT, SIGTERM or SIGHUP; returns the exit status. Raises
+  // std::runtime_error (or std::system_error) when the line cannot be set up.
+  int Run();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void BringUp();
+  void Drop();
+  void ReadLine();
+  void Received(std::span<const std::uint8_t> bytes);
+  void FlushUnit();
+  void CheckLineSettings();
+  void Log(const std::string& text);
+  void LogUnits();
+  void Draw(Clock::time_point now);
+  int NextTimeoutMs(Clock::time_point now) const;
+
+  SimOptions options_;
+  FrameDecoder decoder_;
+  std::unique_ptr<Pty> pty_;  // empty while the line is dropped
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_{nullptr, &std::fclose};
+  std::unique_ptr<TerminalWriter> display_;
+  std::vector<SimUnit> units_;  // ended but not yet logged
+  std::optional<LineSettings> lineSettings_;
+  std::string slaveName_;
+  Clock::time_point lastReceived_;
+  Clock::time_point dropUntil_;
+  Clock::time_point nextDraw_;
+  bool dirty_ = true;
+};
