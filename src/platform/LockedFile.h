@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A file written by one holder at a time and readable by everyone else: opening takes
+// an exclusive advisory lock (flock) on it before anything is changed, so a second
+// writer, in this process or another, fails without touching the first one's content.
+// Every failing operation raises EInOutError with the system error number.
+class LockedFile {
+ public:
+  // The error number that opening gives when another holder has the file.
+  static const int kHeldByAnotherWriter;
+
+  LockedFile() = default;
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  LockedFile(LockedFile&& other) noexcept;
+  LockedFile& operator=(LockedFile&& other) noexcept;
+
+  // Opens fileName for writing at its end, creating it when missing; unless append is
+  // true, an existing file is emptied once the lock is held. Returns true when an
+  // existing file is kept and written on.
+  bool Open(const std::string& fileName, bool append);
+  // Hands every byte to the system before returning (no buffering of our own).
+  void Write(std::string_view bytes);
+  // Releases the lock; an error of the close itself is raised after the handle is gone.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};

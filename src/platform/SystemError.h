@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// The English text of a system error number, or "I/O error %d" for a number that has
+// no text of its own. Not translated: messages and logs are in English.
+std::string InOutErrorMessage(int errorCode);
+
+// Raises EInOutError for a failed file operation, carrying the system error number.
+[[noreturn]] void RaiseInOutError(int errorCode);

@@ -1,0 +1,81 @@
+#include "support/unLog.h"
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "base/Exceptions.h"
+#include "platform/ProgramFile.h"
+#include "support/Log.h"
+
+namespace {
+
+// A plain pointer, so that it still reads as "gone" for calls made while the program's
+// static objects are destroyed.
+constinit TLog* appLog = nullptr;
+
+// Stops AppLog when the program's static objects are destroyed, if nobody did before.
+struct AppLogEnd {
+  AppLogEnd() = default;
+  AppLogEnd(const AppLogEnd&) = delete;
+  AppLogEnd& operator=(const AppLogEnd&) = delete;
+  ~AppLogEnd() { StopAppLog(); }
+};
+
+}  // namespace
+
+TLog* AppLog() noexcept {
+  return appLog;
+}
+
+std::string AppLogFileName() {
+  return ProgramFileWithExt(".log");
+}
+
+bool StartAppLog(const std::string& fileName) {
+  // Constructed at the first start, so it is destroyed after every static object made
+  // later, which can thus still log from its destructor.
+  static AppLogEnd end;
+  StopAppLog();
+  auto log = std::make_unique<TLog>();
+  log->Append = false;
+  appLog = log.release();
+  try {
+    appLog->SetLogFile(fileName);
+    appLog->SetEnabled(true);
+  } catch (const EInOutError& e) {
+    std::fprintf(stderr, "Log file %s not written: %s\n", fileName.c_str(), e.what());
+    return false;
+  }
+  return true;
+}
+
+void StopAppLog() noexcept {
+  std::unique_ptr<TLog> log(std::exchange(appLog, nullptr));
+  if (!log) {
+    return;
+  }
+  try {
+    log->SetEnabled(false);
+  } catch (...) {
+    // At the end of the program nobody is left to show it to.
+  }
+}
+
+void LogMessage(const std::string& text) {
+  if (appLog != nullptr) {
+    appLog->Log(text);
+  }
+}
+
+void LogException(const std::exception& e) {
+  if (appLog != nullptr) {
+    appLog->ErrorFmt("%s - %s", ExceptionClassName(e), e.what());
+  }
+}
+
+void LogExceptionWarning(const std::exception& e) {
+  if (appLog != nullptr) {
+    appLog->WarningFmt("%s - %s", ExceptionClassName(e), e.what());
+  }
+}

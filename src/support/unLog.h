@@ -1,0 +1,40 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "base/Format.h"
+
+class TLog;
+
+// The program-wide log, or nullptr before StartAppLog and after StopAppLog. All log
+// routines run on the GUI thread.
+TLog* AppLog() noexcept;
+
+// The program-wide log's file: the program file's path with the extension ".log".
+std::string AppLogFileName();
+
+// Creates AppLog writing to fileName, emptied first. If the file cannot be opened (no
+// write permission, or held by a running copy of the program, whose log is then left
+// untouched), the reason goes to standard error, AppLog runs without a file (its lines
+// are dropped, its events still fire) and the result is false. A running AppLog is
+// stopped first. Program end stops it by itself, after everything destroyed before it.
+bool StartAppLog(const std::string& fileName = AppLogFileName());
+
+// Writes the "Log closed" banner and destroys AppLog; the log routines drop their
+// lines from then on.
+void StopAppLog() noexcept;
+
+void LogMessage(const std::string& text);
+
+template <typename... Args>
+void LogMessageFmt(std::string_view pattern, const Args&... args) {
+  LogMessage(Format(pattern, args...));
+}
+
+// An error line "<class name> - <message>".
+void LogException(const std::exception& e);
+
+// A warning line "<class name> - <message>".
+void LogExceptionWarning(const std::exception& e);

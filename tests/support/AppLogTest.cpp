@@ -1,0 +1,144 @@
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "LogTestHelpers.h"
+#include "base/Exceptions.h"
+#include "base/Numbers.h"
+#include "platform/ProgramFile.h"
+#include "support/Log.h"
+#include "support/unLog.h"
+
+namespace {
+
+const std::string kStamp = R"(\d{4}/\d{2}/\d{2} - \d{2}:\d{2}:\d{2}\.\d{3} - )";
+
+bool Matches(const std::string& text, const std::string& pattern) {
+  return std::regex_match(text, std::regex(pattern));
+}
+
+// Every test starts and ends without a program-wide log.
+class AppLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { StopAppLog(); }
+  void TearDown() override { StopAppLog(); }
+  std::string PathOf(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+  }
+
+  QTemporaryDir dir_;
+  ScopedDefaultLocale locale_{QLocale::c()};
+};
+
+}  // namespace
+
+TEST_F(AppLogTest, AFreshRunEmptiesTheFileAndStartsWithTheBanner) {
+  const std::string fileName = PathOf("vorlixa.log");
+  WriteTextFile(fileName, "the previous run\r\n");
+  ASSERT_TRUE(StartAppLog(fileName));
+  ASSERT_NE(AppLog(), nullptr);
+  EXPECT_FALSE(AppLog()->Append);
+  LogMessage("Starting");
+  LogMessageFmt("%s %d", "Port", 2);
+  StopAppLog();
+  EXPECT_EQ(AppLog(), nullptr);
+  const auto lines = CrLfLines(ReadLogFile(fileName));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(Matches(lines[0], R"(========--- Log opened --- .* ---========)")) << lines[0];
+  EXPECT_TRUE(Matches(lines[1], kStamp + "Starting")) << lines[1];
+  EXPECT_TRUE(Matches(lines[2], kStamp + "Port 2")) << lines[2];
+  EXPECT_TRUE(Matches(lines[3], R"(========--- Log closed --- .* ---========)")) << lines[3];
+}
+
+TEST_F(AppLogTest, ExceptionsAreLoggedAsClassNameAndMessage) {
+  const std::string fileName = PathOf("vorlixa.log");
+  ASSERT_TRUE(StartAppLog(fileName));
+  std::vector<std::string> errors;
+  AppLog()->OnError = [&](TLog&, const std::string& sMsg) { errors.push_back(sMsg); };
+  try {
+    StrToInt("$");
+  } catch (const std::exception& e) {
+    LogException(e);
+  }
+  LogExceptionWarning(EInOutError("I/O error 32", 32));
+  LogException(std::runtime_error("not one of ours"));
+  StopAppLog();
+  const auto lines = CrLfLines(ReadLogFile(fileName));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(Matches(lines[1], kStamp + R"(\[-ERROR-\] EConvertError - '\$' is not a valid )"
+                                         "integer value"))
+      << lines[1];
+  EXPECT_TRUE(Matches(lines[2], kStamp + R"(\[-WARNING-\] EInOutError - I/O error 32)"))
+      << lines[2];
+  EXPECT_TRUE(Matches(lines[3], kStamp + R"(\[-ERROR-\] Exception - not one of ours)")) << lines[3];
+  EXPECT_EQ(errors, (std::vector<std::string>{"EConvertError - '$' is not a valid integer value",
+                                              "Exception - not one of ours"}));
+}
+
+TEST_F(AppLogTest, CallsWithoutAProgramWideLogAreDropped) {
+  LogMessage("before");
+  const std::string fileName = PathOf("vorlixa.log");
+  ASSERT_TRUE(StartAppLog(fileName));
+  StopAppLog();
+  const std::string closed = ReadLogFile(fileName);
+  LogMessage("after");
+  LogMessageFmt("%d", 1);
+  LogException(EConvertError("after"));
+  LogExceptionWarning(EConvertError("after"));
+  EXPECT_EQ(ReadLogFile(fileName), closed);
+  EXPECT_EQ(CrLfLines(closed).size(), 2u);
+}
+
+TEST_F(AppLogTest, LateCallsWhileTheProgramEndsAreDropped) {
+  // A program run whose static objects log after the program-wide log has gone.
+  const std::string fileName = PathOf("vorlixa.log");
+  const LogChildResult child = RunLogChild("late-calls", fileName);
+  ASSERT_EQ(child.ExitCode, 0) << child.Errors;
+  const auto lines = CrLfLines(ReadLogFile(fileName));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(Matches(lines[1], kStamp + "running")) << lines[1];
+  EXPECT_TRUE(Matches(lines[2], R"(========--- Log closed --- .* ---========)")) << lines[2];
+}
+
+TEST_F(AppLogTest, ASecondCopyRunsWithoutAFileAndLeavesTheFirstOnesLog) {
+  const std::string fileName = PathOf("vorlixa.log");
+  ASSERT_TRUE(StartAppLog(fileName));
+  LogMessage("first copy");
+  const std::string before = ReadLogFile(fileName);
+  const LogChildResult child = RunLogChild("second-applog", fileName);
+  EXPECT_EQ(child.ExitCode, 0) << child.Errors;
+  EXPECT_NE(child.Errors.find("Device or resource busy"), std::string::npos) << child.Errors;
+  EXPECT_EQ(ReadLogFile(fileName), before);
+
+  // The same within one process: the listeners still hear every line.
+  TLog holder;
+  holder.SetLogFile(PathOf("held.log"));
+  std::vector<std::string> heard;
+  EXPECT_FALSE(StartAppLog(PathOf("held.log")));
+  ASSERT_NE(AppLog(), nullptr);
+  EXPECT_FALSE(AppLog()->IsOpen());
+  AppLog()->OnMessage = [&](TLog&, const std::string& sMsg) { heard.push_back(sMsg); };
+  LogMessage("heard, not written");
+  EXPECT_EQ(heard, std::vector<std::string>{"heard, not written"});
+  EXPECT_EQ(CrLfLines(ReadLogFile(PathOf("held.log"))).size(), 1u);
+}
+
+TEST(ProgramFile, TheLogLiesBesideTheProgramFile) {
+  const std::string program = QCoreApplication::applicationFilePath().toStdString();
+  EXPECT_EQ(ProgramFilePath(), program);
+  // The test program has no extension of its own: ".log" is added.
+  EXPECT_EQ(AppLogFileName(), program + ".log");
+}
+
+TEST(ProgramFile, ChangeFileExtReplacesOrAddsTheLastExtension) {
+  EXPECT_EQ(ChangeFileExt("vorlixa", ".log"), "vorlixa.log");
+  EXPECT_EQ(ChangeFileExt("/opt/app.bin", ".log"), "/opt/app.log");
+  EXPECT_EQ(ChangeFileExt("/opt/vorlixa-1.0/vorlixa", ".xml"), "/opt/vorlixa-1.0/vorlixa.xml");
+  EXPECT_EQ(ChangeFileExt("/opt/a.tar.gz", ".ini"), "/opt/a.tar.ini");
+}
