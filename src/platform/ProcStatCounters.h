@@ -1,0 +1,37 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/CpuCounters.h"
+
+// Processor counters from /proc/stat: a processor's idle time is its idle + iowait ticks,
+// the total instance is the "cpu" summary line divided by the number of processors.
+class ProcStatCounters final : public CpuCounters {
+ public:
+  // Sample time source, monotonic, in 100 ns units.
+  using Clock = std::function<std::int64_t()>;
+
+  // The system's counters: /proc/stat, CLOCK_MONOTONIC, sysconf(_SC_CLK_TCK).
+  ProcStatCounters();
+  // Counters in the /proc/stat format from path, timed by clock, ticksPerSecond > 0.
+  ProcStatCounters(std::string path, Clock clock, std::int64_t ticksPerSecond);
+  ~ProcStatCounters() override;
+  ProcStatCounters(const ProcStatCounters&) = delete;
+  ProcStatCounters& operator=(const ProcStatCounters&) = delete;
+
+  CpuReading Read(std::span<std::int64_t> idleTimes) override;
+
+ private:
+  struct Scan;
+  bool ScanFile(Scan& scan);
+  void Close();
+
+  std::string path_;
+  Clock clock_;
+  std::int64_t ticksPerSecond_;
+  int fd_ = -1;  // kept open between readings; a read from offset 0 gives fresh contents
+  std::array<char, 4096> buffer_{};  // holds at least one whole processor line
+};
