@@ -1,0 +1,292 @@
+#include "platform/AlsaCapture.h"
+
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Fraction of a buffer's duration that the pacer waits between buffers: below 1, so a
+// device whose clock runs a little fast is never held back.
+constexpr int kPacePerMille = 900;
+
+// ALSA reports failures as negative error numbers; users are shown the positive number.
+SoundCaptureError AlsaError(SoundCaptureStage stage, int result) {
+  return {stage, -result};
+}
+
+void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// A failed opening is retried at every level request; ALSA would print each failure to
+// standard error, many times a second.
+void SilenceAlsaErrors() {
+  [[maybe_unused]] static const bool silenced = [] {
+    snd_lib_error_set_handler(IgnoreAlsaError);
+    return true;
+  }();
+}
+
+struct HwParamsFree {
+  void operator()(snd_pcm_hw_params_t* params) const noexcept { snd_pcm_hw_params_free(params); }
+};
+
+struct SwParamsFree {
+  void operator()(snd_pcm_sw_params_t* params) const noexcept { snd_pcm_sw_params_free(params); }
+};
+
+// Sample layout exactly as asked; the buffer geometry as near as the device allows.
+// frames receives the buffer length that the device granted.
+int SetHardwareParams(snd_pcm_t* pcm, const SoundFormat& format, snd_pcm_uframes_t& frames) {
+  snd_pcm_hw_params_t* raw = nullptr;
+  int result = snd_pcm_hw_params_malloc(&raw);
+  if (result < 0) {
+    return result;
+  }
+  const std::unique_ptr<snd_pcm_hw_params_t, HwParamsFree> params(raw);
+  frames = static_cast<snd_pcm_uframes_t>(format.BufferFrames);
+  auto periods = static_cast<unsigned>(format.BufferCount);
+  result = snd_pcm_hw_params_any(pcm, raw);
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_access(pcm, raw, SND_PCM_ACCESS_RW_INTERLEAVED);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_format(pcm, raw, SND_PCM_FORMAT_U8);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_channels(pcm, raw, static_cast<unsigned>(format.Channels));
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_rate(pcm, raw, static_cast<unsigned>(format.SamplesPerSec), 0);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_period_size_near(pcm, raw, &frames, nullptr);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_set_periods_near(pcm, raw, &periods, nullptr);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params(pcm, raw);
+  }
+  if (result >= 0) {
+    result = snd_pcm_hw_params_get_period_size(raw, &frames, nullptr);
+  }
+  return result;
+}
+
+// Wake-ups once per full buffer.
+int SetSoftwareParams(snd_pcm_t* pcm, snd_pcm_uframes_t frames) {
+  snd_pcm_sw_params_t* raw = nullptr;
+  int result = snd_pcm_sw_params_malloc(&raw);
+  if (result < 0) {
+    return result;
+  }
+  const std::unique_ptr<snd_pcm_sw_params_t, SwParamsFree> params(raw);
+  result = snd_pcm_sw_params_current(pcm, raw);
+  if (result >= 0) {
+    result = snd_pcm_sw_params_set_avail_min(pcm, raw, frames);
+  }
+  if (result >= 0) {
+    result = snd_pcm_sw_params(pcm, raw);
+  }
+  return result;
+}
+
+int GetPollDescriptors(snd_pcm_t* pcm, std::vector<pollfd>& fds) {
+  const int count = snd_pcm_poll_descriptors_count(pcm);
+  if (count <= 0) {
+    return count < 0 ? count : -EINVAL;
+  }
+  fds.resize(static_cast<std::size_t>(count));
+  const int filled = snd_pcm_poll_descriptors(pcm, fds.data(), static_cast<unsigned>(count));
+  if (filled < 0) {
+    return filled;
+  }
+  fds.resize(static_cast<std::size_t>(filled));
+  return 0;
+}
+
+}  // namespace
+
+void CapturePacer::BufferHandled(Clock::time_point now) {
+  next_ = std::max(next_, now - (burst_ - 1) * interval_) + interval_;
+}
+
+void CapturePacer::NothingHandled(Clock::time_point now) {
+  // Nothing is queued up when a wake-up brings no full buffer, so no catching up is lost.
+  next_ = std::max(next_, now + interval_ / 4);
+}
+
+void AlsaCapture::PcmCloser::operator()(snd_pcm_t* pcm) const noexcept {
+  snd_pcm_close(pcm);
+}
+
+AlsaCapture::AlsaCapture() : pacer_(CapturePacer::Clock::duration::zero(), 0) {
+  SilenceAlsaErrors();
+  resumeTimer_.setSingleShot(true);
+  resumeTimer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&resumeTimer_, &QTimer::timeout, &resumeTimer_, [this] { Resume(); });
+}
+
+AlsaCapture::~AlsaCapture() {
+  Close();
+}
+
+std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format,
+                                                   BufferHandler handler) {
+  Close();
+  snd_pcm_t* raw = nullptr;
+  int result = snd_pcm_open(&raw, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (result < 0) {
+    return AlsaError(SoundCaptureStage::Open, result);
+  }
+  PcmHandle pcm(raw);
+
+  snd_pcm_uframes_t frames = 0;
+  result = SetHardwareParams(pcm.get(), format, frames);
+  if (result < 0) {
+    return AlsaError(SoundCaptureStage::Prepare, result);
+  }
+
+  // The ring of buffers goes to the device: wake-up threshold, ready state, descriptors.
+  std::vector<pollfd> fds;
+  result = SetSoftwareParams(pcm.get(), frames);
+  if (result >= 0) {
+    result = snd_pcm_prepare(pcm.get());
+  }
+  if (result >= 0) {
+    result = GetPollDescriptors(pcm.get(), fds);
+  }
+  if (result < 0) {
+    return AlsaError(SoundCaptureStage::AddBuffers, result);
+  }
+
+  result = snd_pcm_start(pcm.get());
+  if (result < 0) {
+    return AlsaError(SoundCaptureStage::Start, result);
+  }
+
+  pcm_ = std::move(pcm);
+  pollFds_ = std::move(fds);
+  handler_ = std::move(handler);
+  bufferFrames_ = static_cast<long>(frames);
+  frameBytes_ = format.Channels;
+  buffer_.assign(frames * static_cast<std::size_t>(frameBytes_), 0);
+  const auto interval = std::chrono::nanoseconds(1s) * bufferFrames_ * kPacePerMille / 1000 /
+                        std::max(format.SamplesPerSec, 1);
+  pacer_ = CapturePacer(interval, format.BufferCount);
+  pacer_.Reset(CapturePacer::Clock::now());
+  for (const pollfd& fd : pollFds_) {
+    for (const auto& [events, type] :
+         {std::pair{POLLIN, QSocketNotifier::Read}, std::pair{POLLOUT, QSocketNotifier::Write}}) {
+      if ((fd.events & events) != 0) {
+        auto notifier = std::make_unique<QSocketNotifier>(fd.fd, type);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                         [this] { DeviceReady(); });
+        notifiers_.push_back(std::move(notifier));
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+void AlsaCapture::Close() {
+  resumeTimer_.stop();
+  notifiers_.clear();
+  pollFds_.clear();
+  pcm_.reset();
+  handler_ = nullptr;
+  lost_ = false;
+}
+
+void AlsaCapture::DeviceReady() {
+  if (!IsOpen()) {
+    return;
+  }
+  const auto now = CapturePacer::Clock::now();
+  if (!pacer_.Ready(now)) {
+    Pause();
+    return;
+  }
+  // The PCM translates the descriptors' events; some plugins acknowledge their wake-up
+  // only here.
+  for (pollfd& fd : pollFds_) {
+    fd.revents = 0;
+  }
+  ::poll(pollFds_.data(), pollFds_.size(), 0);
+  unsigned short revents = 0;
+  snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
+                                   static_cast<unsigned>(pollFds_.size()), &revents);
+  if (ReadBuffer()) {
+    pacer_.BufferHandled(now);
+  } else {
+    pacer_.NothingHandled(now);
+  }
+  if (IsOpen() && !pacer_.Ready(CapturePacer::Clock::now())) {
+    Pause();
+  }
+}
+
+bool AlsaCapture::ReadBuffer() {
+  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
+  if (avail < 0) {
+    Recover(static_cast<int>(avail));
+    return false;
+  }
+  if (avail < bufferFrames_) {
+    return false;
+  }
+  const snd_pcm_sframes_t frames =
+      snd_pcm_readi(pcm_.get(), buffer_.data(), static_cast<snd_pcm_uframes_t>(bufferFrames_));
+  if (frames < 0) {
+    if (frames != -EAGAIN) {
+      Recover(static_cast<int>(frames));
+    }
+    return false;
+  }
+  if (handler_) {
+    handler_(std::span<const std::uint8_t>(
+        buffer_.data(), static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)));
+  }
+  return true;
+}
+
+void AlsaCapture::Recover(int error) {
+  // An overrun (the GUI thread was busy for a whole ring) or a suspend: restart capturing.
+  int result = snd_pcm_recover(pcm_.get(), error, 1);
+  if (result >= 0 && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED) {
+    result = snd_pcm_start(pcm_.get());
+  }
+  if (result < 0) {
+    // Gone for good (unplugged, say): stop watching; the owner opens again.
+    lost_ = true;
+    resumeTimer_.stop();
+    SetNotifiersEnabled(false);
+  }
+}
+
+void AlsaCapture::Pause() {
+  SetNotifiersEnabled(false);
+  const auto wait =
+      std::chrono::ceil<std::chrono::milliseconds>(pacer_.Next() - CapturePacer::Clock::now());
+  resumeTimer_.start(std::max(wait, std::chrono::milliseconds(1)));
+}
+
+void AlsaCapture::Resume() {
+  if (IsOpen()) {
+    SetNotifiersEnabled(true);
+  }
+}
+
+void AlsaCapture::SetNotifiersEnabled(bool enabled) {
+  for (const auto& notifier : notifiers_) {
+    notifier->setEnabled(enabled);
+  }
+}
+
+std::unique_ptr<SoundCapture> CreateSoundCapture() {
+  return std::make_unique<AlsaCapture>();
+}

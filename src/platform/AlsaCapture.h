@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/SoundCapture.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+typedef struct _snd_pcm snd_pcm_t;
+
+// Keeps buffer handling to the pace of real time. A real device becomes ready once per
+// buffer; a device that is always ready (a file, the null device) would otherwise be
+// drained as fast as the event loop turns. Up to Burst buffers may follow one another
+// at once, so a backlog after a busy moment is caught up without losing sound.
+class CapturePacer {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  CapturePacer(Clock::duration interval, int burst) : interval_(interval), burst_(burst) {}
+  void Reset(Clock::time_point now) { next_ = now; }                // capture starts
+  bool Ready(Clock::time_point now) const { return now >= next_; }  // may handle a buffer
+  void BufferHandled(Clock::time_point now);
+  void NothingHandled(Clock::time_point now);  // woken without a full buffer
+  Clock::time_point Next() const { return next_; }
+
+ private:
+  Clock::duration interval_;
+  int burst_;
+  Clock::time_point next_{};
+};
+
+// Captures from the ALSA PCM "default": unsigned 8-bit, interleaved, non-blocking. The
+// PCM's poll descriptors are watched by socket notifiers on the GUI thread; each
+// notification hands over at most one buffer (one ALSA period).
+class AlsaCapture final : public SoundCapture {
+ public:
+  AlsaCapture();
+  ~AlsaCapture() override;
+  AlsaCapture(const AlsaCapture&) = delete;
+  AlsaCapture& operator=(const AlsaCapture&) = delete;
+
+  std::optional<SoundCaptureError> Open(const SoundFormat& format, BufferHandler handler) override;
+  void Close() override;
+  bool IsOpen() const override { return pcm_ != nullptr && !lost_; }
+
+ private:
+  struct PcmCloser {
+    void operator()(snd_pcm_t* pcm) const noexcept;
+  };
+  using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
+
+  void DeviceReady();
+  bool ReadBuffer();
+  void Recover(int error);
+  void Pause();
+  void Resume();
+  void SetNotifiersEnabled(bool enabled);
+
+  PcmHandle pcm_;
+  std::vector<pollfd> pollFds_;
+  std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
+  QTimer resumeTimer_;  // ends a pause of the notifiers
+  CapturePacer pacer_;
+  std::vector<std::uint8_t> buffer_;
+  long bufferFrames_ = 0;  // frames per buffer as the device granted them
+  int frameBytes_ = 0;
+  BufferHandler handler_;
+  bool lost_ = false;  // the device failed beyond recovery; waits for Close or Open
+};

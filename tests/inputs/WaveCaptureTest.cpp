@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "inputs/WaveTestDevice.h"
+#include "platform/AlsaCapture.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr SoundFormat kFormat{
+    .Channels = 2, .SamplesPerSec = 44100, .BufferFrames = kWaveBufferFrames, .BufferCount = 8};
+
+// More buffers than the ring holds, so reading goes on past the first catching up.
+TEST(AlsaCaptureTest, HandsOverWholeBuffersInOrderAndLetsGoOnClose) {
+  constexpr int kCounted = 20;
+  // Buffer k holds the byte k, so a skipped, repeated or split buffer shows.
+  const auto bufferNumber = [](int frame) {
+    return static_cast<std::uint8_t>(frame / kWaveBufferFrames);
+  };
+  const WaveTestDevice device(WaveTestSetup::Samples,
+                              StereoSamples(kCounted + 4, bufferNumber, bufferNumber));
+  std::vector<std::vector<std::uint8_t>> buffers;
+  AlsaCapture capture;
+  ASSERT_EQ(capture.Open(kFormat,
+                         [&](std::span<const std::uint8_t> samples) {
+                           buffers.emplace_back(samples.begin(), samples.end());
+                         }),
+            std::nullopt);
+  EXPECT_TRUE(capture.IsOpen());
+  // The whole file is ready at once, yet one pass of the event loop takes one buffer.
+  QCoreApplication::processEvents();
+  EXPECT_LE(buffers.size(), 1u);
+  ASSERT_TRUE(RunEventsUntil([&] { return buffers.size() >= kCounted; }));
+  for (std::size_t k = 0; k < kCounted; ++k) {
+    EXPECT_EQ(buffers[k],
+              std::vector<std::uint8_t>(2 * kWaveBufferFrames, static_cast<std::uint8_t>(k)))
+        << "buffer " << k;
+  }
+
+  capture.Close();
+  EXPECT_FALSE(capture.IsOpen());
+  EXPECT_FALSE(device.IsOpenByProcess());
+}
+
+// "Unknown PCM default" is met through the recorder; here a device that cannot take stereo.
+TEST(AlsaCaptureTest, ReportsTheFailingStepWithThePositiveErrorNumber) {
+  const WaveTestDevice mono(WaveTestSetup::MonoOnly);
+  AlsaCapture capture;
+  const auto error = capture.Open(kFormat, nullptr);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->Stage, SoundCaptureStage::Prepare);
+  EXPECT_EQ(error->Number, EINVAL);
+  EXPECT_FALSE(capture.IsOpen());
+}
+
+// Time is simulated here: the pacer is given the instants.
+TEST(CapturePacerTest, KeepsAnAlwaysReadyDeviceToOneBufferPerInterval) {
+  CapturePacer pacer(10ms, 8);
+  const CapturePacer::Clock::time_point start{};
+  pacer.Reset(start);
+  int handled = 0;
+  for (auto now = start; now <= start + 1s; now += 1ms) {
+    if (pacer.Ready(now)) {
+      pacer.BufferHandled(now);
+      ++handled;
+    }
+  }
+  EXPECT_EQ(handled, 101);  // at 0, 10, ..., 1000 ms
+}
+
+TEST(CapturePacerTest, CatchesUpARingfulAfterAStallAndWaitsAfterAnEmptyWakeUp) {
+  CapturePacer pacer(10ms, 8);
+  const CapturePacer::Clock::time_point start{};
+  pacer.Reset(start);
+  const auto late = start + 500ms;
+  int burst = 0;
+  while (pacer.Ready(late)) {
+    pacer.BufferHandled(late);
+    ++burst;
+  }
+  EXPECT_EQ(burst, 8);
+  EXPECT_EQ(pacer.Next(), late + 10ms);
+
+  const auto idle = start + 2s;
+  pacer.NothingHandled(idle);
+  EXPECT_FALSE(pacer.Ready(idle));
+  EXPECT_TRUE(pacer.Ready(idle + 10ms));
+}
+
+}  // namespace

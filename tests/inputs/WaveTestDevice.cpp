@@ -1,0 +1,96 @@
+#include "inputs/WaveTestDevice.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+
+namespace {
+
+constexpr const char* kConfigVariable = "ALSA_CONFIG_PATH";
+
+std::string PcmDefinition(WaveTestSetup setup, const std::string& samplesPath) {
+  switch (setup) {
+    case WaveTestSetup::Samples:
+      return "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \"/dev/null\"\n"
+             "  infile \"" +
+             samplesPath + "\"\n  format \"raw\"\n}\n";
+    case WaveTestSetup::NoDefault:
+      return "pcm.silent { type null }\n";
+    case WaveTestSetup::MonoOnly:
+      break;
+  }
+  return "pcm.!default {\n  type multi\n  slaves.a { pcm { type null } channels 1 }\n"
+         "  bindings.0 { slave a channel 0 }\n}\n";
+}
+
+}  // namespace
+
+WaveTestDevice::WaveTestDevice(WaveTestSetup setup, const std::vector<std::uint8_t>& samples)
+    : samplesPath_(dir_.filePath("samples.raw").toStdString()) {
+  std::ofstream(samplesPath_, std::ios::binary)
+      .write(reinterpret_cast<const char*>(samples.data()),
+             static_cast<std::streamsize>(samples.size()));
+  const std::string configPath = dir_.filePath("asound.conf").toStdString();
+  std::ofstream(configPath) << PcmDefinition(setup, samplesPath_);
+  if (const char* previous = std::getenv(kConfigVariable)) {
+    previousConfig_ = previous;
+    hadPreviousConfig_ = true;
+  }
+  setenv(kConfigVariable, configPath.c_str(), 1);
+}
+
+WaveTestDevice::~WaveTestDevice() {
+  if (hadPreviousConfig_) {
+    setenv(kConfigVariable, previousConfig_.c_str(), 1);
+  } else {
+    unsetenv(kConfigVariable);
+  }
+}
+
+bool WaveTestDevice::IsOpenByProcess() const {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    if (std::filesystem::read_symlink(entry.path(), error) == samplesPath_) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::uint8_t> StereoSamples(int buffers, const WaveSignal& left,
+                                        const WaveSignal& right) {
+  std::vector<std::uint8_t> samples;
+  for (int frame = 0; frame < buffers * kWaveBufferFrames; ++frame) {
+    samples.push_back(left(frame));
+    samples.push_back(right(frame));
+  }
+  return samples;
+}
+
+WaveSignal SineBetween(int low, int high) {
+  return [low, high](int frame) {
+    constexpr int kFramesPerCycle = 64;  // a whole number of cycles per buffer
+    const double phase = 2.0 * std::numbers::pi * frame / kFramesPerCycle;
+    return static_cast<std::uint8_t>(
+        std::lround((low + high) / 2.0 + (high - low) / 2.0 * std::sin(phase)));
+  };
+}
+
+bool RunEventsUntil(const std::function<bool()>& done) {
+  const QDeadlineTimer limit(std::chrono::seconds(30));
+  QTimer wake;  // lets the loop look at done() even when nothing else happens
+  wake.start(std::chrono::milliseconds(10));
+  while (!done()) {
+    if (limit.hasExpired()) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
