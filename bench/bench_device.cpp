@@ -4,28 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <new>
-
-// Every allocation of the program is counted, so a benchmark can report how many happen
-// inside its timed loop.
-namespace {
-std::size_t gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -75,7 +54,7 @@ void BM_SendLevels(benchmark::State& state) {
   TLEDBar& bar = link.LEDBarCtrls(boards - 1).Bars(0);
   double level = 0.0;
 
-  const std::size_t before = gAllocations;
+  const std::size_t before = AllocationCount();
   for (auto _ : state) {
     if (changing) {
       level = level >= 1.0 ? 0.0 : level + 0.05;  // every step moves the top LED
@@ -83,8 +62,7 @@ void BM_SendLevels(benchmark::State& state) {
     }
     link.SendLevels();
   }
-  state.counters["allocs_per_call"] = benchmark::Counter(static_cast<double>(gAllocations - before),
-                                                         benchmark::Counter::kAvgIterations);
+  ReportAllocationsPerCall(state, before);
 }
 
 BENCHMARK(BM_SendLevels)
