@@ -1,0 +1,527 @@
+#include "config/SettingsFile.h"
+
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "base/Text.h"
+#include "platform/AtomicFile.h"
+#include "platform/ProgramFile.h"
+
+void XmlDocDeleter::operator()(xmlDoc* doc) const noexcept {
+  xmlFreeDoc(doc);
+}
+
+namespace {
+
+// libxml2 strings, freed with xmlFree.
+struct XmlCharDeleter {
+  void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+};
+using XmlCharPtr = std::unique_ptr<xmlChar, XmlCharDeleter>;
+
+const xmlChar* XmlText(const std::string& text) {
+  return reinterpret_cast<const xmlChar*>(text.c_str());
+}
+
+std::string FromXml(const xmlChar* text) {
+  return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
+}
+
+// The one place where libxml2's failures become exceptions: its own message for the
+// operation when it recorded one, else what we were doing.
+[[noreturn]] void RaiseXmlError(const std::string& operation) {
+  const xmlError* error = xmlGetLastError();
+  std::string message = operation;
+  if (error != nullptr && error->message != nullptr) {
+    std::string detail = error->message;
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == ' ')) {
+      detail.pop_back();
+    }
+    message += ": " + detail;
+  }
+  xmlResetLastError();
+  throw EXMLError(message);
+}
+
+void EnsureXmlLibrary() {
+  static const bool ready = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)ready;
+}
+
+xmlParserInputPtr NoExternalEntity(const char* /*url*/, const char* /*id*/,
+                                   xmlParserCtxtPtr /*context*/) {
+  return nullptr;
+}
+
+void IgnoreGenericError(void* /*context*/, const char* /*message*/, ...) {}
+void IgnoreStructuredError(void* /*context*/, xmlErrorPtr /*error*/) {}
+
+// While it lives, libxml2 loads no external resource, whatever the parser options say (a
+// settings file never needs one, and reading local files or the network on its behalf
+// is a leak), and prints nothing: its last error is still recorded for RaiseXmlError.
+class QuietXmlLibrary {
+ public:
+  QuietXmlLibrary()
+      : loader_(xmlGetExternalEntityLoader()),
+        generic_(xmlGenericError),
+        genericContext_(xmlGenericErrorContext),
+        structured_(xmlStructuredError),
+        structuredContext_(xmlStructuredErrorContext) {
+    xmlSetExternalEntityLoader(NoExternalEntity);
+    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+    xmlSetStructuredErrorFunc(nullptr, IgnoreStructuredError);
+  }
+  ~QuietXmlLibrary() {
+    xmlSetExternalEntityLoader(loader_);
+    xmlSetGenericErrorFunc(genericContext_, generic_);
+    xmlSetStructuredErrorFunc(structuredContext_, structured_);
+  }
+  QuietXmlLibrary(const QuietXmlLibrary&) = delete;
+  QuietXmlLibrary& operator=(const QuietXmlLibrary&) = delete;
+
+ private:
+  xmlExternalEntityLoader loader_;
+  xmlGenericErrorFunc generic_;
+  void* genericContext_;
+  xmlStructuredErrorFunc structured_;
+  void* structuredContext_;
+};
+
+int AppendToText(void* text, const char* buffer, int length) {
+  static_cast<std::string*>(text)->append(buffer, static_cast<std::size_t>(length));
+  return length;
+}
+
+bool IsXmlBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string Trimmed(std::string text) {
+  std::size_t end = text.size();
+  while (end > 0 && IsXmlBlank(text[end - 1])) {
+    --end;
+  }
+  std::size_t begin = 0;
+  while (begin < end && IsXmlBlank(text[begin])) {
+    ++begin;
+  }
+  return text.substr(begin, end - begin);
+}
+
+// Whether a saved file can carry text: UTF-8 of characters that XML 1.0 allows. Anything
+// else would be written as a file that no parser reads back.
+bool IsXmlText(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    char32_t code = byte;
+    if (byte >= 0x80) {
+      if ((byte & 0xE0) == 0xC0) {
+        length = 2;
+        code = byte & 0x1Fu;
+      } else if ((byte & 0xF0) == 0xE0) {
+        length = 3;
+        code = byte & 0x0Fu;
+      } else if ((byte & 0xF8) == 0xF0) {
+        length = 4;
+        code = byte & 0x07u;
+      } else {
+        length = 0;
+      }
+      if (length == 0 || i + length > text.size()) {
+        code = 0xFFFFFFFF;
+      } else {
+        for (std::size_t k = 1; k < length; ++k) {
+          const auto next = static_cast<unsigned char>(text[i + k]);
+          if ((next & 0xC0) != 0x80) {
+            code = 0xFFFFFFFF;
+            break;
+          }
+          code = (code << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms are not UTF-8.
+        static constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code != 0xFFFFFFFF && code < kLowest[length]) {
+          code = 0xFFFFFFFF;
+        }
+      }
+    }
+    const bool allowed = code == 0x9 || code == 0xA || code == 0xD ||
+                         (code >= 0x20 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
+                         (code >= 0x10000 && code <= 0x10FFFF);
+    if (!allowed) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Names that the writer can put into a file that loads again.
+void CheckXmlName(std::string_view name) {
+  const std::string text(name);
+  if (!IsXmlText(text) || xmlValidateName(XmlText(text), 0) != 0) {
+    throw EXMLError(Format("'%s' is not a valid XML name", text));
+  }
+}
+
+bool NameIs(const xmlNode* node, std::string_view name) {
+  if (node == nullptr || node->type != XML_ELEMENT_NODE) {
+    return false;
+  }
+  return NodeName(node) == name;
+}
+
+}  // namespace
+
+// ---- File and document ---------------------------------------------------------------
+
+std::string SettingsFileName() {
+  return ProgramFileWithExt(".xml");
+}
+
+XmlDocPtr NewSettingsDocument() {
+  EnsureXmlLibrary();
+  XmlDocPtr doc(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+  if (!doc) {
+    RaiseXmlError("Cannot create a document");
+  }
+  return doc;
+}
+
+XmlDocPtr ParseSettingsDocument(std::string_view text, bool* loaded) {
+  EnsureXmlLibrary();
+  if (loaded != nullptr) {
+    *loaded = false;
+  }
+  if (text.size() <= kMaxSettingsFileSize && text.size() <= static_cast<std::size_t>(INT_MAX)) {
+    const QuietXmlLibrary quiet;
+    // Neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD: entities stay references and no
+    // external DTD is read. Blank text between elements goes, so that saving can indent.
+    constexpr int kOptions =
+        XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    XmlDocPtr doc(
+        xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kOptions));
+    xmlResetLastError();
+    if (doc) {
+      if (loaded != nullptr) {
+        *loaded = true;
+      }
+      return doc;
+    }
+  }
+  return NewSettingsDocument();
+}
+
+XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded) {
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) {
+    if (loaded != nullptr) {
+      *loaded = false;
+    }
+    return NewSettingsDocument();
+  }
+  // Read up to one byte past the limit, so that a file that grows while it is read, or a
+  // device that never ends, is caught as well.
+  std::string text;
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(fileName, sizeError);
+  text.resize(sizeError ? 65536 : std::min<std::uintmax_t>(size + 1, kMaxSettingsFileSize + 1));
+  std::size_t filled = 0;
+  while (filled <= kMaxSettingsFileSize) {
+    if (filled == text.size()) {
+      text.resize(std::min(text.size() * 2, kMaxSettingsFileSize + 1));
+    }
+    file.read(text.data() + filled, static_cast<std::streamsize>(text.size() - filled));
+    if (file.gcount() <= 0) {
+      break;
+    }
+    filled += static_cast<std::size_t>(file.gcount());
+  }
+  text.resize(filled);
+  if (text.size() > kMaxSettingsFileSize) {
+    throw EInOutError(
+        Format("The settings file %s is larger than 16 MiB and is not read.", fileName), EFBIG);
+  }
+  return ParseSettingsDocument(text, loaded);
+}
+
+std::string SettingsDocumentText(xmlDoc* doc) {
+  // Declared as UTF-8, which is what the tree holds: the writer then converts nothing.
+  xmlFree(const_cast<xmlChar*>(doc->encoding));
+  doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
+  std::string text;
+  const QuietXmlLibrary quiet;
+  xmlSaveCtxtPtr save = xmlSaveToIO(AppendToText, nullptr, &text, nullptr, XML_SAVE_FORMAT);
+  if (save == nullptr) {
+    RaiseXmlError("Cannot write the document");
+  }
+  const long written = xmlSaveDoc(save, doc);
+  if (xmlSaveClose(save) < 0 || written < 0) {
+    RaiseXmlError("Cannot write the document");
+  }
+  return text;
+}
+
+void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName) {
+  SaveSettingsDocument(doc, fileName, SystemFileCalls());
+}
+
+void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName, TFileCalls& calls) {
+  ReplaceFileContent(fileName, SettingsDocumentText(doc), calls);
+}
+
+// ---- Nodes ----------------------------------------------------------------------------
+
+std::string NodeName(const xmlNode* node) {
+  if (node == nullptr) {
+    return "";
+  }
+  switch (node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+      if (node->ns != nullptr && node->ns->prefix != nullptr) {
+        return FromXml(node->ns->prefix) + ":" + FromXml(node->name);
+      }
+      return FromXml(node->name);
+    case XML_TEXT_NODE:
+      return "#text";
+    case XML_CDATA_SECTION_NODE:
+      return "#cdata-section";
+    case XML_COMMENT_NODE:
+      return "#comment";
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE:
+      return "#document";
+    case XML_DOCUMENT_FRAG_NODE:
+      return "#document-fragment";
+    default:
+      return FromXml(node->name);
+  }
+}
+
+xmlNode* FindSettingsRoot(xmlDoc* doc) {
+  if (doc == nullptr) {
+    return nullptr;
+  }
+  for (xmlNode* node = doc->children; node != nullptr; node = node->next) {
+    if (NameIs(node, kSettingsRootName)) {
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+xmlNode* AppendDocumentElement(xmlDoc* doc, std::string_view name) {
+  for (const xmlNode* node = doc->children; node != nullptr; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE) {
+      throw EXMLError("Only one top level element is allowed in an XML document.");
+    }
+  }
+  CheckXmlName(name);
+  xmlNode* element = xmlNewDocNode(doc, nullptr, XmlText(std::string(name)), nullptr);
+  if (element == nullptr) {
+    RaiseXmlError(Format("Cannot create the element %s", std::string(name)));
+  }
+  if (xmlAddChild(reinterpret_cast<xmlNode*>(doc), element) == nullptr) {
+    xmlFreeNode(element);
+    RaiseXmlError(Format("Cannot add the element %s", std::string(name)));
+  }
+  return element;
+}
+
+std::vector<xmlNode*> SelectNodes(xmlNode* node, std::string_view path) {
+  std::vector<xmlNode*> current{node};
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view step = path.substr(
+        start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    std::vector<xmlNode*> next;
+    for (xmlNode* parent : current) {
+      for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
+        if (NameIs(child, step)) {
+          next.push_back(child);
+        }
+      }
+    }
+    current = std::move(next);
+    if (slash == std::string_view::npos || current.empty()) {
+      break;
+    }
+    start = slash + 1;
+  }
+  return current;
+}
+
+xmlNode* SelectSingleNode(xmlNode* node, std::string_view path) {
+  const std::size_t slash = path.find('/');
+  if (slash == std::string_view::npos) {
+    return FindChild(node, path);
+  }
+  // The first match in document order lies below the first parent that has one.
+  const std::string_view step = path.substr(0, slash);
+  for (xmlNode* child = node->children; child != nullptr; child = child->next) {
+    if (NameIs(child, step)) {
+      if (xmlNode* found = SelectSingleNode(child, path.substr(slash + 1))) {
+        return found;
+      }
+    }
+  }
+  return nullptr;
+}
+
+xmlNode* FindChild(xmlNode* node, std::string_view name) {
+  for (xmlNode* child = node->children; child != nullptr; child = child->next) {
+    if (NameIs(child, name)) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+std::string NodeText(const xmlNode* node) {
+  const XmlCharPtr content(xmlNodeGetContent(node));
+  return Trimmed(FromXml(content.get()));
+}
+
+std::string GetNodeText(xmlNode* node, std::string_view path, std::string_view def) {
+  const xmlNode* found = SelectSingleNode(node, path);
+  if (found == nullptr) {
+    return std::string(def);
+  }
+  return NodeText(found);
+}
+
+std::string GetAttrText(xmlNode* node, std::string_view name, std::string_view def) {
+  for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
+    if (NodeName(reinterpret_cast<const xmlNode*>(attribute)) == name) {
+      return NodeText(reinterpret_cast<const xmlNode*>(attribute));
+    }
+  }
+  return std::string(def);
+}
+
+xmlNode* SetChildText(xmlNode* parent, std::string_view name, std::string_view value, bool reuse) {
+  if (!IsXmlText(value)) {
+    throw EXMLError(Format("Invalid character in the text of the element %s", std::string(name)));
+  }
+  xmlNode* element = reuse ? FindChild(parent, name) : nullptr;
+  if (element == nullptr) {
+    CheckXmlName(name);
+    element = xmlNewDocNode(parent->doc, nullptr, XmlText(std::string(name)), nullptr);
+    if (element == nullptr) {
+      RaiseXmlError(Format("Cannot create the element %s", std::string(name)));
+    }
+  } else {
+    xmlUnlinkNode(element);
+  }
+  // Content goes in as a text node: raw text that the writer escapes, never markup.
+  xmlNodeSetContent(element, nullptr);
+  if (!value.empty()) {
+    xmlNode* text = xmlNewDocTextLen(parent->doc, reinterpret_cast<const xmlChar*>(value.data()),
+                                     static_cast<int>(value.size()));
+    if (text == nullptr || xmlAddChild(element, text) == nullptr) {
+      xmlFreeNode(text);
+      xmlFreeNode(element);
+      RaiseXmlError(Format("Cannot set the text of %s", std::string(name)));
+    }
+  }
+  if (xmlAddChild(parent, element) == nullptr) {
+    xmlFreeNode(element);
+    RaiseXmlError(Format("Cannot add the element %s", std::string(name)));
+  }
+  return element;
+}
+
+xmlAttr* SetAttrText(xmlNode* element, std::string_view name, std::string_view value) {
+  CheckXmlName(name);
+  if (!IsXmlText(value)) {
+    throw EXMLError(Format("Invalid character in the text of the attribute %s", std::string(name)));
+  }
+  xmlAttr* attribute = xmlSetProp(element, XmlText(std::string(name)), XmlText(std::string(value)));
+  if (attribute == nullptr) {
+    RaiseXmlError(Format("Cannot set the attribute %s", std::string(name)));
+  }
+  return attribute;
+}
+
+void RemoveNode(xmlNode* child) {
+  xmlUnlinkNode(child);
+  xmlFreeNode(child);
+}
+
+// ---- Text forms -----------------------------------------------------------------------
+
+bool TryTextToBool(std::string_view text, bool& value) {
+  double number = 0.0;
+  if (TryTextToFloat(text, number, '.') || TryTextToFloat(text, number, LocaleDecimalSeparator())) {
+    value = number != 0.0;
+    return true;
+  }
+  if (SameText(text, "True")) {
+    value = true;
+    return true;
+  }
+  if (SameText(text, "False")) {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+bool TextToBool(std::string_view text) {
+  bool value = false;
+  if (!TryTextToBool(text, value)) {
+    throw EConvertError(Format("'%s' is not a valid boolean value", std::string(text)));
+  }
+  return value;
+}
+
+bool TextToBoolDef(std::string_view text, bool def) {
+  bool value = def;
+  return TryTextToBool(text, value) ? value : def;
+}
+
+const char* BoolToText(bool value) {
+  return value ? "-1" : "0";
+}
+
+TFormatSettings LocaleFormatSettings() {
+  TFormatSettings settings;
+  settings.DecimalSeparator = LocaleDecimalSeparator();
+  if (const std::lconv* conventions = std::localeconv()) {
+    settings.ThousandSeparator =
+        conventions->thousands_sep != nullptr ? conventions->thousands_sep : "";
+    settings.CurrencyString =
+        conventions->currency_symbol != nullptr ? conventions->currency_symbol : "";
+  }
+  return settings;
+}
+
+TFormatSettings FixedFormatSettings() {
+  TFormatSettings settings = LocaleFormatSettings();
+  settings.DecimalSeparator = '.';
+  settings.ThousandSeparator = ",";
+  settings.DateSeparator = '/';
+  settings.TimeSeparator = ':';
+  settings.ShortDateFormat = "yyyy/mm/dd";
+  settings.LongDateFormat = "yyyy/mm/dd hh:mm:ss";
+  settings.ShortTimeFormat = "hh:mm:ss";
+  return settings;
+}

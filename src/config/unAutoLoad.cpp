@@ -1,0 +1,34 @@
+#include "config/unAutoLoad.h"
+
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "platform/Autostart.h"
+#include "support/unLog.h"
+
+std::string AutoLoadUserCaption() { return Format("Load at login (%s)", LoginUserName()); }
+
+void LoadAutoLoad(const Autostart& autostart, bool& allUsers, bool& user) {
+  try {
+    allUsers = autostart.IsEnabled(TAutostartScope::AllUsers);
+  } catch (const Exception& e) {
+    LogExceptionWarning(e);
+  }
+  try {
+    user = autostart.IsEnabled(TAutostartScope::CurrentUser);
+  } catch (const Exception& e) {
+    LogExceptionWarning(e);
+  }
+}
+
+void SaveAutoLoad(Autostart& autostart, bool allUsers, bool user) {
+  try {
+    autostart.SetEnabled(TAutostartScope::AllUsers, allUsers);
+  } catch (const Exception& e) {
+    LogExceptionWarning(e);
+  }
+  try {
+    autostart.SetEnabled(TAutostartScope::CurrentUser, user);
+  } catch (const Exception& e) {
+    LogExceptionWarning(e);
+  }
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+class Autostart;
+
+// The start-at-login check boxes of the settings window (cbAutoLoadAll for every user,
+// cbAutoLoadUser for this user) and the autostart entries behind them. The main window
+// calls LoadAutoLoad first in LoadSettings and SaveAutoLoad first in SaveSettings, with
+// its XdgAutostart.
+
+// The caption of cbAutoLoadUser: "Load at login (%s)" with the user's login name.
+std::string AutoLoadUserCaption();
+
+// Sets allUsers and user from the entries. An entry that cannot be read leaves its box as
+// it is and is logged as a warning; the other box is still read.
+void LoadAutoLoad(const Autostart& autostart, bool& allUsers, bool& user);
+
+// Writes the entries of checked boxes and removes those of clear ones. A location that
+// cannot be written (the all-users folder for an ordinary user) is skipped without a
+// message and logged as a warning; the other one is still written.
+void SaveAutoLoad(Autostart& autostart, bool allUsers, bool user);

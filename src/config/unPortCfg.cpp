@@ -1,0 +1,189 @@
+#include "config/unPortCfg.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "platform/SerialPort.h"
+
+namespace {
+
+// The highest LED value; also what a port gets when the file does not name one.
+constexpr std::uint8_t kDefaultLEDmax = 255;
+
+std::uint8_t ByteValue(const std::string& text) {
+  const std::int32_t value = StrToInt(text);
+  if (value < 0 || value > 255) {
+    throw ERangeError(kRangeCheckError);
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+TPortCfgDialog& PortCfgDialog() {
+  static TPortCfgDialog dialog;
+  return dialog;
+}
+
+}  // namespace
+
+TPortCfgDialog SetPortCfgDialog(TPortCfgDialog dialog) {
+  return std::exchange(PortCfgDialog(), std::move(dialog));
+}
+
+// ---- TPortCfg -------------------------------------------------------------------------
+
+TPortCfg::TPortCfg() : TPortCfg(nullptr, CreateSerialPort()) {}
+
+TPortCfg::TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port)
+    : portList_(portList),
+      controller_(std::make_unique<TLEDBarController>(std::move(port))),
+      controllers_(std::make_unique<TLEDBarCfgList>(*controller_)) {
+  // The link's own default of 0 would send every LED dark; a new port shows the full
+  // range, as one read from a file without "LEDmax" does.
+  controller_->MaxValue = kDefaultLEDmax;
+}
+
+TPortCfg::~TPortCfg() {
+  try {
+    controller_->SetConnected(false);
+  } catch (const std::exception&) {
+    // The port is closed even when the dark frame cannot be built; nobody is left to
+    // tell.
+  }
+}
+
+void TPortCfg::Assign(const TPortCfg& source) {
+  if (&source == this) {
+    return;
+  }
+  controller_->SetUpdateInterval(source.Controller().UpdateInterval());
+  controller_->Port = source.Controller().Port;
+  controller_->MinValue = source.Controller().MinValue;
+  controller_->MaxValue = source.Controller().MaxValue;
+  controllers_->Clear();
+  const TLEDBarCfgList& from = source.Controllers();
+  for (int i = 0; i < from.Count(); ++i) {
+    controllers_->Add().Assign(from.Items(i));
+  }
+}
+
+std::string TPortCfg::DisplayName() const {
+  return controller_->Port;
+}
+
+bool TPortCfg::Edit() {
+  const TPortCfgDialog& dialog = PortCfgDialog();
+  if (!dialog || !dialog(*this)) {
+    return false;
+  }
+  if (portList_ != nullptr) {
+    portList_->Apply();
+  }
+  return true;
+}
+
+int TPortCfg::Index() const {
+  return portList_ != nullptr ? portList_->IndexOf(*this) : -1;
+}
+
+// ---- TPortCfgList ---------------------------------------------------------------------
+
+TPortCfgList::TPortCfgList(TSerialPortFactory portFactory)
+    : portFactory_(portFactory ? std::move(portFactory) : TSerialPortFactory(CreateSerialPort)) {}
+
+TPortCfgList::~TPortCfgList() = default;
+
+TPortCfg& TPortCfgList::Items(int index) const {
+  if (index < 0 || index >= Count()) {
+    throw EListError(Format("List index out of bounds (%d)", index));
+  }
+  return *items_[static_cast<std::size_t>(index)];
+}
+
+void TPortCfgList::Delete(int index) {
+  Items(index);  // checks the index
+  items_.erase(items_.begin() + index);
+}
+
+void TPortCfgList::Clear() {
+  items_.clear();
+}
+
+int TPortCfgList::IndexOf(const TPortCfg& item) const {
+  const auto found = std::find_if(items_.begin(), items_.end(),
+                                  [&](const auto& candidate) { return candidate.get() == &item; });
+  return found == items_.end() ? -1 : static_cast<int>(found - items_.begin());
+}
+
+TPortCfg& TPortCfgList::Append() {
+  items_.push_back(std::make_unique<TPortCfg>(this, portFactory_()));
+  return *items_.back();
+}
+
+TPortCfg& TPortCfgList::Add() {
+  TPortCfg& item = Append();
+  Apply();
+  return item;
+}
+
+void TPortCfgList::Apply() {
+  for (const auto& item : items_) {
+    TLEDBarController& link = item->Controller();
+    link.SetConnected(false);
+    item->Controllers().Apply();
+    link.SetConnected(item->Enabled);
+  }
+}
+
+void TPortCfgList::LoadFromXML(xmlNode* root) {
+  Clear();
+  try {
+    for (xmlNode* node : SelectNodes(root, Format("%s/%s", "Ports", "Port"))) {
+      // Appended without applying: the one Apply at the end connects every enabled port
+      // once, where applying at each port would reconnect all the ports before it.
+      TPortCfg& item = Append();
+      try {
+        TLEDBarController& link = item.Controller();
+        link.Port = GetNodeText(node, "Name", "");
+        const std::int32_t interval = StrToInt(GetNodeText(node, "Interval", ""));
+        if (interval < 0) {
+          throw ERangeError(kRangeCheckError);
+        }
+        link.SetUpdateInterval(static_cast<std::uint32_t>(interval));
+        item.Enabled = TextToBool(GetNodeText(node, "Enabled", ""));
+        link.MinValue = ByteValue(GetNodeText(node, "LEDmin", "0"));
+        link.MaxValue = ByteValue(GetNodeText(node, "LEDmax", IntToStr(kDefaultLEDmax)));
+        item.Controllers().LoadFromXML(node);
+      } catch (const std::exception&) {
+        // A port that cannot be read is left out; the others still load.
+        Delete(IndexOf(item));
+      }
+    }
+  } catch (const std::exception& e) {
+    ShowMessage(e.what());
+  }
+  Apply();
+}
+
+void TPortCfgList::SaveToXML(xmlNode* root) {
+  if (xmlNode* old = FindChild(root, "Ports")) {
+    RemoveNode(old);
+  }
+  xmlNode* ports = SetChildText(root, "Ports", "", false);
+  for (const auto& item : items_) {
+    const TLEDBarController& link = item->Controller();
+    xmlNode* port = SetChildText(ports, "Port", "", false);
+    SetChildText(port, "Name", link.Port, false);
+    SetChildText(port, "Interval", IntToStr(link.UpdateInterval()), false);
+    SetChildText(port, "Enabled", BoolToText(item->Enabled), false);
+    SetChildText(port, "LEDmin", IntToStr(link.MinValue), false);
+    SetChildText(port, "LEDmax", IntToStr(link.MaxValue), false);
+    item->Controllers().SaveToXML(port);
+  }
+}

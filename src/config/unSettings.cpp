@@ -1,0 +1,68 @@
+#include "config/unSettings.h"
+
+#include <exception>
+#include <utility>
+
+#include "config/SettingsFile.h"
+#include "config/unPortCfg.h"
+#include "platform/AtomicFile.h"
+#include "platform/Prompter.h"
+#include "support/unLog.h"
+
+namespace {
+
+void Report(const std::exception& e) {
+  ShowMessage(e.what());
+  LogException(e);
+}
+
+}  // namespace
+
+TSettings::TSettings(TPortCfgList& ports, std::string fileName)
+    : TSettings(ports, std::move(fileName), SystemFileCalls()) {}
+
+TSettings::TSettings(TPortCfgList& ports, std::string fileName, TFileCalls& fileCalls)
+    : ports_(ports), fileName_(std::move(fileName)), fileCalls_(fileCalls) {}
+
+void TSettings::LoadSettings() {
+  LogMessageFmt("Loading config from %s", fileName_);
+  try {
+    const XmlDocPtr doc = LoadSettingsDocument(fileName_);
+    xmlNode* root = FindSettingsRoot(doc.get());
+    if (root == nullptr) {
+      return;
+    }
+    AutoUpdate = TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
+    ports_.LoadFromXML(root);
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+}
+
+void TSettings::SaveSettings() {
+  LogMessageFmt("Saving settings to %s", fileName_);
+  try {
+    // Loaded first, so that whatever else the file holds is written back.
+    const XmlDocPtr doc = LoadSettingsDocument(fileName_);
+    xmlNode* root = FindSettingsRoot(doc.get());
+    if (root == nullptr) {
+      root = AppendDocumentElement(doc.get(), kSettingsRootName);
+    }
+    SetChildText(root, "AutoUpdate", BoolToText(AutoUpdate), true);
+    ports_.SaveToXML(root);
+    SaveSettingsDocument(doc.get(), fileName_, fileCalls_);
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+}
+
+bool ReadAutoUpdateSetting(const std::string& fileName) {
+  const XmlDocPtr doc = LoadSettingsDocument(fileName);
+  try {
+    xmlNode* root = FindSettingsRoot(doc.get());
+    return root != nullptr && TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
+  } catch (const std::exception& e) {
+    LogException(e);
+    return false;
+  }
+}
