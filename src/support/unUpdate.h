@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/Exceptions.h"
+
+// An INI file that cannot be written ("Unable to write to %s").
+VORLIXA_DECLARE_EXCEPTION(EIniFileException, Exception);
+
+// ---------------------------------------------------------------------------------------
+// Build numbers: a dotted version a.b.c.d as one 32-bit number that orders as the
+// versions do, as long as every part lies in 0..255 and the first is below 128.
+
+// The items of version (split at full stops; a blank separates items too), each read as
+// a decimal integer and written as upper-case hexadecimal of at least two digits:
+// "1.0.7.29" -> "0100071D". Raises EConvertError for an item that is no integer.
+std::string VersionToBuildText(std::string_view version);
+
+// text read as a hexadecimal number: EConvertError "'$%s' is not a valid integer value"
+// when it is none or does not fit into 32 bits, ERangeError "Range check error" from
+// 80000000 up.
+std::uint32_t HexToBuild(std::string_view text);
+
+// HexToBuild(VersionToBuildText(version)): "1.0.7.29" -> 16,779,037.
+std::uint32_t VersionToBuild(std::string_view version);
+
+// ---------------------------------------------------------------------------------------
+// INI files as the platform's profile functions treat them: "[section]" headers and
+// "key=value" lines, sections and keys matched without regard to letter case, blanks
+// around keys and values dropped, the first match counting.
+
+// The value of key in section, def when the file, the section or the key is missing.
+std::string ReadIniString(const std::string& fileName, std::string_view section,
+                          std::string_view key, std::string_view def = {});
+
+// Sets key in section to value, adding the section or the key when missing and keeping
+// the rest of the file. Raises EIniFileException when the file cannot be written.
+void WriteIniString(const std::string& fileName, std::string_view section, std::string_view key,
+                    std::string_view value);
+
+// ---------------------------------------------------------------------------------------
+// The update check.
+
+// The section of the update information and of the local version record.
+inline constexpr const char* kUpdateSection = "Vorlixa";
+
+// The files of the update check, full paths beside the program file.
+struct TUpdateFiles {
+  explicit TUpdateFiles(const std::string& programFile);
+  std::string VersionRecord;  // the program file with ".ini": the program's own version
+  std::string SettingsFile;   // the program file with ".xml"
+  std::string UpdateInfo;     // "~vxupd.ini": the downloaded update information
+  std::string Setup;          // "~vxupd.exe": the downloaded setup, while it runs
+};
+
+// Deletes the setup that the previous update left beside programFile, which has done
+// its work by the time the program starts again; a failure is ignored.
+void RemoveLeftoverSetup(const std::string& programFile);
+
+// The address of the update information built into the program.
+std::string DefaultUpdateAddress();
+
+// What the check needs from outside this unit.
+struct TUpdateOptions {
+  // The files are named after it; empty: the running program file. The own version is
+  // always that of the running program.
+  std::string ProgramFile;
+  // GET here for the update information (scheme, host, port, path "/updates").
+  std::string UpdateAddress = DefaultUpdateAddress();
+  // [ms] without data before the update information request gives up.
+  int InfoReadTimeout = 10000;
+  // The settings file's "AutoUpdate" value, asked for by the automatic check only. It
+  // logs the errors it forgives and raises the ones that end the check. Unset: false.
+  std::function<bool(const std::string& settingsFile)> ReadAutoUpdate;
+  // Downloads url into fileName in the download window; false when cancelled or failed
+  // (the window has shown why).
+  std::function<bool(const std::string& url, const std::string& fileName)> DownloadSetup;
+};
+
+// The program's options; the program entry installs the settings reader and the
+// download window before the first check.
+TUpdateOptions& ProgramUpdateOptions();
+
+// Looks for a newer release on the update server, asks the user, downloads its setup
+// and starts it with "/silent". 1: a setup runs, end the program; 0: nothing newer, or
+// (Manual false) automatic updates are off; -1: declined, cancelled, or failed (the
+// error has been logged and shown). Each step is logged as it begins.
+int CheckForUpdates(bool Manual);
+int CheckForUpdates(bool Manual, const TUpdateOptions& options);

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "support/HttpClient.h"
+
+class QFile;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+// The download window of the update check: shows the setup's download with its
+// progress, and lets the user cancel it.
+class TfrmUpdate : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The modal result of btnCancel once the download has ended without the setup.
+  static constexpr int kModalAbort = 3;
+
+  explicit TfrmUpdate(QWidget* parent = nullptr);
+  ~TfrmUpdate() override;
+
+  // Shows the window modally and downloads URL into FileName, through FileName + ".part"
+  // while it runs. True only when the whole body arrived and was moved to FileName; the
+  // part file is gone either way.
+  bool Download(const std::string& URL, const std::string& FileName);
+
+  QLabel* lblUpdate;
+  QProgressBar* pbUpdate;
+  QPushButton* btnCancel;
+  QTimer* tmrStart;
+  THttpClient HttpClient;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  // Esc and the window manager's close press btnCancel.
+  void reject() override;
+
+ private:
+  void FormShow();
+  void tmrStartTimer();
+  void StartDownload();
+  void btnCancelClick();
+  void HttpClientWorkBegin(std::int64_t size);
+  void HttpClientWork(std::int64_t received);
+  void HttpClientWait();
+
+  std::string url_;
+  std::string fileName_;
+  std::string partFileName_;
+  std::unique_ptr<QFile> stream_;
+  bool cancel_ = false;
+  int btnCancelModalResult_ = 0;  // none: the button only sets the cancel flag
+};
+
+// Downloads url into fileName in a download window of its own; the update check's
+// DownloadSetup.
+bool DownloadSetupInWindow(const std::string& url, const std::string& fileName);

@@ -1,0 +1,324 @@
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/FakePrompter.h"
+#include "support/HttpTestServer.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+#include "ui/frmUpdate.h"
+
+namespace {
+
+std::string ReadFile(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::string& fileName) {
+  return QFileInfo::exists(QString::fromStdString(fileName));
+}
+
+// Watches the download window from the event loop, which runs inside its modal loop
+// and inside every progress event: records each status text and lets the test act on
+// what it sees. Without a window to close, a download that hangs ends after kMaxTicks
+// polls with the window's abort, so that the test fails instead of hanging.
+class WindowDriver : public QObject {
+ public:
+  static constexpr int kMaxTicks = 200000;
+
+  WindowDriver() {
+    connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+    timer_.start(0);
+  }
+
+  // Called on each poll with the window shown.
+  std::function<void(TfrmUpdate&)> OnTick;
+  std::vector<std::string> Texts;  // the status line's texts, in the order seen
+  bool SawWindow = false;
+
+  bool Saw(const std::string& text) const {
+    return std::find(Texts.begin(), Texts.end(), text) != Texts.end();
+  }
+  bool SawPrefix(const std::string& prefix) const {
+    return std::any_of(Texts.begin(), Texts.end(),
+                       [&prefix](const std::string& text) { return text.starts_with(prefix); });
+  }
+
+ private:
+  void Tick() {
+    TfrmUpdate* window = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* found = qobject_cast<TfrmUpdate*>(widget); found != nullptr && found->isVisible()) {
+        window = found;
+      }
+    }
+    if (window == nullptr) {
+      return;
+    }
+    if (!SawWindow) {
+      SawWindow = true;
+      // The second's wait before the download starts is not what these tests are about.
+      window->tmrStart->start(0);
+    }
+    const std::string text = window->lblUpdate->text().toStdString();
+    if (Texts.empty() || Texts.back() != text) {
+      Texts.push_back(text);
+    }
+    if (++ticks_ > kMaxTicks) {
+      window->done(TfrmUpdate::kModalAbort);
+      return;
+    }
+    if (OnTick) {
+      OnTick(*window);
+    }
+  }
+
+  QTimer timer_;
+  int ticks_ = 0;
+};
+
+// Presses Close once the download has ended without the setup.
+void CloseWhenDone(TfrmUpdate& window) {
+  if (window.btnCancel->text() == QStringLiteral("Close")) {
+    window.btnCancel->click();
+  }
+}
+
+HttpTestServer::Response SlowBody(std::size_t size, std::size_t chunk) {
+  HttpTestServer::Response response;
+  response.Body = std::string(size, 'x');
+  response.ChunkSize = chunk;
+  response.ChunkPause = std::chrono::milliseconds(20);
+  return response;
+}
+
+class UpdateWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    logFile_ = PathOf("test.log");
+    ASSERT_TRUE(StartAppLog(logFile_));
+    options_.ProgramFile = PathOf("vorlixa");
+    options_.UpdateAddress = server_.Url("/updates");
+    options_.DownloadSetup = DownloadSetupInWindow;
+  }
+  void TearDown() override { StopAppLog(); }
+
+  std::string PathOf(const std::string& name) const {
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+  }
+
+  // Offers build 1.0.8 (newer than every build of ours) with its setup at setupPath.
+  void OfferSetup(const std::string& setupPath) {
+    server_.Route("/updates",
+                  "[Vorlixa]\r\nDescription=Vorlixa\r\nVersion=1.0.8\r\nBuild=01000800\r\n"
+                  "URL=" +
+                      server_.Url(setupPath) + "\r\n");
+  }
+
+  // A setup that writes its arguments into the file "ran" beside it, whole or not at all.
+  std::string SetupScript() const {
+    return "#!/bin/sh\necho \"$@\" > '" + PathOf("ran.tmp") + "' && mv '" + PathOf("ran.tmp") +
+           "' '" + PathOf("ran") + "'\n";
+  }
+
+  // The setup runs on its own: waits a bounded while for the file that it writes.
+  std::string SetupArguments() const {
+    for (int i = 0; i < 500 && !Exists(PathOf("ran")); ++i) {
+      QThread::msleep(20);
+    }
+    return ReadFile(PathOf("ran"));
+  }
+
+  // The step texts of the log, without time stamps and banners.
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> texts;
+    std::istringstream lines(ReadFile(logFile_));
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+      }
+      const std::size_t date = line.find(" - ");
+      const std::size_t time = date == std::string::npos ? date : line.find(" - ", date + 3);
+      if (time != std::string::npos) {
+        texts.push_back(line.substr(time + 3));
+      }
+    }
+    return texts;
+  }
+
+  QTemporaryDir dir_;
+  std::string logFile_;
+  HttpTestServer server_;
+  FakePrompter prompter_;
+  TUpdateOptions options_;
+};
+
+}  // namespace
+
+TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
+  OfferSetup("/setup");
+  server_.Route("/setup", SetupScript());
+  prompter_.Answers = {true};
+  WindowDriver driver;
+
+  EXPECT_EQ(CheckForUpdates(true, options_), 1);
+  EXPECT_EQ(prompter_.Questions,
+            std::vector<std::string>{
+                "Vorlixa Update available. Do you want to update to version 1.0.8 now?"});
+  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_EQ(SetupArguments(), "/silent\n");
+  const std::vector<std::string> steps = LogTexts();
+  ASSERT_GE(steps.size(), 2u);
+  EXPECT_EQ(steps[steps.size() - 2], "Update: download setup");
+  EXPECT_EQ(steps.back(), "Update: execute setup");
+  EXPECT_TRUE(Exists(PathOf("~vxupd.exe")));
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe.part")));
+  EXPECT_FALSE(Exists(PathOf("~vxupd.ini")));
+  ASSERT_FALSE(driver.Texts.empty());
+  EXPECT_EQ(driver.Texts.front(), "Please wait...");
+  EXPECT_TRUE(driver.SawPrefix("Downloaded "));
+
+  // The next start of the program removes the setup.
+  RemoveLeftoverSetup(options_.ProgramFile);
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe")));
+}
+
+TEST_F(UpdateWindowTest, TheSetupIsFetchedThroughRedirects) {
+  OfferSetup("/download");
+  server_.Redirect("/download", server_.Url("/mirror"));
+  server_.Redirect("/mirror", "/files/setup");
+  server_.Route("/files/setup", SetupScript());
+  prompter_.Answers = {true};
+  WindowDriver driver;
+
+  EXPECT_EQ(CheckForUpdates(true, options_), 1);
+  EXPECT_EQ(SetupArguments(), "/silent\n");
+  EXPECT_EQ(server_.Requests(),
+            (std::vector<std::string>{"GET /updates HTTP/1.1", "GET /download HTTP/1.1",
+                                      "GET /mirror HTTP/1.1", "GET /files/setup HTTP/1.1"}));
+}
+
+TEST_F(UpdateWindowTest, CancellingTheDownloadEndsTheCheckSilently) {
+  OfferSetup("/setup");
+  server_.Route("/setup", SlowBody(4 * 1024 * 1024, 16 * 1024));
+  prompter_.Answers = {true};
+  WindowDriver driver;
+  bool cancelled = false;
+  driver.OnTick = [&cancelled](TfrmUpdate& window) {
+    if (!cancelled && window.lblUpdate->text().startsWith(QStringLiteral("Downloaded "))) {
+      cancelled = true;
+      QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QCoreApplication::sendEvent(&window, &esc);
+    }
+    CloseWhenDone(window);
+  };
+
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(driver.Saw("Download cancelled"));
+  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_EQ(LogTexts().back(), "Update: download setup");
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe.part")));
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe")));
+}
+
+TEST_F(UpdateWindowTest, DownloadErrorsShowOnlyInTheWindow) {
+  OfferSetup("/gone");
+  prompter_.Answers = {true};
+  WindowDriver driver;
+  driver.OnTick = CloseWhenDone;
+
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_TRUE(driver.Saw("HTTP/1.1 404 Not Found"));
+  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_EQ(LogTexts().back(), "Update: download setup");
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe.part")));
+}
+
+TEST_F(UpdateWindowTest, ASetupThatCannotStartIsReported) {
+  OfferSetup("/setup");
+  server_.Route("/setup", std::string("\x7F"
+                                      "garbage, no program",
+                                      20));
+  prompter_.Answers = {true};
+  WindowDriver driver;
+
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"Failed to execute update."});
+  EXPECT_EQ(LogTexts().back(), "[-ERROR-] Exception - Failed to execute update.");
+}
+
+// ---------------------------------------------------------------------------------------
+// The window on its own.
+
+TEST_F(UpdateWindowTest, ProgressShowsTheAnnouncedSizeInTheUsersNumberFormat) {
+  const QLocale previous;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  server_.Route("/big", SlowBody(1024 * 1024, 256 * 1024));
+  WindowDriver driver;
+  int maximum = 0;
+  driver.OnTick = [&maximum](TfrmUpdate& window) { maximum = window.pbUpdate->maximum(); };
+  TfrmUpdate frmUpdate;
+  const bool downloaded = frmUpdate.Download(server_.Url("/big"), PathOf("big"));
+  QLocale::setDefault(previous);
+
+  EXPECT_TRUE(downloaded);
+  EXPECT_EQ(maximum, 1024 * 1024);
+  EXPECT_TRUE(driver.Saw("Downloading..."));
+  EXPECT_TRUE(driver.Saw("Downloaded 1,00 of 1,00 MB"));
+  EXPECT_EQ(ReadFile(PathOf("big")), std::string(1024 * 1024, 'x'));
+  EXPECT_FALSE(Exists(PathOf("big.part")));
+}
+
+TEST_F(UpdateWindowTest, AnExistingTargetIsNotReplaced) {
+  server_.Route("/setup", "new");
+  { std::ofstream(PathOf("target")) << "old"; }
+  WindowDriver driver;
+  TfrmUpdate frmUpdate;
+  EXPECT_FALSE(frmUpdate.Download(server_.Url("/setup"), PathOf("target")));
+  EXPECT_EQ(ReadFile(PathOf("target")), "old");
+  EXPECT_FALSE(Exists(PathOf("target.part")));
+}
+
+TEST_F(UpdateWindowTest, APartFileThatCannotBeCreatedFailsAtOnce) {
+  WindowDriver driver;
+  TfrmUpdate frmUpdate;
+  EXPECT_FALSE(frmUpdate.Download(server_.Url("/setup"), PathOf("missing/setup")));
+  EXPECT_FALSE(driver.SawWindow);
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(UpdateWindowTest, AServerThatFallsSilentTimesOut) {
+  HttpTestServer::Response silent = SlowBody(1000, 100);
+  silent.StallAfter = 100;
+  server_.Route("/setup", silent);
+  WindowDriver driver;
+  driver.OnTick = CloseWhenDone;
+  TfrmUpdate frmUpdate;
+  frmUpdate.HttpClient.ReadTimeout = 1000;
+  EXPECT_FALSE(frmUpdate.Download(server_.Url("/setup"), PathOf("setup")));
+  EXPECT_TRUE(driver.Saw("Read timed out."));
+  EXPECT_FALSE(Exists(PathOf("setup.part")));
+  EXPECT_FALSE(Exists(PathOf("setup")));
+}
