@@ -1,0 +1,8 @@
+#include "platform/NamedMutex.h"
+
+#include <unistd.h>
+
+NamedMutex::NamedMutex(const std::string& name) : NamedMutex(name, ::geteuid()) {}
+
+NamedMutex::NamedMutex(const std::string& name, unsigned user)
+    : error_(ListenOnAbstractName(AbstractSocketName(name, user), holder_)) {}
