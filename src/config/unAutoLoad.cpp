@@ -5,7 +5,9 @@
 #include "platform/Autostart.h"
 #include "support/unLog.h"
 
-std::string AutoLoadUserCaption() { return Format("Load at login (%s)", LoginUserName()); }
+std::string AutoLoadUserCaption() {
+  return Format("Load at login (%s)", LoginUserName());
+}
 
 void LoadAutoLoad(const Autostart& autostart, bool& allUsers, bool& user) {
   try {

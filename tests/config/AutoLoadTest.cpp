@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <string>
 
+#include "config/ConfigTestSupport.h"
 #include "config/unAutoLoad.h"
 #include "platform/XdgAutostart.h"
 #include "support/FakePrompter.h"
-#include "tests/config/ConfigTestSupport.h"
 
 namespace {
 
@@ -106,8 +106,8 @@ TEST_F(AutoLoadTest, OnlyAnActiveEntryThatNamesThisProgramCounts) {
 }
 
 TEST_F(AutoLoadTest, AProgramPathWithSpacesAndSpecialCharactersSurvivesTheEntry) {
-  for (const std::string path : {"/home/a b/Vorlixa Test/vorlixa", "/opt/100%/vor\"lixa$x",
-                                 "/opt/back\\slash/vorlixa"}) {
+  for (const std::string path :
+       {"/home/a b/Vorlixa Test/vorlixa", "/opt/100%/vor\"lixa$x", "/opt/back\\slash/vorlixa"}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(AutostartEntryProgram(AutostartEntryText(path)), path);
     XdgAutostart autostart(folder_.Path("a"), folder_.Path("u"), path);
@@ -131,9 +131,9 @@ TEST_F(AutoLoadTest, AnUnwritableLocationIsSkippedWithAWarningAndNoMessage) {
   ASSERT_EQ(std::count_if(log.Lines.begin(), log.Lines.end(),
                           [](const std::string& line) { return line.starts_with("warning"); }),
             1);
-  const auto warning = std::find_if(log.Lines.begin(), log.Lines.end(), [](const std::string& line) {
-    return line.starts_with("warning");
-  });
+  const auto warning =
+      std::find_if(log.Lines.begin(), log.Lines.end(),
+                   [](const std::string& line) { return line.starts_with("warning"); });
   EXPECT_NE(warning->find("EInOutError - Cannot create"), std::string::npos) << *warning;
 
   // Reading it finds no entry; the box shows clear.

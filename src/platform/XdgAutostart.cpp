@@ -1,0 +1,286 @@
+#include "platform/XdgAutostart.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <utility>
+
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "platform/AtomicFile.h"
+#include "platform/ProgramFile.h"
+#include "platform/SystemError.h"
+
+namespace {
+
+// Characters after which a desktop entry's Exec argument must be quoted.
+constexpr std::string_view kReservedExecChars = " \t\n\"'\\><~|&;$*?#()`";
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') {
+    return home;
+  }
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+// One Exec argument: quoted when it holds a reserved character, with the quoting
+// escapes, then "%" doubled and the value escapes of a desktop entry.
+std::string QuoteExecArgument(const std::string& argument) {
+  std::string quoted;
+  const bool needsQuotes = argument.find_first_of(kReservedExecChars) != std::string::npos;
+  if (needsQuotes) {
+    quoted += '"';
+  }
+  for (const char c : argument) {
+    if (needsQuotes && (c == '"' || c == '`' || c == '$' || c == '\\')) {
+      quoted += '\\';
+    }
+    if (c == '%') {
+      quoted += '%';
+    }
+    quoted += c;
+  }
+  if (needsQuotes) {
+    quoted += '"';
+  }
+  std::string escaped;
+  for (const char c : quoted) {
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// The value escapes of a desktop entry (\s \n \t \r \\) removed.
+std::string UnescapeValue(std::string_view value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    switch (value[++i]) {
+      case 's':
+        text += ' ';
+        break;
+      case 'n':
+        text += '\n';
+        break;
+      case 't':
+        text += '\t';
+        break;
+      case 'r':
+        text += '\r';
+        break;
+      case '\\':
+        text += '\\';
+        break;
+      default:
+        text += '\\';
+        text += value[i];
+    }
+  }
+  return text;
+}
+
+// The first argument of an Exec command line, unquoted, "%%" as "%".
+std::string FirstExecArgument(const std::string& command) {
+  std::size_t i = command.find_first_not_of(" \t");
+  if (i == std::string::npos) {
+    return "";
+  }
+  std::string argument;
+  if (command[i] == '"') {
+    for (++i; i < command.size() && command[i] != '"'; ++i) {
+      if (command[i] == '\\' && i + 1 < command.size()) {
+        ++i;
+      }
+      argument += command[i];
+    }
+  } else {
+    const std::size_t end = command.find_first_of(" \t", i);
+    argument = command.substr(i, end == std::string::npos ? std::string::npos : end - i);
+  }
+  std::string program;
+  for (std::size_t j = 0; j < argument.size(); ++j) {
+    program += argument[j];
+    if (argument[j] == '%' && j + 1 < argument.size() && argument[j + 1] == '%') {
+      ++j;
+    }
+  }
+  return program;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  const std::size_t last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+// Creates folder and the folders above it that are missing.
+void MakeFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      const int error = errno;
+      throw EInOutError(Format("Cannot create %s: %s", part, InOutErrorMessage(error)), error);
+    }
+    if (slash == std::string::npos) {
+      return;
+    }
+  }
+}
+
+// The entry's text; false when there is no entry. Raises EInOutError when it cannot be
+// read. An entry is a few lines: anything beyond kMaxEntrySize is not read.
+bool ReadEntry(const std::string& fileName, std::string& text) {
+  constexpr std::size_t kMaxEntrySize = 64 * 1024;
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) {
+      return false;
+    }
+    throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
+  }
+  char buffer[4096];
+  int error = 0;
+  while (text.size() < kMaxEntrySize) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      error = errno;
+    }
+    if (count <= 0) {
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(fd);
+  if (error != 0) {
+    throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string LoginUserName() {
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_name != nullptr ? entry->pw_name : "";
+}
+
+std::string XdgAllUsersAutostartFolder() {
+  return "/etc/xdg/autostart";
+}
+
+std::string XdgUserAutostartFolder() {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  // The base directory rules ignore a relative path.
+  if (configHome != nullptr && configHome[0] == '/') {
+    return std::string(configHome) + "/autostart";
+  }
+  return HomeFolder() + "/.config/autostart";
+}
+
+std::string AutostartEntryText(const std::string& programPath) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Vorlixa\n"
+         "Comment=LED bar displays\n"
+         "Exec=" +
+         QuoteExecArgument(programPath) +
+         "\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
+  std::istringstream lines(entryText);
+  std::string line;
+  bool inEntryGroup = false;
+  std::string program;
+  bool off = false;
+  while (std::getline(lines, line)) {
+    const std::string_view text = Trimmed(line);
+    if (text.empty() || text.front() == '#') {
+      continue;
+    }
+    if (text.front() == '[') {
+      inEntryGroup = text == "[Desktop Entry]";
+      continue;
+    }
+    const std::size_t equals = text.find('=');
+    if (!inEntryGroup || equals == std::string_view::npos) {
+      continue;
+    }
+    const std::string_view key = Trimmed(text.substr(0, equals));
+    const std::string value = UnescapeValue(Trimmed(text.substr(equals + 1)));
+    if (key == "Exec") {
+      program = FirstExecArgument(value);
+    } else if (key == "Hidden") {
+      off = off || value == "true";
+    } else if (key == "X-GNOME-Autostart-enabled") {
+      off = off || value == "false";
+    }
+  }
+  if (hidden != nullptr) {
+    *hidden = off;
+  }
+  return program;
+}
+
+XdgAutostart::XdgAutostart()
+    : XdgAutostart(XdgAllUsersAutostartFolder(), XdgUserAutostartFolder(), ProgramFilePath()) {}
+
+XdgAutostart::XdgAutostart(std::string allUsersFolder, std::string userFolder,
+                           std::string programPath)
+    : allUsersFolder_(std::move(allUsersFolder)),
+      userFolder_(std::move(userFolder)),
+      programPath_(std::move(programPath)) {}
+
+std::string XdgAutostart::EntryFileName(TAutostartScope scope) const {
+  return (scope == TAutostartScope::AllUsers ? allUsersFolder_ : userFolder_) + "/" + kEntryName;
+}
+
+bool XdgAutostart::IsEnabled(TAutostartScope scope) const {
+  const std::string fileName = EntryFileName(scope);
+  std::string text;
+  if (!ReadEntry(fileName, text)) {
+    return false;
+  }
+  bool hidden = false;
+  const std::string program = AutostartEntryProgram(text, &hidden);
+  return !hidden && program == programPath_;
+}
+
+void XdgAutostart::SetEnabled(TAutostartScope scope, bool enabled) {
+  const std::string fileName = EntryFileName(scope);
+  if (!enabled) {
+    if (::unlink(fileName.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
+      const int error = errno;
+      throw EInOutError(Format("Cannot remove %s: %s", fileName, InOutErrorMessage(error)), error);
+    }
+    return;
+  }
+  const std::string& folder = scope == TAutostartScope::AllUsers ? allUsersFolder_ : userFolder_;
+  MakeFolders(folder);
+  ReplaceFileContent(fileName, AutostartEntryText(programPath_));
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Autostart.h"
+
+// Start at login through XDG autostart entries: a desktop entry "vorlixa.desktop" whose
+// Exec names the program file. The desktop session reads the all-users folder and the
+// user's folder; an entry of the user's folder hides one of the same name in the
+// all-users folder, so both scopes together still start the program once.
+class XdgAutostart final : public Autostart {
+ public:
+  static constexpr const char* kEntryName = "vorlixa.desktop";
+
+  // The system folders ("/etc/xdg/autostart" and $XDG_CONFIG_HOME/autostart, by default
+  // ~/.config/autostart) and the running program file.
+  XdgAutostart();
+  // Given folders and program path (tests, and a program that knows better).
+  XdgAutostart(std::string allUsersFolder, std::string userFolder, std::string programPath);
+
+  // The entry exists, is not hidden, and its Exec command is this program file.
+  bool IsEnabled(TAutostartScope scope) const override;
+  // Enabled: writes the entry (creating the folder when missing) in one piece; otherwise
+  // removes it.
+  void SetEnabled(TAutostartScope scope, bool enabled) override;
+
+  std::string EntryFileName(TAutostartScope scope) const;
+  const std::string& ProgramPath() const { return programPath_; }
+
+ private:
+  std::string allUsersFolder_;
+  std::string userFolder_;
+  std::string programPath_;
+};
+
+// The all-users and the user's autostart folder of this system.
+std::string XdgAllUsersAutostartFolder();
+std::string XdgUserAutostartFolder();
+
+// The desktop entry that starts programPath (its Exec quoted as desktop entries need).
+std::string AutostartEntryText(const std::string& programPath);
+// The program of a desktop entry's Exec line, quoting and escapes removed; empty when
+// the text holds no Exec in its "Desktop Entry" group. *hidden tells whether the entry
+// is switched off (Hidden=true or X-GNOME-Autostart-enabled=false).
+std::string AutostartEntryProgram(const std::string& entryText, bool* hidden = nullptr);

@@ -1,0 +1,19 @@
+#include "ui/SetupDialogs.h"
+
+#include <QApplication>
+
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "ui/frmBarSetup.h"
+#include "ui/frmPortSetup.h"
+
+void InstallSetupDialogs() {
+  SetPortCfgDialog([](TPortCfg& item) {
+    TfrmPortSetup dialog(QApplication::activeWindow());
+    return dialog.Execute(item);
+  });
+  SetLEDBarCfgDialog([](TLEDBarCfg& item) {
+    TfrmBarSetup dialog(QApplication::activeWindow());
+    return dialog.Execute(item);
+  });
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+
+// Up and down arrows bound to an edit box: an arrow steps the number in the box by one
+// within Min..Max and writes it back, which runs the box's change handling. They bound
+// only the arrows; what the user types stays as typed.
+class TUpDown : public QWidget {
+  Q_OBJECT
+
+ public:
+  TUpDown(QLineEdit* associate, int min, int max, QWidget* parent);
+
+  int Min() const { return min_; }
+  int Max() const { return max_; }
+  // The number in the box; the last position written when the box holds no number.
+  int Position() const;
+  // Writes value into the box as it is (a value outside Min..Max is not clamped).
+  void SetPosition(int value);
+  void StepBy(int steps);
+
+  QToolButton* btnUp;
+  QToolButton* btnDown;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QLineEdit* associate_;
+  int min_;
+  int max_;
+  int position_;
+};

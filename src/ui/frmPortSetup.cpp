@@ -1,0 +1,255 @@
+#include "ui/frmPortSetup.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QStandardItem>
+#include <QStandardItemModel>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <map>
+
+#include "base/Exceptions.h"
+#include "base/Numbers.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "ui/UpDown.h"
+
+namespace {
+
+// The largest interval that the interval box shows.
+constexpr std::uint32_t kMaxShownInterval = 32767;
+
+// A port in the drop-down list: the list shows name and description, while choosing it
+// puts only the name into the box.
+class TPortItem : public QStandardItem {
+ public:
+  explicit TPortItem(const TSerialPortChoice& port)
+      : QStandardItem(QString::fromStdString(port.Name)),
+        shown_(port.Description.empty() ? QString::fromStdString(port.Name)
+                                        : QStringLiteral("%1  (%2)")
+                                              .arg(QString::fromStdString(port.Name),
+                                                   QString::fromStdString(port.Description))) {
+    setToolTip(QString::fromStdString(port.Description));
+  }
+  QVariant data(int role) const override {
+    return role == Qt::DisplayRole ? QVariant(shown_) : QStandardItem::data(role);
+  }
+
+ private:
+  QString shown_;
+};
+
+QLabel* NewLabel(const char* name, const char* caption, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(QString::fromUtf8(name));
+  return label;
+}
+
+QLineEdit* NewEdit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromUtf8(name));
+  return edit;
+}
+
+TUpDown* NewUpDown(const char* name, QLineEdit* associate, int min, int max, int position) {
+  auto* upDown = new TUpDown(associate, min, max, associate->parentWidget());
+  upDown->setObjectName(QString::fromUtf8(name));
+  const QRect box = associate->geometry();
+  upDown->setGeometry(box.right() + 1, box.top(), 15, box.height());
+  upDown->SetPosition(position);
+  return upDown;
+}
+
+std::uint8_t LEDValue(const QLineEdit& edit) {
+  const std::int32_t value = StrToInt(edit.text().toStdString());
+  if (value < 0 || value > 255) {
+    throw ERangeError(kRangeCheckError);
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+std::vector<TSerialPortChoice> SerialPortChoices(const std::string& byIdFolder) {
+  std::map<QString, QString> descriptions;  // by device path
+  std::vector<TSerialPortChoice> system;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    QStringList parts;
+    if (!info.description().isEmpty()) {
+      parts << info.description();
+    }
+    if (!info.manufacturer().isEmpty() && info.manufacturer() != info.description()) {
+      parts << info.manufacturer();
+    }
+    descriptions[info.systemLocation()] = parts.join(QStringLiteral(", "));
+    system.push_back(
+        {info.systemLocation().toStdString(), parts.join(QStringLiteral(", ")).toStdString()});
+  }
+  std::sort(system.begin(), system.end(),
+            [](const TSerialPortChoice& a, const TSerialPortChoice& b) { return a.Name < b.Name; });
+
+  std::vector<TSerialPortChoice> ports;
+  const QDir byId(QString::fromStdString(byIdFolder));
+  const QFileInfoList links = byId.entryInfoList(QDir::System | QDir::Files, QDir::Name);
+  for (const QFileInfo& link : links) {
+    // A link to nothing is an adapter that has just gone.
+    const QString target = link.canonicalFilePath();
+    if (!link.isSymLink() || target.isEmpty()) {
+      continue;
+    }
+    QString description = target;
+    if (const auto known = descriptions.find(target);
+        known != descriptions.end() && !known->second.isEmpty()) {
+      description += QStringLiteral(", ") + known->second;
+    }
+    ports.push_back({link.absoluteFilePath().toStdString(), description.toStdString()});
+  }
+  ports.insert(ports.end(), system.begin(), system.end());
+  return ports;
+}
+
+TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoice>& ports)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+      gbOptions(new QGroupBox(QStringLiteral("Port options"), this)),
+      Label3(NewLabel("Label3", "Port:", gbOptions)),
+      cbPort(new QComboBox(gbOptions)),
+      Label4(NewLabel("Label4", "Interval:", gbOptions)),
+      ebInterval(NewEdit("ebInterval", gbOptions)),
+      udInterval(nullptr),
+      Label1(NewLabel("Label1", "milliseconds", gbOptions)),
+      Label2(NewLabel("Label2", "LED min:", gbOptions)),
+      ebLEDmin(NewEdit("ebLEDmin", gbOptions)),
+      udLEDmin(nullptr),
+      Label5(NewLabel("Label5", "LED max:", gbOptions)),
+      ebLEDmax(NewEdit("ebLEDmax", gbOptions)),
+      udLEDmax(nullptr),
+      btnOk(new QPushButton(QStringLiteral("OK"), this)),
+      btnCancel(new QPushButton(QStringLiteral("Cancel"), this)),
+      workingCopy_(std::make_unique<TPortCfg>()) {
+  setObjectName(QStringLiteral("frmPortSetup"));
+  setWindowTitle(QStringLiteral("Port setup"));
+  setFixedSize(336, 144);
+
+  gbOptions->setObjectName(QStringLiteral("gbOptions"));
+  gbOptions->setGeometry(8, 4, 320, 101);
+  Label3->setGeometry(12, 22, 64, 23);
+  cbPort->setObjectName(QStringLiteral("cbPort"));
+  cbPort->setGeometry(80, 22, 228, 23);
+  cbPort->setEditable(true);
+  cbPort->setInsertPolicy(QComboBox::NoInsert);
+  auto* model = new QStandardItemModel(cbPort);
+  for (const TSerialPortChoice& port : ports) {
+    model->appendRow(new TPortItem(port));
+  }
+  cbPort->setModel(model);
+  Label4->setGeometry(12, 48, 64, 21);
+  ebInterval->setGeometry(80, 48, 50, 21);
+  Label1->setGeometry(152, 48, 100, 21);
+  Label2->setGeometry(12, 74, 64, 21);
+  ebLEDmin->setGeometry(80, 74, 50, 21);
+  Label5->setGeometry(170, 74, 60, 21);
+  ebLEDmax->setGeometry(236, 74, 50, 21);
+
+  btnOk->setObjectName(QStringLiteral("btnOk"));
+  btnOk->setGeometry(170, 112, 75, 25);
+  btnOk->setDefault(true);
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  btnCancel->setGeometry(253, 112, 75, 25);
+  btnCancel->setAutoDefault(false);
+  connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  // FormCreate
+  cbPort->setEditText(QString());
+  udInterval = NewUpDown("udInterval", ebInterval, 1, 1000, 25);
+  udLEDmin = NewUpDown("udLEDmin", ebLEDmin, 0, 255, 0);
+  udLEDmax = NewUpDown("udLEDmax", ebLEDmax, 0, 255, 255);
+  loading_ = true;
+
+  connect(cbPort, &QComboBox::editTextChanged, this, [this] { cbPortChange(); });
+  connect(ebInterval, &QLineEdit::textChanged, this,
+          [this] { Changed([this] { ebIntervalChange(); }); });
+  connect(ebLEDmin, &QLineEdit::textChanged, this, [this] { Changed([this] { LEDminChange(); }); });
+  connect(ebLEDmax, &QLineEdit::textChanged, this, [this] { Changed([this] { LEDmaxChange(); }); });
+}
+
+// FormDestroy: the working copy goes with the dialog.
+TfrmPortSetup::~TfrmPortSetup() = default;
+
+bool TfrmPortSetup::Execute(TPortCfg& item) {
+  workingCopy_->Assign(item);
+  FormShow();
+  if (exec() != QDialog::Accepted) {
+    return false;
+  }
+  item.Assign(*workingCopy_);
+  return true;
+}
+
+void TfrmPortSetup::FormShow() {
+  try {
+    const TLEDBarController& link = workingCopy_->Controller();
+    cbPort->setEditText(QString::fromStdString(link.Port));
+    if (link.UpdateInterval() > kMaxShownInterval) {
+      throw ERangeError(kRangeCheckError);
+    }
+    udInterval->SetPosition(static_cast<int>(link.UpdateInterval()));
+    udLEDmin->SetPosition(link.MinValue);
+    udLEDmax->SetPosition(link.MaxValue);
+  } catch (...) {
+    loading_ = false;
+    throw;
+  }
+  loading_ = false;
+  UpdateOkButton();
+}
+
+template <typename Handler>
+void TfrmPortSetup::Changed(Handler handler) {
+  if (loading_) {
+    return;
+  }
+  try {
+    handler();
+  } catch (const Exception& e) {
+    ShowMessage(e.Message());
+  }
+}
+
+void TfrmPortSetup::cbPortChange() {
+  // Checked on every edit, also while loading: a name typed into an empty box can be
+  // confirmed, and a port cannot be saved without a name.
+  UpdateOkButton();
+  if (!loading_) {
+    workingCopy_->Controller().Port = cbPort->currentText().toStdString();
+  }
+}
+
+void TfrmPortSetup::ebIntervalChange() {
+  const std::int32_t value = StrToInt(ebInterval->text().toStdString());
+  if (value < 0) {
+    throw ERangeError(kRangeCheckError);
+  }
+  workingCopy_->Controller().SetUpdateInterval(static_cast<std::uint32_t>(value));
+}
+
+void TfrmPortSetup::LEDminChange() {
+  workingCopy_->Controller().MinValue = LEDValue(*ebLEDmin);
+}
+
+void TfrmPortSetup::LEDmaxChange() {
+  workingCopy_->Controller().MaxValue = LEDValue(*ebLEDmax);
+}
+
+void TfrmPortSetup::UpdateOkButton() {
+  btnOk->setEnabled(!cbPort->currentText().isEmpty());
+}

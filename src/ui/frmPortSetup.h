@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TPortCfg;
+class TUpDown;
+
+// A serial port the machine offers: its device path and what the system says about it.
+struct TSerialPortChoice {
+  std::string Name;
+  std::string Description;
+};
+
+// The stable names first (the links in byIdFolder, which survive an adapter getting
+// another ttyUSB number; each described by the port it points to), then every serial
+// port the system knows, each sorted by name.
+std::vector<TSerialPortChoice> SerialPortChoices(
+    const std::string& byIdFolder = "/dev/serial/by-id");
+
+// The dialog in which the user edits one configured port: port name, update interval,
+// lowest and highest LED value. It edits a working copy, which goes back into the port
+// only on OK.
+class TfrmPortSetup : public QDialog {
+  Q_OBJECT
+
+ public:
+  // FormCreate.
+  explicit TfrmPortSetup(QWidget* parent = nullptr,
+                         const std::vector<TSerialPortChoice>& ports = SerialPortChoices());
+  ~TfrmPortSetup() override;
+
+  // The working copy takes item's settings, the dialog runs modally, and OK copies the
+  // working copy back. True exactly when closed with OK. An interval above 32767 raises
+  // ERangeError "Range check error" and the dialog does not open.
+  bool Execute(TPortCfg& item);
+
+  TPortCfg& WorkingCopy() const { return *workingCopy_; }
+
+  QGroupBox* gbOptions;
+  QLabel* Label3;
+  QComboBox* cbPort;
+  QLabel* Label4;
+  QLineEdit* ebInterval;
+  TUpDown* udInterval;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLineEdit* ebLEDmin;
+  TUpDown* udLEDmin;
+  QLabel* Label5;
+  QLineEdit* ebLEDmax;
+  TUpDown* udLEDmax;
+  QPushButton* btnOk;
+  QPushButton* btnCancel;
+
+ private:
+  void FormShow();
+  void cbPortChange();
+  void ebIntervalChange();
+  void LEDminChange();
+  void LEDmaxChange();
+  // Runs a change handler unless loading; its error is shown as a message and leaves the
+  // working copy as it was.
+  template <typename Handler>
+  void Changed(Handler handler);
+  void UpdateOkButton();
+
+  std::unique_ptr<TPortCfg> workingCopy_;
+  bool loading_ = false;
+};

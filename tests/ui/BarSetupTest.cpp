@@ -1,0 +1,380 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabBar>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "support/FakePrompter.h"
+#include "support/ScopedLocale.h"
+#include "ui/SetupDialogs.h"
+#include "ui/frmBarSetup.h"
+
+namespace {
+
+// Runs the dialog modally on item; act works on the shown dialog and closes it. A dialog
+// that act leaves open is cancelled, so that a failing test ends.
+bool RunDialog(TfrmBarSetup& dialog, TLEDBarCfg& item,
+               const std::function<void(TfrmBarSetup&)>& act) {
+  QTimer::singleShot(0, &dialog, [&dialog, act] {
+    act(dialog);
+    if (dialog.isVisible()) {
+      ADD_FAILURE() << "the dialog stayed open";
+      dialog.reject();
+    }
+  });
+  return dialog.Execute(item);
+}
+
+// What the user does by picking an entry of a drop-down list.
+void Choose(QComboBox& box, const QString& text) {
+  const int index = box.findText(text);
+  ASSERT_GE(index, 0) << text.toStdString();
+  box.setCurrentIndex(index);
+  emit box.activated(index);
+}
+
+QLineEdit* RowEdit(const TfrmBarSetup& dialog, int row) {
+  return qobject_cast<QLineEdit*>(dialog.RowEditor(row));
+}
+
+QString RowCaption(const TfrmBarSetup& dialog, int row) {
+  auto* label =
+      dialog.sbOptions->widget()->findChild<QLabel*>(QStringLiteral("lblProp%1").arg(row));
+  return label != nullptr ? label->text() : QString();
+}
+
+bool IsRed(const QWidget& editor) {
+  return editor.palette().color(QPalette::Text) == QColor(Qt::red);
+}
+
+// An input with the two kinds that the built-in inputs do not use.
+class TLBLabelled final : public TLBInput {
+ public:
+  TLBLabelled() {
+    AddProp("Label", pkString, "").Value = std::string("CPU");
+    TLBInputProp& mode = AddProp("Mode", pkChoice, "");
+    mode.Choices = {"Dot", "Bar", "Peak"};
+    mode.SetInteger(1);
+  }
+  static const TLBInputClass ClassInfo;
+  const TLBInputClass& Class() const override { return ClassInfo; }
+  void Activate(TLEDBar&) override {}
+  void UpdateBar(TLEDBar&) override {}
+  void Deactivate(TLEDBar&) override {}
+};
+const TLBInputClass TLBLabelled::ClassInfo{
+    "TLBLabelled", []() -> std::unique_ptr<TLBInput> { return std::make_unique<TLBLabelled>(); }};
+
+void RegisterLabelled() {
+  static const bool registered = [] {
+    InputList().Register(TLBLabelled::ClassInfo);
+    return true;
+  }();
+  (void)registered;
+}
+
+// KnightRider rows: Offset (integer), Fading_percentage (integer), Moving_step (float).
+constexpr int kOffsetRow = 0;
+constexpr int kFadingRow = 1;
+constexpr int kStepRow = 2;
+
+}  // namespace
+
+TEST(BarSetup, ShowsTheConfigurationWithRowsBuiltFromTheInputsProperties) {
+  TLEDBarCfg item;
+  item.BarSize = 40;
+  item.SetInput(0, "knightrider");
+  item.Input(0)->PropByName("Moving_step")->SetFloat(2.5);
+  item.Reversed(0) = true;
+  item.SetInput(1, "CPUUsage");
+  TfrmBarSetup dialog;
+  RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    EXPECT_EQ(d.windowTitle(), "Bar setup");
+    EXPECT_EQ(d.cbBarSize->currentText(), "40 LEDs");
+    EXPECT_EQ(d.tcBars->currentIndex(), 0);
+    EXPECT_EQ(d.cbBarSource->currentText(), "KnightRider");  // letter case ignored
+    EXPECT_TRUE(d.cbReversed->isChecked());
+    EXPECT_FALSE(d.cbInverted->isChecked());
+    ASSERT_EQ(d.RowCount(), 3);
+    EXPECT_EQ(RowCaption(d, kFadingRow), "Fading percentage");
+    EXPECT_EQ(RowCaption(d, kStepRow), "Moving step");
+    EXPECT_EQ(RowEdit(d, kFadingRow)->text(), "5");
+    EXPECT_EQ(RowEdit(d, kStepRow)->text(), "2.5");
+    EXPECT_EQ(RowEdit(d, kStepRow)->geometry(), QRect(118, 8 + 32 * kStepRow, 129, 21));
+    EXPECT_TRUE(RowEdit(d, kStepRow)->isVisible());
+    EXPECT_TRUE(d.sbOptions->widget()->rect().contains(RowEdit(d, kStepRow)->geometry()));
+    auto* unit = d.sbOptions->widget()->findChild<QLabel*>(QStringLiteral("lblUnit1"));
+    ASSERT_NE(unit, nullptr);
+    EXPECT_EQ(unit->text(), "%");
+    d.tcBars->setCurrentIndex(1);
+    EXPECT_EQ(d.cbBarSource->currentText(), "CPUUsage");
+    ASSERT_EQ(d.RowCount(), 2);
+    EXPECT_EQ(RowCaption(d, 0), "Processor");
+    EXPECT_EQ(RowEdit(d, 0)->text(), "1");
+    EXPECT_TRUE(RowEdit(d, 0)->isVisible());
+    d.btnCancel->click();
+  });
+}
+
+TEST(BarSetup, CancelLeavesTheItemUnchangedEvenAfterInputsWereSwitched) {
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  item.Input(0)->PropByName("Offset")->SetInteger(7);
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    Choose(*d.cbBarSource, "WaveInput");
+    d.cbFallOff->click();
+    Choose(*d.cbBarSize, "40 LEDs");
+    d.tcBars->setCurrentIndex(1);
+    Choose(*d.cbBarSource, "CPUUsage");
+    d.btnCancel->click();
+  });
+  EXPECT_FALSE(confirmed);
+  EXPECT_EQ(item.BarSize, 32);
+  EXPECT_EQ(item.InputName(0), "KnightRider");
+  EXPECT_EQ(item.Input(0)->PropByName("Offset")->AsInteger(), 7);
+  EXPECT_FALSE(item.FallOff(0));
+  EXPECT_EQ(item.InputName(1), "Nothing");
+}
+
+TEST(BarSetup, OkCopiesBothBarsFlagsAndSizeBack) {
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    Choose(*d.cbBarSize, "40 LEDs");
+    Choose(*d.cbBarSource, "KnightRider");
+    RowEdit(d, kOffsetRow)->setText("-3");
+    d.cbInverted->click();
+    d.tcBars->setCurrentIndex(1);
+    Choose(*d.cbBarSource, "CPUUsage");
+    RowEdit(d, 0)->setText("2");
+    d.cbFallOff->click();
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(item.BarSize, 40);
+  EXPECT_EQ(item.InputName(0), "KnightRider");
+  EXPECT_EQ(item.Input(0)->PropByName("Offset")->AsInteger(), -3);
+  EXPECT_TRUE(item.Inverted(0));
+  EXPECT_FALSE(item.FallOff(0));
+  EXPECT_EQ(item.InputName(1), "CPUUsage");
+  EXPECT_EQ(item.Input(1)->PropByName("Processor")->AsInteger(), 2);
+  EXPECT_TRUE(item.FallOff(1));
+  EXPECT_FALSE(item.Inverted(1));
+}
+
+TEST(BarSetup, LettersInAnIntegerTurnItRedBlockOkAndTheTabSwitch) {
+  FakePrompter prompter;
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [&prompter](TfrmBarSetup& d) {
+    QLineEdit* fading = RowEdit(d, kFadingRow);
+    fading->setText("5x");
+    EXPECT_TRUE(IsRed(*fading));
+    EXPECT_EQ(fading->toolTip(), "'5x' is not a valid numeric Fading_percentage value.");
+    EXPECT_FALSE(IsRed(*RowEdit(d, kOffsetRow)));
+    EXPECT_TRUE(prompter.Messages.empty());  // typing only colours the text
+
+    d.btnOk->click();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(prompter.Messages,
+              std::vector<std::string>{"'5x' is not a valid numeric Fading_percentage value."});
+    EXPECT_EQ(d.focusWidget(), fading);
+
+    d.tcBars->setCurrentIndex(1);
+    EXPECT_EQ(d.tcBars->currentIndex(), 0);
+    EXPECT_EQ(prompter.Messages.size(), 2u);
+    EXPECT_EQ(RowEdit(d, kFadingRow), fading);  // still the rows of bar 1
+
+    fading->setText("12");
+    EXPECT_FALSE(IsRed(*fading));
+    EXPECT_TRUE(fading->toolTip().isEmpty());
+    d.tcBars->setCurrentIndex(1);
+    EXPECT_EQ(d.tcBars->currentIndex(), 1);
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(item.Input(0)->PropByName("Fading_percentage")->AsInteger(), 12);
+}
+
+TEST(BarSetup, EveryFailingRowIsReportedOnOk) {
+  FakePrompter prompter;
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  TfrmBarSetup dialog;
+  RunDialog(dialog, item, [&prompter](TfrmBarSetup& d) {
+    RowEdit(d, kOffsetRow)->setText("");
+    RowEdit(d, kStepRow)->setText("fast");
+    // Checking while typing stops at the first failing row.
+    EXPECT_TRUE(RowEdit(d, kStepRow)->toolTip().isEmpty());
+    d.btnOk->click();
+    EXPECT_EQ(prompter.Messages, (std::vector<std::string>{
+                                     "'' is not a valid numeric Offset value.",
+                                     "'fast' is not a valid floating point Moving_step value."}));
+    EXPECT_TRUE(IsRed(*RowEdit(d, kStepRow)));
+    d.btnCancel->click();
+  });
+}
+
+TEST(BarSetup, FloatsTakeAPointWhateverTheLocaleSays) {
+  ScopedNumericLocale german("de_DE.UTF-8");
+  ASSERT_TRUE(german.Active());
+  const QLocale previous;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  FakePrompter prompter;
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  item.Input(0)->PropByName("Moving_step")->SetFloat(1.25);
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    QLineEdit* step = RowEdit(d, kStepRow);
+    EXPECT_EQ(step->text(), "1.25");
+    step->setText("0,5");
+    EXPECT_TRUE(IsRed(*step));
+    EXPECT_EQ(step->toolTip(), "'0,5' is not a valid floating point Moving_step value.");
+    step->setText("0.5");
+    EXPECT_FALSE(IsRed(*step));
+    d.btnOk->click();
+  });
+  QLocale::setDefault(previous);
+  EXPECT_TRUE(confirmed);
+  EXPECT_TRUE(prompter.Messages.empty());
+  EXPECT_DOUBLE_EQ(item.Input(0)->PropByName("Moving_step")->AsFloat(), 0.5);
+}
+
+TEST(BarSetup, ChoosingAnotherInputDiscardsTheValuesOfTheOldOne) {
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  item.Input(0)->PropByName("Offset")->SetInteger(9);
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    RowEdit(d, kFadingRow)->setText("40");
+    Choose(*d.cbBarSource, "CPUUsage");
+    ASSERT_EQ(d.RowCount(), 2);
+    EXPECT_EQ(RowCaption(d, 1), "Fade perc");
+    Choose(*d.cbBarSource, "KnightRider");
+    EXPECT_EQ(RowEdit(d, kOffsetRow)->text(), "0");
+    EXPECT_EQ(RowEdit(d, kFadingRow)->text(), "5");
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(item.Input(0)->PropByName("Offset")->AsInteger(), 0);
+  EXPECT_EQ(item.Input(0)->PropByName("Fading_percentage")->AsInteger(), 5);
+}
+
+TEST(BarSetup, AnUnknownInputOpensWithNoSourceAndOkStoresNothing) {
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "Equalizer");
+  item.SetInput(1, "Equalizer");
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    EXPECT_EQ(d.cbBarSource->currentIndex(), -1);
+    EXPECT_EQ(d.RowCount(), 0);
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(item.InputName(0), "");
+  EXPECT_STREQ(item.Input(0)->ClassName(), "TLBNothing");
+  EXPECT_EQ(item.InputName(1), "Equalizer");  // its tab was never visited
+}
+
+TEST(BarSetup, TheBarSizeBoxShowsOnlySizesItKnows) {
+  TLEDBarCfg item;
+  item.BarSize = 20;
+  TfrmBarSetup dialog;
+  EXPECT_TRUE(RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    EXPECT_EQ(d.cbBarSize->currentText(), "32 LEDs");
+    d.btnOk->click();
+  }));
+  EXPECT_EQ(item.BarSize, 20);
+
+  item.BarSize = 0;  // a new configuration
+  TfrmBarSetup fresh;
+  EXPECT_TRUE(RunDialog(fresh, item, [](TfrmBarSetup& d) {
+    EXPECT_EQ(d.cbBarSize->currentIndex(), -1);
+    EXPECT_FALSE(d.btnOk->isEnabled());
+    Choose(*d.cbBarSize, "40 LEDs");
+    EXPECT_TRUE(d.btnOk->isEnabled());
+    d.btnOk->click();
+  }));
+  EXPECT_EQ(item.BarSize, 40);
+}
+
+TEST(BarSetup, EditAppliesTheListOnlyWhenConfirmed) {
+  InstallSetupDialogs();
+  TLEDBarController link;
+  TLEDBarCfgList list(link);
+  TLEDBarCfg& item = list.Add();
+  auto answer = [](bool ok) {
+    QTimer::singleShot(0, [ok] {
+      auto* dialog = qobject_cast<TfrmBarSetup*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      Choose(*dialog->cbBarSize, "40 LEDs");
+      (ok ? dialog->btnOk : dialog->btnCancel)->click();
+    });
+  };
+  answer(false);
+  EXPECT_FALSE(item.Edit());
+  EXPECT_EQ(item.BarSize, 0);
+  answer(true);
+  EXPECT_TRUE(item.Edit());
+  EXPECT_EQ(item.BarSize, 40);
+  EXPECT_EQ(link.LEDBarCtrls(0).BarSize(), 40);
+  SetPortCfgDialog(nullptr);
+  SetLEDBarCfgDialog(nullptr);
+}
+
+TEST(BarSetup, TextAndChoicePropertiesGetTheirOwnEditors) {
+  RegisterLabelled();
+  FakePrompter prompter;
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(1, "Labelled");
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [&prompter](TfrmBarSetup& d) {
+    d.tcBars->setCurrentIndex(1);
+    ASSERT_EQ(d.RowCount(), 2);
+    QLineEdit* label = RowEdit(d, 0);
+    auto* mode = qobject_cast<QComboBox*>(d.RowEditor(1));
+    ASSERT_NE(label, nullptr);
+    ASSERT_NE(mode, nullptr);
+    EXPECT_EQ(label->width(), 145);
+    EXPECT_EQ(label->text(), "CPU");
+    EXPECT_EQ(mode->count(), 3);
+    EXPECT_EQ(mode->currentText(), "Bar");
+    label->setText("");
+    EXPECT_TRUE(IsRed(*label));
+    EXPECT_EQ(label->toolTip(), "Please fill enter a Label value.");
+    d.btnOk->click();
+    EXPECT_EQ(prompter.Messages, std::vector<std::string>{"Please fill enter a Label value."});
+    label->setText("GPU");
+    mode->setCurrentIndex(2);
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(item.Input(1)->PropByName("Label")->AsText(), "GPU");
+  EXPECT_EQ(item.Input(1)->PropByName("Mode")->AsInteger(), 2);
+}
