@@ -1,0 +1,118 @@
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "app/FirstApp.h"
+#include "inputs/unBarIO.h"
+#include "inputs/unCPULoad.h"
+#include "platform/NamedMutex.h"
+#include "platform/ProgramFile.h"
+#include "platform/Prompter.h"
+#include "platform/TerminationSignals.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+#include "ui/AppIcon.h"
+#include "ui/Application.h"
+#include "ui/frmUpdate.h"
+#include "ui/unMain.h"
+
+namespace {
+
+// Both the start-up event of the single-instance guard and the start-at-login values go
+// by this name.
+constexpr const char* kUniqueID = "Vorlixa";
+constexpr const char* kMutexName = "TremanicVorlixaMutex";
+
+// The single-instance handshake. A later copy has signalled the first one and ends;
+// an error of the handshake ends the program as an unhandled error would.
+std::unique_ptr<TFirstApp> StartFirstApp() {
+  try {
+    return std::make_unique<TFirstApp>(nullptr, kUniqueID);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", ExceptionClassName(e), e.what());
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The application object touches no file and no port; the guard hands the start of a
+  // later copy to its event loop, and every message box needs it.
+  TApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vorlixa"));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // Before anything else: a later copy must leave the first one's log, settings and
+  // ports alone.
+  const std::unique_ptr<TFirstApp> faAppStart = StartFirstApp();
+  if (!faAppStart) {
+    return 1;
+  }
+  if (!faAppStart->IsFirstCopy()) {
+    return 0;
+  }
+
+  // Without a log file (a read-only folder) the program runs on; StartAppLog has said so.
+  StartAppLog();
+  InputList();
+  TakeLoadSample();
+  try {
+    RemoveLeftoverSetup(ProgramFilePath());
+  } catch (const std::exception& e) {
+    LogExceptionWarning(e);
+  }
+  TMessageBoxPrompter prompter;
+  SetPrompter(&prompter);
+  ProgramUpdateOptions().ReadAutoUpdate = ReadAutoUpdateOption;
+  ProgramUpdateOptions().DownloadSetup = DownloadSetupInWindow;
+
+  // SIGTERM, SIGINT, SIGHUP and the end of the desktop session end the program as "&Exit"
+  // does.
+  std::unique_ptr<TfrmMain> frmMain;
+  bool terminateRequested = false;
+  const auto terminate = [&] {
+    terminateRequested = true;
+    if (frmMain) {
+      frmMain->actExitExecute();
+    } else {
+      // Before the window exists only a message box can be running: leave it.
+      QCoreApplication::exit(0);
+    }
+  };
+  const TerminationSignals stopSignals([&](int) { terminate(); });
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&] { terminate(); });
+
+  LogMessage("Create mutex");
+  const NamedMutex mutex(kMutexName);
+
+  LogMessage("Check for updates");
+  if (CheckForUpdates(false) == 1) {
+    SetPrompter(nullptr);
+    StopAppLog();
+    return 0;
+  }
+
+  LogMessage("Init application");
+  QApplication::setWindowIcon(AppIcon());
+
+  LogMessage("Create mainform");
+  frmMain = std::make_unique<TfrmMain>();
+  faAppStart->OnStartOther = [&](QObject*) {
+    if (frmMain) {
+      frmMain->actConfigExecute();
+    }
+  };
+
+  LogMessage("Run application");
+  const int result = terminateRequested ? 0 : QApplication::exec();
+
+  faAppStart->OnStartOther = nullptr;
+  frmMain.reset();
+  SetPrompter(nullptr);
+  StopAppLog();
+  return result;
+}

@@ -1,0 +1,71 @@
+#include "ui/Application.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+const QString kMessageTitle = QStringLiteral("Tremanic Vorlixa");
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    HandleCurrentException();
+    return false;
+  }
+}
+
+void HandleApplicationException(const std::exception& e) noexcept {
+  try {
+    ShowMessage(e.what());
+  } catch (...) {
+    // A message box that fails itself has nowhere left to report to but the console.
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+}
+
+void HandleCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    HandleApplicationException(e);
+  } catch (...) {
+    HandleApplicationException(std::runtime_error("Unknown error"));
+  }
+}
+
+namespace {
+
+// Off screen nobody could answer a message box, and its modal loop would hold the
+// program for good: the message goes to standard error instead.
+bool OffScreen() {
+  return QGuiApplication::platformName() == QStringLiteral("offscreen");
+}
+
+}  // namespace
+
+void TMessageBoxPrompter::ShowMessage(const std::string& text) {
+  if (OffScreen()) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return;
+  }
+  QMessageBox::information(nullptr, kMessageTitle, QString::fromStdString(text));
+}
+
+bool TMessageBoxPrompter::AskYesNo(const std::string& text) {
+  if (OffScreen()) {
+    std::fprintf(stderr, "%s (answered No)\n", text.c_str());
+    return false;
+  }
+  return QMessageBox::question(nullptr, kMessageTitle, QString::fromStdString(text),
+                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}

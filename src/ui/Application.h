@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+
+#include "platform/Prompter.h"
+
+// The default error handling of the program: an error that escapes an event handler is
+// shown in a message box with its message, and the event loop runs on.
+class TApplication final : public QApplication {
+ public:
+  TApplication(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Shows the error's message in a message box (through the installed prompter); what the
+// application does with an error that nobody else handles.
+void HandleApplicationException(const std::exception& e) noexcept;
+// The same for the error in flight; call only inside a catch block.
+void HandleCurrentException() noexcept;
+
+// Message boxes on the screen: QMessageBox with the application's name as its title. On
+// the offscreen platform messages go to standard error and questions are answered "No".
+class TMessageBoxPrompter final : public Prompter {
+ public:
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+};

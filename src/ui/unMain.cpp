@@ -1,0 +1,313 @@
+#include "ui/unMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QRect>
+#include <QScreen>
+#include <QShowEvent>
+
+#include <cstdio>
+#include <exception>
+
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "support/VersionInfo.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+#include "ui/AppIcon.h"
+#include "ui/Application.h"
+#include "ui/ImageList.h"
+#include "ui/TrayIcon.h"
+#include "ui/unAbout.h"
+
+namespace {
+
+constexpr int kUpdateIntervalMs = 25;
+constexpr int kClientWidth = 595;
+constexpr int kClientHeight = 341;
+
+const char* const kTrayUnavailableText =
+    "No notification area on this desktop: start the program again to open its settings";
+
+}  // namespace
+
+TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)) {
+  setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
+  setWindowIcon(AppIcon());
+  setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(new QLabel(this));
+
+  LBCTimer.setTimerType(Qt::PreciseTimer);
+  LBCTimer.setInterval(kUpdateIntervalMs);
+  connect(&LBCTimer, &QTimer::timeout, this, [this] { LEDUpdateExecute(); });
+
+  vi = new TVersionInfo(this);
+  CreateActions();
+  CreateTrayIcon();
+
+  try {
+    FormCreate();
+  } catch (...) {
+    HandleCurrentException();
+  }
+}
+
+TfrmMain::~TfrmMain() {
+  FormDestroy();
+}
+
+// ---- Running side --------------------------------------------------------------------
+
+void TfrmMain::FormCreate() {
+  LogMessage("Initializing");
+  ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
+  settingsFile_ = options_.SettingsFile.empty() ? ::SettingsFileName() : options_.SettingsFile;
+  settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
+  vi->SetApplication(true);
+  LoadSettings();
+  Start();
+}
+
+void TfrmMain::FormDestroy() {
+  Stop();
+  tiTrayer->SetActive(false);
+  settings_.reset();
+  ports_.reset();
+}
+
+void TfrmMain::FormClose() {
+  Stop();
+  try {
+    LoadSettings();
+    hide();
+  } catch (...) {
+    // The loop comes back whatever the reload did.
+    Start();
+    throw;
+  }
+  Start();
+}
+
+void TfrmMain::Start() {
+  LogMessage("Starting");
+  if (!ports_) {
+    return;
+  }
+  for (int i = 0; i < ports_->Count(); ++i) {
+    try {
+      TPortCfg& port = ports_->Items(i);
+      // A port that cannot be opened keeps failing quietly in its link.
+      port.Controller().Open();
+      port.Controllers().ActivateAll();
+      LBCTimer.start();
+    } catch (const std::exception& e) {
+      LogExceptionWarning(e);
+    }
+  }
+}
+
+void TfrmMain::Stop() {
+  LogMessage("Stopping");
+  LBCTimer.stop();
+  if (!ports_) {
+    return;
+  }
+  for (int i = 0; i < ports_->Count(); ++i) {
+    try {
+      TPortCfg& port = ports_->Items(i);
+      port.Controllers().DeactivateAll();
+      port.Controller().Close();
+    } catch (const std::exception& e) {
+      LogExceptionWarning(e);
+    }
+  }
+}
+
+void TfrmMain::Restart() {
+  if (Active()) {
+    Stop();
+    Start();
+  }
+}
+
+void TfrmMain::ApplySettings() {
+  LogMessage("Apply settings");
+  Restart();
+}
+
+void TfrmMain::SetActive(bool value) {
+  if (value == Active()) {
+    return;
+  }
+  if (value) {
+    Start();
+  } else {
+    Stop();
+  }
+}
+
+void TfrmMain::LEDUpdateExecute() {
+  std::exception_ptr error;
+  try {
+    for (int i = 0; i < ports_->Count(); ++i) {
+      TLEDBarCfgList& controllers = ports_->Items(i).Controllers();
+      if (controllers.Count() == 0) {
+        continue;
+      }
+      // Errors of single bars are swallowed in there; what comes out concerns the port.
+      controllers.UpdateBars();
+    }
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (error) {
+    Stop();
+    try {
+      std::rethrow_exception(error);
+    } catch (...) {
+      HandleCurrentException();
+    }
+  }
+}
+
+void TfrmMain::LoadSettings() {
+  settings_->LoadSettings();
+}
+
+void TfrmMain::SaveSettings() {
+  settings_->SaveSettings();
+}
+
+// ---- Tray menu actions ---------------------------------------------------------------
+
+void TfrmMain::CreateActions() {
+  ilTray = new TImageList(this);
+  ilTray->Add(AppIcon());
+
+  actConfig = new QAction(QStringLiteral("&Configure"), this);
+  actUpdate = new QAction(QStringLiteral("Check for &updates"), this);
+  actAbout = new QAction(QStringLiteral("&About"), this);
+  actExit = new QAction(QStringLiteral("&Exit"), this);
+  connect(actConfig, &QAction::triggered, this, [this] { actConfigExecute(); });
+  connect(actUpdate, &QAction::triggered, this, [this] { actUpdateExecute(); });
+  connect(actAbout, &QAction::triggered, this, [this] { actAboutExecute(); });
+  connect(actExit, &QAction::triggered, this, [this] { actExitExecute(); });
+
+  pmTray = new QMenu(this);
+  pmTray->addAction(actConfig);
+  pmTray->addAction(actUpdate);
+  pmTray->addAction(actAbout);
+  pmTray->addSeparator();
+  pmTray->addAction(actExit);
+  pmTray->setDefaultAction(actConfig);
+}
+
+void TfrmMain::CreateTrayIcon() {
+  tiTrayer = new TTrayIcon(this);
+  tiTrayer->BeginLoad();
+  tiTrayer->SetActive(true);
+  tiTrayer->ShowHint = false;
+  tiTrayer->PopUpMenu = pmTray;
+  tiTrayer->Popup = true;
+  tiTrayer->ComeToFront = false;
+  tiTrayer->SetLocationMinimized(loSysTray);
+  tiTrayer->SetLocationNormal(loSysTray);
+  tiTrayer->ImageList = ilTray;
+  tiTrayer->SetAnimateEnabled(false);
+  tiTrayer->SetAnimateInterval(0);
+  tiTrayer->SetAnimateIndex(0);
+  tiTrayer->OnDblClick = [this](QObject*) { actConfigExecute(); };
+  tiTrayer->OnTrayUnavailable = [this](QObject*) { TrayUnavailable(); };
+  tiTrayer->Loaded();
+}
+
+void TfrmMain::TrayUnavailable() {
+  // The program stays reachable through the single-instance signal.
+  LogMessage(kTrayUnavailableText);
+  std::fprintf(stderr, "%s\n", kTrayUnavailableText);
+}
+
+void TfrmMain::actConfigExecute() {
+  if (const QScreen* where = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(where->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+void TfrmMain::actUpdateExecute() {
+  switch (CheckForUpdates(true)) {
+    case 0:
+      ShowMessage("No updates available!");
+      break;
+    case 1:
+      SaveSettings();
+      actExitExecute();
+      break;
+    default:
+      break;
+  }
+}
+
+void TfrmMain::actAboutExecute() {
+  TfrmAbout about(this);
+  about.exec();
+}
+
+void TfrmMain::actExitExecute() {
+  terminating_ = true;
+  if (options_.Terminate) {
+    options_.Terminate();
+  } else {
+    QApplication::quit();
+  }
+}
+
+// ---- Settings side -------------------------------------------------------------------
+
+void TfrmMain::FormShow() {
+  DisplaySettings();
+}
+
+void TfrmMain::DisplaySettings() {
+  LogMessage("Display settings");
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!event->spontaneous()) {
+    FormShow();
+  }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (terminating_) {
+    // The application ends; destruction stops the loop.
+    event->accept();
+    return;
+  }
+  // The window only hides: it lives as long as the program.
+  event->ignore();
+  FormClose();
+}
+
+// ---------------------------------------------------------------------------------------
+
+bool ReadAutoUpdateOption(const std::string& settingsFile) {
+  const XmlDocPtr document = LoadSettingsDocument(settingsFile);
+  xmlNode* root = FindSettingsRoot(document.get());
+  if (root == nullptr) {
+    return false;
+  }
+  return TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/unPortCfg.h"
+
+class QAction;
+class QCloseEvent;
+class QMenu;
+class QShowEvent;
+class TImageList;
+class TSettings;
+class TTrayIcon;
+class TVersionInfo;
+
+// How a main window is made; the program uses the defaults, tests a settings file of
+// their own.
+struct TMainOptions {
+  // Empty: the program file's path with ".xml".
+  std::string SettingsFile;
+  // The serial port of every link; empty: the platform's.
+  TSerialPortFactory PortFactory;
+  // Runs the "&Exit" action (and a manual update that has started a setup); empty:
+  // quit the event loop.
+  std::function<void()> Terminate;
+};
+
+// The main window. It stays hidden while the program runs its update loop: every 25 ms
+// each port's inputs update their bars and the port's link sends the frame when it
+// changed. It owns the port list and the settings store, the tray icon and its menu,
+// and doubles as the settings window, which the tray menu opens.
+class TfrmMain : public QMainWindow {
+ public:
+  // Runs FormCreate: loads the settings and starts the loop. An error is shown and the
+  // window remains, without the steps that did not run.
+  explicit TfrmMain(TMainOptions options = {}, QWidget* parent = nullptr);
+  // Runs FormDestroy: stops the loop (blanking every chain), removes the tray icon and
+  // frees the port list.
+  ~TfrmMain() override;
+  TfrmMain(const TfrmMain&) = delete;
+  TfrmMain& operator=(const TfrmMain&) = delete;
+
+  // ---- Running side: the update loop ---------------------------------------------------
+
+  void Start();
+  void Stop();
+  // Stop and Start, only while Active.
+  void Restart();
+  // Logs "Apply settings", then Restart.
+  void ApplySettings();
+  // Whether the update timer runs; setting it starts or stops, the current value does
+  // nothing.
+  bool Active() const { return LBCTimer.isActive(); }
+  void SetActive(bool value);
+  // One tick. An error beyond a single bar stops the loop and is shown.
+  void LEDUpdateExecute();
+
+  void LoadSettings();
+  void SaveSettings();
+
+  TPortCfgList& Ports() const { return *ports_; }
+  TSettings& Settings() const { return *settings_; }
+  const std::string& SettingsFileName() const { return settingsFile_; }
+
+  // ---- Tray menu actions -------------------------------------------------------------
+
+  // Centres the window on the screen and shows it raised.
+  void actConfigExecute();
+  // A manual update check: "No updates available!" when nothing is newer; a started
+  // setup saves the settings and ends the program.
+  void actUpdateExecute();
+  void actAboutExecute();
+  void actExitExecute();
+
+  QAction* actConfig;
+  QAction* actUpdate;
+  QAction* actAbout;
+  QAction* actExit;
+  QMenu* pmTray;
+  TImageList* ilTray;
+  TTrayIcon* tiTrayer;
+  TVersionInfo* vi;
+  QTimer LBCTimer;
+
+  // ---- Settings side -----------------------------------------------------------------
+  // The pages of the settings window (ports, controllers, options) hook in here: the
+  // window is filled each time it is shown.
+
+  void FormShow();
+  void DisplaySettings();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormClose();
+  void FormDestroy();
+  void CreateActions();
+  void CreateTrayIcon();
+  void TrayUnavailable();
+
+  TMainOptions options_;
+  std::unique_ptr<TPortCfgList> ports_;
+  std::unique_ptr<TSettings> settings_;
+  std::string settingsFile_;
+  bool terminating_ = false;  // the application ends: closing is no longer hiding
+};
+
+// The "AutoUpdate" option of a settings file as the automatic update check reads it
+// before any window exists; false when the file or the option is missing or unreadable.
+bool ReadAutoUpdateOption(const std::string& settingsFile);

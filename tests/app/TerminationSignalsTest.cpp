@@ -1,0 +1,39 @@
+#include "platform/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <vector>
+
+namespace {
+
+// Runs the event loop until count signals have arrived, at most a few seconds.
+bool ProcessEventsUntil(const std::vector<int>& received, std::size_t count) {
+  QDeadlineTimer deadline(5000);
+  while (received.size() < count && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return received.size() >= count;
+}
+
+TEST(TerminationSignalsTest, TermAndIntArriveOnTheEventLoopInOrder) {
+  std::vector<int> received;
+  {
+    const TerminationSignals signalsSeen([&received](int signal) { received.push_back(signal); });
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    // The handler only queues them: nothing runs outside the event loop.
+    EXPECT_TRUE(received.empty());
+    ASSERT_TRUE(ProcessEventsUntil(received, 2));
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
+  }
+  // Gone with the object: the previous disposition is back.
+  struct sigaction current {};
+  ASSERT_EQ(::sigaction(SIGTERM, nullptr, &current), 0);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "support/FakePrompter.h"
+#include "support/Log.h"
+#include "support/SimProcess.h"
+#include "support/unLog.h"
+#include "ui/unMain.h"
+
+// The update loop of the main window on real serial ports to simulated chains, with the
+// settings read from a file in a temporary folder.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// An input whose every update fails.
+class TLBFailing final : public TLBInput {
+ public:
+  static const TLBInputClass ClassInfo;
+  const TLBInputClass& Class() const override { return ClassInfo; }
+  void Activate(TLEDBar&) override {}
+  void UpdateBar(TLEDBar&) override { throw std::runtime_error("input broke"); }
+  void Deactivate(TLEDBar&) override {}
+};
+
+std::unique_ptr<TLBInput> CreateFailing() {
+  return std::make_unique<TLBFailing>();
+}
+const TLBInputClass TLBFailing::ClassInfo{"TLBFailing", &CreateFailing};
+
+// Polls until done holds, at most a few seconds (a bound, not a measurement).
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int round = 0; round < 500; ++round) {
+    if (done()) {
+      return true;
+    }
+    ::usleep(20000);
+  }
+  return done();
+}
+
+class MainLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vorlixa-main-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    StartAppLog(folder_ + "/vorlixa.log");
+    AppLog()->OnMessage = [this](TLog&, const std::string& text) { lines_.push_back(text); };
+    AppLog()->OnWarning = [this](TLog&, const std::string& text) {
+      lines_.push_back("warning: " + text);
+    };
+    AppLog()->OnError = [this](TLog&, const std::string& text) {
+      lines_.push_back("error: " + text);
+    };
+  }
+  void TearDown() override {
+    StopAppLog();
+    fs::remove_all(folder_);
+  }
+
+  std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
+
+  void WriteSettings(const std::string& ports) const {
+    std::ofstream(SettingsFile()) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa>"
+                                  << "<AutoUpdate>0</AutoUpdate><Ports>" << ports
+                                  << "</Ports></Vorlixa>\n";
+  }
+
+  std::unique_ptr<TfrmMain> CreateWindow() const {
+    TMainOptions options;
+    options.SettingsFile = SettingsFile();
+    return std::make_unique<TfrmMain>(options);
+  }
+
+  // Lines logged from the index on.
+  std::vector<std::string> LinesFrom(std::size_t index) const {
+    return {lines_.begin() + static_cast<std::ptrdiff_t>(index), lines_.end()};
+  }
+
+  std::string folder_;
+  std::vector<std::string> lines_;
+};
+
+std::string Port(const std::string& device, const std::string& controllers) {
+  return "<Port><Name>" + device +
+         "</Name><Interval>25</Interval><Enabled>0</Enabled><LEDmin>0</LEDmin>"
+         "<LEDmax>254</LEDmax><Controllers>" +
+         controllers + "</Controllers></Port>";
+}
+
+std::string Board(int index, const std::string& bar0, const std::string& bar1) {
+  return "<Controller Index=\"" + std::to_string(index) +
+         "\"><BarSize>40</BarSize><Bars><Bar Index=\"0\"><Input>" + bar0 +
+         "</Input></Bar><Bar Index=\"1\"><Input>" + bar1 + "</Input></Bar></Bars></Controller>";
+}
+
+std::size_t NonZero(const SimBytes& unit, std::size_t from, std::size_t count) {
+  std::size_t lit = 0;
+  for (std::size_t i = from; i < from + count && i < unit.size(); ++i) {
+    lit += unit[i] != 0 ? 1U : 0U;
+  }
+  return lit;
+}
+
+TEST_F(MainLoopTest, WithoutPortsTheLoopStaysOffAndRestartDoesNothing) {
+  const auto window = CreateWindow();  // no settings file at all
+  EXPECT_EQ(window->Ports().Count(), 0);
+  EXPECT_FALSE(window->Active());
+  ASSERT_FALSE(lines_.empty());
+  EXPECT_EQ(lines_.front(), "Initializing");
+  EXPECT_EQ(lines_.back(), "Starting");
+
+  const std::size_t before = lines_.size();
+  window->Restart();
+  window->SetActive(false);
+  EXPECT_EQ(lines_.size(), before);
+  window->SetActive(true);
+  EXPECT_FALSE(window->Active());
+  EXPECT_EQ(LinesFrom(before), std::vector<std::string>{"Starting"});
+}
+
+TEST_F(MainLoopTest, APortWithoutControllersIsOpenedSkippedAndClosed) {
+  SimProcess sim;
+  WriteSettings(Port(sim.LinkPath(), ""));
+  const auto window = CreateWindow();
+  ASSERT_EQ(window->Ports().Count(), 1);
+  TLEDBarController& link = window->Ports().Items(0).Controller();
+  // Not enabled, so only the start opened it; detection sends a RESET.
+  EXPECT_TRUE(link.Connected());
+  EXPECT_TRUE(window->Active());
+  ASSERT_TRUE(sim.WaitForUnits(1));
+  const std::size_t units = sim.Units().size();
+
+  for (int tick = 0; tick < 5; ++tick) {
+    window->LEDUpdateExecute();
+  }
+  EXPECT_EQ(link.LastFrame()[0], 0);
+  window->Stop();
+  EXPECT_FALSE(window->Active());
+  EXPECT_FALSE(link.Connected());
+  EXPECT_EQ(sim.Units().size(), units) << "the skipped port received frames";
+}
+
+TEST_F(MainLoopTest, AFailingInputFreezesOnlyItsBar) {
+  InputList().Register(TLBFailing::ClassInfo);
+  SimProcess sim;
+  WriteSettings(Port(sim.LinkPath(),
+                     Board(0, "Failing", "KnightRider") + Board(1, "KnightRider", "Nothing")));
+  const auto window = CreateWindow();
+  ASSERT_TRUE(window->Active());
+  TLEDBarController& link = window->Ports().Items(0).Controller();
+  link.LEDBarCtrls(0).Bars(0).SetLevel(0.5);  // the frozen bar keeps what it shows
+  const std::size_t logged = lines_.size();
+  const std::size_t units = sim.Units().size();
+
+  constexpr int kTicks = 8;
+  for (int tick = 0; tick < kTicks; ++tick) {
+    window->LEDUpdateExecute();
+  }
+  EXPECT_TRUE(window->Active());
+  EXPECT_EQ(lines_.size(), logged) << "a failing bar was logged";
+  ASSERT_TRUE(sim.WaitForUnits(units + kTicks));
+  const std::vector<SimBytes> received = sim.Units();
+  const SimBytes& last = received.back();
+  const SimBytes& before = received[received.size() - 2];
+  ASSERT_EQ(last.size(), 1U + 160U);
+  // Board 0 bar 1 and board 1 bar 0 sweep; board 0 bar 0 holds its half, board 1 bar 1 is
+  // dark.
+  EXPECT_GT(NonZero(last, 1 + 40, 40), 0U);
+  EXPECT_GT(NonZero(last, 1 + 80, 40), 0U);
+  EXPECT_EQ(NonZero(last, 1 + 120, 40), 0U);
+  EXPECT_NE(SimBytes(before.begin() + 41, before.begin() + 81),
+            SimBytes(last.begin() + 41, last.begin() + 81));
+  EXPECT_GT(NonZero(last, 1, 40), 0U);
+}
+
+TEST_F(MainLoopTest, AnErrorEscapingATickStopsTheLoopAndIsShown) {
+  FakePrompter prompter;
+  SimProcess sim;
+  WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "KnightRider")));
+  const auto window = CreateWindow();
+  ASSERT_TRUE(window->Active());
+  window->LEDUpdateExecute();
+  // More boards than a frame can carry: the send raises for the whole port.
+  window->Ports().Items(0).Controller().SetLEDBarCtrlCount(410);
+  const std::size_t logged = lines_.size();
+
+  window->LEDUpdateExecute();
+  EXPECT_FALSE(window->Active());
+  ASSERT_EQ(prompter.Messages.size(), 1U);
+  EXPECT_EQ(prompter.Messages[0], "Range check error");
+  ASSERT_LT(logged, lines_.size());
+  EXPECT_EQ(lines_[logged], "Stopping");
+  // Blanking so many boards fails as well, and is only logged.
+  EXPECT_EQ(LinesFrom(logged + 1),
+            std::vector<std::string>{"warning: ERangeError - Range check error"});
+  EXPECT_FALSE(window->Ports().Items(0).Controller().Connected());
+}
+
+TEST_F(MainLoopTest, ClosingTheWindowDropsUnsavedEditsAndRestarts) {
+  SimProcess sim;
+  WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "Nothing")));
+  const auto window = CreateWindow();
+  window->actConfigExecute();
+  EXPECT_TRUE(window->isVisible());
+  window->Ports().Items(0).Controllers().Add();
+  window->Ports().Add();
+  ASSERT_EQ(window->Ports().Count(), 2);
+  const std::size_t before = lines_.size();
+
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(window->Active());
+  ASSERT_EQ(window->Ports().Count(), 1);
+  EXPECT_EQ(window->Ports().Items(0).Controllers().Count(), 1);
+  const std::vector<std::string> expected{
+      "Stopping", "Loading config from " + window->SettingsFileName(), "Starting"};
+  EXPECT_EQ(LinesFrom(before), expected);
+}
+
+TEST_F(MainLoopTest, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheChain) {
+  SimProcess sim;
+  WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "KnightRider")));
+  auto window = CreateWindow();
+  for (int tick = 0; tick < 3; ++tick) {
+    window->LEDUpdateExecute();
+  }
+  const std::size_t before = lines_.size();
+  window->ApplySettings();
+  EXPECT_TRUE(window->Active());
+  EXPECT_EQ(LinesFrom(before),
+            (std::vector<std::string>{"Apply settings", "Stopping", "Starting"}));
+
+  window->LEDUpdateExecute();
+  const auto lastUnitLit = [&sim](bool lit) {
+    const std::vector<SimBytes> units = sim.Units();
+    return !units.empty() && units.back().size() == 1U + 80U &&
+           (NonZero(units.back(), 1, 80) > 0) == lit;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return lastUnitLit(true); }));
+  window.reset();
+  // The last thing the chain gets is a dark frame.
+  EXPECT_TRUE(WaitUntil([&] { return lastUnitLit(false); }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainLoopTest, TheAutomaticUpdateOptionIsReadFromTheFileAlone) {
+  const auto optionIn = [this](const std::string& content) {
+    std::ofstream(SettingsFile()) << content;
+    return ReadAutoUpdateOption(SettingsFile());
+  };
+  EXPECT_FALSE(ReadAutoUpdateOption(SettingsFile()));  // no file
+  EXPECT_TRUE(optionIn("<Vorlixa><AutoUpdate>-1</AutoUpdate></Vorlixa>"));
+  EXPECT_TRUE(optionIn("<Vorlixa><AutoUpdate>tRUE</AutoUpdate></Vorlixa>"));
+  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>0</AutoUpdate></Vorlixa>"));
+  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>maybe</AutoUpdate></Vorlixa>"));
+  EXPECT_FALSE(optionIn("<Vorlixa><Ports/></Vorlixa>"));
+  EXPECT_FALSE(optionIn("<Other><AutoUpdate>-1</AutoUpdate></Other>"));
+  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>-1</AutoUpdate>"));  // malformed
+}
+
+}  // namespace
