@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset dev
 cmake --build --preset dev
-exec ./scripts/run-demo.sh build/dev
+exec ./scripts/run-app-demo.sh build/dev

@@ -68,6 +68,9 @@ bool TWaveIn::OpenDevice() {
   if (capture_->IsOpen()) {
     return true;
   }
+  if (failureShown_ && std::chrono::steady_clock::now() - lastFailure_ < RetryInterval) {
+    return false;
+  }
   recording_ = true;
   const std::optional<SoundCaptureError> error = capture_->Open(
       kWaveFormat, [this](std::span<const std::uint8_t> samples) { BufferDone(samples); });
@@ -76,7 +79,8 @@ bool TWaveIn::OpenDevice() {
     return true;
   }
   CloseDevice();
-  // Retried at every level request: one message until an opening succeeds, not one per tick.
+  lastFailure_ = std::chrono::steady_clock::now();
+  // Retried at level requests: one message until an opening succeeds, not one per tick.
   if (failureShown_) {
     return false;
   }

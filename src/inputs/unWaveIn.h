@@ -2,6 +2,7 @@
 
 #include "platform/SoundCapture.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -46,6 +47,10 @@ class TWaveIn {
   double RightMax = 0.0;  // highest right sample of the last buffer / 128
   double RightMin = 0.0;  // lowest right sample of the last buffer / 128 (127 at most)
   int UseCount = 0;       // users of the shared recorder
+  // After a failed opening, level requests within this time do not try again: a machine
+  // without a recording device would otherwise open and parse the sound configuration on
+  // every 25 ms tick.
+  std::chrono::milliseconds RetryInterval{1000};
 
  private:
   void BufferDone(std::span<const std::uint8_t> samples);
@@ -53,6 +58,7 @@ class TWaveIn {
   std::unique_ptr<SoundCapture> capture_;
   bool recording_ = false;
   bool failureShown_ = false;  // a failed opening was shown; cleared when an opening succeeds
+  std::chrono::steady_clock::time_point lastFailure_;  // of the latest failed opening
 };
 
 // The shared recorder: created (and opened) by the first call with UseCount 1, counted up

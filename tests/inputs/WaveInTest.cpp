@@ -87,6 +87,7 @@ TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
     EXPECT_EQ(recorder.GetLevel(3), 0.0);
   }
   EXPECT_EQ(prompter.Messages.size(), 1u);
+  recorder.RetryInterval = std::chrono::milliseconds(0);
   {
     const WaveTestDevice present(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
     ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(3) != 0.0; }));
@@ -174,6 +175,23 @@ INSTANTIATE_TEST_SUITE_P(Stages, WaveInStageTest,
                                            StageCase{"Start", SoundCaptureStage::Start,
                                                      "Could not start recording: 16"}),
                          [](const auto& param) { return std::string(param.param.Name); });
+
+TEST(WaveInFailure, AFailedOpeningIsRetriedOnlyAfterTheRetryInterval) {
+  FakePrompter prompter;
+  auto owned = std::make_unique<FakeSoundCapture>(SoundCaptureError{SoundCaptureStage::Open, 2});
+  FakeSoundCapture& capture = *owned;
+  TWaveIn recorder(std::move(owned));
+  recorder.RetryInterval = std::chrono::hours(1);
+  for (int tick = 0; tick < 3; ++tick) {
+    EXPECT_EQ(recorder.GetLevel(3), 0.0);
+  }
+  EXPECT_EQ(capture.Opens, 1);
+  recorder.RetryInterval = std::chrono::milliseconds(0);
+  recorder.GetLevel(3);
+  recorder.GetLevel(3);
+  EXPECT_EQ(capture.Opens, 3);
+  EXPECT_EQ(prompter.Messages.size(), 1u);
+}
 
 TEST(WaveInBuffers, OnlyTheLastBufferCountsAndALostDeviceIsOpenedAgain) {
   auto owned = std::make_unique<FakeSoundCapture>();
