@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/FirstApp.h"
+#include "config/unSettings.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
 #include "platform/NamedMutex.h"
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
   }
   TMessageBoxPrompter prompter;
   SetPrompter(&prompter);
-  ProgramUpdateOptions().ReadAutoUpdate = ReadAutoUpdateOption;
+  ProgramUpdateOptions().ReadAutoUpdate = ReadAutoUpdateSetting;
   ProgramUpdateOptions().DownloadSetup = DownloadSetupInWindow;
 
   // SIGTERM, SIGINT, SIGHUP and the end of the desktop session end the program as "&Exit"

@@ -154,6 +154,8 @@ class TLEDBarController {
   std::uint8_t LEDBarDefaultSize() const { return ledBarDefaultSize_; }
   void SetLEDBarDefaultSize(std::uint8_t value);  // also resizes every existing board
   const std::string& LastError() const { return lastError_; }
+  // The serial port's text for its last failure (why the port would not open).
+  std::string PortErrorString() const { return port_->ErrorString(); }
 
   // Raises ERangeError "LEDBarSet index out of range (%d)" for a bad index.
   TLEDBarCtrl& LEDBarCtrls(int index);

@@ -3,11 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QRect>
 #include <QScreen>
-#include <QShowEvent>
 
 #include <cstdio>
 #include <exception>
@@ -17,12 +15,15 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/Prompter.h"
+#include "platform/XdgAutostart.h"
 #include "support/VersionInfo.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/AppIcon.h"
 #include "ui/Application.h"
 #include "ui/ImageList.h"
+#include "ui/MainPages.h"
+#include "ui/SetupDialogs.h"
 #include "ui/TrayIcon.h"
 #include "ui/unAbout.h"
 
@@ -42,13 +43,13 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
   setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   setWindowIcon(AppIcon());
   setFixedSize(kClientWidth, kClientHeight);
-  setCentralWidget(new QLabel(this));
 
   LBCTimer.setTimerType(Qt::PreciseTimer);
   LBCTimer.setInterval(kUpdateIntervalMs);
   connect(&LBCTimer, &QTimer::timeout, this, [this] { LEDUpdateExecute(); });
 
   vi = new TVersionInfo(this);
+  InstallSetupDialogs();
   CreateActions();
   CreateTrayIcon();
 
@@ -70,6 +71,11 @@ void TfrmMain::FormCreate() {
   ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
   settingsFile_ = options_.SettingsFile.empty() ? ::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
+  autostart_ = std::make_unique<XdgAutostart>();
+  pages_ = new TMainPages(*ports_, *settings_, *autostart_,
+                          {[this] { ApplySettings(); }, [this] { close(); }}, this);
+  setCentralWidget(pages_);
+  pages_->BindMenuActions(actUpdate, actAbout);
   vi->SetApplication(true);
   LoadSettings();
   Start();
@@ -78,6 +84,9 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormDestroy() {
   Stop();
   tiTrayer->SetActive(false);
+  // The pages edit the port list: they go first.
+  delete pages_;
+  pages_ = nullptr;
   settings_.reset();
   ports_.reset();
 }
@@ -177,12 +186,18 @@ void TfrmMain::LEDUpdateExecute() {
   }
 }
 
+// Without pages, creation failed before the port list existed: there is nothing to read
+// into or write from.
 void TfrmMain::LoadSettings() {
-  settings_->LoadSettings();
+  if (pages_ != nullptr) {
+    pages_->LoadSettings();
+  }
 }
 
 void TfrmMain::SaveSettings() {
-  settings_->SaveSettings();
+  if (pages_ != nullptr) {
+    pages_->SaveSettings();
+  }
 }
 
 // ---- Tray menu actions ---------------------------------------------------------------
@@ -275,21 +290,6 @@ void TfrmMain::actExitExecute() {
 
 // ---- Settings side -------------------------------------------------------------------
 
-void TfrmMain::FormShow() {
-  DisplaySettings();
-}
-
-void TfrmMain::DisplaySettings() {
-  LogMessage("Display settings");
-}
-
-void TfrmMain::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  if (!event->spontaneous()) {
-    FormShow();
-  }
-}
-
 void TfrmMain::closeEvent(QCloseEvent* event) {
   if (terminating_) {
     // The application ends; destruction stops the loop.
@@ -299,15 +299,4 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   // The window only hides: it lives as long as the program.
   event->ignore();
   FormClose();
-}
-
-// ---------------------------------------------------------------------------------------
-
-bool ReadAutoUpdateOption(const std::string& settingsFile) {
-  const XmlDocPtr document = LoadSettingsDocument(settingsFile);
-  xmlNode* root = FindSettingsRoot(document.get());
-  if (root == nullptr) {
-    return false;
-  }
-  return TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
 }

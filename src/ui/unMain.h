@@ -14,6 +14,8 @@ class QCloseEvent;
 class QMenu;
 class QShowEvent;
 class TImageList;
+class TMainPages;
+class XdgAutostart;
 class TSettings;
 class TTrayIcon;
 class TVersionInfo;
@@ -88,15 +90,12 @@ class TfrmMain : public QMainWindow {
   QTimer LBCTimer;
 
   // ---- Settings side -----------------------------------------------------------------
-  // The pages of the settings window (ports, controllers, options) hook in here: the
-  // window is filled each time it is shown.
-
-  void FormShow();
-  void DisplaySettings();
+  // The pages of the settings window (ports, controllers, options); they fill themselves
+  // each time the window is shown.
+  TMainPages* Pages() const { return pages_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void FormCreate();
@@ -109,10 +108,8 @@ class TfrmMain : public QMainWindow {
   TMainOptions options_;
   std::unique_ptr<TPortCfgList> ports_;
   std::unique_ptr<TSettings> settings_;
+  std::unique_ptr<XdgAutostart> autostart_;
+  TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits
   std::string settingsFile_;
   bool terminating_ = false;  // the application ends: closing is no longer hiding
 };
-
-// The "AutoUpdate" option of a settings file as the automatic update check reads it
-// before any window exists; false when the file or the option is missing or unreadable.
-bool ReadAutoUpdateOption(const std::string& settingsFile);

@@ -262,22 +262,3 @@ TEST_F(MainLoopTest, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheCha
 }
 
 }  // namespace
-
-namespace {
-
-TEST_F(MainLoopTest, TheAutomaticUpdateOptionIsReadFromTheFileAlone) {
-  const auto optionIn = [this](const std::string& content) {
-    std::ofstream(SettingsFile()) << content;
-    return ReadAutoUpdateOption(SettingsFile());
-  };
-  EXPECT_FALSE(ReadAutoUpdateOption(SettingsFile()));  // no file
-  EXPECT_TRUE(optionIn("<Vorlixa><AutoUpdate>-1</AutoUpdate></Vorlixa>"));
-  EXPECT_TRUE(optionIn("<Vorlixa><AutoUpdate>tRUE</AutoUpdate></Vorlixa>"));
-  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>0</AutoUpdate></Vorlixa>"));
-  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>maybe</AutoUpdate></Vorlixa>"));
-  EXPECT_FALSE(optionIn("<Vorlixa><Ports/></Vorlixa>"));
-  EXPECT_FALSE(optionIn("<Other><AutoUpdate>-1</AutoUpdate></Other>"));
-  EXPECT_FALSE(optionIn("<Vorlixa><AutoUpdate>-1</AutoUpdate>"));  // malformed
-}
-
-}  // namespace

@@ -1,22 +1,30 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
+#include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+#include "platform/XdgAutostart.h"
+#include "ui/MainPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 
-// Saves pictures of the port and bar dialogs, filled with sample settings, as PNG files
-// into the folder given as the only argument, so that their layout can be looked at
-// without a display (scripts/screenshots.sh).
+// Saves pictures of the port and bar dialogs and of the main window's two pages, filled with sample
+// settings, as PNG files into the folder given as the only argument, so that their layout can be
+// looked at without a display (scripts/screenshots.sh).
 namespace {
 
 QString folder;
@@ -37,6 +45,46 @@ void Shoot(Dialog& dialog, Item& item, const char* fileName,
     dialog.reject();
   });
   dialog.Execute(item);
+}
+
+void Save(QWidget& widget, const char* fileName) {
+  QApplication::processEvents();
+  const QString path = QDir(folder).filePath(QString::fromUtf8(fileName));
+  if (!widget.grab().save(path)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  } else {
+    std::printf("%s\n", qPrintable(path));
+  }
+}
+
+// The settings body at the main window's size, on two sample ports that are not opened
+// and with nothing read from or written to the user's files.
+void ShootMainPages() {
+  QTemporaryDir scratch;
+  TPortCfgList ports;
+  TPortCfg& usb = ports.Add();
+  usb.Controller().Port = "/dev/ttyUSB0";
+  for (const auto& [size, bar0, bar1] :
+       {std::tuple{32, "WaveInput", "WaveInput"}, std::tuple{40, "KnightRider", "CPUUsage"}}) {
+    TLEDBarCfg& cfg = usb.Controllers().Add();
+    cfg.BarSize = size;
+    cfg.SetInput(0, bar0);
+    cfg.SetInput(1, bar1);
+  }
+  ports.Add().Controller().Port = "/dev/ttyACM0";
+  TSettings settings(ports, scratch.filePath("vorlixa.xml").toStdString());
+  settings.AutoUpdate = true;
+  XdgAutostart autostart(scratch.filePath("all").toStdString(),
+                         scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
+  TMainPages pages(ports, settings, autostart, {});
+  pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
+  pages.resize(595, 341);
+  pages.cbAutoUpdate->setChecked(settings.AutoUpdate);
+  pages.show();
+  pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
+  Save(pages, "main-bar-setup.png");
+  pages.pcConfig->setCurrentWidget(pages.tsOptions);
+  Save(pages, "main-options.png");
 }
 
 }  // namespace
@@ -75,5 +123,6 @@ int main(int argc, char** argv) {
   TfrmBarSetup barSecond;
   Shoot<TfrmBarSetup>(barSecond, bars, "bar-setup-bar2.png",
                       [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
+  ShootMainPages();
   return 0;
 }

@@ -1,0 +1,600 @@
+#include "ui/MainPages.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <utility>
+
+#include "base/Format.h"
+#include "config/unAutoLoad.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "platform/SerialPort.h"
+#include "support/unLog.h"
+#include "ui/Application.h"
+
+namespace {
+
+constexpr int kPortColumn = 0;
+constexpr int kStatusColumn = 1;
+constexpr auto kStatusPeriod = std::chrono::seconds(1);
+
+QString Text(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+QTreeWidget* CreateList(QWidget* parent, const char* name, const QStringList& columns) {
+  auto* list = new QTreeWidget(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setHeaderLabels(columns);
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // The selection stays visible when the list loses the focus.
+  QPalette palette = list->palette();
+  for (const auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  }
+  list->setPalette(palette);
+  return list;
+}
+
+QToolButton* CreateSpeedButton(QWidget* parent, const char* name, QAction* action) {
+  auto* button = new QToolButton(parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setDefaultAction(action);
+  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  return button;
+}
+
+int SelectedRow(const QTreeWidget& list) {
+  const QList<QTreeWidgetItem*> selected = list.selectedItems();
+  return selected.isEmpty() ? -1 : list.indexOfTopLevelItem(selected.first());
+}
+
+// Selects row, or nothing for a row outside the list.
+void SelectRow(QTreeWidget& list, int row) {
+  QTreeWidgetItem* item = list.topLevelItem(row);
+  if (item == nullptr) {
+    list.clearSelection();
+    list.setCurrentItem(nullptr);
+    return;
+  }
+  list.setCurrentItem(item);
+  item->setSelected(true);
+}
+
+bool MentionsPermission(const std::string& text) {
+  return QString::fromStdString(text).contains(QLatin1String("permission"), Qt::CaseInsensitive);
+}
+
+}  // namespace
+
+std::string PortStatusText(bool connected, const std::string& lastError,
+                           const std::string& portError, const std::string& device,
+                           const std::string& deviceGroup) {
+  if (connected) {
+    return lastError.empty() ? "Open, answering" : "Open - " + lastError;
+  }
+  std::string text = portError.empty() ? "Not open" : "Not open: " + portError;
+  if (MentionsPermission(portError)) {
+    text += deviceGroup.empty() ? Format(" - the user must be in the group that owns %s", device)
+                                : Format(" - the user must be in the group \"%s\" that owns %s",
+                                         deviceGroup, device);
+  }
+  return text;
+}
+
+std::string PortStatusText(const TPortCfg& port) {
+  const TLEDBarController& link = port.Controller();
+  const std::string device = SerialDeviceName(link.Port);
+  const bool connected = link.Connected();
+  const std::string portError = connected ? std::string() : link.PortErrorString();
+  std::string group;
+  if (!connected && MentionsPermission(portError)) {
+    group = QFileInfo(Text(device)).group().toStdString();
+  }
+  return PortStatusText(connected, link.LastError(), portError, device, group);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TMainPages::TMainPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart,
+                       TMainPagesHooks hooks, QWidget* parent)
+    : QWidget(parent),
+      ports_(ports),
+      settings_(settings),
+      autostart_(autostart),
+      hooks_(std::move(hooks)) {
+  setObjectName(QStringLiteral("MainPages"));
+  CreateActions();
+  CreatePages();
+  cbAutoLoadUser->setText(Text(AutoLoadUserCaption()));
+  pcConfig->setCurrentWidget(tsBars);
+  tmrStatus.setInterval(kStatusPeriod);
+  connect(&tmrStatus, &QTimer::timeout, this, [this] { DisplayPortStatus(); });
+}
+
+TMainPages::~TMainPages() = default;
+
+void TMainPages::CreateActions() {
+  auto make = [this](QAction*& action, const char* name, const char* caption,
+                     void (TMainPages::*handler)()) {
+    action = new QAction(QString::fromUtf8(caption), this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    addAction(action);
+  };
+  make(actBarCtrlAdd, "actBarCtrlAdd", "&Add bar...", &TMainPages::actBarCtrlAddExecute);
+  make(actBarCtrlDel, "actBarCtrlDel", "&Delete bar", &TMainPages::actBarCtrlDelExecute);
+  make(actBarCtrlEdit, "actBarCtrlEdit", "&Edit bar...", &TMainPages::actBarCtrlEditExecute);
+  make(actBarCtrlUp, "actBarCtrlUp", "&Up", &TMainPages::actBarCtrlUpExecute);
+  make(actBarCtrlDown, "actBarCtrlDown", "Do&wn", &TMainPages::actBarCtrlDownExecute);
+  make(actPortAdd, "actPortAdd", "&Add", &TMainPages::actPortAddExecute);
+  make(actPortDel, "actPortDel", "&Del", &TMainPages::actPortDelExecute);
+  make(actPortEdit, "actPortEdit", "&Edit", &TMainPages::actPortEditExecute);
+  make(actRefresh, "actRefresh", "Refresh", &TMainPages::actRefreshExecute);
+  actRefresh->setShortcut(QKeySequence(Qt::Key_F5));
+}
+
+void TMainPages::CreatePages() {
+  pcConfig = new QTabWidget(this);
+  pcConfig->setObjectName(QStringLiteral("pcConfig"));
+
+  // ---- Bar setup: ports left, controllers right, each with its buttons beside it.
+  tsBars = new QWidget;
+  tsBars->setObjectName(QStringLiteral("tsBars"));
+  pcConfig->addTab(tsBars, QStringLiteral("Bar setup"));
+
+  pnlPorts = new QGroupBox(QStringLiteral("Ports"), tsBars);
+  pnlPorts->setObjectName(QStringLiteral("pnlPorts"));
+  lvPorts = CreateList(pnlPorts, "lvPorts", {QStringLiteral("Port"), QStringLiteral("Status")});
+  lvPorts->setColumnWidth(kPortColumn, 90);
+  sbPortAdd = CreateSpeedButton(pnlPorts, "sbPortAdd", actPortAdd);
+  sbPortDel = CreateSpeedButton(pnlPorts, "sbPortDel", actPortDel);
+  sbPortEdit = CreateSpeedButton(pnlPorts, "sbPortEdit", actPortEdit);
+  auto* portButtons = new QVBoxLayout;
+  portButtons->addWidget(sbPortAdd);
+  portButtons->addWidget(sbPortDel);
+  portButtons->addWidget(sbPortEdit);
+  portButtons->addStretch();
+  auto* portsLayout = new QHBoxLayout(pnlPorts);
+  portsLayout->addWidget(lvPorts, 1);
+  portsLayout->addLayout(portButtons);
+
+  pnlBars = new QGroupBox(QStringLiteral("LED bars"), tsBars);
+  pnlBars->setObjectName(QStringLiteral("pnlBars"));
+  lvBars = CreateList(pnlBars, "lvBars",
+                      {QStringLiteral("Ctrl"), QStringLiteral("Size"), QStringLiteral("Bar 1"),
+                       QStringLiteral("Bar 2")});
+  lvBars->setColumnWidth(0, 40);
+  lvBars->setColumnWidth(1, 45);  // room for "2x255" in this font
+  lvBars->setColumnWidth(2, 100);
+  lvBars->setColumnWidth(3, 100);
+  sbBarCtrlAdd = CreateSpeedButton(pnlBars, "sbBarCtrlAdd", actBarCtrlAdd);
+  sbBarCtrlDel = CreateSpeedButton(pnlBars, "sbBarCtrlDel", actBarCtrlDel);
+  sbBarCtrlEdit = CreateSpeedButton(pnlBars, "sbBarCtrlEdit", actBarCtrlEdit);
+  sbBarCtrlUp = CreateSpeedButton(pnlBars, "sbBarCtrlUp", actBarCtrlUp);
+  sbBarCtrlDown = CreateSpeedButton(pnlBars, "sbBarCtrlDown", actBarCtrlDown);
+  auto* barButtons = new QVBoxLayout;
+  barButtons->addWidget(sbBarCtrlAdd);
+  barButtons->addWidget(sbBarCtrlDel);
+  barButtons->addWidget(sbBarCtrlEdit);
+  barButtons->addStretch();
+  barButtons->addWidget(sbBarCtrlUp);
+  barButtons->addWidget(sbBarCtrlDown);
+  auto* barsLayout = new QHBoxLayout(pnlBars);
+  barsLayout->addWidget(lvBars, 1);
+  barsLayout->addLayout(barButtons);
+
+  auto* barsPage = new QHBoxLayout(tsBars);
+  barsPage->addWidget(pnlPorts, 2);
+  barsPage->addWidget(pnlBars, 3);
+
+  // ---- Options: start at login and automatic update.
+  tsOptions = new QWidget;
+  tsOptions->setObjectName(QStringLiteral("tsOptions"));
+  pcConfig->addTab(tsOptions, QStringLiteral("Options"));
+
+  gbStartup = new QGroupBox(QStringLiteral("Startup"), tsOptions);
+  gbStartup->setObjectName(QStringLiteral("gbStartup"));
+  cbAutoLoadAll = new QCheckBox(QStringLiteral("Load at login (All Users)"), gbStartup);
+  cbAutoLoadAll->setObjectName(QStringLiteral("cbAutoLoadAll"));
+  cbAutoLoadUser = new QCheckBox(gbStartup);
+  cbAutoLoadUser->setObjectName(QStringLiteral("cbAutoLoadUser"));
+  lblStartupNote = new QLabel(
+      QStringLiteral("Note: Checking both boxes won't result in starting program twice."),
+      gbStartup);
+  lblStartupNote->setObjectName(QStringLiteral("lblStartupNote"));
+  lblStartupNote->setWordWrap(true);
+  auto* startupLayout = new QVBoxLayout(gbStartup);
+  startupLayout->addWidget(cbAutoLoadAll);
+  startupLayout->addWidget(cbAutoLoadUser);
+  startupLayout->addWidget(lblStartupNote);
+
+  gbUpdate = new QGroupBox(QStringLiteral("Auto update"), tsOptions);
+  gbUpdate->setObjectName(QStringLiteral("gbUpdate"));
+  cbAutoUpdate = new QCheckBox(QStringLiteral("Enable"), gbUpdate);
+  cbAutoUpdate->setObjectName(QStringLiteral("cbAutoUpdate"));
+  lblUpdateNote = new QLabel(QStringLiteral("Note: For security reasons, you will always have "
+                                            "to confirm before updates are applied."),
+                             gbUpdate);
+  lblUpdateNote->setObjectName(QStringLiteral("lblUpdateNote"));
+  lblUpdateNote->setWordWrap(true);
+  btnUpdate = new QToolButton(gbUpdate);
+  btnUpdate->setObjectName(QStringLiteral("btnUpdate"));
+  btnUpdate->setText(QStringLiteral("Check for &updates"));
+  btnUpdate->setEnabled(false);  // until BindMenuActions gives it its action
+  auto* updateLayout = new QVBoxLayout(gbUpdate);
+  updateLayout->addWidget(cbAutoUpdate);
+  updateLayout->addWidget(lblUpdateNote);
+  updateLayout->addWidget(btnUpdate, 0, Qt::AlignLeft);
+
+  auto* optionsPage = new QHBoxLayout(tsOptions);
+  optionsPage->addWidget(gbStartup, 1, Qt::AlignTop);
+  optionsPage->addWidget(gbUpdate, 1, Qt::AlignTop);
+
+  // ---- About, OK and Cancel along the bottom right.
+  btnAbout = new QToolButton(this);
+  btnAbout->setObjectName(QStringLiteral("btnAbout"));
+  btnAbout->setText(QStringLiteral("&About"));
+  btnAbout->setEnabled(false);
+  btnOk = new QPushButton(QStringLiteral("OK"), this);
+  btnOk->setObjectName(QStringLiteral("btnOk"));
+  btnOk->setDefault(true);
+  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+  connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+  // A main window has no dialog keys of its own: Enter is OK, Escape is Cancel.
+  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), this);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, btnOk, &QPushButton::click);
+  }
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, btnCancel, &QPushButton::click);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(btnAbout);
+  buttons->addWidget(btnOk);
+  buttons->addWidget(btnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pcConfig, 1);
+  layout->addLayout(buttons);
+
+  connect(lvPorts, &QTreeWidget::itemSelectionChanged, this, [this] { lvPortsSelectItem(); });
+  connect(lvBars, &QTreeWidget::itemSelectionChanged, this, [this] { lvBarsSelectItem(); });
+  connect(lvPorts, &QTreeWidget::itemDoubleClicked, this, [this] { actPortEditExecute(); });
+  connect(lvBars, &QTreeWidget::itemDoubleClicked, this, [this] { actBarCtrlEditExecute(); });
+}
+
+void TMainPages::BindMenuActions(QAction* update, QAction* about) {
+  btnUpdate->setDefaultAction(update);
+  btnAbout->setDefaultAction(about);
+}
+
+// ---- Settings ----------------------------------------------------------------------
+
+void TMainPages::LoadSettings() {
+  bool allUsers = cbAutoLoadAll->isChecked();
+  bool user = cbAutoLoadUser->isChecked();
+  LoadAutoLoad(autostart_, allUsers, user);
+  cbAutoLoadAll->setChecked(allUsers);
+  cbAutoLoadUser->setChecked(user);
+  settings_.LoadSettings();
+  cbAutoUpdate->setChecked(settings_.AutoUpdate);
+}
+
+void TMainPages::SaveSettings() {
+  SaveAutoLoad(autostart_, cbAutoLoadAll->isChecked(), cbAutoLoadUser->isChecked());
+  settings_.AutoUpdate = cbAutoUpdate->isChecked();
+  settings_.SaveSettings();
+}
+
+// ---- Display -----------------------------------------------------------------------
+
+void TMainPages::UpdateActions() {
+  const int barRow = SelectedRow(*lvBars);
+  const bool barSelected = barRow >= 0;
+  actBarCtrlEdit->setEnabled(barSelected);
+  actBarCtrlDel->setEnabled(barSelected);
+  actBarCtrlDown->setEnabled(barSelected && barRow < lvBars->topLevelItemCount() - 1);
+  actBarCtrlUp->setEnabled(barSelected && barRow > 0);
+  const bool portSelected = SelectedRow(*lvPorts) >= 0;
+  actBarCtrlAdd->setEnabled(portSelected);
+  actPortEdit->setEnabled(portSelected);
+  actPortDel->setEnabled(portSelected);
+}
+
+void TMainPages::DisplaySettings() {
+  LogMessage("Display settings");
+  lvPorts->clear();
+  DisplayPorts();
+  if (lvPorts->topLevelItemCount() > 0) {
+    SelectRow(*lvPorts, 0);
+  } else {
+    lvPortsSelectItem();  // no port: no controllers from an earlier showing either
+  }
+}
+
+void TMainPages::DisplayPorts() {
+  LogMessage("Display settings - ports");
+  lvPorts->clear();
+  for (int i = 0; i < ports_.Count(); ++i) {
+    auto* row = new QTreeWidgetItem(lvPorts);
+    ShowPortRow(*row, ports_.Items(i));
+  }
+}
+
+void TMainPages::DisplayBars() {
+  LogMessage("Display settings - bars");
+  lvBars->clear();
+  if (TPortCfg* port = SelectedPort()) {
+    const TLEDBarCfgList& cfgs = port->Controllers();
+    for (int i = 0; i < cfgs.Count(); ++i) {
+      auto* row = new QTreeWidgetItem(lvBars);
+      row->setText(0, Text(Format("#%d", i + 1)));
+      ShowBarRow(*row, cfgs.Items(i));
+    }
+  }
+}
+
+void TMainPages::DisplayPortStatus() {
+  const int rows = std::min(lvPorts->topLevelItemCount(), ports_.Count());
+  for (int i = 0; i < rows; ++i) {
+    ShowPortStatus(*lvPorts->topLevelItem(i), ports_.Items(i));
+  }
+}
+
+void TMainPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
+  row.setText(kPortColumn, Text(Format("%s", port.Controller().Port)));
+  ShowPortStatus(row, port);
+}
+
+void TMainPages::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
+  const QString status = Text(PortStatusText(port));
+  row.setText(kStatusColumn, status);
+  row.setToolTip(kStatusColumn, status);  // the column is narrower than most reasons
+}
+
+void TMainPages::ShowBarRow(QTreeWidgetItem& row, const TLEDBarCfg& cfg) {
+  row.setText(1, Text(Format("2x%d", cfg.BarSize)));
+  row.setText(2, Text(cfg.InputName(0)));
+  row.setText(3, Text(cfg.InputName(1)));
+}
+
+TPortCfg* TMainPages::SelectedPort() const {
+  const int row = SelectedRow(*lvPorts);
+  return row >= 0 && row < ports_.Count() ? &ports_.Items(row) : nullptr;
+}
+
+TLEDBarCfg* TMainPages::SelectedBarCfg() const {
+  TPortCfg* port = SelectedPort();
+  const int row = SelectedRow(*lvBars);
+  if (port == nullptr || row < 0 || row >= port->Controllers().Count()) {
+    return nullptr;
+  }
+  return &port->Controllers().Items(row);
+}
+
+void TMainPages::FormShow() {
+  UpdateActions();
+  DisplaySettings();
+}
+
+void TMainPages::lvPortsSelectItem() {
+  DisplayBars();
+  UpdateActions();
+}
+
+void TMainPages::lvBarsSelectItem() {
+  UpdateActions();
+}
+
+void TMainPages::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FormShow();
+  tmrStatus.start();
+}
+
+void TMainPages::hideEvent(QHideEvent* event) {
+  tmrStatus.stop();
+  QWidget::hideEvent(event);
+}
+
+// ---- Setup actions -------------------------------------------------------------------
+
+void TMainPages::Act(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (...) {
+    HandleCurrentException();
+  }
+  UpdateActions();
+}
+
+void TMainPages::actPortAddExecute() {
+  Act([this] {
+    TPortCfg& port = ports_.Add();
+    if (port.Edit()) {
+      auto* row = new QTreeWidgetItem(lvPorts);
+      ShowPortRow(*row, port);
+    } else {
+      ports_.Delete(port.Index());
+    }
+  });
+}
+
+void TMainPages::actPortEditExecute() {
+  TPortCfg* port = SelectedPort();
+  if (port == nullptr) {
+    return;
+  }
+  Act([this, port] {
+    if (port->Edit()) {
+      ShowPortRow(*lvPorts->topLevelItem(SelectedRow(*lvPorts)), *port);
+    }
+  });
+}
+
+void TMainPages::actPortDelExecute() {
+  const int row = SelectedRow(*lvPorts);
+  if (row < 0) {
+    return;
+  }
+  Act([this, row] {
+    if (!CurrentPrompter().AskYesNo("Are you sure you want to delete the selected port?")) {
+      return;
+    }
+    ports_.Delete(row);
+    delete lvPorts->takeTopLevelItem(row);
+    SelectRow(*lvPorts, std::min(lvPorts->topLevelItemCount() - 1, row));
+    if (lvPorts->topLevelItemCount() == 0) {
+      DisplayBars();  // no port left whose controllers could be shown
+    }
+  });
+}
+
+void TMainPages::actBarCtrlAddExecute() {
+  TPortCfg* port = SelectedPort();
+  if (port == nullptr) {
+    return;
+  }
+  Act([this, port] {
+    TLEDBarCfgList& cfgs = port->Controllers();
+    TLEDBarCfg& cfg = cfgs.Add();
+    if (cfg.Edit()) {
+      auto* row = new QTreeWidgetItem(lvBars);
+      row->setText(0, Text(Format("#%d", lvBars->topLevelItemCount())));
+      ShowBarRow(*row, cfg);
+    } else {
+      cfgs.Delete(cfg.Index());
+      cfgs.Apply();  // the link drops the board it got for the new configuration
+    }
+  });
+}
+
+void TMainPages::actBarCtrlEditExecute() {
+  TLEDBarCfg* cfg = SelectedBarCfg();
+  if (cfg == nullptr) {
+    return;
+  }
+  Act([this, cfg] {
+    if (cfg->Edit()) {
+      ShowBarRow(*lvBars->topLevelItem(SelectedRow(*lvBars)), *cfg);
+    }
+  });
+}
+
+void TMainPages::actBarCtrlDelExecute() {
+  TPortCfg* port = SelectedPort();
+  const int row = SelectedRow(*lvBars);
+  if (port == nullptr || row < 0) {
+    return;
+  }
+  Act([this, port, row] {
+    if (!CurrentPrompter().AskYesNo(
+            "Are you sure you want to delete the selected LEDBar controller?")) {
+      return;
+    }
+    port->Controllers().Delete(row);
+    delete lvBars->takeTopLevelItem(row);
+    SelectRow(*lvBars, std::min(lvBars->topLevelItemCount() - 1, row));
+  });
+}
+
+void TMainPages::actBarCtrlUpExecute() {
+  if (SelectedBarCfg() == nullptr) {
+    return;
+  }
+  const int row = SelectedRow(*lvBars);
+  if (row <= 0) {
+    return;
+  }
+  Act([this, row] {
+    TLEDBarCfgList& cfgs = SelectedPort()->Controllers();
+    cfgs.Exchange(row, row - 1);
+    ShowBarRow(*lvBars->topLevelItem(row), cfgs.Items(row));
+    SelectRow(*lvBars, row - 1);
+    ShowBarRow(*lvBars->topLevelItem(row - 1), cfgs.Items(row - 1));
+  });
+}
+
+void TMainPages::actBarCtrlDownExecute() {
+  if (SelectedBarCfg() == nullptr) {
+    return;
+  }
+  const int row = SelectedRow(*lvBars);
+  if (row + 1 >= lvBars->topLevelItemCount()) {
+    return;
+  }
+  Act([this, row] {
+    TLEDBarCfgList& cfgs = SelectedPort()->Controllers();
+    cfgs.Exchange(row, row + 1);
+    ShowBarRow(*lvBars->topLevelItem(row), cfgs.Items(row));
+    SelectRow(*lvBars, row + 1);
+    ShowBarRow(*lvBars->topLevelItem(row + 1), cfgs.Items(row + 1));
+  });
+}
+
+void TMainPages::actRefreshExecute() {
+  QWidget* focused = QApplication::focusWidget();
+  if (focused == lvBars) {
+    DisplayBars();
+  } else if (focused == lvPorts) {
+    DisplayPorts();
+  }
+}
+
+// ---- OK and Cancel -------------------------------------------------------------------
+
+void TMainPages::btnOkClick() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  try {
+    if (hooks_.ApplySettings) {
+      hooks_.ApplySettings();
+    }
+    SaveSettings();
+    if (hooks_.Close) {
+      hooks_.Close();
+    }
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    HandleCurrentException();
+    return;
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainPages::btnCancelClick() {
+  if (hooks_.Close) {
+    hooks_.Close();
+  }
+}

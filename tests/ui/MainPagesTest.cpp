@@ -1,0 +1,439 @@
+#include <pty.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/Exceptions.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "platform/XdgAutostart.h"
+#include "support/FakePrompter.h"
+#include "support/SimProcess.h"
+#include "ui/MainPages.h"
+#include "ui/SetupDialogs.h"
+#include "ui/frmBarSetup.h"
+#include "ui/frmPortSetup.h"
+
+// The settings body of the main window on a settings file and autostart folders of a
+// temporary folder. Ports are not enabled unless a test says so, so nothing is opened.
+namespace {
+
+const char* const kProgram = "/opt/vorlixa/vorlixa";
+
+std::string Board(int index, int size, const char* bar0, const char* bar1) {
+  return "<Controller Index=\"" + std::to_string(index) + "\"><BarSize>" + std::to_string(size) +
+         "</BarSize><Bars><Bar Index=\"0\"><Input>" + bar0 +
+         "</Input></Bar><Bar Index=\"1\"><Input>" + bar1 + "</Input></Bar></Bars></Controller>";
+}
+
+std::string Port(const std::string& name, const std::string& boards, bool enabled = false) {
+  return "<Port><Name>" + name + "</Name><Interval>25</Interval><Enabled>" +
+         (enabled ? "-1" : "0") + "</Enabled><Controllers>" + boards + "</Controllers></Port>";
+}
+
+// Two ports: three boards on the first, one on the second.
+const std::string kTwoPorts = Port("/dev/ttyUSB0", Board(0, 32, "KnightRider", "Nothing") +
+                                                       Board(1, 40, "CPUUsage", "KnightRider") +
+                                                       Board(2, 16, "Nothing", "KnightRider")) +
+                              Port("/dev/ttyACM1", Board(0, 8, "KnightRider", "KnightRider"));
+
+std::vector<std::string> Rows(const QTreeWidget& list) {
+  std::vector<std::string> rows;
+  for (int i = 0; i < list.topLevelItemCount(); ++i) {
+    QStringList texts;
+    for (int c = 0; c < list.columnCount(); ++c) {
+      texts << list.topLevelItem(i)->text(c);
+    }
+    rows.push_back(texts.join(QLatin1Char('|')).toStdString());
+  }
+  return rows;
+}
+
+int Selected(const QTreeWidget& list) {
+  const auto selected = list.selectedItems();
+  return selected.isEmpty() ? -1 : list.indexOfTopLevelItem(selected.first());
+}
+
+void Select(QTreeWidget& list, int row) {
+  list.setCurrentItem(list.topLevelItem(row));
+}
+
+void Choose(QComboBox& combo, const char* text) {
+  const int index = combo.findText(QString::fromUtf8(text));
+  ASSERT_GE(index, 0) << text;
+  combo.setCurrentIndex(index);
+  emit combo.activated(index);  // as a choice by the user
+}
+
+// Answers the next modal dialog of type Dialog: act fills it in, then OK or Cancel.
+template <typename Dialog>
+void AnswerDialog(bool ok, std::function<void(Dialog&)> act = nullptr) {
+  QTimer::singleShot(0, [ok, act] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    if (act) {
+      act(*dialog);
+    }
+    (ok ? dialog->btnOk : dialog->btnCancel)->click();
+    if (dialog->isVisible()) {
+      ADD_FAILURE() << "the dialog stayed open";
+      dialog->reject();
+    }
+  });
+}
+
+class MainPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { InstallSetupDialogs(); }
+  void TearDown() override {
+    SetPortCfgDialog(nullptr);
+    SetLEDBarCfgDialog(nullptr);
+  }
+
+  void WriteSettings(const std::string& portsXml, bool autoUpdate = false) {
+    QFile file(QString::fromStdString(settingsFile));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const std::string text = "<?xml version=\"1.0\"?>\n<Vorlixa><AutoUpdate>" +
+                             std::string(autoUpdate ? "-1" : "0") + "</AutoUpdate><Ports>" +
+                             portsXml + "</Ports></Vorlixa>\n";
+    file.write(text.data(), static_cast<qint64>(text.size()));
+  }
+
+  // The pages as the main window holds them: closing reloads the settings and hides.
+  void Create(const std::string& portsXml) {
+    WriteSettings(portsXml);
+    pages = std::make_unique<TMainPages>(ports, settings, autostart,
+                                         TMainPagesHooks{[this] {
+                                                           ++applied;
+                                                           if (failApply) {
+                                                             throw ERangeError("Range check error");
+                                                           }
+                                                         },
+                                                         [this] {
+                                                           ++closed;
+                                                           pages->LoadSettings();
+                                                           pages->hide();
+                                                         }});
+    pages->LoadSettings();
+    pages->show();
+  }
+
+  QAction* Action(const char* name) const {
+    auto* action = pages->findChild<QAction*>(QString::fromLatin1(name));
+    EXPECT_NE(action, nullptr) << name;
+    return action;
+  }
+
+  // The enabled setup actions, in a fixed order.
+  std::vector<std::string> EnabledActions() const {
+    std::vector<std::string> names;
+    for (const char* name : {"actPortAdd", "actPortDel", "actPortEdit", "actBarCtrlAdd",
+                             "actBarCtrlDel", "actBarCtrlEdit", "actBarCtrlUp", "actBarCtrlDown"}) {
+      if (Action(name)->isEnabled()) {
+        names.emplace_back(name);
+      }
+    }
+    return names;
+  }
+
+  QTreeWidget& PortsList() const { return *pages->findChild<QTreeWidget*>("lvPorts"); }
+  QTreeWidget& BarsList() const { return *pages->findChild<QTreeWidget*>("lvBars"); }
+
+  QTemporaryDir dir;
+  std::string settingsFile = dir.filePath("vorlixa.xml").toStdString();
+  TPortCfgList ports;
+  TSettings settings{ports, settingsFile};
+  XdgAutostart autostart{dir.filePath("all").toStdString(), dir.filePath("user").toStdString(),
+                         kProgram};
+  FakePrompter prompter;
+  bool failApply = false;
+  int applied = 0;
+  int closed = 0;
+  std::unique_ptr<TMainPages> pages;
+};
+
+}  // namespace
+
+TEST_F(MainPagesTest, AnEmptyPortListLeavesOnlyAddingAPort) {
+  Create("");
+  EXPECT_EQ(pages->findChild<QTabWidget*>("pcConfig")->currentWidget()->objectName(), "tsBars");
+  EXPECT_TRUE(Rows(PortsList()).empty());
+  EXPECT_TRUE(Rows(BarsList()).empty());
+  EXPECT_EQ(EnabledActions(), std::vector<std::string>{"actPortAdd"});
+  EXPECT_EQ(pages->SelectedPort(), nullptr);
+  EXPECT_EQ(pages->SelectedBarCfg(), nullptr);
+  // Without a selection the setup actions do nothing, even when run directly.
+  pages->actPortDelExecute();
+  pages->actBarCtrlAddExecute();
+  pages->actBarCtrlUpExecute();
+  EXPECT_TRUE(prompter.Questions.empty());
+  EXPECT_EQ(ports.Count(), 0);
+}
+
+TEST_F(MainPagesTest, ShowingSelectsTheFirstPortAndTheBarsFollowTheSelection) {
+  Create(kTwoPorts);
+  EXPECT_EQ(Rows(PortsList()),
+            (std::vector<std::string>{"/dev/ttyUSB0|Not open", "/dev/ttyACM1|Not open"}))
+      << "ports that were never opened";
+  EXPECT_EQ(Selected(PortsList()), 0);
+  EXPECT_EQ(pages->SelectedPort(), &ports.Items(0));
+  EXPECT_EQ(Rows(BarsList()),
+            (std::vector<std::string>{"#1|2x32|KnightRider|Nothing", "#2|2x40|CPUUsage|KnightRider",
+                                      "#3|2x16|Nothing|KnightRider"}));
+  EXPECT_EQ(EnabledActions(),
+            (std::vector<std::string>{"actPortAdd", "actPortDel", "actPortEdit", "actBarCtrlAdd"}));
+
+  Select(BarsList(), 0);
+  EXPECT_EQ(pages->SelectedBarCfg(), &ports.Items(0).Controllers().Items(0));
+  EXPECT_TRUE(Action("actBarCtrlDown")->isEnabled());
+  EXPECT_FALSE(Action("actBarCtrlUp")->isEnabled());
+  Select(BarsList(), 1);
+  EXPECT_TRUE(Action("actBarCtrlDown")->isEnabled());
+  EXPECT_TRUE(Action("actBarCtrlUp")->isEnabled());
+  Select(BarsList(), 2);
+  EXPECT_FALSE(Action("actBarCtrlDown")->isEnabled());
+  EXPECT_TRUE(Action("actBarCtrlUp")->isEnabled());
+  EXPECT_TRUE(Action("actBarCtrlEdit")->isEnabled());
+  EXPECT_TRUE(Action("actBarCtrlDel")->isEnabled());
+
+  Select(PortsList(), 1);
+  EXPECT_EQ(Rows(BarsList()), std::vector<std::string>{"#1|2x8|KnightRider|KnightRider"});
+  EXPECT_FALSE(Action("actBarCtrlEdit")->isEnabled()) << "no bar row is selected any more";
+  Select(BarsList(), 0);
+  EXPECT_FALSE(Action("actBarCtrlUp")->isEnabled());
+  EXPECT_FALSE(Action("actBarCtrlDown")->isEnabled());
+
+  // Shown again, the window starts over at the first port.
+  pages->hide();
+  pages->show();
+  EXPECT_EQ(Selected(PortsList()), 0);
+  EXPECT_EQ(Rows(BarsList()).size(), 3u);
+}
+
+TEST_F(MainPagesTest, MovingABarSwapsTheColumnsButNotTheNumbers) {
+  Create(kTwoPorts);
+  Select(BarsList(), 1);
+  Action("actBarCtrlUp")->trigger();
+  EXPECT_EQ(Rows(BarsList()),
+            (std::vector<std::string>{"#1|2x40|CPUUsage|KnightRider", "#2|2x32|KnightRider|Nothing",
+                                      "#3|2x16|Nothing|KnightRider"}));
+  EXPECT_EQ(Selected(BarsList()), 0) << "the moved controller stays selected";
+  EXPECT_EQ(ports.Items(0).Controllers().Items(0).BarSize, 40);
+  EXPECT_FALSE(Action("actBarCtrlUp")->isEnabled());
+
+  Action("actBarCtrlDown")->trigger();
+  Action("actBarCtrlDown")->trigger();
+  EXPECT_EQ(Rows(BarsList()),
+            (std::vector<std::string>{"#1|2x32|KnightRider|Nothing", "#2|2x16|Nothing|KnightRider",
+                                      "#3|2x40|CPUUsage|KnightRider"}));
+  EXPECT_EQ(Selected(BarsList()), 2);
+  EXPECT_EQ(ports.Items(0).Controllers().Items(2).InputName(0), "CPUUsage");
+  EXPECT_FALSE(Action("actBarCtrlDown")->isEnabled());
+}
+
+TEST_F(MainPagesTest, DeletingAsksFirstAndSelectsTheNewLastRow) {
+  Create(kTwoPorts);
+  Select(BarsList(), 2);
+  Action("actBarCtrlDel")->trigger();  // answered "No"
+  EXPECT_EQ(prompter.Questions,
+            std::vector<std::string>{"Are you sure you want to delete the selected LEDBar "
+                                     "controller?"});
+  EXPECT_EQ(ports.Items(0).Controllers().Count(), 3);
+
+  prompter.Answers = {true, true};
+  Action("actBarCtrlDel")->trigger();
+  EXPECT_EQ(Rows(BarsList()), (std::vector<std::string>{"#1|2x32|KnightRider|Nothing",
+                                                        "#2|2x40|CPUUsage|KnightRider"}));
+  EXPECT_EQ(Selected(BarsList()), 1);
+  EXPECT_EQ(ports.Items(0).Controllers().Count(), 2);
+  Select(BarsList(), 0);
+  Action("actBarCtrlDel")->trigger();
+  // Only the deleted row goes; the others keep their captions until the list is shown anew.
+  EXPECT_EQ(Rows(BarsList()), std::vector<std::string>{"#2|2x40|CPUUsage|KnightRider"});
+  EXPECT_EQ(Selected(BarsList()), 0);
+
+  Select(PortsList(), 1);
+  prompter.Questions.clear();
+  prompter.Answers = {false, true};
+  Action("actPortDel")->trigger();
+  EXPECT_EQ(ports.Count(), 2);
+  Action("actPortDel")->trigger();
+  EXPECT_EQ(prompter.Questions,
+            std::vector<std::string>(2, "Are you sure you want to delete the selected port?"));
+  ASSERT_EQ(ports.Count(), 1);
+  EXPECT_EQ(ports.Items(0).Controller().Port, "/dev/ttyUSB0");
+  EXPECT_EQ(Selected(PortsList()), 0);
+  EXPECT_EQ(Rows(BarsList()), std::vector<std::string>{"#1|2x40|CPUUsage|KnightRider"});
+
+  prompter.Answers = {true};
+  Action("actPortDel")->trigger();
+  EXPECT_EQ(ports.Count(), 0);
+  EXPECT_TRUE(Rows(PortsList()).empty());
+  EXPECT_TRUE(Rows(BarsList()).empty());
+  EXPECT_EQ(EnabledActions(), std::vector<std::string>{"actPortAdd"});
+}
+
+TEST_F(MainPagesTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
+  Create(Port("/dev/ttyUSB0", Board(0, 32, "KnightRider", "Nothing")));
+  AnswerDialog<TfrmPortSetup>(false);
+  Action("actPortAdd")->trigger();
+  EXPECT_EQ(ports.Count(), 1);
+  EXPECT_EQ(Rows(PortsList()).size(), 1u);
+
+  AnswerDialog<TfrmPortSetup>(true, [](TfrmPortSetup& d) { d.cbPort->setEditText("/dev/ttyS3"); });
+  Action("actPortAdd")->trigger();
+  ASSERT_EQ(ports.Count(), 2);
+  EXPECT_EQ(ports.Items(1).Controller().Port, "/dev/ttyS3");
+  EXPECT_EQ(Rows(PortsList()).back().substr(0, 11), "/dev/ttyS3|");
+  EXPECT_EQ(Selected(PortsList()), 0) << "adding does not move the selection";
+
+  TLEDBarController& link = ports.Items(0).Controller();
+  AnswerDialog<TfrmBarSetup>(false, [](TfrmBarSetup& d) { Choose(*d.cbBarSize, "40 LEDs"); });
+  Action("actBarCtrlAdd")->trigger();
+  EXPECT_EQ(ports.Items(0).Controllers().Count(), 1);
+  EXPECT_EQ(link.LEDBarCtrlCount(), 1) << "the board of the cancelled controller is gone";
+  EXPECT_EQ(Rows(BarsList()).size(), 1u);
+
+  AnswerDialog<TfrmBarSetup>(true, [](TfrmBarSetup& d) {
+    Choose(*d.cbBarSize, "40 LEDs");
+    Choose(*d.cbBarSource, "CPUUsage");
+  });
+  Action("actBarCtrlAdd")->trigger();
+  EXPECT_EQ(Rows(BarsList()),
+            (std::vector<std::string>{"#1|2x32|KnightRider|Nothing", "#2|2x40|CPUUsage|Nothing"}));
+  EXPECT_EQ(link.LEDBarCtrlCount(), 2);
+
+  Select(BarsList(), 0);
+  AnswerDialog<TfrmBarSetup>(true, [](TfrmBarSetup& d) { Choose(*d.cbBarSize, "40 LEDs"); });
+  Action("actBarCtrlEdit")->trigger();
+  EXPECT_EQ(Rows(BarsList()).front(), "#1|2x40|KnightRider|Nothing");
+
+  AnswerDialog<TfrmPortSetup>(true, [](TfrmPortSetup& d) { d.cbPort->setEditText("/dev/ttyS9"); });
+  Action("actPortEdit")->trigger();
+  EXPECT_EQ(PortsList().topLevelItem(0)->text(0), "/dev/ttyS9");
+  EXPECT_TRUE(prompter.Messages.empty());
+}
+
+TEST_F(MainPagesTest, CancelBringsBackTheSavedState) {
+  Create(kTwoPorts);
+  const auto shownPorts = Rows(PortsList());
+  const auto shownBars = Rows(BarsList());
+  prompter.Answers = {true};
+  Action("actPortDel")->trigger();
+  Select(BarsList(), 0);
+  Action("actBarCtrlDown")->trigger();
+  pages->findChild<QCheckBox*>("cbAutoLoadUser")->setChecked(true);
+  pages->findChild<QCheckBox*>("cbAutoUpdate")->setChecked(true);
+
+  pages->findChild<QPushButton*>("btnCancel")->click();
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(applied, 0);
+  EXPECT_FALSE(pages->isVisible());
+  EXPECT_FALSE(pages->findChild<QCheckBox*>("cbAutoLoadUser")->isChecked());
+  EXPECT_FALSE(pages->findChild<QCheckBox*>("cbAutoUpdate")->isChecked());
+  EXPECT_FALSE(
+      QFile::exists(QString::fromStdString(autostart.EntryFileName(TAutostartScope::CurrentUser))));
+  pages->show();
+  EXPECT_EQ(Rows(PortsList()), shownPorts);
+  EXPECT_EQ(Rows(BarsList()), shownBars);
+}
+
+TEST_F(MainPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
+  Create(kTwoPorts);
+  Select(BarsList(), 2);
+  Action("actBarCtrlUp")->trigger();
+  const auto shownBars = Rows(BarsList());
+  pages->findChild<QCheckBox*>("cbAutoLoadUser")->setChecked(true);
+  pages->findChild<QCheckBox*>("cbAutoUpdate")->setChecked(true);
+
+  pages->findChild<QPushButton*>("btnOk")->click();
+  EXPECT_EQ(applied, 1);
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the hourglass is gone";
+  EXPECT_TRUE(autostart.IsEnabled(TAutostartScope::CurrentUser));
+  EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::AllUsers));
+
+  // What another reader finds in the file.
+  TPortCfgList reread;
+  TSettings other(reread, settingsFile);
+  other.LoadSettings();
+  EXPECT_TRUE(other.AutoUpdate);
+  ASSERT_EQ(reread.Count(), 2);
+  ASSERT_EQ(reread.Items(0).Controllers().Count(), 3);
+  EXPECT_EQ(reread.Items(0).Controllers().Items(1).BarSize, 16);
+  EXPECT_EQ(reread.Items(0).Controllers().Items(2).BarSize, 40);
+
+  // The close reloaded the file: the boxes and lists show what was saved.
+  EXPECT_TRUE(pages->findChild<QCheckBox*>("cbAutoLoadUser")->isChecked());
+  EXPECT_TRUE(pages->findChild<QCheckBox*>("cbAutoUpdate")->isChecked());
+  pages->show();
+  EXPECT_EQ(Rows(BarsList()), shownBars);
+  EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
+}
+
+TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
+  Create(kTwoPorts);
+  failApply = true;
+  pages->findChild<QCheckBox*>("cbAutoLoadUser")->setChecked(true);
+  pages->findChild<QPushButton*>("btnOk")->click();
+  EXPECT_EQ(prompter.Messages, std::vector<std::string>{"Range check error"});
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(closed, 0);
+  EXPECT_TRUE(pages->isVisible());
+  EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::CurrentUser));
+}
+
+TEST_F(MainPagesTest, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
+  SimProcess sim;
+  int master = -1;
+  int slave = -1;
+  char silentName[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, silentName, nullptr, nullptr), 0);
+  ::close(slave);
+  Create(Port(sim.LinkPath(), Board(0, 40, "Nothing", "Nothing"), true) +
+         Port(silentName, "", true) + Port(dir.filePath("missing").toStdString(), "", true));
+  const auto rows = Rows(PortsList());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], sim.LinkPath() + "|Open, answering");
+  EXPECT_EQ(rows[1],
+            std::string(silentName) + "|Open - Detection-warning: No response after 100 ms.");
+  EXPECT_EQ(rows[2].substr(rows[2].find('|')), "|Not open: No such file or directory");
+
+  // The column follows the links while the window is shown, and only then.
+  EXPECT_TRUE(pages->tmrStatus.isActive());
+  ports.Items(0).Controller().Close();
+  pages->DisplayPortStatus();
+  EXPECT_EQ(PortsList().topLevelItem(0)->text(1), "Not open");
+  pages->hide();
+  EXPECT_FALSE(pages->tmrStatus.isActive());
+  ports.Clear();
+  ::close(master);
+}
+
+TEST(MainPagesStatus, ARefusedDeviceNamesTheGroupThatMayOpenIt) {
+  EXPECT_EQ(PortStatusText(false, "", "Permission denied", "/dev/ttyUSB0", "dialout"),
+            "Not open: Permission denied - the user must be in the group \"dialout\" that owns "
+            "/dev/ttyUSB0");
+  EXPECT_EQ(PortStatusText(false, "", "Permission denied", "/dev/ttyS1", ""),
+            "Not open: Permission denied - the user must be in the group that owns /dev/ttyS1");
+  EXPECT_EQ(PortStatusText(false, "", "", "/dev/ttyS1", "dialout"), "Not open");
+  EXPECT_EQ(PortStatusText(true, "Could not send frame.", "", "/dev/ttyS1", ""),
+            "Open - Could not send frame.");
+}
