@@ -13,6 +13,7 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/SerialPort.h"
+#include "support/DiscardingPort.h"
 
 // Loading (and applying, which connects every port) and saving a large configuration:
 // 50 enabled ports with 8 boards each, on ports that answer RESET and discard the rest.
@@ -21,30 +22,6 @@ namespace {
 
 constexpr int kPorts = 50;
 constexpr int kBoards = 8;
-
-class DiscardingPort final : public SerialPort {
- public:
-  bool Open(const std::string&) override { return open_ = true; }
-  bool IsOpen() const override { return open_; }
-  void Close() override { open_ = false; }
-  void Configure(const SerialTimeouts&) override {}
-  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
-    if (count == 0) {
-      return 0;
-    }
-    buffer[0] = kResetCommand;  // the chain answers detection at once
-    return 1;
-  }
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    benchmark::DoNotOptimize(data);
-    return count;
-  }
-  void Purge() override {}
-  std::string ErrorString() const override { return {}; }
-
- private:
-  bool open_ = false;
-};
 
 std::string Bar(int index, const std::string& input, const std::string& props) {
   return "<Bar Index=\"" + std::to_string(index) + "\"><Input>" + input +

@@ -1,4 +1,5 @@
 #include "device/LEDController.h"
+#include "support/DiscardingPort.h"
 
 #include <QCoreApplication>
 
@@ -7,31 +8,6 @@
 #include "AllocationCounter.h"
 
 namespace {
-
-// A chain that answers RESET and swallows every byte at once.
-class DiscardingPort final : public SerialPort {
- public:
-  bool Open(const std::string&) override { return open_ = true; }
-  bool IsOpen() const override { return open_; }
-  void Close() override { open_ = false; }
-  void Configure(const SerialTimeouts&) override {}
-  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
-    if (count == 0) {
-      return 0;
-    }
-    buffer[0] = kResetCommand;
-    return 1;
-  }
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    benchmark::DoNotOptimize(data);
-    return count;
-  }
-  void Purge() override {}
-  std::string ErrorString() const override { return {}; }
-
- private:
-  bool open_ = false;
-};
 
 // Arguments: number of boards; 1 = one bar's level changes before every send, 0 = the
 // levels stay as they are (the frame is built and compared but not written).

@@ -19,30 +19,9 @@
 #include "inputs/unBarIO.h"
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
+#include "support/DiscardingPort.h"
 
 namespace {
-
-// Port names come from the input: nothing may ever reach a real device.
-class DiscardingPort final : public SerialPort {
- public:
-  bool Open(const std::string&) override { return open_ = true; }
-  bool IsOpen() const override { return open_; }
-  void Close() override { open_ = false; }
-  void Configure(const SerialTimeouts&) override {}
-  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
-    if (count == 0) {
-      return 0;
-    }
-    buffer[0] = kResetCommand;
-    return 1;
-  }
-  std::size_t Write(const std::uint8_t*, std::size_t count) override { return count; }
-  void Purge() override {}
-  std::string ErrorString() const override { return {}; }
-
- private:
-  bool open_ = false;
-};
 
 class SilentPrompter final : public Prompter {
  public:
