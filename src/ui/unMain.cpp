@@ -71,7 +71,7 @@ void TfrmMain::FormCreate() {
   ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
   settingsFile_ = options_.SettingsFile.empty() ? ::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
-  autostart_ = std::make_unique<XdgAutostart>();
+  autostart_ = options_.StartAtLogin ? options_.StartAtLogin : std::make_shared<XdgAutostart>();
   pages_ = new TMainPages(*ports_, *settings_, *autostart_,
                           {[this] { ApplySettings(); }, [this] { close(); }}, this);
   setCentralWidget(pages_);

@@ -13,9 +13,9 @@ class QAction;
 class QCloseEvent;
 class QMenu;
 class QShowEvent;
+class Autostart;
 class TImageList;
 class TMainPages;
-class XdgAutostart;
 class TSettings;
 class TTrayIcon;
 class TVersionInfo;
@@ -30,6 +30,8 @@ struct TMainOptions {
   // Runs the "&Exit" action (and a manual update that has started a setup); empty:
   // quit the event loop.
   std::function<void()> Terminate;
+  // Where the start-at-login choice is kept; empty: the machine's XDG autostart folders.
+  std::shared_ptr<Autostart> StartAtLogin;
 };
 
 // The main window. It stays hidden while the program runs its update loop: every 25 ms
@@ -108,7 +110,7 @@ class TfrmMain : public QMainWindow {
   TMainOptions options_;
   std::unique_ptr<TPortCfgList> ports_;
   std::unique_ptr<TSettings> settings_;
-  std::unique_ptr<XdgAutostart> autostart_;
+  std::shared_ptr<Autostart> autostart_;
   TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits
   std::string settingsFile_;
   bool terminating_ = false;  // the application ends: closing is no longer hiding

@@ -1,22 +1,16 @@
-#include <QDeadlineTimer>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QStringList>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "ProgramFolder.h"
 #include "support/SimProcess.h"
 
 // The real program as a process: a copy of it in a temporary folder, beside its settings
@@ -26,88 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kWaitMs = 15000;  // a bound for a busy machine, not a measurement
-
-// Runs until done holds or the bound has passed.
-bool WaitUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(kWaitMs);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QThread::msleep(20);
-  }
-  return true;
-}
-
-std::string ReadText(const std::string& fileName) {
-  std::ifstream in(fileName);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The texts of a log's lines, without date and time: "yyyy/mm/dd - hh:mm:ss.zzz - text".
-// Banners are kept whole.
-std::vector<std::string> LogTexts(const std::string& fileName) {
-  std::vector<std::string> texts;
-  std::istringstream in(ReadText(fileName));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    if (line.rfind("========", 0) == 0) {
-      texts.push_back(line.substr(0, line.find(" --- ")));
-      continue;
-    }
-    const std::size_t first = line.find(" - ");
-    const std::size_t second = first == std::string::npos ? first : line.find(" - ", first + 3);
-    texts.push_back(second == std::string::npos ? line : line.substr(second + 3));
-  }
-  return texts;
-}
-
-bool Contains(const std::vector<std::string>& texts, const std::string& text) {
-  return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-std::size_t NonZero(const SimBytes& unit) {
-  return static_cast<std::size_t>(
-      std::count_if(unit.begin() + 1, unit.end(), [](std::uint8_t b) { return b != 0; }));
-}
-
-// Waits until the last unit that the chain received is a frame of board count dark boards.
-bool WaitForDarkChain(const SimProcess& sim, std::size_t boards) {
-  return WaitUntil([&] {
-    const std::vector<SimBytes> units = sim.Units();
-    return !units.empty() && units.back().size() == 1 + 80 * boards && NonZero(units.back()) == 0;
-  });
-}
+constexpr int kWaitMs = kProgramWaitMs;
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorlixa-program-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    // A copy, not a link: the program's folder is where its file really lies.
-    fs::copy_file(VORLIXA_APP_PATH, Program());
-  }
-  void TearDown() override {
-    for (QProcess* process : processes_) {
-      if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(kWaitMs);
-      }
-      delete process;
-    }
-    fs::remove_all(folder_);
-  }
-
-  std::string Program() const { return folder_ + "/vorlixa"; }
-  std::string LogFile() const { return folder_ + "/vorlixa.log"; }
-  std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
+  std::string LogFile() const { return program_.LogFile(); }
+  std::string SettingsFile() const { return program_.SettingsFile(); }
 
   void WriteSettings(const std::string& device) const {
     std::ofstream(SettingsFile())
@@ -121,34 +39,13 @@ class ProgramTest : public ::testing::Test {
            "</Vorlixa>\n";
   }
 
-  QProcess* Launch() {
-    auto* process = new QProcess;
-    processes_.push_back(process);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    process->setProcessEnvironment(environment);
-    process->setWorkingDirectory(QString::fromStdString(folder_));
-    process->start(QString::fromStdString(Program()), QStringList());
-    return process;
-  }
-
-  bool WaitForLogText(const std::string& text) const {
-    return WaitUntil([&] { return Contains(LogTexts(LogFile()), text); });
-  }
-
-  // Sends signal and gives the exit code; -1 when it did not end in time.
+  QProcess* Launch() { return program_.Launch(); }
+  bool WaitForLogText(const std::string& text) const { return program_.WaitForLogText(text); }
   static int Terminate(QProcess* process, int signal = SIGTERM) {
-    ::kill(static_cast<pid_t>(process->processId()), signal);
-    if (!process->waitForFinished(kWaitMs)) {
-      return -1;
-    }
-    return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    return ProgramFolder::Terminate(process, signal);
   }
 
-  std::string folder_;
-  std::vector<QProcess*> processes_;
+  ProgramFolder program_;
 };
 
 TEST_F(ProgramTest, ANormalStartLogsItsStepsInOrderAndSigtermBlanksTheChain) {

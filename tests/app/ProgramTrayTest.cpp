@@ -1,4 +1,3 @@
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -6,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,10 +15,10 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "ProgramFolder.h"
 #include "support/SimProcess.h"
 
 // The real program on a private Xvfb display with trayer as the notification area, driven
@@ -31,26 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kWaitMs = 15000;  // a bound for a busy machine, not a measurement
-
-template <typename Done>
-bool WaitUntil(Done done) {
-  QDeadlineTimer deadline(kWaitMs);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QThread::msleep(50);
-  }
-  return true;
-}
-
-std::string ReadText(const std::string& fileName) {
-  std::ifstream in(fileName);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+constexpr int kWaitMs = kProgramWaitMs;
 
 class ProgramTrayTest : public ::testing::Test {
  protected:

@@ -19,6 +19,7 @@
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+#include "support/ComboChoice.h"
 #include "support/FakePrompter.h"
 #include "support/ScopedLocale.h"
 #include "ui/SetupDialogs.h"
@@ -38,14 +39,6 @@ bool RunDialog(TfrmBarSetup& dialog, TLEDBarCfg& item,
     }
   });
   return dialog.Execute(item);
-}
-
-// What the user does by picking an entry of a drop-down list.
-void Choose(QComboBox& box, const QString& text) {
-  const int index = box.findText(text);
-  ASSERT_GE(index, 0) << text.toStdString();
-  box.setCurrentIndex(index);
-  emit box.activated(index);
 }
 
 QLineEdit* RowEdit(const TfrmBarSetup& dialog, int row) {

@@ -24,6 +24,7 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
+#include "support/ComboChoice.h"
 #include "support/FakePrompter.h"
 #include "support/SimProcess.h"
 #include "ui/MainPages.h"
@@ -73,13 +74,6 @@ int Selected(const QTreeWidget& list) {
 
 void Select(QTreeWidget& list, int row) {
   list.setCurrentItem(list.topLevelItem(row));
-}
-
-void Choose(QComboBox& combo, const char* text) {
-  const int index = combo.findText(QString::fromUtf8(text));
-  ASSERT_GE(index, 0) << text;
-  combo.setCurrentIndex(index);
-  emit combo.activated(index);  // as a choice by the user
 }
 
 // Answers the next modal dialog of type Dialog: act fills it in, then OK or Cancel.

@@ -1,0 +1,122 @@
+#include "ProgramFolder.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTimer>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+bool WaitUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(kProgramWaitMs);
+  while (!done()) {
+    if (deadline.hasExpired()) {
+      return false;
+    }
+    // Waits with this process's event loop running, so that windows and timers of its
+    // own go on meanwhile.
+    QEventLoop pause;
+    QTimer::singleShot(20, &pause, &QEventLoop::quit);
+    pause.exec();
+  }
+  return true;
+}
+
+std::string ReadText(const std::string& fileName) {
+  std::ifstream in(fileName);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> LogTexts(const std::string& fileName) {
+  std::vector<std::string> texts;
+  std::istringstream in(ReadText(fileName));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.rfind("========", 0) == 0) {
+      texts.push_back(line.substr(0, line.find(" --- ")));
+      continue;
+    }
+    const std::size_t first = line.find(" - ");
+    const std::size_t second = first == std::string::npos ? first : line.find(" - ", first + 3);
+    texts.push_back(second == std::string::npos ? line : line.substr(second + 3));
+  }
+  return texts;
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+std::size_t NonZero(const SimBytes& unit) {
+  return static_cast<std::size_t>(
+      std::count_if(unit.begin() + 1, unit.end(), [](std::uint8_t b) { return b != 0; }));
+}
+
+bool WaitForDarkChain(const SimProcess& sim, std::size_t boards) {
+  return WaitUntil([&] {
+    const std::vector<SimBytes> units = sim.Units();
+    return !units.empty() && units.back().size() == 1 + 80 * boards && NonZero(units.back()) == 0;
+  });
+}
+
+ProgramFolder::ProgramFolder() {
+  std::string pattern = (fs::temp_directory_path() / "vorlixa-program-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a folder for the program");
+  }
+  folder_ = pattern;
+  // A copy, not a link: the program's folder is where its file really lies.
+  fs::copy_file(VORLIXA_APP_PATH, Program());
+}
+
+ProgramFolder::~ProgramFolder() {
+  for (const auto& process : processes_) {
+    if (process->state() != QProcess::NotRunning) {
+      process->kill();
+      process->waitForFinished(kProgramWaitMs);
+    }
+  }
+  processes_.clear();
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+QProcess* ProgramFolder::Launch() {
+  processes_.push_back(std::make_unique<QProcess>());
+  QProcess* process = processes_.back().get();
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.remove("DISPLAY");
+  environment.remove("WAYLAND_DISPLAY");
+  process->setProcessEnvironment(environment);
+  process->setWorkingDirectory(QString::fromStdString(folder_));
+  process->start(QString::fromStdString(Program()), QStringList());
+  return process;
+}
+
+bool ProgramFolder::WaitForLogText(const std::string& text) const {
+  return WaitUntil([&] { return Contains(LogTexts(LogFile()), text); });
+}
+
+int ProgramFolder::Terminate(QProcess* process, int signal) {
+  ::kill(static_cast<pid_t>(process->processId()), signal);
+  if (!process->waitForFinished(kProgramWaitMs)) {
+    return -1;
+  }
+  return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+}

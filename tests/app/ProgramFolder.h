@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QProcess>
+
+#include <csignal>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/SimProcess.h"
+
+// A bound for a busy machine, not a measurement.
+inline constexpr int kProgramWaitMs = 15000;
+
+// Polls until done holds or the bound has passed; the event loop runs in between.
+bool WaitUntil(const std::function<bool()>& done);
+
+std::string ReadText(const std::string& fileName);
+
+// The texts of a log's lines, without date and time: "yyyy/mm/dd - hh:mm:ss.zzz - text".
+// Banners are kept to their first words ("========--- Log opened").
+std::vector<std::string> LogTexts(const std::string& fileName);
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text);
+
+// The lit LEDs of a unit (its RESET byte left out).
+std::size_t NonZero(const SimBytes& unit);
+
+// Waits until the last unit that the chain received is a frame of board count dark boards.
+bool WaitForDarkChain(const SimProcess& sim, std::size_t boards);
+
+// The real program as a process: a copy of it in a temporary folder of its own (where
+// the program keeps its settings file and log), started on the offscreen platform. Every
+// process still running at the end is killed and the folder removed.
+class ProgramFolder {
+ public:
+  // Raises std::runtime_error when the folder cannot be made.
+  ProgramFolder();
+  ~ProgramFolder();
+  ProgramFolder(const ProgramFolder&) = delete;
+  ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+  const std::string& Folder() const { return folder_; }
+  std::string Program() const { return folder_ + "/vorlixa"; }
+  std::string LogFile() const { return folder_ + "/vorlixa.log"; }
+  std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
+
+  // Starts a copy of the program; the folder owns the process.
+  QProcess* Launch();
+  bool WaitForLogText(const std::string& text) const;
+
+  // Sends signal and gives the exit code; -1 when it did not end in time or crashed.
+  static int Terminate(QProcess* process, int signal = SIGTERM);
+
+ private:
+  std::string folder_;
+  std::vector<std::unique_ptr<QProcess>> processes_;
+};
