@@ -261,6 +261,11 @@ void TLEDBarController::SetConnected(bool value) {
   }
 }
 
+void TLEDBarController::SetAutoUpdate(bool value) {
+  autoUpdate_ = value;
+  ArmTimer();
+}
+
 void TLEDBarController::SetTimeout(std::uint32_t value) {
   timeout_ = std::max<std::uint32_t>(10, value);
 }
@@ -273,9 +278,9 @@ void TLEDBarController::SetUpdateInterval(std::uint32_t value) {
     updateInterval_ = value;
     return;
   }
-  timer_.stop();
+  StopTimer();
   updateInterval_ = value;
-  timer_.start(std::chrono::milliseconds(std::max(kMinTimerPeriod, updateInterval_)));
+  StartTimer();
 }
 
 std::int32_t TLEDBarController::LEDBarCtrlCount() const {
@@ -331,13 +336,13 @@ bool TLEDBarController::Open() {
   ConfigurePort();
   // Started before detection, so that a send that raises there still leaves an open link
   // with its timer running; nothing can expire while detection blocks the thread.
-  timer_.start(std::chrono::milliseconds(std::max(kMinTimerPeriod, updateInterval_)));
+  StartTimer();
   Detect();
   return true;
 }
 
 void TLEDBarController::Close() {
-  timer_.stop();  // also when the port went away by itself
+  StopTimer();  // also when the port went away by itself
   if (!Connected()) {
     return;
   }
@@ -401,7 +406,7 @@ void TLEDBarController::SendBlank() {
 }
 
 void TLEDBarController::AutoSend() {
-  if (AutoUpdate && Connected()) {
+  if (autoUpdate_ && Connected()) {
     SendLevels();
   }
 }
@@ -462,6 +467,26 @@ bool TLEDBarController::WriteBytes(std::span<const std::uint8_t> data) {
 
 void TLEDBarController::PurgeBuffers() {
   port_->Purge();
+}
+
+void TLEDBarController::StartTimer() {
+  timerRunning_ = true;
+  ArmTimer();
+}
+
+void TLEDBarController::StopTimer() {
+  timerRunning_ = false;
+  timer_.stop();
+}
+
+// An expiry sends only with AutoUpdate on, which the application never switches on; a
+// timer armed all the same would wake the GUI thread on every period for nothing.
+void TLEDBarController::ArmTimer() {
+  if (!timerRunning_ || !autoUpdate_) {
+    timer_.stop();
+  } else if (!timer_.isActive()) {
+    timer_.start(std::chrono::milliseconds(std::max(kMinTimerPeriod, updateInterval_)));
+  }
 }
 
 void TLEDBarController::TimerExpired() {

@@ -138,12 +138,14 @@ class TLEDBarController {
   TLEDBarController& operator=(const TLEDBarController&) = delete;
 
   std::string Port = "COM1";  // device name, passed to the port unchanged
-  bool AutoUpdate = false;    // send on every timer expiry and every bar change
   std::uint8_t MinValue = 0;  // every bar LED is sent as at least this
   std::uint8_t MaxValue = 0;  // every bar LED is sent as at most this
 
   bool Connected() const;  // the port is open
   void SetConnected(bool value);
+  // Send on every timer expiry and every bar change.
+  bool AutoUpdate() const { return autoUpdate_; }
+  void SetAutoUpdate(bool value);
   std::uint32_t Timeout() const { return timeout_; }                // ms
   void SetTimeout(std::uint32_t value);                             // stores at least 10
   std::uint32_t UpdateInterval() const { return updateInterval_; }  // ms
@@ -164,7 +166,7 @@ class TLEDBarController {
   std::int32_t FrameLen() const { return frameLen_; }  // LEDBarCtrlCount * 80
   bool Forced() const { return forced_; }              // the next frame is written anyway
   std::span<const std::uint8_t, kMaxFrameSize> LastFrame() const { return lastFrame_; }
-  bool TimerActive() const { return timer_.isActive(); }
+  bool TimerActive() const { return timerRunning_; }  // the link's timer runs: while open
 
   // Opens, configures, detects the chain and starts the timer; false when the port cannot
   // be opened. Raises ERangeError for a Port longer than 260 characters.
@@ -191,6 +193,9 @@ class TLEDBarController {
   void PurgeBuffers();
 
  private:
+  void StartTimer();
+  void StopTimer();
+  void ArmTimer();
   void TimerExpired();
 
   std::unique_ptr<SerialPort> port_;
@@ -200,9 +205,11 @@ class TLEDBarController {
   std::string lastError_;
   std::int32_t frameLen_ = 0;
   bool forced_ = true;
+  bool autoUpdate_ = false;
+  bool timerRunning_ = false;
   bool reportingError_ = false;  // a timer error is being shown
   std::vector<std::unique_ptr<TLEDBarCtrl>> boards_;
-  QTimer timer_;
+  QTimer timer_;  // armed only while the timer runs and AutoUpdate is on
   std::array<std::uint8_t, kMaxFrameSize> lastFrame_{};  // the frame written last
   std::array<std::uint8_t, kMaxFrameSize> frame_{};      // assembled by SendLevels/SendBlank
 };

@@ -1,12 +1,19 @@
 #include "platform/QtSerialPort.h"
 
+#include "platform/SystemError.h"
+
+#include <QSocketNotifier>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <limits>
 
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +72,7 @@ bool QtSerialPort::Open(const std::string& name) {
     RecordError();
     return false;
   }
+  StopReadNotifications();
   return true;
 }
 
@@ -105,7 +113,9 @@ std::size_t QtSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
   const bool totalLimit = timeouts_.ReadTotalMultiplier != 0 || timeouts_.ReadTotalConstant != 0;
   const bool intervalLimit = timeouts_.ReadInterval != 0;
   const auto deadline = Deadline(timeouts_.ReadTotalMultiplier, timeouts_.ReadTotalConstant, count);
+  const bool noLimit = !totalLimit && !intervalLimit;
   std::size_t received = 0;
+  bool fetched = false;  // the driver's input has been looked at
   for (;;) {
     if (port_.bytesAvailable() > 0) {
       const qint64 n = port_.read(reinterpret_cast<char*>(buffer + received),
@@ -114,18 +124,22 @@ std::size_t QtSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
         received += static_cast<std::size_t>(n);
       }
     }
-    if (received == count || (!totalLimit && !intervalLimit)) {
+    if (received == count || (noLimit && fetched)) {
       break;
     }
-    int wait = totalLimit ? MillisecondsLeft(deadline) : -1;
-    if (received > 0 && intervalLimit) {
-      const int interval = static_cast<int>(
-          std::min<std::uint32_t>(timeouts_.ReadInterval, std::numeric_limits<int>::max()));
-      wait = wait < 0 ? interval : std::min(wait, interval);
+    int wait = 0;  // without limits: only what the driver holds already
+    if (!noLimit) {
+      wait = totalLimit ? MillisecondsLeft(deadline) : -1;
+      if (received > 0 && intervalLimit) {
+        const int interval = static_cast<int>(
+            std::min<std::uint32_t>(timeouts_.ReadInterval, std::numeric_limits<int>::max()));
+        wait = wait < 0 ? interval : std::min(wait, interval);
+      }
+      if (wait == 0) {
+        break;
+      }
     }
-    if (wait == 0) {
-      break;
-    }
+    fetched = true;
     if (!port_.waitForReadyRead(wait)) {
       if (port_.error() != QSerialPort::TimeoutError) {
         RecordError();
@@ -134,6 +148,7 @@ std::size_t QtSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
       break;
     }
   }
+  StopReadNotifications();
   return received;
 }
 
@@ -141,30 +156,46 @@ std::size_t QtSerialPort::Write(const std::uint8_t* data, std::size_t count) {
   if (!port_.isOpen() || count == 0) {
     return 0;
   }
-  const qint64 queued =
-      port_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
-  if (queued < 0) {
-    RecordError();
-    return 0;
-  }
+  // Straight to the device: QSerialPort's buffered write switches its write notifier on
+  // and off, and every switch wakes the event loop again, several times per frame.
+  const int fd = port_.handle();
   const bool limited = timeouts_.WriteTotalMultiplier != 0 || timeouts_.WriteTotalConstant != 0;
   const auto deadline =
       Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, count);
-  while (port_.bytesToWrite() > 0) {
+  std::size_t written = 0;
+  while (written < count) {
+    const ssize_t n = ::write(fd, data + written, count - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      errorString_ = InOutErrorMessage(n == 0 ? EIO : errno);
+      break;
+    }
+    // The output queue is full: wait for room as long as the time-out allows. What does
+    // not fit in time is never queued, as a timed-out write on the device drops its rest.
     const int wait = limited ? MillisecondsLeft(deadline) : -1;
-    if (wait == 0 || !port_.waitForBytesWritten(wait)) {
+    pollfd ready{fd, POLLOUT, 0};
+    const int result = wait == 0 ? 0 : ::poll(&ready, 1, wait);
+    if (result < 0 && errno == EINTR) {
+      continue;
+    }
+    if (result <= 0) {
+      errorString_ = result == 0 ? InOutErrorMessage(ETIMEDOUT) : InOutErrorMessage(errno);
+      break;
+    }
+    if ((ready.revents & POLLOUT) == 0) {  // hung up or failed: writing would never get on
+      errorString_ = InOutErrorMessage(EIO);
       break;
     }
   }
-  const qint64 pending = port_.bytesToWrite();
-  if (pending > 0) {
-    RecordError();
-    // What missed the time-out is dropped, as a timed-out write on the device would.
-    port_.clear(QSerialPort::Output);
-  }
   // The bytes are with the driver now; wait until they have left the line.
-  ::tcdrain(port_.handle());
-  return static_cast<std::size_t>(std::max<qint64>(0, queued - pending));
+  ::tcdrain(fd);
+  return written;
 }
 
 void QtSerialPort::Purge() {
@@ -178,6 +209,18 @@ void QtSerialPort::Purge() {
 
 std::string QtSerialPort::ErrorString() const {
   return errorString_;
+}
+
+// QSerialPort watches an open port for input and fetches it into its buffer in the event
+// loop. Nothing here waits for input that way: reads wait for it themselves, and whatever
+// the chain sends otherwise (the echo of every RESET) is purged, from the driver just as
+// well. Watching would only wake the GUI thread once more for every frame.
+void QtSerialPort::StopReadNotifications() {
+  for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
+    if (notifier->type() == QSocketNotifier::Read) {
+      notifier->setEnabled(false);
+    }
+  }
 }
 
 void QtSerialPort::RecordError() {

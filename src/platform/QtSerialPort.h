@@ -5,7 +5,8 @@
 #include <QSerialPort>
 
 // SerialPort over QSerialPort, used synchronously: reads and writes block on the calling
-// thread within the configured time-outs.
+// thread within the configured time-outs. Writes go straight to the device handle, and the
+// event loop never watches the port.
 class QtSerialPort final : public SerialPort {
  public:
   QtSerialPort() = default;
@@ -23,6 +24,7 @@ class QtSerialPort final : public SerialPort {
   std::string ErrorString() const override;
 
  private:
+  void StopReadNotifications();
   void RecordError();
 
   QSerialPort port_;

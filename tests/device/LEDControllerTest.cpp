@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST_F(LinkTest, NewLinkIsClosedWithDefaults) {
   EXPECT_EQ(link.UpdateInterval(), 50u);
   EXPECT_EQ(link.LEDBarDefaultSize(), 40);
   EXPECT_EQ(link.LEDBarCtrlCount(), 0);
-  EXPECT_EQ(std::tuple(link.MinValue, link.MaxValue, link.AutoUpdate), std::tuple(0, 0, false));
+  EXPECT_EQ(std::tuple(link.MinValue, link.MaxValue, link.AutoUpdate()), std::tuple(0, 0, false));
   EXPECT_FALSE(link.Connected());
   EXPECT_FALSE(link.TimerActive());
   EXPECT_EQ(link.LastError(), "");
@@ -295,7 +296,7 @@ TEST_F(LinkTest, AutoUpdateSendsOnEveryBarChangeAndTimerExpiry) {
   board.Bars(0).SetLevel(1.0);
   EXPECT_TRUE(port.Writes.empty());
 
-  link.AutoUpdate = true;
+  link.SetAutoUpdate(true);
   board.Bars(0).SetLevel(0.0);
   EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 0, 254}}));
 
@@ -310,13 +311,41 @@ TEST_F(LinkTest, AutoUpdateSendsOnEveryBarChangeAndTimerExpiry) {
   EXPECT_FALSE(link.TimerActive());
 }
 
+TEST_F(LinkTest, TimerSendsOnlyWhileAutoUpdateIsOn) {
+  link.SetAutoUpdate(true);  // before opening: the timer sends from the start
+  link.SetUpdateInterval(10);
+  OpenQuietly(1);
+  TLEDBarCtrl& board = link.LEDBarCtrls(0);
+  board.Bars(0).SetFadeAmount(1);
+  board.LEDs[1] = 200;  // every expiry fades it by one step: every send changes the frame
+  EXPECT_TRUE(ProcessEventsUntil([&] { return port.Writes.size() >= 4; }));
+
+  link.SetAutoUpdate(false);
+  EXPECT_TRUE(link.TimerActive());
+  port.Writes.clear();
+  const std::uint8_t faded = board.LEDs[1];
+  // A timer of the same period sees several periods go by in which the link sends nothing.
+  QTimer periods;
+  int expired = 0;
+  QObject::connect(&periods, &QTimer::timeout, [&] { ++expired; });
+  periods.start(10);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return expired >= 5; }));
+  EXPECT_TRUE(port.Writes.empty());
+  EXPECT_EQ(board.LEDs[1], faded);  // no expiry faded it either
+
+  link.SetAutoUpdate(true);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !port.Writes.empty(); }));
+  link.Close();
+  EXPECT_FALSE(link.TimerActive());
+}
+
 TEST_F(LinkTest, ErrorsOnTheTimerAreShownNotThrownIntoTheEventLoop) {
   FakePrompter prompter;
   link.SetLEDBarCtrlCount(410);
   link.SetUpdateInterval(10);
   EXPECT_THROW(link.Open(), ERangeError);  // from the send after detection
   EXPECT_TRUE(link.Connected());
-  link.AutoUpdate = true;
+  link.SetAutoUpdate(true);
   EXPECT_TRUE(ProcessEventsUntil([&] { return !prompter.Messages.empty(); }));
   EXPECT_EQ(prompter.Messages[0], kRangeCheckError);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -106,9 +107,56 @@ TEST_F(QtSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
   EXPECT_EQ(reply, (std::array<std::uint8_t, 2>{0xFF, 0x3A}));
 }
 
+// Far more than the line's queues hold, so that writing has to wait for room.
+constexpr std::size_t kLongWrite = 256 * 1024;
+
+TEST_F(QtSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
+  std::vector<std::uint8_t> data(kLongWrite);
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<std::uint8_t>(i % 251);
+  }
+  std::string chainGot;
+  std::thread chain([&] { chainGot = ChainReceives(data.size()); });
+  EXPECT_EQ(port.Write(data.data(), data.size()), data.size());
+  chain.join();
+  EXPECT_EQ(chainGot, std::string(data.begin(), data.end()));
+  EXPECT_EQ(port.ErrorString(), "");
+}
+
+TEST_F(QtSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
+  SerialTimeouts timeouts;
+  timeouts.WriteTotalConstant = 50;
+  port.Configure(timeouts);
+  const std::vector<std::uint8_t> data(kLongWrite, 0x55);
+  // Nobody reads the other end: the queues fill up and stay full.
+  const std::size_t written = port.Write(data.data(), data.size());
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, data.size());
+  EXPECT_FALSE(port.ErrorString().empty());
+  // What went out arrives, and nothing of what was refused follows it.
+  EXPECT_EQ(ChainReceives(written).size(), written);
+  pollfd more{master, POLLIN, 0};
+  EXPECT_EQ(::poll(&more, 1, 0), 0);
+}
+
 TEST_F(QtSerialPortTest, ReadOfASilentLineEndsWithNothing) {
   std::array<std::uint8_t, 1> reply{};
   EXPECT_EQ(port.Read(reply.data(), 1), 0u);
+}
+
+TEST_F(QtSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
+  port.Configure(SerialTimeouts{});
+  std::array<std::uint8_t, 4> reply{};
+  EXPECT_EQ(port.Read(reply.data(), reply.size()), 0u);
+  ChainSends("\x01\x02");
+  // Each read takes what has reached the port by then, without waiting for more.
+  std::size_t received = 0;
+  for (int tries = 0; tries < 200 && received < 2; ++tries) {
+    ::usleep(1000);
+    received += port.Read(reply.data() + received, reply.size() - received);
+  }
+  EXPECT_EQ(received, 2u);
+  EXPECT_EQ(reply, (std::array<std::uint8_t, 4>{0x01, 0x02, 0x00, 0x00}));
 }
 
 TEST_F(QtSerialPortTest, PurgeDiscardsWhatTheChainSent) {
