@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Runs the tray application with the demo settings on the LED chain simulator for a while
 # (30 s by default) and prints what it costs and how evenly it sends:
-#   - CPU time of the program as a share of one core (from /proc/PID/stat),
+#   - CPU time of the program as a share of one core (the scheduler's on-CPU time of its
+#     threads),
 #   - peak resident memory (VmHWM),
 #   - frames per second received by the simulator,
 #   - the share of intervals between frames within 25 +- 5 ms (simulator's frame log).
 # Usage: bench/app_figures.sh [BUILD_DIR] [SECONDS]   (default build/dev, 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/demo-settings.sh
+source scripts/demo-settings.sh
 
 build="${1:-build/dev}"
 seconds="${2:-30}"
@@ -26,23 +29,7 @@ folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-figures-XXXXXX")"
 link="$folder/chain"
 frames="$folder/frames.log"
 cp "$app" "$folder/vorlixa"
-cat >"$folder/vorlixa.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<Vorlixa><AutoUpdate>0</AutoUpdate><Ports><Port>
-  <Name>$link</Name><Interval>25</Interval><Enabled>-1</Enabled>
-  <LEDmin>0</LEDmin><LEDmax>254</LEDmax>
-  <Controllers>
-    <Controller Index="0"><BarSize>40</BarSize><Bars>
-      <Bar Index="0"><Input>KnightRider</Input></Bar>
-      <Bar Index="1"><Input>CPUUsage</Input></Bar>
-    </Bars></Controller>
-    <Controller Index="1"><BarSize>40</BarSize><Bars>
-      <Bar Index="0"><Input>WaveInput</Input></Bar>
-      <Bar Index="1"><Input>Nothing</Input></Bar>
-    </Bars></Controller>
-  </Controllers>
-</Port></Ports></Vorlixa>
-XML
+write_demo_settings "$folder/vorlixa.xml" "$link"
 
 "$sim" --no-display --link "$link" --boards 2 --log "$frames" >/dev/null 2>&1 &
 sim_pid=$!
@@ -66,11 +53,13 @@ QT_QPA_PLATFORM=offscreen "$folder/vorlixa" >/dev/null 2>"$folder/stderr.txt" &
 app_pid=$!
 sleep "$warmup"
 
-ticks() { awk '{ print $14 + $15 }' "/proc/$app_pid/stat"; }
-start_ticks=$(ticks)
+# On-CPU time of all the program's threads in nanoseconds, from the scheduler's own
+# accounting (exact, unlike the 10 ms ticks of /proc/PID/stat).
+cpu_ns() { cat /proc/"$app_pid"/task/*/schedstat | awk '{ sum += $1 } END { printf "%d", sum }'; }
+start_cpu=$(cpu_ns)
 start_ns=$(date +%s%N)
 sleep "$seconds"
-end_ticks=$(ticks)
+end_cpu=$(cpu_ns)
 end_ns=$(date +%s%N)
 hwm_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$app_pid/status")
 
@@ -78,10 +67,9 @@ kill -TERM "$app_pid"
 wait "$app_pid" || true
 app_pid=
 
-hz=$(getconf CLK_TCK)
-awk -v t="$((end_ticks - start_ticks))" -v hz="$hz" -v ns="$((end_ns - start_ns))" -v kb="$hwm_kb" \
+awk -v cpu="$((end_cpu - start_cpu))" -v ns="$((end_ns - start_ns))" -v kb="$hwm_kb" \
   'BEGIN {
-     printf "CPU time:        %.3f %% of one core (%d ticks in %.1f s)\n", 100 * (t / hz) / (ns / 1e9), t, ns / 1e9
+     printf "CPU time:        %.3f %% of one core (%.1f ms in %.1f s)\n", 100 * cpu / ns, cpu / 1e6, ns / 1e9
      printf "Peak resident:   %.1f MB (VmHWM %d kB)\n", kb / 1024, kb
    }'
 

@@ -5,6 +5,8 @@
 # Usage: scripts/run-app-demo.sh [BUILD_DIR]   (default build/dev, relative to the repository)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/demo-settings.sh
+source scripts/demo-settings.sh
 
 build="${1:-build/dev}"
 sim="$build/tools/sim/vorlixa-sim"
@@ -23,28 +25,7 @@ done
 folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-app-demo-XXXXXX")"
 link="$folder/chain"
 cp "$app" "$folder/vorlixa"
-cat >"$folder/vorlixa.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<Vorlixa>
-  <AutoUpdate>0</AutoUpdate>
-  <Ports>
-    <Port>
-      <Name>$link</Name><Interval>25</Interval><Enabled>-1</Enabled>
-      <LEDmin>0</LEDmin><LEDmax>254</LEDmax>
-      <Controllers>
-        <Controller Index="0"><BarSize>40</BarSize><Bars>
-          <Bar Index="0"><Input>KnightRider</Input></Bar>
-          <Bar Index="1"><Input>CPUUsage</Input></Bar>
-        </Bars></Controller>
-        <Controller Index="1"><BarSize>40</BarSize><Bars>
-          <Bar Index="0"><Input>WaveInput</Input></Bar>
-          <Bar Index="1"><Input>Nothing</Input></Bar>
-        </Bars></Controller>
-      </Controllers>
-    </Port>
-  </Ports>
-</Vorlixa>
-XML
+write_demo_settings "$folder/vorlixa.xml" "$link"
 
 # The simulator gets a session of its own, so Ctrl-C reaches only the program, which then
 # blanks the chain; the simulator is stopped afterwards.
