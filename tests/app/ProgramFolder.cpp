@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
 
+#include "support/LogText.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcessEnvironment>
@@ -40,22 +42,7 @@ std::string ReadText(const std::string& fileName) {
 }
 
 std::vector<std::string> LogTexts(const std::string& fileName) {
-  std::vector<std::string> texts;
-  std::istringstream in(ReadText(fileName));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    if (line.rfind("========", 0) == 0) {
-      texts.push_back(line.substr(0, line.find(" --- ")));
-      continue;
-    }
-    const std::size_t first = line.find(" - ");
-    const std::size_t second = first == std::string::npos ? first : line.find(" - ", first + 3);
-    texts.push_back(second == std::string::npos ? line : line.substr(second + 3));
-  }
-  return texts;
+  return LogLineTexts(fileName, true);
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {

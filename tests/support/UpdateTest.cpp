@@ -12,6 +12,7 @@
 #include "HttpTestServer.h"
 #include "LogTestHelpers.h"
 #include "base/Exceptions.h"
+#include "support/LogText.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 
@@ -193,17 +194,7 @@ class CheckForUpdatesTest : public ::testing::Test {
   }
 
   // The texts of the log's lines, without time stamps and banners.
-  std::vector<std::string> LogTexts() const {
-    std::vector<std::string> texts;
-    for (const std::string& line : CrLfLines(ReadLogFile(logFile_))) {
-      const std::size_t date = line.find(" - ");
-      const std::size_t time = date == std::string::npos ? date : line.find(" - ", date + 3);
-      if (time != std::string::npos) {
-        texts.push_back(line.substr(time + 3));
-      }
-    }
-    return texts;
-  }
+  std::vector<std::string> LogTexts() const { return LogLineTexts(logFile_); }
 
   static std::vector<std::string> Steps(std::initializer_list<std::string> steps) { return steps; }
 

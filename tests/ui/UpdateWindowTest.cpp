@@ -21,6 +21,7 @@
 
 #include "support/FakePrompter.h"
 #include "support/HttpTestServer.h"
+#include "support/LogText.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/frmUpdate.h"
@@ -150,22 +151,8 @@ class UpdateWindowTest : public ::testing::Test {
     return ReadFile(PathOf("ran"));
   }
 
-  // The step texts of the log, without time stamps and banners.
-  std::vector<std::string> LogTexts() const {
-    std::vector<std::string> texts;
-    std::istringstream lines(ReadFile(logFile_));
-    for (std::string line; std::getline(lines, line);) {
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      const std::size_t date = line.find(" - ");
-      const std::size_t time = date == std::string::npos ? date : line.find(" - ", date + 3);
-      if (time != std::string::npos) {
-        texts.push_back(line.substr(time + 3));
-      }
-    }
-    return texts;
-  }
+  // The texts of the log's lines, without time stamps and banners.
+  std::vector<std::string> LogTexts() const { return LogLineTexts(logFile_); }
 
   QTemporaryDir dir_;
   std::string logFile_;

@@ -1,0 +1,29 @@
+#include "support/LogText.h"
+
+#include <fstream>
+#include <sstream>
+
+std::vector<std::string> LogLineTexts(const std::string& fileName, bool keepBanners) {
+  std::ifstream in(fileName, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  std::istringstream lines(content.str());
+  std::vector<std::string> texts;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.rfind("========", 0) == 0) {
+      if (keepBanners) {
+        texts.push_back(line.substr(0, line.find(" --- ")));
+      }
+      continue;
+    }
+    const std::size_t date = line.find(" - ");
+    const std::size_t time = date == std::string::npos ? date : line.find(" - ", date + 3);
+    if (time != std::string::npos) {
+      texts.push_back(line.substr(time + 3));
+    }
+  }
+  return texts;
+}
