@@ -15,6 +15,8 @@
 #include "platform/SerialPort.h"
 #include "support/DiscardingPort.h"
 
+using namespace vx;
+
 // Loading (and applying, which connects every port) and saving a large configuration:
 // 50 enabled ports with 8 boards each, on ports that answer RESET and discard the rest.
 

@@ -3,6 +3,8 @@
 #include "AllocationCounter.h"
 #include "inputs/unCPULoad.h"
 
+namespace vx {
+
 namespace {
 
 // One sample of the system's processors, as every processor bar takes on every tick.
@@ -33,5 +35,7 @@ void BM_SampleAndReadLoad(benchmark::State& state) {
 BENCHMARK(BM_SampleAndReadLoad);
 
 }  // namespace
+
+}  // namespace vx
 
 BENCHMARK_MAIN();

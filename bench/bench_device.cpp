@@ -7,6 +7,8 @@
 
 #include "AllocationCounter.h"
 
+using namespace vx;
+
 namespace {
 
 // Arguments: number of boards; 1 = one bar's level changes before every send, 0 = the

@@ -10,6 +10,8 @@
 #include "inputs/unBarIO.h"
 #include "inputs/unWaveIn.h"
 
+using namespace vx;
+
 namespace {
 
 // One tick of one bar: the input's UpdateBar, which ends in the bar's SetLevel.

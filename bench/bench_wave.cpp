@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+namespace vx {
+
 namespace {
 
 // One capture buffer: 512 stereo blocks of noise, so no early exit helps the loop.
@@ -24,5 +26,7 @@ void BM_MeasureWaveBuffer(benchmark::State& state) {
 BENCHMARK(BM_MeasureWaveBuffer);
 
 }  // namespace
+
+}  // namespace vx
 
 BENCHMARK_MAIN();

@@ -16,6 +16,8 @@
 #include <numbers>
 #include <string>
 
+using namespace vx;
+
 namespace {
 
 constexpr const char* kDefaultPort = "/tmp/vorlixa-sim";  // where vorlixa-sim publishes

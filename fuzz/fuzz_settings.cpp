@@ -21,6 +21,8 @@
 #include "platform/SerialPort.h"
 #include "support/DiscardingPort.h"
 
+namespace vx {
+
 namespace {
 
 class SilentPrompter final : public Prompter {
@@ -134,3 +136,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   return 0;
 }
+
+}  // namespace vx

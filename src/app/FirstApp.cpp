@@ -11,6 +11,8 @@
 #include "base/Format.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace {
 
 // Two copies that start together may both find no event; the one whose creation fails
@@ -185,3 +187,5 @@ void TFirstApp::StartUp() {
     thread_ = std::make_unique<TFAThread>(this);
   }
 }
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include "base/NotifyEvent.h"
 #include "platform/InstanceChannel.h"
 
+namespace vx {
+
 VORLIXA_DECLARE_EXCEPTION(EFirstApp, Exception);
 
 class TFirstApp;
@@ -110,3 +112,5 @@ class TFirstApp : public QObject {
 // The system's text for an error number without trailing blanks and full stops, as the
 // component's messages show it.
 std::string FirstAppErrorText(int errorCode);
+
+}  // namespace vx

@@ -20,6 +20,8 @@
 #include "ui/frmUpdate.h"
 #include "ui/unMain.h"
 
+using namespace vx;
+
 namespace {
 
 // Both the start-up event of the single-instance guard and the start-at-login values go

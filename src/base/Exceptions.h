@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace vx {
+
 // Failures carry the class name that messages and logs show ("%s - %s").
 class Exception : public std::runtime_error {
  public:
@@ -38,3 +40,5 @@ inline constexpr const char* kRangeCheckError = "Range check error";
 
 // The class name of any exception: ours by name, anything else as "Exception".
 const char* ExceptionClassName(const std::exception& e) noexcept;
+
+}  // namespace vx

@@ -4,5 +4,9 @@
 
 class QObject;
 
+namespace vx {
+
 // The plain event of a component: Sender is the object that reports it.
 using TNotifyEvent = std::function<void(QObject* Sender)>;
+
+}  // namespace vx

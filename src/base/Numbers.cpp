@@ -10,6 +10,8 @@
 #include "base/Exceptions.h"
 #include "base/Format.h"
 
+namespace vx {
+
 std::int64_t RoundHalfEven(double value) {
   const double below = std::floor(value);
   const double rest = value - below;
@@ -167,3 +169,5 @@ double StrToFloat(std::string_view text) {
   }
   throw EConvertError(Format("'%s' is not a valid floating point value", std::string(text)));
 }
+
+}  // namespace vx

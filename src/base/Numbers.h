@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace vx {
+
 // Nearest integer, halves to the even neighbour (0.5 -> 0, 1.5 -> 2, 2.5 -> 2).
 std::int64_t RoundHalfEven(double value);
 
@@ -28,3 +30,5 @@ char LocaleDecimalSeparator();
 // The fixed format first, then the user's locale; raises EConvertError
 // "'%s' is not a valid floating point value" when both fail.
 double StrToFloat(std::string_view text);
+
+}  // namespace vx

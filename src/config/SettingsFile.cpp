@@ -18,6 +18,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFile.h"
 
+namespace vx {
+
 void XmlDocDeleter::operator()(xmlDoc* doc) const noexcept {
   xmlFreeDoc(doc);
 }
@@ -525,3 +527,5 @@ TFormatSettings FixedFormatSettings() {
   settings.ShortTimeFormat = "hh:mm:ss";
   return settings;
 }
+
+}  // namespace vx

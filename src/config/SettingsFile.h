@@ -10,6 +10,8 @@
 
 #include "base/Exceptions.h"
 
+namespace vx {
+
 class TFileCalls;
 
 // A failing operation on a settings document, with libxml2's message or ours.
@@ -131,3 +133,5 @@ TFormatSettings LocaleFormatSettings();
 // floating-point value that the settings file and the bar dialog hold is written and
 // read with it.
 TFormatSettings FixedFormatSettings();
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 #include "platform/Autostart.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 std::string AutoLoadUserCaption() {
   return Format("Load at login (%s)", LoginUserName());
 }
@@ -34,3 +36,5 @@ void SaveAutoLoad(Autostart& autostart, bool allUsers, bool user) {
     LogExceptionWarning(e);
   }
 }
+
+}  // namespace vx

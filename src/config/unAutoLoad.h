@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vx {
+
 class Autostart;
 
 // The start-at-login check boxes of the settings window (cbAutoLoadAll for every user,
@@ -20,3 +22,5 @@ void LoadAutoLoad(const Autostart& autostart, bool& allUsers, bool& user);
 // cannot be written (the all-users folder for an ordinary user) is skipped without a
 // message and logged as a warning; the other one is still written.
 void SaveAutoLoad(Autostart& autostart, bool allUsers, bool user);
+
+}  // namespace vx

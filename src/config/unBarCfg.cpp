@@ -12,6 +12,8 @@
 #include "inputs/unBarIO.h"
 #include "platform/Prompter.h"
 
+namespace vx {
+
 namespace {
 
 // A decimal integer, or fallback when the text is none.
@@ -295,3 +297,5 @@ void TLEDBarCfgList::SaveToXML(xmlNode* portNode) {
   }
   Apply();
 }
+
+}  // namespace vx

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace vx {
+
 class TLBInput;
 class TLEDBarCfg;
 class TLEDBarCfgList;
@@ -118,3 +120,5 @@ class TLEDBarCfgList {
   TLEDBarController& controller_;
   std::vector<std::unique_ptr<TLEDBarCfg>> items_;
 };
+
+}  // namespace vx

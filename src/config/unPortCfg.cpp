@@ -12,6 +12,8 @@
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
 
+namespace vx {
+
 namespace {
 
 // The highest LED value; also what a port gets when the file does not name one.
@@ -187,3 +189,5 @@ void TPortCfgList::SaveToXML(xmlNode* root) {
     item->Controllers().SaveToXML(port);
   }
 }
+
+}  // namespace vx

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vx {
+
 class SerialPort;
 class TLEDBarCfgList;
 class TLEDBarController;
@@ -94,3 +96,5 @@ class TPortCfgList {
   TSerialPortFactory portFactory_;
   std::vector<std::unique_ptr<TPortCfg>> items_;
 };
+
+}  // namespace vx

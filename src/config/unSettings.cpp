@@ -9,6 +9,8 @@
 #include "platform/Prompter.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 namespace {
 
 void Report(const std::exception& e) {
@@ -66,3 +68,5 @@ bool ReadAutoUpdateSetting(const std::string& fileName) {
     return false;
   }
 }
+
+}  // namespace vx

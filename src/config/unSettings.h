@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vx {
+
 class TFileCalls;
 class TPortCfgList;
 
@@ -39,3 +41,5 @@ class TSettings {
 // value; an error while reading the value is logged and counts as false. A file that
 // cannot be loaded at all (too large) raises.
 bool ReadAutoUpdateSetting(const std::string& fileName);
+
+}  // namespace vx

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <exception>
 
+namespace vx {
+
 namespace {
 
 constexpr std::size_t kMaxPortNameLength = 260;
@@ -503,3 +505,5 @@ void TLEDBarController::TimerExpired() {
     reportingError_ = false;
   }
 }
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace vx {
+
 class TLEDBarCtrl;
 class TLEDBarController;
 
@@ -213,3 +215,5 @@ class TLEDBarController {
   std::array<std::uint8_t, kMaxFrameSize> lastFrame_{};  // the frame written last
   std::array<std::uint8_t, kMaxFrameSize> frame_{};      // assembled by SendLevels/SendBlank
 };
+
+}  // namespace vx

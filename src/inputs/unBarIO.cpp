@@ -11,6 +11,8 @@
 #include "inputs/unCPULoad.h"
 #include "inputs/unWaveIn.h"
 
+namespace vx {
+
 // ---- TLBInputProp ----------------------------------------------------------------
 
 std::int32_t TLBInputProp::AsInteger() const {
@@ -272,3 +274,5 @@ TLBInputList& InputList() {
   static TLBInputList list;
   return list;
 }
+
+}  // namespace vx

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+namespace vx {
+
 class TLEDBar;
 class TLBInput;
 class TWaveIn;
@@ -166,3 +168,5 @@ TLBInputList& InputList();
 
 // Sets the bar's fade amount from a percentage; "Range check error" outside 0..100.
 void SetFadePercentage(TLEDBar& bar, std::int32_t percentage);
+
+}  // namespace vx

@@ -8,6 +8,8 @@
 #include "platform/CpuCounters.h"
 #include "platform/ProcStatCounters.h"
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kNoProcessorObject = "Unable to locate the \"Processor\" performance object";
@@ -124,3 +126,5 @@ CpuCounters* SetCpuCounters(CpuCounters* counters) {
   sampler.Counters = counters;
   return previous;
 }
+
+}  // namespace vx

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace vx {
+
 class CpuCounters;
 
 // Processor load of this machine, sampled on demand; process-wide state, GUI thread only.
@@ -24,3 +26,5 @@ double GetTotalLoad();
 // start; nullptr restores the system's counters. Returns the previous source (nullptr for
 // the system's). For tests.
 CpuCounters* SetCpuCounters(CpuCounters* counters);
+
+}  // namespace vx

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace vx {
+
 namespace {
 
 // 8-bit stereo at 44100 blocks per second, in buffers of 512 blocks (about 11.6 ms),
@@ -143,3 +145,5 @@ void ReleaseRecorder(TWaveIn*& recorder) {
     sharedRecorder.reset();
   }
 }
+
+}  // namespace vx

@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+namespace vx {
+
 // The extreme samples of one capture buffer per channel, each divided by 128.
 struct TWaveExtremes {
   double LeftMax = 0.0;
@@ -68,3 +70,5 @@ TWaveIn* AcquireRecorder();
 // Clears recorder; counts the shared recorder down and destroys it at 0, destroys any
 // other recorder at once.
 void ReleaseRecorder(TWaveIn*& recorder);
+
+}  // namespace vx

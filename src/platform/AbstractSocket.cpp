@@ -11,6 +11,8 @@
 
 #include "base/Format.h"
 
+namespace vx {
+
 namespace {
 
 // Backlog of the listener: later copies that start together queue up to this many.
@@ -32,20 +34,6 @@ int NewSocket(UniqueFd& fd) {
 }
 
 }  // namespace
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Reset(std::exchange(other.fd_, -1));
-  }
-  return *this;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) {
-    ::close(fd_);
-  }
-  fd_ = fd;
-}
 
 std::string AbstractSocketName(const std::string& name, unsigned user) {
   return Format("%s/%u", name, user);
@@ -81,3 +69,5 @@ int ConnectToAbstractName(const std::string& socketName, UniqueFd& connection) {
   connection = std::move(fd);
   return 0;
 }
+
+}  // namespace vx

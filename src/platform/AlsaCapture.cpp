@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+namespace vx {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -290,3 +292,5 @@ void AlsaCapture::SetNotifiersEnabled(bool enabled) {
 std::unique_ptr<SoundCapture> CreateSoundCapture() {
   return std::make_unique<AlsaCapture>();
 }
+
+}  // namespace vx

@@ -14,6 +14,8 @@
 
 typedef struct _snd_pcm snd_pcm_t;
 
+namespace vx {
+
 // Keeps buffer handling to the pace of real time. A real device becomes ready once per
 // buffer; a device that is always ready (a file, the null device) would otherwise be
 // drained as fast as the event loop turns. Up to Burst buffers may follow one another
@@ -73,3 +75,5 @@ class AlsaCapture final : public SoundCapture {
   BufferHandler handler_;
   bool lost_ = false;  // the device failed beyond recovery; waits for Close or Open
 };
+
+}  // namespace vx

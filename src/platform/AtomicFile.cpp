@@ -13,6 +13,8 @@
 #include "base/Format.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace fs = std::filesystem;
 
 int TFileCalls::CreateNew(const std::string& path, unsigned mode) {
@@ -153,3 +155,5 @@ void ReplaceFileContent(const std::string& fileName, std::string_view data, TFil
   // Some file systems cannot sync a folder, which is no reason to report a failure.
   calls.SyncFolder(folder.string());
 }
+
+}  // namespace vx

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace vx {
+
 // The file system calls that replacing a file makes. Each returns 0 (Write: the number of
 // bytes written, CreateNew: a descriptor) on success and minus the system error number on
 // failure. Tests derive from it to make any one call fail.
@@ -31,3 +33,5 @@ TFileCalls& SystemFileCalls();
 // "Cannot write <file>: <reason>" is raised.
 void ReplaceFileContent(const std::string& fileName, std::string_view data,
                         TFileCalls& calls = SystemFileCalls());
+
+}  // namespace vx

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vx {
+
 // Where a start-at-login entry is kept: for every user of the machine, or for the user
 // running the program.
 enum class TAutostartScope { AllUsers, CurrentUser };
@@ -22,3 +24,5 @@ class Autostart {
 // The login name of the user running the program (the effective user), or the empty text
 // when the system cannot tell.
 std::string LoginUserName();
+
+}  // namespace vx

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+namespace vx {
+
 // Marks a processor that the counters do not list in a reading (offline, or a gap in
 // the numbering).
 inline constexpr std::int64_t kNotListed = -1;
@@ -31,3 +33,5 @@ class CpuCounters {
   // idleTimes holds nothing of use unless Result is Ok. Never allocates.
   virtual CpuReading Read(std::span<std::int64_t> idleTimes) = 0;
 };
+
+}  // namespace vx

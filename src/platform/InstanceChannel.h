@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+namespace vx {
+
 // The rendezvous of all copies of a program that one user runs: a named, auto-reset
 // start-up event that the first copy creates and waits on, and that every later copy
 // opens and sets. The waiter's own stop event comes with it. Operations return 0 on
@@ -39,3 +41,5 @@ std::unique_ptr<InstanceChannel> CreateInstanceChannel(const std::string& name);
 // The channel of the given name among the programs of the given user id; programs of
 // different users never meet.
 std::unique_ptr<InstanceChannel> CreateInstanceChannel(const std::string& name, unsigned user);
+
+}  // namespace vx

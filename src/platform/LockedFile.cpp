@@ -10,6 +10,8 @@
 
 #include "platform/SystemError.h"
 
+namespace vx {
+
 // flock reports EWOULDBLOCK, whose text ("Resource temporarily unavailable") reads as
 // if retrying would help; a file in use by another writer is reported as busy instead.
 const int LockedFile::kHeldByAnotherWriter = EBUSY;
@@ -121,3 +123,5 @@ void LockedFile::Close() {
     RaiseInOutError(errno);
   }
 }
+
+}  // namespace vx

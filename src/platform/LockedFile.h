@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace vx {
+
 // A file written by one holder at a time and readable by everyone else: opening takes
 // an exclusive advisory lock (flock) on it before anything is changed, so a second
 // writer, in this process or another, fails without touching the first one's content.
@@ -32,3 +34,5 @@ class LockedFile {
  private:
   int fd_ = -1;
 };
+
+}  // namespace vx

@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+namespace vx {
+
 NamedMutex::NamedMutex(const std::string& name) : NamedMutex(name, ::geteuid()) {}
 
 NamedMutex::NamedMutex(const std::string& name, unsigned user)
     : error_(ListenOnAbstractName(AbstractSocketName(name, user), holder_)) {}
+
+}  // namespace vx

@@ -4,6 +4,8 @@
 
 #include "platform/AbstractSocket.h"
 
+namespace vx {
+
 // A named mutex that exists while a program of the current user holds it: the first
 // holder takes the name, and the name is released when that holder ends, however it
 // ends. Creating one whose name is already held is no error: it just does not hold it.
@@ -25,3 +27,5 @@ class NamedMutex {
   UniqueFd holder_;
   int error_ = 0;
 };
+
+}  // namespace vx

@@ -11,6 +11,8 @@
 #include <time.h>
 #include <unistd.h>
 
+namespace vx {
+
 namespace {
 
 constexpr std::uint64_t kUnitsPerSecond = 10'000'000;  // 100 ns units
@@ -206,3 +208,5 @@ bool ProcStatCounters::ScanFile(Scan& scan) {
     kept = rest.size();
   }
 }
+
+}  // namespace vx

@@ -7,6 +7,8 @@
 
 #include "platform/CpuCounters.h"
 
+namespace vx {
+
 // Processor counters from /proc/stat: a processor's idle time is its idle + iowait ticks,
 // the total instance is the "cpu" summary line divided by the number of processors.
 class ProcStatCounters final : public CpuCounters {
@@ -35,3 +37,5 @@ class ProcStatCounters final : public CpuCounters {
   int fd_ = -1;  // kept open between readings; a read from offset 0 gives fresh contents
   std::array<char, 4096> buffer_{};  // holds at least one whole processor line
 };
+
+}  // namespace vx

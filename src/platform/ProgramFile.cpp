@@ -9,6 +9,8 @@
 #include "base/Exceptions.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace {
 
 // What the kernel appends to the link when the program file has been replaced or
@@ -45,3 +47,5 @@ std::string ChangeFileExt(std::string_view fileName, std::string_view extension)
 std::string ProgramFileWithExt(std::string_view extension) {
   return ChangeFileExt(ProgramFilePath(), extension);
 }
+
+}  // namespace vx

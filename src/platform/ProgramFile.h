@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace vx {
+
 // Full path of the running program file (from /proc/self/exe). Raises EOSError if the
 // system cannot tell.
 std::string ProgramFilePath();
@@ -14,3 +16,5 @@ std::string ChangeFileExt(std::string_view fileName, std::string_view extension)
 
 // A file beside the program: ChangeFileExt(ProgramFilePath(), extension).
 std::string ProgramFileWithExt(std::string_view extension);
+
+}  // namespace vx

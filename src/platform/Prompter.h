@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vx {
+
 // Message boxes, reached from code that has no widgets. The application installs
 // one that shows QMessageBox; tests install one that records and answers.
 class Prompter {
@@ -19,4 +21,8 @@ Prompter& CurrentPrompter();
 // Installs prompter (not owned) and returns the previous one; nullptr restores the default.
 Prompter* SetPrompter(Prompter* prompter);
 
-inline void ShowMessage(const std::string& text) { CurrentPrompter().ShowMessage(text); }
+inline void ShowMessage(const std::string& text) {
+  CurrentPrompter().ShowMessage(text);
+}
+
+}  // namespace vx

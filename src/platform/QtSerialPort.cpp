@@ -15,6 +15,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace vx {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -227,3 +229,5 @@ void QtSerialPort::RecordError() {
   errorString_ = port_.errorString().toStdString();
   port_.clearError();
 }
+
+}  // namespace vx

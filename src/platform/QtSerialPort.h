@@ -4,6 +4,8 @@
 
 #include <QSerialPort>
 
+namespace vx {
+
 // SerialPort over QSerialPort, used synchronously: reads and writes block on the calling
 // thread within the configured time-outs. Writes go straight to the device handle, and the
 // event loop never watches the port.
@@ -31,3 +33,5 @@ class QtSerialPort final : public SerialPort {
   SerialTimeouts timeouts_;
   std::string errorString_;
 };
+
+}  // namespace vx

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace vx {
+
 // Time-outs of a serial port in milliseconds, with the classic comm time-out meaning:
 // a read of n bytes ends after ReadTotalMultiplier * n + ReadTotalConstant ms, or
 // earlier when more than ReadInterval ms pass between two received bytes; a write of
@@ -51,3 +53,5 @@ std::unique_ptr<SerialPort> CreateSerialPort();
 // of /dev/ttyS(n-1), so settings written on Windows keep working; every other name is
 // returned unchanged.
 std::string SerialDeviceName(std::string_view port);
+
+}  // namespace vx

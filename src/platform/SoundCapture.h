@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+namespace vx {
+
 // How captured sound is laid out: interleaved unsigned 8-bit samples (128 is silence),
 // delivered in buffers of BufferFrames blocks while BufferCount buffers are in flight.
 struct SoundFormat {
@@ -42,3 +44,5 @@ class SoundCapture {
 
 // The platform's capture of the default recording device.
 std::unique_ptr<SoundCapture> CreateSoundCapture();
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 #include "base/Exceptions.h"
 #include "base/Format.h"
 
+namespace vx {
+
 std::string InOutErrorMessage(int errorCode) {
   // strerrordesc_np rather than strerror: it ignores LC_MESSAGES and tells unknown
   // numbers apart instead of inventing "Unknown error N".
@@ -17,3 +19,5 @@ std::string InOutErrorMessage(int errorCode) {
 void RaiseInOutError(int errorCode) {
   throw EInOutError(InOutErrorMessage(errorCode), errorCode);
 }
+
+}  // namespace vx

@@ -14,6 +14,8 @@
 #include "base/Exceptions.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace {
 
 constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
@@ -84,3 +86,5 @@ void TerminationSignals::Drain() {
     }
   }
 }
+
+}  // namespace vx

@@ -9,6 +9,8 @@
 
 class QSocketNotifier;
 
+namespace vx {
+
 // Turns SIGTERM, SIGINT and SIGHUP (the terminal or the session going away) into a call
 // on the GUI thread: the handler only writes a byte into a pipe, whose reading end the
 // event loop watches. One object at a time; it restores the previous handlers when it
@@ -30,3 +32,5 @@ class TerminationSignals final : public QObject {
   UniqueFd writeEnd_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+}  // namespace vx

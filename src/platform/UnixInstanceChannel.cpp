@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vx {
+
 namespace {
 
 // Connections that never send their byte are dropped oldest first beyond this many, so
@@ -136,3 +138,5 @@ std::unique_ptr<InstanceChannel> CreateInstanceChannel(const std::string& name) 
 std::unique_ptr<InstanceChannel> CreateInstanceChannel(const std::string& name, unsigned user) {
   return std::make_unique<UnixInstanceChannel>(name, user);
 }
+
+}  // namespace vx

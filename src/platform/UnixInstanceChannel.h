@@ -7,6 +7,8 @@
 
 #include "platform/AbstractSocket.h"
 
+namespace vx {
+
 // InstanceChannel over an abstract-namespace Unix socket and an eventfd. The first copy
 // listens on the name; a later copy connects and sends one byte, and every connection
 // that delivers a byte is one signal. The stop event is an eventfd that is never read,
@@ -38,3 +40,5 @@ class UnixInstanceChannel final : public InstanceChannel {
   // Accepted connections whose byte has not come yet; touched by the waiting thread only.
   std::vector<UniqueFd> pending_;
 };
+
+}  // namespace vx

@@ -16,6 +16,8 @@
 #include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace {
 
 // Characters after which a desktop entry's Exec argument must be quoted.
@@ -284,3 +286,5 @@ void XdgAutostart::SetEnabled(TAutostartScope scope, bool enabled) {
   MakeFolders(folder);
   ReplaceFileContent(fileName, AutostartEntryText(programPath_));
 }
+
+}  // namespace vx

@@ -4,6 +4,8 @@
 
 #include "platform/Autostart.h"
 
+namespace vx {
+
 // Start at login through XDG autostart entries: a desktop entry "vorlixa.desktop" whose
 // Exec names the program file. The desktop session reads the all-users folder and the
 // user's folder; an entry of the user's folder hides one of the same name in the
@@ -43,3 +45,5 @@ std::string AutostartEntryText(const std::string& programPath);
 // the text holds no Exec in its "Desktop Entry" group. *hidden tells whether the entry
 // is switched off (Hidden=true or X-GNOME-Autostart-enabled=false).
 std::string AutostartEntryProgram(const std::string& entryText, bool* hidden = nullptr);
+
+}  // namespace vx

@@ -10,6 +10,8 @@
 
 #include "base/Format.h"
 
+namespace vx {
+
 namespace {
 
 using TSinkFunction = std::function<bool(const char* data, std::size_t size, std::string& error)>;
@@ -227,3 +229,5 @@ void THttpClient::Perform(const std::string& url, const TSink& sink) {
         static_cast<int>(status));
   }
 }
+
+}  // namespace vx

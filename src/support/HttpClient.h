@@ -9,6 +9,8 @@
 
 class QIODevice;
 
+namespace vx {
+
 // A request that failed: the connection could not be made or broke, the server went
 // quiet for longer than the read time-out, or the body could not be stored. The message
 // is the HTTP client's text.
@@ -68,3 +70,5 @@ class THttpClient {
   std::unique_ptr<void, TCurlDeleter> curl_;
   bool disconnect_ = false;
 };
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 #include "base/Exceptions.h"
 #include "platform/SystemError.h"
 
+namespace vx {
+
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -278,3 +280,5 @@ std::string TLog::Banner(const char* what) const {
   }
   return "========--- " + text + " ---========";
 }
+
+}  // namespace vx

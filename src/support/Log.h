@@ -10,6 +10,9 @@
 #include "platform/LockedFile.h"
 
 class QLocale;
+
+namespace vx {
+
 class TLog;
 
 // Sender is the log; sMsg the text as the caller gave it or as formatted, without the
@@ -124,3 +127,5 @@ class TLog : public QObject {
   TDateTimeSeparators separators_;
   LockedFile file_;
 };
+
+}  // namespace vx

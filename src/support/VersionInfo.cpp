@@ -13,6 +13,8 @@
 #include "base/Text.h"
 #include "platform/ProgramFile.h"
 
+namespace vx {
+
 namespace {
 
 // The section that tools/versioninfo writes.
@@ -511,3 +513,5 @@ void TVersionInfo::FillControls() {
     control->setProperty("text", QString::fromStdString(text));
   }
 }
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 
 #include "base/Exceptions.h"
 
+namespace vx {
+
 // A damaged version block.
 VORLIXA_DECLARE_EXCEPTION(EParserError, Exception);
 
@@ -84,3 +86,5 @@ void WalkVersionBlock(std::span<const std::uint8_t> block, std::vector<std::stri
 // The name of a Windows language identifier (0x0413 "Dutch (Netherlands)"), for the
 // common ones; "Unknown language" for the rest.
 std::string VersionLanguageName(std::uint16_t languageId);
+
+}  // namespace vx

@@ -8,6 +8,8 @@
 #include "platform/ProgramFile.h"
 #include "support/Log.h"
 
+namespace vx {
+
 namespace {
 
 // A plain pointer, so that it still reads as "gone" for calls made while the program's
@@ -79,3 +81,5 @@ void LogExceptionWarning(const std::exception& e) {
     appLog->WarningFmt("%s - %s", ExceptionClassName(e), e.what());
   }
 }
+
+}  // namespace vx

@@ -6,6 +6,8 @@
 
 #include "base/Format.h"
 
+namespace vx {
+
 class TLog;
 
 // The program-wide log, or nullptr before StartAppLog and after StopAppLog. All log
@@ -38,3 +40,5 @@ void LogException(const std::exception& e);
 
 // A warning line "<class name> - <message>".
 void LogExceptionWarning(const std::exception& e);
+
+}  // namespace vx

@@ -22,6 +22,8 @@
 #include "support/VersionInfo.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kUpdateInfoName = "~vxupd.ini";
@@ -403,3 +405,5 @@ int CheckForUpdates(bool Manual, const TUpdateOptions& options) {
     return -1;
   }
 }
+
+}  // namespace vx

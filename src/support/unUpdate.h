@@ -7,6 +7,8 @@
 
 #include "base/Exceptions.h"
 
+namespace vx {
+
 // An INI file that cannot be written ("Unable to write to %s").
 VORLIXA_DECLARE_EXCEPTION(EIniFileException, Exception);
 
@@ -90,3 +92,5 @@ TUpdateOptions& ProgramUpdateOptions();
 // error has been logged and shown). Each step is logged as it begins.
 int CheckForUpdates(bool Manual);
 int CheckForUpdates(bool Manual, const TUpdateOptions& options);
+
+}  // namespace vx

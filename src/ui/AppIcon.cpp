@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace vx {
+
 namespace {
 
 constexpr int kBars = 3;
@@ -82,3 +84,5 @@ QIcon AppIcon() {
   }
   return icon;
 }
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 
 #include <array>
 
+namespace vx {
+
 // The sizes in which desktops ask for an application icon.
 inline constexpr std::array<int, 8> kAppIconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
 
@@ -15,3 +17,5 @@ QImage AppIconImage(int size);
 
 // The program's icon in every size of kAppIconSizes.
 QIcon AppIcon();
+
+}  // namespace vx

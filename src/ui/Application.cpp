@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+namespace vx {
+
 namespace {
 
 const QString kMessageTitle = QStringLiteral("Tremanic Vorlixa");
@@ -69,3 +71,5 @@ bool TMessageBoxPrompter::AskYesNo(const std::string& text) {
   return QMessageBox::question(nullptr, kMessageTitle, QString::fromStdString(text),
                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
+
+}  // namespace vx

@@ -6,6 +6,8 @@
 
 #include "platform/Prompter.h"
 
+namespace vx {
+
 // The default error handling of the program: an error that escapes an event handler is
 // shown in a message box with its message, and the event loop runs on.
 class TApplication final : public QApplication {
@@ -28,3 +30,5 @@ class TMessageBoxPrompter final : public Prompter {
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
 };
+
+}  // namespace vx

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace vx {
+
 int TImageList::Add(const QIcon& image) {
   images_.push_back(image);
   return Count() - 1;
@@ -13,3 +15,5 @@ QIcon TImageList::GetIcon(int index) const {
   }
   return images_[static_cast<std::size_t>(index)];
 }
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace vx {
+
 // An ordered list of images shared by the components that show them, such as the
 // actions of a window and the frames of an animated tray icon.
 class TImageList : public QObject {
@@ -21,3 +23,5 @@ class TImageList : public QObject {
  private:
   std::vector<QIcon> images_;
 };
+
+}  // namespace vx

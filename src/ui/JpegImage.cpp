@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+namespace vx {
+
 namespace {
 
 // libjpeg reports a fatal error through error_exit, which must not return: we jump back
@@ -81,3 +83,5 @@ QImage DecodeJpeg(std::span<const unsigned char> data) {
   jpeg_destroy_decompress(&info);
   return decoded ? pixels.Image : QImage();
 }
+
+}  // namespace vx

@@ -32,6 +32,8 @@
 #include "support/unLog.h"
 #include "ui/Application.h"
 
+namespace vx {
+
 namespace {
 
 constexpr int kPortColumn = 0;
@@ -598,3 +600,5 @@ void TMainPages::btnCancelClick() {
     hooks_.Close();
   }
 }
+
+}  // namespace vx

@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 
-class Autostart;
 class QAction;
 class QCheckBox;
 class QGroupBox;
@@ -18,6 +17,10 @@ class QTabWidget;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace vx {
+
+class Autostart;
 class TLEDBarCfg;
 class TPortCfg;
 class TPortCfgList;
@@ -163,3 +166,5 @@ std::string PortStatusText(const TPortCfg& port);
 std::string PortStatusText(bool connected, const std::string& lastError,
                            const std::string& portError, const std::string& device,
                            const std::string& deviceGroup);
+
+}  // namespace vx

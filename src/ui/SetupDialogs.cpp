@@ -7,6 +7,8 @@
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 
+namespace vx {
+
 void InstallSetupDialogs() {
   SetPortCfgDialog([](TPortCfg& item) {
     TfrmPortSetup dialog(QApplication::activeWindow());
@@ -17,3 +19,5 @@ void InstallSetupDialogs() {
     return dialog.Execute(item);
   });
 }
+
+}  // namespace vx

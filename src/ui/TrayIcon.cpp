@@ -18,6 +18,8 @@
 #include "ui/AppIcon.h"
 #include "ui/ImageList.h"
 
+namespace vx {
+
 namespace {
 
 // A tooltip holds 63 characters (the 64th was the terminator where this comes from).
@@ -309,3 +311,5 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   }
   return QObject::eventFilter(watched, event);
 }
+
+}  // namespace vx

@@ -17,6 +17,9 @@
 class QEvent;
 class QMenu;
 class QWidget;
+
+namespace vx {
+
 class TImageList;
 
 // Where the application shows itself: a taskbar button, an icon in the notification area.
@@ -144,3 +147,5 @@ class TTrayIcon : public QObject {
   std::uint16_t animateIndex_ = 1;
   Qt::WindowType windowType_ = Qt::Window;  // the window's own type while it is a tool window
 };
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace vx {
+
 TUpDown::TUpDown(QLineEdit* associate, int min, int max, QWidget* parent)
     : QWidget(parent),
       btnUp(new QToolButton(this)),
@@ -45,3 +47,5 @@ void TUpDown::resizeEvent(QResizeEvent* event) {
   btnUp->setGeometry(0, 0, width(), half);
   btnDown->setGeometry(0, half, width(), height() - half);
 }
+
+}  // namespace vx

@@ -5,6 +5,8 @@
 class QLineEdit;
 class QToolButton;
 
+namespace vx {
+
 // Up and down arrows bound to an edit box: an arrow steps the number in the box by one
 // within Min..Max and writes it back, which runs the box's change handling. They bound
 // only the arrows; what the user types stays as typed.
@@ -34,3 +36,5 @@ class TUpDown : public QWidget {
   int max_;
   int position_;
 };
+
+}  // namespace vx

@@ -26,6 +26,8 @@
 #include "platform/Prompter.h"
 #include "ui/UpDown.h"
 
+namespace vx {
+
 namespace {
 
 // Bar sizes by the size box's entries; no entry stands for 0.
@@ -403,3 +405,5 @@ bool TfrmBarSetup::StoreBar() {
 void TfrmBarSetup::UpdateOkButton() {
   btnOk->setEnabled(cbBarSize->currentIndex() >= 0);
 }
+
+}  // namespace vx

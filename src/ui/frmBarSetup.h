@@ -14,6 +14,9 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTabBar;
+
+namespace vx {
+
 class TLBInputProp;
 class TLEDBarCfg;
 
@@ -84,3 +87,5 @@ class TfrmBarSetup : public QDialog {
   int currentBar_ = 0;         // the bar whose values the rows show
   bool revertingTab_ = false;  // the tab bar is being put back after a refused switch
 };
+
+}  // namespace vx

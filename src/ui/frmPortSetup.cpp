@@ -23,6 +23,8 @@
 #include "platform/Prompter.h"
 #include "ui/UpDown.h"
 
+namespace vx {
+
 namespace {
 
 // The largest interval that the interval box shows.
@@ -253,3 +255,5 @@ void TfrmPortSetup::LEDmaxChange() {
 void TfrmPortSetup::UpdateOkButton() {
   btnOk->setEnabled(!cbPort->currentText().isEmpty());
 }
+
+}  // namespace vx

@@ -11,6 +11,9 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace vx {
+
 class TPortCfg;
 class TUpDown;
 
@@ -76,3 +79,5 @@ class TfrmPortSetup : public QDialog {
   std::unique_ptr<TPortCfg> workingCopy_;
   bool loading_ = false;
 };
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 #include <climits>
 #include <exception>
 
+namespace vx {
+
 namespace {
 
 constexpr double kBytesPerMB = 1048576.0;
@@ -162,3 +164,5 @@ bool DownloadSetupInWindow(const std::string& url, const std::string& fileName) 
   TfrmUpdate frmUpdate;
   return frmUpdate.Download(url, fileName);
 }
+
+}  // namespace vx

@@ -14,6 +14,8 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
+namespace vx {
+
 // The download window of the update check: shows the setup's download with its
 // progress, and lets the user cancel it.
 class TfrmUpdate : public QDialog {
@@ -62,3 +64,5 @@ class TfrmUpdate : public QDialog {
 // Downloads url into fileName in a download window of its own; the update check's
 // DownloadSetup.
 bool DownloadSetupInWindow(const std::string& url, const std::string& fileName);
+
+}  // namespace vx

@@ -17,6 +17,8 @@
 #include "support/VersionInfo.h"
 #include "ui/JpegImage.h"
 
+namespace vx {
+
 namespace {
 
 QLabel* NewLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
@@ -131,3 +133,5 @@ void TfrmAbout::reject() {
 void TfrmAbout::Label2Click() {
   QDesktopServices::openUrl(QUrl(QStringLiteral(VORLIXA_PRODUCT_PAGE)));
 }
+
+}  // namespace vx

@@ -7,6 +7,9 @@ class QImage;
 class QLabel;
 class QPushButton;
 class QWidget;
+
+namespace vx {
+
 class TVersionInfo;
 
 // The About dialog: logo, product name, the version and copyright of the running
@@ -43,3 +46,5 @@ class TfrmAbout : public QDialog {
 
 // The logo picture kept in the program: a 150 x 150 JPEG, decoded.
 QImage VorlixaLogo();
+
+}  // namespace vx

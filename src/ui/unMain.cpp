@@ -27,6 +27,8 @@
 #include "ui/TrayIcon.h"
 #include "ui/unAbout.h"
 
+namespace vx {
+
 namespace {
 
 constexpr int kUpdateIntervalMs = 25;
@@ -69,7 +71,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::FormCreate() {
   LogMessage("Initializing");
   ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
-  settingsFile_ = options_.SettingsFile.empty() ? ::SettingsFileName() : options_.SettingsFile;
+  settingsFile_ = options_.SettingsFile.empty() ? vx::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
   autostart_ = options_.StartAtLogin ? options_.StartAtLogin : std::make_shared<XdgAutostart>();
   pages_ = new TMainPages(*ports_, *settings_, *autostart_,
@@ -300,3 +302,5 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   event->ignore();
   FormClose();
 }
+
+}  // namespace vx

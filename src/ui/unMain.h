@@ -13,6 +13,9 @@ class QAction;
 class QCloseEvent;
 class QMenu;
 class QShowEvent;
+
+namespace vx {
+
 class Autostart;
 class TImageList;
 class TMainPages;
@@ -115,3 +118,5 @@ class TfrmMain : public QMainWindow {
   std::string settingsFile_;
   bool terminating_ = false;  // the application ends: closing is no longer hiding
 };
+
+}  // namespace vx

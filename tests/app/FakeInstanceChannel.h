@@ -12,6 +12,8 @@
 
 #include "platform/InstanceChannel.h"
 
+namespace vx {
+
 // What a FakeInstanceChannel answers and what it was asked. Shared between the test and
 // the channels that a component makes, so the test sees them after handing them over.
 struct FakeChannelScript {
@@ -101,3 +103,5 @@ class FakeInstanceChannel final : public InstanceChannel {
 
   std::shared_ptr<FakeChannelScript> script_;
 };
+
+}  // namespace vx

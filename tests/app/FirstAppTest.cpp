@@ -17,6 +17,8 @@
 #include "FakeInstanceChannel.h"
 #include "base/Format.h"
 
+namespace vx {
+
 namespace {
 
 // Every test uses IDs of its own: several test programs may run at the same time.
@@ -273,3 +275,5 @@ TEST(FirstAppTest, TeardownWhileAStartIsBeingHandedOverEndsTheWaiter) {
   component.reset();
   EXPECT_TRUE(starts.senders.empty());
 }
+
+}  // namespace vx

@@ -15,6 +15,8 @@
 #include "platform/AbstractSocket.h"
 #include "platform/NamedMutex.h"
 
+namespace vx {
+
 namespace {
 
 std::string TestName(const std::string& what) {
@@ -137,3 +139,5 @@ TEST(NamedMutexTest, TheFirstHolderHasTheNameUntilItGoes) {
   NamedMutex third(name);
   EXPECT_TRUE(third.Held());
 }
+
+}  // namespace vx

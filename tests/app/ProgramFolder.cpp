@@ -17,6 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace vx {
+
 namespace fs = std::filesystem;
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -107,3 +109,5 @@ int ProgramFolder::Terminate(QProcess* process, int signal) {
   }
   return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
 }
+
+}  // namespace vx

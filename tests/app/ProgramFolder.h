@@ -11,6 +11,8 @@
 
 #include "support/SimProcess.h"
 
+namespace vx {
+
 // A bound for a busy machine, not a measurement.
 inline constexpr int kProgramWaitMs = 15000;
 
@@ -58,3 +60,5 @@ class ProgramFolder {
   std::string folder_;
   std::vector<std::unique_ptr<QProcess>> processes_;
 };
+
+}  // namespace vx

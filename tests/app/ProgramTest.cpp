@@ -13,6 +13,8 @@
 #include "ProgramFolder.h"
 #include "support/SimProcess.h"
 
+namespace vx {
+
 // The real program as a process: a copy of it in a temporary folder, beside its settings
 // file, on the offscreen platform, driving a simulated chain.
 
@@ -131,3 +133,5 @@ TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
 }
 
 }  // namespace
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include "support/SimProcess.h"
 #include "support/XvfbDesktop.h"
 
+namespace vx {
+
 // The real program on a private Xvfb display with trayer as the notification area, driven
 // by xdotool as a user would: its icon appears, a double click opens the settings window,
 // the right button opens the menu, and "&Exit" ends the program with the chain dark.
@@ -108,3 +110,5 @@ TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
 }
 
 }  // namespace
+
+}  // namespace vx

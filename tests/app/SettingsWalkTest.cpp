@@ -32,6 +32,8 @@
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
 
+namespace vx {
+
 // A first run as a user goes through it: the program's window, with no settings file yet,
 // gets a port on the simulated chain and a controller with a Knight Rider bar; OK saves
 // and the chain shows the sweep. Then the real program starts from that folder and drives
@@ -169,3 +171,5 @@ TEST(SettingsWalkTest, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterARes
   EXPECT_EQ(ProgramFolder::Terminate(program), 0) << program->readAllStandardError().toStdString();
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
 }
+
+}  // namespace vx

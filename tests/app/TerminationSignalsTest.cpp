@@ -8,6 +8,8 @@
 #include <csignal>
 #include <vector>
 
+namespace vx {
+
 namespace {
 
 // Runs the event loop until count signals have arrived, at most a few seconds.
@@ -37,3 +39,5 @@ TEST(TerminationSignalsTest, TermAndIntArriveOnTheEventLoopInOrder) {
 }
 
 }  // namespace
+
+}  // namespace vx

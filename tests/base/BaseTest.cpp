@@ -5,6 +5,8 @@
 #include "base/Numbers.h"
 #include "support/ScopedLocale.h"
 
+namespace vx {
+
 TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(RoundHalfEven(0.5), 0);
   EXPECT_EQ(RoundHalfEven(1.5), 2);
@@ -111,3 +113,5 @@ TEST(TextToFloat, RejectsWhatIsNoNumber) {
   EXPECT_TRUE(TryTextToFloat("+1e3", value));
   EXPECT_EQ(value, 1000.0);
 }
+
+}  // namespace vx

@@ -10,6 +10,8 @@
 #include "platform/XdgAutostart.h"
 #include "support/FakePrompter.h"
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kProgram = "/opt/vorlixa/bin/vorlixa";
@@ -182,3 +184,5 @@ TEST(XdgAutostartFolders, TheUserFolderFollowsXdgConfigHome) {
     ::unsetenv("XDG_CONFIG_HOME");
   }
 }
+
+}  // namespace vx

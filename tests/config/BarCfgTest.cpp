@@ -14,6 +14,8 @@
 #include "support/FakePrompter.h"
 #include "support/ScopedLocale.h"
 
+namespace vx {
+
 namespace {
 
 std::string Prop(const TLEDBarCfg& cfg, int bar, const char* name) {
@@ -270,3 +272,5 @@ TEST_F(BarCfgList, SavesTheExampleBoard) {
       "    </Controller>\n  </Controllers>\n</Port>\n";
   EXPECT_EQ(Saved(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + expected);
 }
+
+}  // namespace vx

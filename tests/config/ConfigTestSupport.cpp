@@ -9,6 +9,8 @@
 
 #include <stdlib.h>
 
+namespace vx {
+
 namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
@@ -96,3 +98,5 @@ CapturedLog::CapturedLog() {
   };
   AppLog()->OnError = [this](TLog&, const std::string& text) { Lines.push_back("error: " + text); };
 }
+
+}  // namespace vx

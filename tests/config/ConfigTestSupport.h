@@ -9,6 +9,8 @@
 #include "support/Log.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 // A fresh folder below the system's temporary folder, removed with everything in it.
 class TempFolder {
  public:
@@ -64,3 +66,5 @@ class CapturedLog {
  private:
   TempFolder folder_;
 };
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include "inputs/unBarIO.h"
 #include "support/FakePrompter.h"
 
+namespace vx {
+
 namespace {
 
 std::string PortXml(const std::string& name, const std::string& rest) {
@@ -168,3 +170,5 @@ TEST_F(PortCfgList, SavesPortsInOrderAndAnEmptyListAsAnEmptySection) {
             std::string::npos)
       << saved;
 }
+
+}  // namespace vx

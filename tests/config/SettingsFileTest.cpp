@@ -9,6 +9,8 @@
 #include "platform/ProgramFile.h"
 #include "support/ScopedLocale.h"
 
+namespace vx {
+
 namespace {
 
 std::vector<std::string> ChildNames(const xmlNode* node) {
@@ -208,3 +210,5 @@ TEST(FixedFormatSettings, KeepsPointAndCommaInACommaLocale) {
   EXPECT_EQ(fixed.LongDateFormat, "yyyy/mm/dd hh:mm:ss");
   EXPECT_EQ(fixed.ShortTimeFormat, "hh:mm:ss");
 }
+
+}  // namespace vx

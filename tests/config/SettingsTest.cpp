@@ -19,6 +19,8 @@
 #include "platform/AtomicFile.h"
 #include "support/FakePrompter.h"
 
+namespace vx {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -307,3 +309,5 @@ TEST(AutoUpdateSetting, ReadsTheBooleanRuleAndFalseForAnythingElse) {
     EXPECT_EQ(ReadAutoUpdateSetting(file), expected) << content;
   }
 }
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include "support/FakePrompter.h"
 #include "support/SimProcess.h"
 
+namespace vx {
+
 // A settings file loaded onto two simulated chains through the real serial ports: each
 // chain is detected once, and then receives the frames of the inputs that the file
 // configures, as the link produces them when it is configured by hand.
@@ -130,3 +132,5 @@ TEST(SimulatedChains, LoadingDetectsEachChainOnceAndSendsTheConfiguredFrames) {
     EXPECT_EQ(units, expected);
   }
 }
+
+}  // namespace vx

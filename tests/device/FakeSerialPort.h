@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+namespace vx {
+
 // A port that records what is written, answers reads from scripted bytes and can be told
 // to fail opening or writing. Its journal outlives it, so a test can look at what a link
 // did up to its own destruction.
@@ -68,3 +70,5 @@ class FakeSerialPort final : public SerialPort {
  private:
   bool open_ = false;
 };
+
+}  // namespace vx

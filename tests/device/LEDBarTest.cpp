@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <tuple>
 
+namespace vx {
+
 namespace {
 
 using Slots = std::array<std::uint8_t, kLEDsPerBoard>;
@@ -258,3 +260,5 @@ TEST_F(BarTest, SlotsPastTheBoardRaiseAfterTheSlotsBeforeThem) {
 }
 
 }  // namespace
+
+}  // namespace vx

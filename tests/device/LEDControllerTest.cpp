@@ -13,6 +13,8 @@
 #include <initializer_list>
 #include <tuple>
 
+namespace vx {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -355,3 +357,5 @@ TEST_F(LinkTest, ErrorsOnTheTimerAreShownNotThrownIntoTheEventLoop) {
 }
 
 }  // namespace
+
+}  // namespace vx

@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+namespace vx {
+
 namespace {
 
 // (name in the settings, device opened)
@@ -184,3 +186,5 @@ TEST_F(QtSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
 }
 
 }  // namespace
+
+}  // namespace vx

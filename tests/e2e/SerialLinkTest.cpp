@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace vx {
+
 // The link driving vorlixa-sim through the real QSerialPort on a pseudo-terminal: what
 // the chain receives, byte for byte, and what the link makes of the chain's answers.
 
@@ -220,3 +222,5 @@ TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
 }
 
 }  // namespace
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 #include "support/FakePrompter.h"
 #include "support/ScopedLocale.h"
 
+namespace vx {
+
 namespace {
 
 // ---- Registry ----------------------------------------------------------------------
@@ -351,3 +353,5 @@ TEST_F(InputOnBar, SoundInputsShareOneRecorderUntilTheLastIsGone) {
 }
 
 }  // namespace
+
+}  // namespace vx

@@ -17,6 +17,8 @@
 #include "base/Format.h"
 #include "platform/ProcStatCounters.h"
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kNoProcessorObject = "Unable to locate the \"Processor\" performance object";
@@ -249,3 +251,5 @@ TEST(CPULoadSystemTest, SeesAThreadThatSpins) {
 }
 
 }  // namespace
+
+}  // namespace vx

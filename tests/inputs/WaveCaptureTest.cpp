@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+namespace vx {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -90,3 +92,5 @@ TEST(CapturePacerTest, CatchesUpARingfulAfterAStallAndWaitsAfterAnEmptyWakeUp) {
 }
 
 }  // namespace
+
+}  // namespace vx

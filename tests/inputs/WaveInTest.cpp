@@ -4,6 +4,8 @@
 #include "inputs/unWaveIn.h"
 #include "support/FakePrompter.h"
 
+namespace vx {
+
 namespace {
 
 constexpr int kBuffers = 64;
@@ -208,3 +210,5 @@ TEST(WaveInBuffers, OnlyTheLastBufferCountsAndALostDeviceIsOpenedAgain) {
 }
 
 }  // namespace
+
+}  // namespace vx

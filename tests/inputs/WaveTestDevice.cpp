@@ -10,6 +10,8 @@
 #include <fstream>
 #include <numbers>
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kConfigVariable = "ALSA_CONFIG_PATH";
@@ -94,3 +96,5 @@ bool RunEventsUntil(const std::function<bool()>& done) {
   }
   return true;
 }
+
+}  // namespace vx

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vx {
+
 // A private ALSA configuration for this process, in force while the object lives (through
 // ALSA_CONFIG_PATH, which replaces the system's configuration). Its "default" capture
 // device is one of:
@@ -47,3 +49,5 @@ WaveSignal SineBetween(int low, int high);
 // Runs the event loop until done() holds; false if it never does. The limit only keeps a
 // broken capture from hanging the run; nothing is measured against it.
 bool RunEventsUntil(const std::function<bool()>& done);
+
+}  // namespace vx

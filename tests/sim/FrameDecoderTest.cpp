@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vxsim {
+
 namespace {
 
 // Names a table case after its Name field.
@@ -146,3 +148,5 @@ TEST(FrameDecoder, LastFrameHoldsTheLastWholeFrameOnly) {
 }
 
 }  // namespace
+
+}  // namespace vxsim

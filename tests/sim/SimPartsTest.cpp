@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace vxsim {
+
 namespace {
 
 // Names a table case after its Name field.
@@ -215,3 +217,5 @@ TEST(Display, NarrowTerminalPutsTheBarsOnTwoLines) {
 }
 
 }  // namespace
+
+}  // namespace vxsim

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace vxsim {
+
+using namespace vx;  // the shared test helpers
+
 namespace {
 
 // Names a table case after its Name field.
@@ -301,3 +305,5 @@ TEST(Simulator, DroppedLineComesBackUnderTheSameLink) {
 }
 
 }  // namespace
+
+}  // namespace vxsim

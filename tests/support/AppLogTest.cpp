@@ -15,6 +15,8 @@
 #include "support/Log.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 namespace {
 
 const std::string kStamp = R"(\d{4}/\d{2}/\d{2} - \d{2}:\d{2}:\d{2}\.\d{3} - )";
@@ -142,3 +144,5 @@ TEST(ProgramFile, ChangeFileExtReplacesOrAddsTheLastExtension) {
   EXPECT_EQ(ChangeFileExt("/opt/vorlixa-1.0/vorlixa", ".xml"), "/opt/vorlixa-1.0/vorlixa.xml");
   EXPECT_EQ(ChangeFileExt("/opt/a.tar.gz", ".ini"), "/opt/a.tar.ini");
 }
+
+}  // namespace vx

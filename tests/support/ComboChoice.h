@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vx {
+
 // What the user does by picking an entry of a drop-down list: the entry becomes current
 // and the list reports it as the user's choice.
 inline void Choose(QComboBox& box, const QString& text) {
@@ -13,3 +15,5 @@ inline void Choose(QComboBox& box, const QString& text) {
   box.setCurrentIndex(index);
   emit box.activated(index);
 }
+
+}  // namespace vx

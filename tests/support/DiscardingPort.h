@@ -7,6 +7,8 @@
 #include "device/LEDController.h"
 #include "platform/SerialPort.h"
 
+namespace vx {
+
 // A chain that answers every RESET at once and swallows whatever it is sent: for
 // measuring and fuzzing the link without a device (port names never reach the system).
 class DiscardingPort final : public SerialPort {
@@ -29,3 +31,5 @@ class DiscardingPort final : public SerialPort {
  private:
   bool open_ = false;
 };
+
+}  // namespace vx

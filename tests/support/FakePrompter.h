@@ -6,6 +6,8 @@
 
 #include "platform/Prompter.h"
 
+namespace vx {
+
 // Records every message and question and answers questions from a script; installs
 // itself for its lifetime.
 class FakePrompter final : public Prompter {
@@ -33,3 +35,5 @@ class FakePrompter final : public Prompter {
  private:
   Prompter* previous_;
 };
+
+}  // namespace vx

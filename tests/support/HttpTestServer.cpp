@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <string_view>
 
+namespace vx {
+
 namespace {
 
 constexpr std::size_t kMaxRequestHead = 64 * 1024;
@@ -216,3 +218,5 @@ void HttpTestServer::Answer(int client) {
     }
   }
 }
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace vx {
+
 // An HTTP/1.1 server on 127.0.0.1 for one test. It answers GET requests from a table of
 // routes on a thread of its own, one connection at a time, and closes every connection
 // after its response; unknown paths get 404. It stops when destroyed, and by itself
@@ -70,3 +72,5 @@ class HttpTestServer {
   std::vector<std::string> requests_;
   std::thread thread_;
 };
+
+}  // namespace vx

@@ -17,6 +17,8 @@
 #include "platform/SystemError.h"
 #include "support/Log.h"
 
+namespace vx {
+
 namespace {
 
 // Stamps with the separators of the C locale, which the fixtures use.
@@ -482,3 +484,5 @@ TEST_F(TLogTest, TheLockIsVisibleToOthersAndNotInheritedByStartedPrograms) {
   started.kill();
   started.waitForFinished();
 }
+
+}  // namespace vx

@@ -15,6 +15,8 @@
 #include "support/Log.h"
 #include "support/unLog.h"
 
+namespace vx {
+
 namespace {
 
 constexpr const char* kScenarioVariable = "VORLIXA_LOG_TEST_SCENARIO";
@@ -153,3 +155,5 @@ LogChildResult RunLogChild(const std::string& scenario, const std::string& fileN
   result.Errors = child.readAllStandardError().toStdString();
   return result;
 }
+
+}  // namespace vx

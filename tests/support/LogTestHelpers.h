@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace vx {
+
 // The bytes of a file; empty when it cannot be read.
 std::string ReadLogFile(const std::string& fileName);
 
@@ -52,3 +54,5 @@ struct LogChildResult {
 LogChildResult RunLogChild(
     const std::string& scenario, const std::string& fileName,
     const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+}  // namespace vx

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace vx {
+
 std::vector<std::string> LogLineTexts(const std::string& fileName, bool keepBanners) {
   std::ifstream in(fileName, std::ios::binary);
   std::ostringstream content;
@@ -27,3 +29,5 @@ std::vector<std::string> LogLineTexts(const std::string& fileName, bool keepBann
   }
   return texts;
 }
+
+}  // namespace vx

@@ -3,6 +3,8 @@
 #include <clocale>
 #include <string>
 
+namespace vx {
+
 // Switches LC_NUMERIC for one test and back; Active() is false when the locale is not
 // installed on this machine.
 class ScopedNumericLocale {
@@ -19,3 +21,5 @@ class ScopedNumericLocale {
   std::string previous_;
   bool active_ = false;
 };
+
+}  // namespace vx

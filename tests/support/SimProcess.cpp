@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace vx {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -284,3 +286,5 @@ std::string HexText(const SimBytes& bytes) {
   }
   return text;
 }
+
+}  // namespace vx

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vx {
+
 using SimBytes = std::vector<std::uint8_t>;
 
 // One line of the simulator's log: a received unit (Event empty, Data its bytes, RESET
@@ -93,3 +95,5 @@ class SimProcess {
 SimBytes ResetAnd(const SimBytes& data);
 // A unit as hex text, "FF 00 1A", for readable failure messages.
 std::string HexText(const SimBytes& bytes);
+
+}  // namespace vx

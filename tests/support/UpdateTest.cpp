@@ -16,6 +16,8 @@
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 
+namespace vx {
+
 namespace {
 
 // ---------------------------------------------------------------------------------------
@@ -347,3 +349,5 @@ TEST(RemoveLeftoverSetupTest, DeletesOnlyTheSetupBesideTheProgram) {
   EXPECT_TRUE(QFile::exists(path("~vxupd.ini")));
   RemoveLeftoverSetup(path("vorlixa").toStdString());  // nothing left: no error
 }
+
+}  // namespace vx

@@ -12,6 +12,8 @@
 #include "platform/ProgramFile.h"
 #include "support/VersionInfo.h"
 
+namespace vx {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -346,3 +348,5 @@ TEST(VersionLanguageNameTest, NamesTheCommonLanguages) {
   EXPECT_EQ(VersionLanguageName(0x0000), "Language Neutral");
   EXPECT_EQ(VersionLanguageName(0x7FFF), "Unknown language");
 }
+
+}  // namespace vx

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vx {
+
 namespace {
 
 const char* const kTools[] = {"Xvfb", "trayer", "xdotool", "xwininfo"};
@@ -108,3 +110,5 @@ QString XvfbDesktop::Run(const QString& program, const QStringList& arguments) {
   }
   return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
+
+}  // namespace vx

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace vx {
+
 // A private X display for tests that need a real desktop: Xvfb, Debian's trayer as the
 // notification area, and xdotool and xwininfo acting as the user. Every process started
 // on it ends with it, clients first and the display last, each within a bound.
@@ -47,3 +49,5 @@ class XvfbDesktop {
   QProcessEnvironment environment_;
   std::vector<std::unique_ptr<QProcess>> processes_;
 };
+
+}  // namespace vx

@@ -17,6 +17,8 @@
 #include "ui/JpegImage.h"
 #include "ui/unAbout.h"
 
+namespace vx {
+
 namespace {
 
 // Takes the URLs that the program asks the desktop to open.
@@ -175,5 +177,7 @@ TEST(VersionInfoControlsTest, EveryReadingFillsWhenAskedTo) {
   vi->Refresh();
   EXPECT_EQ(version->text(), QStringLiteral("1.0 beta 7"));
 }
+
+}  // namespace vx
 
 #include "AboutTest.moc"

@@ -25,6 +25,8 @@
 #include "ui/SetupDialogs.h"
 #include "ui/frmBarSetup.h"
 
+namespace vx {
+
 namespace {
 
 // Runs the dialog modally on item; act works on the shown dialog and closes it. A dialog
@@ -371,3 +373,5 @@ TEST(BarSetup, TextAndChoicePropertiesGetTheirOwnEditors) {
   EXPECT_EQ(item.Input(1)->PropByName("Label")->AsText(), "GPU");
   EXPECT_EQ(item.Input(1)->PropByName("Mode")->AsInteger(), 2);
 }
+
+}  // namespace vx

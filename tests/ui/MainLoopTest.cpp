@@ -23,6 +23,8 @@
 #include "support/unLog.h"
 #include "ui/unMain.h"
 
+namespace vx {
+
 // The update loop of the main window on real serial ports to simulated chains, with the
 // settings read from a file in a temporary folder.
 
@@ -262,3 +264,5 @@ TEST_F(MainLoopTest, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheCha
 }
 
 }  // namespace
+
+}  // namespace vx

@@ -32,6 +32,8 @@
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 
+namespace vx {
+
 // The settings body of the main window on a settings file and autostart folders of a
 // temporary folder. Ports are not enabled unless a test says so, so nothing is opened.
 namespace {
@@ -431,3 +433,5 @@ TEST(MainPagesStatus, ARefusedDeviceNamesTheGroupThatMayOpenIt) {
   EXPECT_EQ(PortStatusText(true, "Could not send frame.", "", "/dev/ttyS1", ""),
             "Open - Could not send frame.");
 }
+
+}  // namespace vx

@@ -23,6 +23,8 @@
 #include "ui/UpDown.h"
 #include "ui/frmPortSetup.h"
 
+namespace vx {
+
 namespace {
 
 const std::vector<TSerialPortChoice> kPorts = {
@@ -238,3 +240,5 @@ TEST(PortSetup, EditOpensTheDialogAndAppliesOnlyWhatIsConfirmed) {
   SetLEDBarCfgDialog(nullptr);
   EXPECT_FALSE(port.Edit());
 }
+
+}  // namespace vx

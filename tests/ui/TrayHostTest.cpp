@@ -11,6 +11,8 @@
 
 #include "support/XvfbDesktop.h"
 
+namespace vx {
+
 // The tray icon in a real notification area: a private Xvfb display with Debian's
 // trayer as the tray host, the probe program showing the icon, xdotool as the user.
 namespace {
@@ -137,3 +139,5 @@ TEST_F(TrayHostTest, TheIconComesWhenTheTrayHostStartsLaterOrAgain) {
   ASSERT_TRUE(probe_->Expect("embedded", kStartMs).has_value()) << probe_->Seen().toStdString();
   EXPECT_TRUE(IconInTrayHost());
 }
+
+}  // namespace vx

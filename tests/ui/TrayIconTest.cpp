@@ -19,6 +19,8 @@
 #include "ui/AppIcon.h"
 #include "ui/ImageList.h"
 
+namespace vx {
+
 namespace {
 
 constexpr int kProbeSize = 16;
@@ -409,3 +411,5 @@ TEST(AppIconTest, EverySizeShowsLitAndDarkSegments) {
   const QList<QSize> sizes = AppIcon().availableSizes();
   EXPECT_EQ(sizes.size(), static_cast<qsizetype>(kAppIconSizes.size()));
 }
+
+}  // namespace vx

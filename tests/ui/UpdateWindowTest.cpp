@@ -26,6 +26,8 @@
 #include "support/unUpdate.h"
 #include "ui/frmUpdate.h"
 
+namespace vx {
+
 namespace {
 
 std::string ReadFile(const std::string& fileName) {
@@ -309,3 +311,5 @@ TEST_F(UpdateWindowTest, AServerThatFallsSilentTimesOut) {
   EXPECT_FALSE(Exists(PathOf("setup.part")));
   EXPECT_FALSE(Exists(PathOf("setup")));
 }
+
+}  // namespace vx

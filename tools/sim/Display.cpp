@@ -12,6 +12,10 @@
 #include <cerrno>
 #include <vector>
 
+namespace vxsim {
+
+using vx::Format;
+
 namespace {
 
 constexpr std::string_view kClearToEnd = "\x1b[K\n";
@@ -161,3 +165,5 @@ int TerminalWriter::Rows() const {
   winsize size{};
   return ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
 }
+
+}  // namespace vxsim

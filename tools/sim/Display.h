@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace vxsim {
+
 // What the terminal display shows: the chain's state and the last whole frame.
 struct DisplayState {
   std::string Link;    // the published symlink
@@ -53,3 +55,5 @@ class TerminalWriter {
   std::string pending_;
   std::size_t written_ = 0;
 };
+
+}  // namespace vxsim

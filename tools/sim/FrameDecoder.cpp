@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace vxsim {
+
 FrameDecoder::FrameDecoder(int boards)
     : frameLen_(static_cast<std::size_t>(std::max(boards, 0)) * kSimLEDsPerBoard),
       lastFrame_(frameLen_, 0) {
@@ -44,3 +46,5 @@ void FrameDecoder::Emit(bool complete, std::vector<SimUnit>& units) {
   units.push_back(SimUnit{current_, complete});
   current_.clear();
 }
+
+}  // namespace vxsim

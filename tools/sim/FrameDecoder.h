@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+namespace vxsim {
+
 // The chain's command byte: it starts every frame and detection, and the boards answer it.
 inline constexpr std::uint8_t kSimReset = 0xFF;
 inline constexpr int kSimLEDsPerBoard = 80;
@@ -50,3 +52,5 @@ class FrameDecoder {
   std::uint64_t bytes_ = 0;
   std::uint64_t resets_ = 0;
 };
+
+}  // namespace vxsim

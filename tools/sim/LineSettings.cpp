@@ -5,6 +5,10 @@
 #include <array>
 #include <utility>
 
+namespace vxsim {
+
+using vx::Format;
+
 namespace {
 
 unsigned BaudOf(speed_t code) {
@@ -87,3 +91,5 @@ std::string DescribeLineSettings(const LineSettings& settings) {
   return Format("%u %d%c%d flow=%s", settings.Baud, settings.DataBits, settings.Parity,
                 settings.StopBits, flow);
 }
+
+}  // namespace vxsim

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vxsim {
+
 // The serial settings that a program put on the line, as far as a pseudo-terminal
 // keeps them (it stores them but does not act on them).
 struct LineSettings {
@@ -21,3 +23,5 @@ LineSettings LineSettingsOf(const termios& tio);
 
 // "115200 8N1 flow=none"; flow is none, rtscts, xonxoff or rtscts+xonxoff.
 std::string DescribeLineSettings(const LineSettings& settings);
+
+}  // namespace vxsim

@@ -12,6 +12,10 @@
 #include <stdexcept>
 #include <system_error>
 
+namespace vxsim {
+
+using vx::Format;
+
 namespace {
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
@@ -29,35 +33,10 @@ std::optional<std::string> ReadLink(const std::string& link) {
 
 }  // namespace
 
-UniqueFd::~UniqueFd() {
-  Reset();
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void UniqueFd::Reset() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
 Pty Pty::Open() {
   Pty pty;
-  pty.master_ = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!pty.master_.Valid()) {
+  pty.master_ = vx::UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!pty.master_.IsValid()) {
     ThrowErrno("posix_openpt");
   }
   if (::grantpt(pty.Master()) != 0) {
@@ -71,8 +50,8 @@ Pty Pty::Open() {
     ThrowErrno("ptsname_r");
   }
   pty.slaveName_ = name.data();
-  pty.slave_ = UniqueFd(::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!pty.slave_.Valid()) {
+  pty.slave_ = vx::UniqueFd(::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!pty.slave_.IsValid()) {
     ThrowErrno("open " + pty.slaveName_);
   }
 
@@ -98,7 +77,7 @@ Pty Pty::Open() {
 
 std::optional<termios> Pty::Settings() const {
   termios tio{};
-  if (!slave_.Valid() || ::tcgetattr(slave_.Get(), &tio) != 0) {
+  if (!slave_.IsValid() || ::tcgetattr(slave_.Get(), &tio) != 0) {
     return std::nullopt;
   }
   return tio;
@@ -129,3 +108,5 @@ void WithdrawLink(const std::string& target, const std::string& link) {
     ::unlink(link.c_str());
   }
 }
+
+}  // namespace vxsim

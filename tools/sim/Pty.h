@@ -1,29 +1,13 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <termios.h>
 
 #include <optional>
 #include <string>
 
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release();
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
+namespace vxsim {
 
 // A pseudo-terminal pair in raw mode. The master is non-blocking. The simulator keeps a
 // slave descriptor of its own open, so the master reads nothing (instead of failing)
@@ -39,8 +23,8 @@ class Pty {
   std::optional<termios> Settings() const;
 
  private:
-  UniqueFd master_;
-  UniqueFd slave_;
+  vx::UniqueFd master_;
+  vx::UniqueFd slave_;
   std::string slaveName_;
 };
 
@@ -49,3 +33,5 @@ class Pty {
 void PublishLink(const std::string& target, const std::string& link);
 // Removes link if it is a symlink to target; leaves anything else alone.
 void WithdrawLink(const std::string& target, const std::string& link);
+
+}  // namespace vxsim

@@ -9,6 +9,12 @@
 #include <cctype>
 #include <string_view>
 
+namespace vxsim {
+
+using vx::EConvertError;
+using vx::Format;
+using vx::StrToInt;
+
 namespace {
 
 std::string Lower(std::string_view text) {
@@ -149,3 +155,5 @@ std::string SimUsage() {
 std::string ReplyText(const std::optional<std::uint8_t>& reply) {
   return reply ? Format("%02X", *reply) : std::string("none");
 }
+
+}  // namespace vxsim

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vxsim {
+
 // Where the simulator publishes its line when no --link is given; the example program
 // uses the same path.
 inline constexpr const char* kSimDefaultLink = "/tmp/vorlixa-sim";
@@ -42,3 +44,5 @@ std::string SimUsage();
 
 // "FF", "none" or the reply byte in hex, as shown and logged.
 std::string ReplyText(const std::optional<std::uint8_t>& reply);
+
+}  // namespace vxsim

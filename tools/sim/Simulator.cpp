@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <system_error>
 
+namespace vxsim {
+
 namespace {
 
 int gSignalPipe = -1;  // write end; the handler only writes the signal number into it
@@ -32,8 +34,8 @@ class SignalPipe {
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
       throw std::system_error(errno, std::generic_category(), "pipe2");
     }
-    read_ = UniqueFd(fds[0]);
-    write_ = UniqueFd(fds[1]);
+    read_ = vx::UniqueFd(fds[0]);
+    write_ = vx::UniqueFd(fds[1]);
     gSignalPipe = write_.Get();
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -58,8 +60,8 @@ class SignalPipe {
 
  private:
   static constexpr std::array<int, 5> kSignals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGWINCH};
-  UniqueFd read_;
-  UniqueFd write_;
+  vx::UniqueFd read_;
+  vx::UniqueFd write_;
 };
 
 double MonotonicSeconds() {
@@ -302,3 +304,5 @@ int Simulator::NextTimeoutMs(Clock::time_point now) const {
   }
   return timeout;
 }
+
+}  // namespace vxsim

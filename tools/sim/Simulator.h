@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace vxsim {
+
 // The chain of boards behind one pseudo-terminal: one poll loop over the line, the
 // signals (through a self-pipe) and the display; nothing in it ever blocks.
 class Simulator {
@@ -54,3 +56,5 @@ class Simulator {
   Clock::time_point nextDraw_;
   bool dirty_ = true;
 };
+
+}  // namespace vxsim

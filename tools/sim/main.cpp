@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace vxsim;
+
 int main(int argc, char** argv) {
   SimOptions options;
   try {

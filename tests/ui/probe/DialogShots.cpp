@@ -22,6 +22,8 @@
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 
+using namespace vx;
+
 // Saves pictures of the port and bar dialogs and of the main window's two pages, filled with sample
 // settings, as PNG files into the folder given as the only argument, so that their layout can be
 // looked at without a display (scripts/screenshots.sh).

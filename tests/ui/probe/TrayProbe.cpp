@@ -9,6 +9,8 @@
 
 #include "ui/TrayIcon.h"
 
+using namespace vx;
+
 // Shows the program's tray icon on a real display for the tray host test, and reports on
 // standard output, one line each: "unavailable" (no notification area), "embedded X Y W
 // H" whenever the icon has (again) a place in one, "lost" when that place is gone, and
