@@ -49,8 +49,9 @@ class ProgramFolder {
   std::string LogFile() const { return folder_ + "/vorlixa.log"; }
   std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
 
-  // Starts a copy of the program; the folder owns the process.
-  QProcess* Launch();
+  // Starts a copy of the program; the folder owns the process. childSetup runs in the new
+  // process just before the program is started there.
+  QProcess* Launch(const std::function<void()>& childSetup = {});
   bool WaitForLogText(const std::string& text) const;
 
   // Sends signal and gives the exit code; -1 when it did not end in time or crashed.
