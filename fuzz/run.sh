@@ -15,6 +15,7 @@ cmake --build "$build" --target fuzz_settings -j2
 mkdir -p "$build/corpus" "$build/findings"
 # Leak checking is off: Qt and libxml2 keep process-wide allocations until exit.
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  "$build/fuzz/fuzz_settings" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
+  "$build/fuzz/fuzz_settings" -max_total_time="$seconds" -max_len=1048576 -rss_limit_mb=512 \
+  -timeout=10 \
   -dict=fuzz/settings.dict -artifact_prefix="$build/findings/" -print_final_stats=1 \
   "$build/corpus" fuzz/seeds
