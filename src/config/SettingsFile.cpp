@@ -11,12 +11,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Text.h"
 #include "platform/AtomicFile.h"
-#include "platform/ProgramFile.h"
+#include "support/FilePlaces.h"
 
 namespace vx {
 
@@ -194,7 +195,7 @@ bool NameIs(const xmlNode* node, std::string_view name) {
 // ---- File and document ---------------------------------------------------------------
 
 std::string SettingsFileName() {
-  return ProgramFileWithExt(".xml");
+  return ProgramFilePlaces().SettingsFile;
 }
 
 XmlDocPtr NewSettingsDocument() {
@@ -285,6 +286,10 @@ void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName) {
 }
 
 void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName, TFileCalls& calls) {
+  // The user's settings folder is made by the first save. A folder that cannot be made
+  // fails the file's own write, which tells why.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(fileName).parent_path(), ignored);
   ReplaceFileContent(fileName, SettingsDocumentText(doc), calls);
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/Exceptions.h"
+#include "support/FilePlaces.h"
 
 namespace vx {
 
@@ -49,26 +50,30 @@ void WriteIniString(const std::string& fileName, std::string_view section, std::
 // The section of the update information and of the local version record.
 inline constexpr const char* kUpdateSection = "Vorlixa";
 
-// The files of the update check, full paths beside the program file.
+// The files of the update check, full paths.
 struct TUpdateFiles {
+  // Beside programFile.
   explicit TUpdateFiles(const std::string& programFile);
-  std::string VersionRecord;  // the program file with ".ini": the program's own version
-  std::string SettingsFile;   // the program file with ".xml"
+  // In the places of a run: the downloads in its UpdateFolder.
+  explicit TUpdateFiles(const TFilePlaces& places);
+  std::string VersionRecord;  // the program's own version: the program file with ".ini"
+  std::string SettingsFile;   // the settings, with "AutoUpdate"
   std::string UpdateInfo;     // "~vxupd.ini": the downloaded update information
   std::string Setup;          // "~vxupd.exe": the downloaded setup, while it runs
 };
 
-// Deletes the setup that the previous update left beside programFile, which has done
-// its work by the time the program starts again; a failure is ignored.
+// Deletes the setup that the previous update left behind, which has done its work by the
+// time the program starts again; a failure is ignored.
 void RemoveLeftoverSetup(const std::string& programFile);
+void RemoveLeftoverSetup(const TUpdateFiles& files);
 
 // The address of the update information built into the program.
 std::string DefaultUpdateAddress();
 
 // What the check needs from outside this unit.
 struct TUpdateOptions {
-  // The files are named after it; empty: the running program file. The own version is
-  // always that of the running program.
+  // The files are named after it and lie beside it; empty: the places of this run
+  // (ProgramFilePlaces). The own version is always that of the running program.
   std::string ProgramFile;
   // GET here for the update information (scheme, host, port, path "/updates").
   std::string UpdateAddress = DefaultUpdateAddress();
