@@ -221,6 +221,10 @@ void ExecuteSetup(const std::string& fileName) {
 }
 
 int RunCheck(bool Manual, const TUpdateOptions& options) {
+  if (options.UpdateAddress.empty()) {
+    LogMessage("Update: off, updates come with the system's packages");
+    return 0;
+  }
   const TUpdateFiles files = options.ProgramFile.empty() ? TUpdateFiles(ProgramFilePlaces())
                                                          : TUpdateFiles(options.ProgramFile);
 
@@ -392,6 +396,10 @@ std::string DefaultUpdateAddress() {
 TUpdateOptions& ProgramUpdateOptions() {
   static TUpdateOptions options;
   return options;
+}
+
+bool UpdatesFromPackages() {
+  return ProgramUpdateOptions().UpdateAddress.empty();
 }
 
 int CheckForUpdates(bool Manual) {

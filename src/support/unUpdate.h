@@ -67,7 +67,8 @@ struct TUpdateFiles {
 void RemoveLeftoverSetup(const std::string& programFile);
 void RemoveLeftoverSetup(const TUpdateFiles& files);
 
-// The address of the update information built into the program.
+// The address of the update information built into the program. Empty in a build for a
+// system package, whose updates come with the system's packages.
 std::string DefaultUpdateAddress();
 
 // What the check needs from outside this unit.
@@ -75,7 +76,8 @@ struct TUpdateOptions {
   // The files are named after it and lie beside it; empty: the places of this run
   // (ProgramFilePlaces). The own version is always that of the running program.
   std::string ProgramFile;
-  // GET here for the update information (scheme, host, port, path "/updates").
+  // GET here for the update information (scheme, host, port, path "/updates"). Empty:
+  // the program has no update check of its own (UpdatesFromPackages).
   std::string UpdateAddress = DefaultUpdateAddress();
   // [ms] without data before the update information request gives up.
   int InfoReadTimeout = 10000;
@@ -91,10 +93,16 @@ struct TUpdateOptions {
 // download window before the first check.
 TUpdateOptions& ProgramUpdateOptions();
 
+// Whether the program leaves its updates to the system's package manager: it has no
+// update address (ProgramUpdateOptions), so it never checks by itself and offers no
+// check to the user.
+bool UpdatesFromPackages();
+
 // Looks for a newer release on the update server, asks the user, downloads its setup
 // and starts it with "/silent". 1: a setup runs, end the program; 0: nothing newer, or
 // (Manual false) automatic updates are off; -1: declined, cancelled, or failed (the
-// error has been logged and shown). Each step is logged as it begins.
+// error has been logged and shown). Each step is logged as it begins. Without an update
+// address it logs that updates are off and gives 0, touching no file.
 int CheckForUpdates(bool Manual);
 int CheckForUpdates(bool Manual, const TUpdateOptions& options);
 
