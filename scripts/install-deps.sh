@@ -11,6 +11,8 @@ packages=(
   libxml2-dev libcurl4-openssl-dev libjpeg62-turbo-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales
+  # checks of the installed menu entry and metadata
+  desktop-file-utils appstream
 )
 
 missing=()

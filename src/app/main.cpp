@@ -10,9 +10,9 @@
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
 #include "platform/NamedMutex.h"
-#include "platform/ProgramFile.h"
 #include "platform/Prompter.h"
 #include "platform/TerminationSignals.h"
+#include "support/FilePlaces.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/AppIcon.h"
@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // The log asks first where this run keeps its files (ProgramFilePlaces), which decides
+  // it once: beside the program, or in the user's folders for an installed program.
   // Without a log file (a read-only folder) the program runs on; StartAppLog has said so.
   StartAppLog();
   if (!faAppStart->Warning().empty()) {
@@ -73,7 +75,7 @@ int main(int argc, char** argv) {
   InputList();
   TakeLoadSample();
   try {
-    RemoveLeftoverSetup(ProgramFilePath());
+    RemoveLeftoverSetup(TUpdateFiles(ProgramFilePlaces()));
   } catch (const std::exception& e) {
     LogExceptionWarning(e);
   }

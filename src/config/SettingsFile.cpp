@@ -11,13 +11,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Text.h"
 #include "platform/AtomicFile.h"
-#include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
+#include "support/FilePlaces.h"
 
 namespace vx {
 
@@ -227,7 +228,7 @@ bool NameIs(const xmlNode* node, std::string_view name) {
 // ---- File and document ---------------------------------------------------------------
 
 std::string SettingsFileName() {
-  return ProgramFileWithExt(".xml");
+  return ProgramFilePlaces().SettingsFile;
 }
 
 XmlDocPtr NewSettingsDocument() {
@@ -391,6 +392,10 @@ void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName) {
 }
 
 void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName, TFileCalls& calls) {
+  // The user's settings folder is made by the first save. A folder that cannot be made
+  // fails the file's own write, which tells why.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(fileName).parent_path(), ignored);
   ReplaceFileContent(fileName, SettingsDocumentText(doc), calls);
 }
 

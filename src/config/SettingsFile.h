@@ -31,8 +31,8 @@ inline constexpr std::size_t kMaxSettingsFileSize = 16 * 1024 * 1024;
 // ---------------------------------------------------------------------------------------
 // The file and the document.
 
-// The settings file beside the program file: its path with the extension replaced by
-// (or, without one, extended by) ".xml".
+// The settings file of this run (ProgramFilePlaces): beside the program file, named like
+// it with ".xml", or the user's vorlixa.xml for an installed program.
 std::string SettingsFileName();
 
 // An empty document.
@@ -77,7 +77,8 @@ std::string KeepBadSettingsFile(const std::string& fileName);
 std::string SettingsDocumentText(xmlDoc* doc);
 
 // Replaces fileName with the document's text so that the file holds either its old
-// content or the whole new one, whatever fails on the way (see ReplaceFileContent).
+// content or the whole new one, whatever fails on the way (see ReplaceFileContent). Missing
+// folders on the way are made first.
 void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName);
 void SaveSettingsDocument(xmlDoc* doc, const std::string& fileName, TFileCalls& calls);
 

@@ -15,6 +15,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
+#include "platform/UserFolders.h"
 
 namespace vx {
 
@@ -22,15 +23,6 @@ namespace {
 
 // Characters after which a desktop entry's Exec argument must be quoted.
 constexpr std::string_view kReservedExecChars = " \t\n\"'\\><~|&;$*?#()`";
-
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') {
-    return home;
-  }
-  const passwd* entry = getpwuid(geteuid());
-  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-}
 
 // One Exec argument: quoted when it holds a reserved character, with the quoting
 // escapes, then "%" doubled and the value escapes of a desktop entry.

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "base/Exceptions.h"
-#include "platform/ProgramFile.h"
+#include "support/FilePlaces.h"
 #include "support/Log.h"
 
 namespace vx {
@@ -51,7 +51,7 @@ TLog* AppLog() noexcept {
 }
 
 std::string AppLogFileName() {
-  return ProgramFileWithExt(".log");
+  return ProgramFilePlaces().LogFile;
 }
 
 bool StartAppLog(const std::string& fileName) {

@@ -14,7 +14,8 @@ class TLog;
 // routines run on the GUI thread.
 TLog* AppLog() noexcept;
 
-// The program-wide log's file: the program file's path with the extension ".log".
+// The program-wide log's file of this run (ProgramFilePlaces): beside the program file,
+// named like it with ".log", or the user's vorlixa.log for an installed program.
 std::string AppLogFileName();
 
 // Creates AppLog writing to fileName, emptied first. If the file cannot be opened (no

@@ -15,7 +15,6 @@
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Text.h"
-#include "platform/ProgramFile.h"
 #include "platform/Prompter.h"
 #include "platform/SystemError.h"
 #include "support/HttpClient.h"
@@ -222,7 +221,12 @@ void ExecuteSetup(const std::string& fileName) {
 }
 
 int RunCheck(bool Manual, const TUpdateOptions& options) {
-  const TUpdateFiles files(options.ProgramFile.empty() ? ProgramFilePath() : options.ProgramFile);
+  if (options.UpdateAddress.empty()) {
+    LogMessage("Update: off, updates come with the system's packages");
+    return 0;
+  }
+  const TUpdateFiles files = options.ProgramFile.empty() ? TUpdateFiles(ProgramFilePlaces())
+                                                         : TUpdateFiles(options.ProgramFile);
 
   LogMessage("Update: Get version");
   TVersionInfo vi;
@@ -376,17 +380,21 @@ void WriteIniString(const std::string& fileName, std::string_view section, std::
 }
 
 TUpdateFiles::TUpdateFiles(const std::string& programFile)
-    : VersionRecord(ChangeFileExt(programFile, ".ini")),
-      SettingsFile(ChangeFileExt(programFile, ".xml")) {
-  const std::filesystem::path folder =
-      std::filesystem::absolute(std::filesystem::path(programFile)).parent_path();
-  UpdateInfo = (folder / kUpdateInfoName).string();
-  Setup = (folder / kSetupName).string();
-}
+    : TUpdateFiles(FilePlacesBeside(programFile)) {}
+
+TUpdateFiles::TUpdateFiles(const TFilePlaces& places)
+    : VersionRecord(places.VersionRecord),
+      SettingsFile(places.SettingsFile),
+      UpdateInfo((std::filesystem::path(places.UpdateFolder) / kUpdateInfoName).string()),
+      Setup((std::filesystem::path(places.UpdateFolder) / kSetupName).string()) {}
 
 void RemoveLeftoverSetup(const std::string& programFile) {
+  RemoveLeftoverSetup(TUpdateFiles(programFile));
+}
+
+void RemoveLeftoverSetup(const TUpdateFiles& files) {
   std::error_code ignored;
-  std::filesystem::remove(TUpdateFiles(programFile).Setup, ignored);
+  std::filesystem::remove(files.Setup, ignored);
 }
 
 std::string DefaultUpdateAddress() {
@@ -396,6 +404,10 @@ std::string DefaultUpdateAddress() {
 TUpdateOptions& ProgramUpdateOptions() {
   static TUpdateOptions options;
   return options;
+}
+
+bool UpdatesFromPackages() {
+  return ProgramUpdateOptions().UpdateAddress.empty();
 }
 
 int CheckForUpdates(bool Manual) {

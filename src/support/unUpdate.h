@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/Exceptions.h"
+#include "support/FilePlaces.h"
 #include "support/UpdateSignature.h"
 
 namespace vx {
@@ -51,20 +52,25 @@ void WriteIniString(const std::string& fileName, std::string_view section, std::
 // The section of the update information and of the local version record.
 inline constexpr const char* kUpdateSection = "Vorlixa";
 
-// The files of the update check, full paths beside the program file.
+// The files of the update check, full paths.
 struct TUpdateFiles {
+  // Beside programFile.
   explicit TUpdateFiles(const std::string& programFile);
-  std::string VersionRecord;  // the program file with ".ini": the program's own version
-  std::string SettingsFile;   // the program file with ".xml"
+  // In the places of a run: the downloads in its UpdateFolder.
+  explicit TUpdateFiles(const TFilePlaces& places);
+  std::string VersionRecord;  // the program's own version: the program file with ".ini"
+  std::string SettingsFile;   // the settings, with "AutoUpdate"
   std::string UpdateInfo;     // "~vxupd.ini": the downloaded update information
   std::string Setup;          // "~vxupd.exe": the downloaded setup, while it runs
 };
 
-// Deletes the setup that the previous update left beside programFile, which has done
-// its work by the time the program starts again; a failure is ignored.
+// Deletes the setup that the previous update left behind, which has done its work by the
+// time the program starts again; a failure is ignored.
 void RemoveLeftoverSetup(const std::string& programFile);
+void RemoveLeftoverSetup(const TUpdateFiles& files);
 
-// The address of the update information built into the program.
+// The address of the update information built into the program. Empty in a build for a
+// system package, whose updates come with the system's packages.
 std::string DefaultUpdateAddress();
 
 // Checks a downloaded setup before it is moved into place; raises when it must not run.
@@ -72,10 +78,11 @@ using TSetupCheck = std::function<void(const std::string& fileName)>;
 
 // What the check needs from outside this unit.
 struct TUpdateOptions {
-  // The files are named after it; empty: the running program file. The own version is
-  // always that of the running program.
+  // The files are named after it and lie beside it; empty: the places of this run
+  // (ProgramFilePlaces). The own version is always that of the running program.
   std::string ProgramFile;
-  // GET here for the update information (scheme, host, port, path "/updates").
+  // GET here for the update information (scheme, host, port, path "/updates"). Empty:
+  // the program has no update check of its own (UpdatesFromPackages).
   std::string UpdateAddress = DefaultUpdateAddress();
   // The Ed25519 public key (base64) that a setup's "Signature" must match; empty: no
   // downloaded setup is ever run.
@@ -99,10 +106,17 @@ struct TUpdateOptions {
 // download window before the first check.
 TUpdateOptions& ProgramUpdateOptions();
 
+// Whether the program leaves its updates to the system's package manager: it has no
+// update address (ProgramUpdateOptions), so it never checks by itself and offers no
+// check to the user.
+bool UpdatesFromPackages();
+
 // Looks for a newer release on the update server, asks the user, downloads its setup,
-// checks the setup's signature and starts it with "/silent". 1: a setup runs, end the program; 0:
-// nothing newer, or (Manual false) automatic updates are off; -1: declined, cancelled, or failed
-// (the error has been logged and shown). Each step is logged as it begins.
+// checks the setup's signature and starts it with "/silent". 1: a setup runs, end the
+// program; 0: nothing newer, or (Manual false) automatic updates are off; -1: declined,
+// cancelled, or failed (the error has been logged and shown). Each step is logged as it
+// begins. Without an update address it logs that updates are off and gives 0, touching
+// no file.
 int CheckForUpdates(bool Manual);
 int CheckForUpdates(bool Manual, const TUpdateOptions& options);
 

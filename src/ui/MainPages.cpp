@@ -30,6 +30,7 @@
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
 #include "support/unLog.h"
+#include "support/unUpdate.h"
 #include "ui/Application.h"
 
 namespace vx {
@@ -251,8 +252,20 @@ void TMainPages::CreatePages() {
   btnUpdate->setObjectName(QStringLiteral("btnUpdate"));
   btnUpdate->setText(QStringLiteral("Check for &updates"));
   btnUpdate->setEnabled(false);  // until BindMenuActions gives it its action
+  // A build for a system package has no update check of its own: the box, its note and
+  // the button give way to a line that says where updates come from.
+  lblUpdatePackages =
+      new QLabel(QStringLiteral("Updates come with your system's packages."), gbUpdate);
+  lblUpdatePackages->setObjectName(QStringLiteral("lblUpdatePackages"));
+  lblUpdatePackages->setWordWrap(true);
+  const bool fromPackages = UpdatesFromPackages();
+  lblUpdatePackages->setHidden(!fromPackages);
+  cbAutoUpdate->setHidden(fromPackages);
+  lblUpdateNote->setHidden(fromPackages);
+  btnUpdate->setHidden(fromPackages);
   auto* updateLayout = new QVBoxLayout(gbUpdate);
   updateLayout->addWidget(cbAutoUpdate);
+  updateLayout->addWidget(lblUpdatePackages);
   updateLayout->addWidget(lblUpdateNote);
   updateLayout->addWidget(btnUpdate, 0, Qt::AlignLeft);
 

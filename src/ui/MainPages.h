@@ -119,6 +119,7 @@ class TMainPages : public QWidget {
   QGroupBox* gbUpdate;
   QCheckBox* cbAutoUpdate;
   QLabel* lblUpdateNote;
+  QLabel* lblUpdatePackages;  // shown instead of cbAutoUpdate when UpdatesFromPackages
   QToolButton* btnUpdate;
   QToolButton* btnAbout;
   QPushButton* btnOk;

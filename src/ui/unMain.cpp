@@ -210,6 +210,7 @@ void TfrmMain::CreateActions() {
 
   actConfig = new QAction(QStringLiteral("&Configure"), this);
   actUpdate = new QAction(QStringLiteral("Check for &updates"), this);
+  actUpdate->setVisible(!UpdatesFromPackages());
   actAbout = new QAction(QStringLiteral("&About"), this);
   actExit = new QAction(QStringLiteral("&Exit"), this);
   connect(actConfig, &QAction::triggered, this, [this] { actConfigExecute(); });

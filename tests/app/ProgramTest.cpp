@@ -62,15 +62,7 @@ class ProgramTest : public ::testing::Test {
   std::string SettingsFile() const { return program_.SettingsFile(); }
 
   void WriteSettings(const std::string& device) const {
-    std::ofstream(SettingsFile())
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-           "<Ports><Port><Name>"
-        << device
-        << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-           "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
-           "<Bars><Bar Index=\"0\"><Input>KnightRider</Input></Bar><Bar Index=\"1\">"
-           "<Input>Nothing</Input></Bar></Bars></Controller></Controllers></Port></Ports>"
-           "</Vorlixa>\n";
+    std::ofstream(SettingsFile()) << KnightRiderSettings(device);
   }
 
   QProcess* Launch() { return program_.Launch(); }

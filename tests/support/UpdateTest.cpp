@@ -229,6 +229,23 @@ TEST_F(CheckForUpdatesTest, AnEqualBuildIsNotNewer) {
   EXPECT_EQ(ReadIniString(record, "Vorlixa", "URL", "none"), "none");
 }
 
+TEST_F(CheckForUpdatesTest, WithoutAnUpdateAddressUpdatesAreOffAndNoFileIsTouched) {
+  options_.UpdateAddress.clear();
+  bool asked = false;
+  options_.ReadAutoUpdate = [&asked](const std::string&) {
+    asked = true;
+    return true;
+  };
+  EXPECT_EQ(CheckForUpdates(false, options_), 0);
+  EXPECT_EQ(CheckForUpdates(true, options_), 0);
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(LogTexts(), Steps({"Update: off, updates come with the system's packages",
+                               "Update: off, updates come with the system's packages"}));
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"test.log"})
+      << "no version record";
+  EXPECT_TRUE(prompter_.Messages.empty());
+}
+
 TEST_F(CheckForUpdatesTest, DecliningEndsTheCheckSilently) {
   server_.Route("/updates",
                 "[vorlixa]\n description = Vorlixa LED \nversion= 1.0.8 \nBUILD = 0100071E\n");

@@ -6,10 +6,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -27,10 +29,12 @@
 #include "support/ComboChoice.h"
 #include "support/FakePrompter.h"
 #include "support/SimProcess.h"
+#include "support/unUpdate.h"
 #include "ui/MainPages.h"
 #include "ui/SetupDialogs.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
+#include "ui/unMain.h"
 
 namespace vx {
 
@@ -433,6 +437,44 @@ TEST_F(MainPagesTest, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
   EXPECT_FALSE(pages->tmrStatus.isActive());
   ports.Clear();
   ::close(master);
+}
+
+// A build for a system package has no update address: the tray menu has no update check,
+// the Options page says where updates come from, and the choice that the file holds
+// survives a save. A build with an address shows the box and the button instead.
+TEST_F(MainPagesTest, ABuildWithoutUpdateAddressLeavesUpdatesToTheSystemsPackages) {
+  struct RestoreAddress {
+    std::string address = ProgramUpdateOptions().UpdateAddress;
+    ~RestoreAddress() { ProgramUpdateOptions().UpdateAddress = address; }
+  } restore;
+  WriteSettings(kTwoPorts, true);
+  for (const bool fromPackages : {true, false}) {
+    ProgramUpdateOptions().UpdateAddress = fromPackages ? "" : "http://127.0.0.1:9/updates";
+    TMainOptions options;
+    options.SettingsFile = settingsFile;
+    options.StartAtLogin = std::make_shared<XdgAutostart>(
+        dir.filePath("all").toStdString(), dir.filePath("user").toStdString(), kProgram);
+    options.Terminate = [] {};
+    TfrmMain window(options);
+    window.actConfigExecute();
+    TMainPages& shown = *window.Pages();
+    shown.pcConfig->setCurrentWidget(shown.tsOptions);
+    EXPECT_EQ(window.actUpdate->isVisible(), !fromPackages);
+    EXPECT_EQ(shown.cbAutoUpdate->isVisible(), !fromPackages);
+    EXPECT_EQ(shown.btnUpdate->isVisible(), !fromPackages);
+    EXPECT_EQ(shown.lblUpdatePackages->isVisible(), fromPackages);
+    EXPECT_EQ(shown.lblUpdatePackages->text().toStdString(),
+              "Updates come with your system's packages.");
+
+    shown.btnOk->click();
+    EXPECT_FALSE(window.isVisible());
+    TPortCfgList reread;
+    TSettings saved(reread, settingsFile);
+    saved.LoadSettings();
+    EXPECT_TRUE(saved.AutoUpdate) << "fromPackages " << fromPackages;
+    EXPECT_EQ(reread.Count(), 2);
+  }
+  EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
 }
 
 TEST(MainPagesStatus, ARefusedDeviceNamesTheGroupThatMayOpenIt) {

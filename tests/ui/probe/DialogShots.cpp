@@ -18,6 +18,7 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/XdgAutostart.h"
+#include "support/unUpdate.h"
 #include "ui/MainPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
@@ -87,6 +88,15 @@ void ShootMainPages() {
   Save(pages, "main-bar-setup.png");
   pages.pcConfig->setCurrentWidget(pages.tsOptions);
   Save(pages, "main-options.png");
+
+  // The same page in a build for a system package, which has no update address.
+  ProgramUpdateOptions().UpdateAddress.clear();
+  TMainPages packaged(ports, settings, autostart, {});
+  packaged.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
+  packaged.resize(595, 341);
+  packaged.pcConfig->setCurrentWidget(packaged.tsOptions);
+  packaged.show();
+  Save(packaged, "main-options-package.png");
 }
 
 }  // namespace

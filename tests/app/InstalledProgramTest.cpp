@@ -1,0 +1,287 @@
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ProgramFolder.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "support/SimProcess.h"
+#include "support/XvfbDesktop.h"
+#include "ui/AppIcon.h"
+
+namespace vx {
+
+// The program as a system installs it: "cmake --install" of this build into a temporary
+// root with the prefix /usr, checked as a desktop checks it, and run from a folder that
+// the user cannot write, as /usr/bin is.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a tool to its end (bounded); its exit code, or -1; its output in output.
+int RunTool(const QString& program, const QStringList& arguments, std::string& output,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+  QProcess tool;
+  tool.setProcessEnvironment(environment);
+  tool.setProcessChannelMode(QProcess::MergedChannels);
+  tool.start(program, arguments);
+  const bool ended = tool.waitForFinished(kProgramWaitMs);
+  output = tool.readAll().toStdString();
+  if (!ended || tool.exitStatus() != QProcess::NormalExit) {
+    output += tool.errorString().toStdString();
+    return -1;
+  }
+  return tool.exitCode();
+}
+
+void WriteFile(const std::string& fileName, const std::string& text) {
+  fs::create_directories(fs::path(fileName).parent_path());
+  std::ofstream(fileName) << text;
+}
+
+// The installed files under a temporary root, and the user's home beside it; the
+// environment points the user's folders there. Everything goes away with the object.
+class InstalledTree {
+ public:
+  InstalledTree() {
+    std::string pattern = (fs::temp_directory_path() / "vorlixa-install-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("cannot make a folder for the installation");
+    }
+    folder_ = pattern;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DESTDIR", QString::fromStdString(folder_ + "/root"));
+    std::string output;
+    if (RunTool(VORLIXA_CMAKE_COMMAND, {"--install", VORLIXA_BINARY_DIR, "--prefix", "/usr"},
+                output, environment) != 0) {
+      throw std::runtime_error("cmake --install failed: " + output);
+    }
+    userFolders_.insert("HOME", QString::fromStdString(Home()));
+    userFolders_.insert("XDG_CONFIG_HOME", QString::fromStdString(Home() + "/config"));
+    userFolders_.insert("XDG_STATE_HOME", QString::fromStdString(StateHome()));
+  }
+  ~InstalledTree() {
+    std::error_code ignored;
+    fs::permissions(Bin(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(folder_, ignored);
+  }
+  InstalledTree(const InstalledTree&) = delete;
+  InstalledTree& operator=(const InstalledTree&) = delete;
+
+  std::string Path(const std::string& relative) const { return folder_ + "/root/" + relative; }
+  std::string Bin() const { return Path("usr/bin"); }
+  std::string Program() const { return Path("usr/bin/vorlixa"); }
+  std::string Home() const { return folder_ + "/home"; }
+  std::string StateHome() const { return Home() + "/state/not/there/yet"; }
+  std::string UserSettings() const { return Home() + "/config/vorlixa/vorlixa.xml"; }
+  std::string UserLog() const { return StateHome() + "/vorlixa/vorlixa.log"; }
+
+  // Every installed file, relative to the root, in order.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(Path(""))) {
+      if (!entry.is_directory()) {
+        files.push_back(fs::relative(entry.path(), Path("")).string());
+      }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  // Starts the program with the user's folders of this tree.
+  void Start(QProcess& process) const {
+    UseUserFolders(process);
+    process.start(QString::fromStdString(Program()), {});
+  }
+
+  // Starts the program with its folder closed to writing, as /usr/bin is. Root may write
+  // anywhere: a mount namespace of the program's own makes the folder read-only for it
+  // alone, and lays an empty folder over the machine's all-users autostart folder, which
+  // saving the settings touches.
+  void StartReadOnly(QProcess& process) const {
+    if (::geteuid() != 0) {
+      fs::permissions(Bin(), fs::perms::owner_write, fs::perm_options::remove);
+      Start(process);
+      return;
+    }
+    const std::string allUsers = Home() + "/all-users-autostart";
+    fs::create_directories(allUsers);
+    UseUserFolders(process);
+    process.start("unshare",
+                  {"--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                   "mount --bind -o ro \"$1\" \"$1\" && { [ ! -d /etc/xdg/autostart ] || "
+                   "mount --bind \"$2\" /etc/xdg/autostart; } && exec \"$3\"",
+                   "sh", QString::fromStdString(Bin()), QString::fromStdString(allUsers),
+                   QString::fromStdString(Program())});
+  }
+
+ private:
+  void UseUserFolders(QProcess& process) const {
+    QProcessEnvironment environment = process.processEnvironment();
+    if (environment.isEmpty()) {
+      environment = QProcessEnvironment::systemEnvironment();
+    }
+    environment.insert(userFolders_);
+    process.setProcessEnvironment(environment);
+  }
+
+  std::string folder_;
+  QProcessEnvironment userFolders_;
+};
+
+bool LogHas(const std::string& logFile, const std::string& text) {
+  return Contains(LogTexts(logFile), text);
+}
+
+// Whether the chain receives frames with lit LEDs after the first skip units.
+bool WaitForLitFrames(const SimProcess& sim, std::size_t skip) {
+  return WaitUntil([&] {
+    const std::vector<SimBytes> units = sim.Units();
+    return units.size() > skip + 5 && NonZero(units.back()) > 0;
+  });
+}
+
+}  // namespace
+
+TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
+  const InstalledTree tree;
+  const std::string entry = "usr/share/applications/vorlixa.desktop";
+  const std::string metainfo = "usr/share/metainfo/example.tremanic.Vorlixa.metainfo.xml";
+  std::vector<std::string> expected = {"usr/bin/vorlixa",
+                                       "usr/bin/vorlixa-sim",
+                                       entry,
+                                       "usr/share/doc/vorlixa/changelog.gz",
+                                       "usr/share/doc/vorlixa/copyright",
+                                       "usr/share/man/man1/vorlixa-sim.1.gz",
+                                       "usr/share/man/man1/vorlixa.1.gz",
+                                       metainfo};
+  // The icon theme gets the program's own icon in every size it draws.
+  for (const int size : kAppIconSizes) {
+    const std::string icon = "usr/share/icons/hicolor/" + std::to_string(size) + "x" +
+                             std::to_string(size) + "/apps/vorlixa.png";
+    expected.push_back(icon);
+    EXPECT_EQ(QImage(QString::fromStdString(tree.Path(icon))).size(), QSize(size, size)) << icon;
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(tree.Files(), expected);
+
+  // The menu entry starts the installed program with its icon; the validators' hints count.
+  const std::string text = ReadText(tree.Path(entry));
+  EXPECT_NE(text.find("\nExec=vorlixa\nIcon=vorlixa\n"), std::string::npos) << text;
+  std::string output;
+  EXPECT_EQ(RunTool("desktop-file-validate", {QString::fromStdString(tree.Path(entry))}, output),
+            0);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(RunTool("appstreamcli",
+                    {"validate", "--no-net", QString::fromStdString(tree.Path(metainfo))}, output),
+            0)
+      << output;
+}
+
+// An installed program in a folder that the user cannot write: the log goes to
+// $XDG_STATE_HOME/vorlixa and the settings to $XDG_CONFIG_HOME/vorlixa, folders made as
+// needed. The settings window's OK (Enter, on a real X display) saves them there, and the
+// next start reads them back and drives the chain with them.
+TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFolders) {
+  // The desktop goes first, ending the programs it started, then the chain and the tree.
+  const InstalledTree tree;
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  SimProcess sim(chain);
+  XvfbDesktop desktop;
+  if (!desktop.MissingTools().isEmpty()) {
+    GTEST_SKIP() << "needs " << desktop.MissingTools().join(", ").toStdString();
+  }
+  QString error;
+  ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  // The user's settings from an earlier run.
+  WriteFile(tree.UserSettings(), KnightRiderSettings(sim.LinkPath()));
+
+  QProcess& first = desktop.NewProcess();
+  tree.StartReadOnly(first);
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }))
+      << first.readAllStandardError().toStdString();
+  EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
+  ASSERT_TRUE(WaitForLitFrames(sim, 0));
+
+  // The settings are gone, folder and all: OK must make them anew. A second start opens
+  // the first copy's settings window.
+  fs::remove_all(fs::path(tree.UserSettings()).parent_path());
+  QProcess& second = desktop.NewProcess();
+  tree.Start(second);
+  ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Display settings"); }));
+  const QString window =
+      desktop.Xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tremanic Vorlixa$"})
+          .split('\n', Qt::SkipEmptyParts)
+          .value(0);
+  ASSERT_FALSE(window.isEmpty());
+  desktop.Xdotool({"windowfocus", "--sync", window});
+  desktop.Xdotool({"key", "Return"});
+  ASSERT_TRUE(WaitUntil(
+      [&] { return LogHas(tree.UserLog(), "Saving settings to " + tree.UserSettings()); }));
+  EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
+  EXPECT_TRUE(WaitForDarkChain(sim, 1));
+  {
+    TPortCfgList saved;
+    TSettings settings(saved, tree.UserSettings());
+    settings.LoadSettings();
+    ASSERT_EQ(saved.Count(), 1) << ReadText(tree.UserSettings());
+    EXPECT_EQ(saved.Items(0).Controller().Port, sim.LinkPath());
+  }
+  // The update check's record of the own version lies beside the log, and nothing failed.
+  EXPECT_TRUE(fs::exists(tree.StateHome() + "/vorlixa/vorlixa.ini"));
+  EXPECT_EQ(ReadText(tree.UserLog()).find("[-"), std::string::npos) << ReadText(tree.UserLog());
+
+  // The next start reads back what OK saved.
+  const std::size_t before = sim.Units().size();
+  QProcess& again = desktop.NewProcess();
+  tree.StartReadOnly(again);
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }));
+  EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
+  EXPECT_TRUE(WaitForLitFrames(sim, before));
+  EXPECT_EQ(ProgramFolder::Terminate(&again), 0);
+  EXPECT_TRUE(WaitForDarkChain(sim, 1));
+}
+
+// A copy in a folder of its own keeps its settings and log beside itself, even where the
+// user's folders hold the settings of an installed copy.
+TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
+  const InstalledTree tree;
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  SimProcess sim(chain);
+  WriteFile(tree.Bin() + "/vorlixa.xml", KnightRiderSettings(sim.LinkPath()));
+  WriteFile(tree.UserSettings(), KnightRiderSettings("/dev/no-such-port"));
+  const std::string log = tree.Bin() + "/vorlixa.log";
+
+  QProcess program;
+  QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+  offscreen.insert("QT_QPA_PLATFORM", "offscreen");
+  program.setProcessEnvironment(offscreen);
+  tree.Start(program);
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(log, "Run application"); }));
+  EXPECT_TRUE(LogHas(log, "Loading config from " + tree.Bin() + "/vorlixa.xml"));
+  EXPECT_TRUE(WaitForLitFrames(sim, 0));
+  EXPECT_EQ(ProgramFolder::Terminate(&program), 0);
+  EXPECT_TRUE(fs::exists(tree.Bin() + "/vorlixa.ini"));
+  EXPECT_FALSE(fs::exists(tree.StateHome())) << "nothing in the user's state folder";
+}
+
+}  // namespace vx
