@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 namespace vx {
@@ -16,15 +17,18 @@ using namespace std::chrono_literals;
 // device whose clock runs a little fast is never held back.
 constexpr int kPacePerMille = 900;
 
+// The longest that one Read waits for a buffer, so its caller can look at its own state.
+constexpr auto kReadWait = 250ms;
+
 // ALSA reports failures as negative error numbers; users are shown the positive number.
 SoundCaptureError AlsaError(SoundCaptureStage stage, int result) {
-  return {stage, -result};
+  return {stage, -result, snd_strerror(result)};
 }
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// A failed opening is retried at every level request; ALSA would print each failure to
-// standard error, many times a second.
+// A failed opening is retried every second; ALSA would print each failure to standard
+// error.
 void SilenceAlsaErrors() {
   [[maybe_unused]] static const bool silenced = [] {
     snd_lib_error_set_handler(IgnoreAlsaError);
@@ -128,17 +132,13 @@ void AlsaCapture::PcmCloser::operator()(snd_pcm_t* pcm) const noexcept {
 
 AlsaCapture::AlsaCapture() : pacer_(CapturePacer::Clock::duration::zero(), 0) {
   SilenceAlsaErrors();
-  resumeTimer_.setSingleShot(true);
-  resumeTimer_.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&resumeTimer_, &QTimer::timeout, &resumeTimer_, [this] { Resume(); });
 }
 
 AlsaCapture::~AlsaCapture() {
   Close();
 }
 
-std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format,
-                                                   BufferHandler handler) {
+std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format) {
   Close();
   snd_pcm_t* raw = nullptr;
   int result = snd_pcm_open(&raw, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
@@ -173,123 +173,92 @@ std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format,
 
   pcm_ = std::move(pcm);
   pollFds_ = std::move(fds);
-  handler_ = std::move(handler);
   bufferFrames_ = static_cast<long>(frames);
   frameBytes_ = format.Channels;
-  buffer_.assign(frames * static_cast<std::size_t>(frameBytes_), 0);
   const auto interval = std::chrono::nanoseconds(1s) * bufferFrames_ * kPacePerMille / 1000 /
                         std::max(format.SamplesPerSec, 1);
   pacer_ = CapturePacer(interval, format.BufferCount);
   pacer_.Reset(CapturePacer::Clock::now());
-  for (const pollfd& fd : pollFds_) {
-    for (const auto& [events, type] :
-         {std::pair{POLLIN, QSocketNotifier::Read}, std::pair{POLLOUT, QSocketNotifier::Write}}) {
-      if ((fd.events & events) != 0) {
-        auto notifier = std::make_unique<QSocketNotifier>(fd.fd, type);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
-                         [this] { DeviceReady(); });
-        notifiers_.push_back(std::move(notifier));
-      }
-    }
-  }
   return std::nullopt;
 }
 
 void AlsaCapture::Close() {
-  resumeTimer_.stop();
-  notifiers_.clear();
   pollFds_.clear();
   pcm_.reset();
-  handler_ = nullptr;
-  lost_ = false;
 }
 
-void AlsaCapture::DeviceReady() {
-  if (!IsOpen()) {
-    return;
+SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer) {
+  if (!pcm_ || buffer.size() < static_cast<std::size_t>(bufferFrames_ * frameBytes_)) {
+    return {SoundReadStatus::Lost};
   }
-  const auto now = CapturePacer::Clock::now();
-  if (!pacer_.Ready(now)) {
-    Pause();
-    return;
+  const auto deadline = CapturePacer::Clock::now() + kReadWait;
+  for (;;) {
+    const auto now = CapturePacer::Clock::now();
+    if (!pacer_.Ready(now)) {
+      if (pacer_.Next() >= deadline) {
+        std::this_thread::sleep_until(deadline);
+        return {SoundReadStatus::Empty};
+      }
+      std::this_thread::sleep_until(pacer_.Next());
+      continue;
+    }
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
+    if (avail < 0) {
+      if (!Recover(static_cast<int>(avail))) {
+        return {SoundReadStatus::Lost};
+      }
+      continue;
+    }
+    if (avail >= bufferFrames_) {
+      const snd_pcm_sframes_t frames =
+          snd_pcm_readi(pcm_.get(), buffer.data(), static_cast<snd_pcm_uframes_t>(bufferFrames_));
+      if (frames >= 0) {
+        pacer_.BufferHandled(now);
+        return {SoundReadStatus::Filled,
+                static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)};
+      }
+      if (frames != -EAGAIN && !Recover(static_cast<int>(frames))) {
+        return {SoundReadStatus::Lost};
+      }
+      continue;
+    }
+    if (now >= deadline) {
+      return {SoundReadStatus::Empty};
+    }
+    if (!WaitForDevice()) {
+      // Woken without a full buffer: some plugins signal more often than once per buffer.
+      pacer_.NothingHandled(CapturePacer::Clock::now());
+    }
   }
-  // The PCM translates the descriptors' events; some plugins acknowledge their wake-up
-  // only here.
+}
+
+bool AlsaCapture::WaitForDevice() {
   for (pollfd& fd : pollFds_) {
     fd.revents = 0;
   }
-  ::poll(pollFds_.data(), pollFds_.size(), 0);
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(kReadWait);
+  if (::poll(pollFds_.data(), pollFds_.size(), static_cast<int>(wait.count())) <= 0) {
+    return true;
+  }
+  // The PCM translates the descriptors' events; some plugins acknowledge their wake-up
+  // only here.
   unsigned short revents = 0;
   snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
                                    static_cast<unsigned>(pollFds_.size()), &revents);
-  if (ReadBuffer()) {
-    pacer_.BufferHandled(now);
-  } else {
-    pacer_.NothingHandled(now);
-  }
-  if (IsOpen() && !pacer_.Ready(CapturePacer::Clock::now())) {
-    Pause();
-  }
+  return (revents & POLLIN) != 0 || (revents & (POLLERR | POLLHUP)) != 0;
 }
 
-bool AlsaCapture::ReadBuffer() {
-  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
-  if (avail < 0) {
-    Recover(static_cast<int>(avail));
-    return false;
-  }
-  if (avail < bufferFrames_) {
-    return false;
-  }
-  const snd_pcm_sframes_t frames =
-      snd_pcm_readi(pcm_.get(), buffer_.data(), static_cast<snd_pcm_uframes_t>(bufferFrames_));
-  if (frames < 0) {
-    if (frames != -EAGAIN) {
-      Recover(static_cast<int>(frames));
-    }
-    return false;
-  }
-  if (handler_) {
-    handler_(std::span<const std::uint8_t>(
-        buffer_.data(), static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)));
-  }
-  return true;
-}
-
-void AlsaCapture::Recover(int error) {
-  // An overrun (the GUI thread was busy for a whole ring) or a suspend: restart capturing.
+bool AlsaCapture::Recover(int error) {
+  // An overrun (the thread was held up for a whole ring) or a suspend: restart capturing.
   int result = snd_pcm_recover(pcm_.get(), error, 1);
   if (result >= 0 && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED) {
     result = snd_pcm_start(pcm_.get());
   }
-  if (result < 0) {
-    // Gone for good (unplugged, say): stop watching; the owner opens again.
-    lost_ = true;
-    resumeTimer_.stop();
-    SetNotifiersEnabled(false);
-  }
+  // Otherwise gone for good (unplugged, a server that went away).
+  return result >= 0;
 }
 
-void AlsaCapture::Pause() {
-  SetNotifiersEnabled(false);
-  const auto wait =
-      std::chrono::ceil<std::chrono::milliseconds>(pacer_.Next() - CapturePacer::Clock::now());
-  resumeTimer_.start(std::max(wait, std::chrono::milliseconds(1)));
-}
-
-void AlsaCapture::Resume() {
-  if (IsOpen()) {
-    SetNotifiersEnabled(true);
-  }
-}
-
-void AlsaCapture::SetNotifiersEnabled(bool enabled) {
-  for (const auto& notifier : notifiers_) {
-    notifier->setEnabled(enabled);
-  }
-}
-
-std::unique_ptr<SoundCapture> CreateSoundCapture() {
+std::unique_ptr<SoundCapture> CreateAlsaCapture() {
   return std::make_unique<AlsaCapture>();
 }
 
