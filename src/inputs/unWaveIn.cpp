@@ -25,6 +25,15 @@ using Clock = std::chrono::steady_clock;
 constexpr SoundFormat kWaveFormat{
     .Channels = 2, .SamplesPerSec = 44100, .BufferFrames = 512, .BufferCount = 8};
 
+// The capture reads what has come once per tick of the update loop, this long before the
+// tick: one wake-up per tick instead of one per buffer, and the tick finds the newest
+// buffer there.
+constexpr auto kReadLead = std::chrono::milliseconds(4);
+// Without level requests (the loop stopped), reads keep this pace.
+constexpr auto kIdlePace = std::chrono::milliseconds(25);
+constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer requests: the same tick
+constexpr auto kTickGapMax = std::chrono::milliseconds(200);
+
 // The level is the swing of this many of the most recent blocks.
 constexpr std::size_t kMeasuredBytes = 512 * 2;
 
@@ -110,6 +119,8 @@ class TWaveCapture {
     return since != 0 && now - FromTicks(since) > limit;
   }
   bool Capturing() const { return capturing_.load(); }
+  // A level request at now: the capture keeps its reads just ahead of these.
+  void Requested(Clock::time_point now);
   // The extremes of the latest buffer, packed one byte each; 0 when none came lately.
   std::uint32_t LatestExtremes(Clock::time_point now) const {
     const std::int64_t at = lastBuffer_.load();
@@ -135,6 +146,7 @@ class TWaveCapture {
     return result;
   }
   void CaptureUntilLost(SoundCapture& capture);
+  Clock::time_point NextReadAt(Clock::time_point now) const;
   void Published(std::span<const std::uint8_t> samples);
   void SleepUntil(Clock::time_point time) {
     if (!stop_.load()) {
@@ -152,6 +164,8 @@ class TWaveCapture {
   std::atomic<std::uint32_t> extremes_{0};
   std::atomic<std::int64_t> lastBuffer_{0};  // when the latest buffer came; 0: none yet
   std::atomic<bool> capturing_{false};
+  std::atomic<std::int64_t> lastRequest_{0};  // of the latest tick that asked; 0: none yet
+  std::atomic<std::int64_t> tickInterval_{Clock::duration(kIdlePace).count()};
   std::atomic<unsigned> openings_{0};
   std::atomic<unsigned> failures_{0};
   std::atomic<unsigned> losses_{0};
@@ -187,12 +201,38 @@ void TWaveCapture::Run(SoundCapture& capture) {
   }
 }
 
+void TWaveCapture::Requested(Clock::time_point now) {
+  const std::int64_t last = lastRequest_.load();
+  const Clock::duration gap = now - FromTicks(last);
+  if (last != 0 && gap < kTickGapMin) {
+    return;
+  }
+  if (last != 0 && gap < kTickGapMax) {
+    tickInterval_.store(gap.count());
+  }
+  lastRequest_.store(Ticks(now));
+}
+
+Clock::time_point TWaveCapture::NextReadAt(Clock::time_point now) const {
+  const std::int64_t last = lastRequest_.load();
+  if (last == 0 || now - FromTicks(last) > kTickGapMax) {
+    return now + kIdlePace;
+  }
+  const Clock::duration interval(tickInterval_.load());
+  Clock::time_point at = FromTicks(last) + interval - kReadLead;
+  while (at <= now) {
+    at += interval;
+  }
+  return at;
+}
+
 void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
-  std::vector<std::uint8_t> buffer(
-      static_cast<std::size_t>(kWaveFormat.BufferFrames * kWaveFormat.Channels));
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+      kWaveFormat.BufferFrames * kWaveFormat.Channels * kWaveFormat.BufferCount));
   Clock::time_point lastSound = Clock::now();
   while (!stop_.load()) {
-    const SoundRead read = Library([&] { return capture.Read(buffer); });
+    const Clock::time_point readAt = NextReadAt(Clock::now());
+    const SoundRead read = Library([&] { return capture.Read(buffer, readAt); });
     const Clock::time_point now = Clock::now();
     switch (read.Status) {
       case SoundReadStatus::Filled:
@@ -300,7 +340,9 @@ double TWaveIn::GetLevel(int channelMask) {
   if (!OpenDevice()) {
     return 0.0;
   }
-  const std::uint32_t extremes = capture_->LatestExtremes(Clock::now());
+  const Clock::time_point now = Clock::now();
+  capture_->Requested(now);
+  const std::uint32_t extremes = capture_->LatestExtremes(now);
   LeftMax = UnpackExtreme(extremes, 0);
   LeftMin = UnpackExtreme(extremes, 1);
   RightMax = UnpackExtreme(extremes, 2);

@@ -187,21 +187,15 @@ void AlsaCapture::Close() {
   pcm_.reset();
 }
 
-SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer) {
-  if (!pcm_ || buffer.size() < static_cast<std::size_t>(bufferFrames_ * frameBytes_)) {
+SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer,
+                            CapturePacer::Clock::time_point readAt) {
+  const auto bufferBytes = static_cast<std::size_t>(bufferFrames_ * frameBytes_);
+  if (!pcm_ || buffer.size() < bufferBytes) {
     return {SoundReadStatus::Lost};
   }
+  std::this_thread::sleep_until(readAt);
   const auto deadline = CapturePacer::Clock::now() + kReadWait;
   for (;;) {
-    const auto now = CapturePacer::Clock::now();
-    if (!pacer_.Ready(now)) {
-      if (pacer_.Next() >= deadline) {
-        std::this_thread::sleep_until(deadline);
-        return {SoundReadStatus::Empty};
-      }
-      std::this_thread::sleep_until(pacer_.Next());
-      continue;
-    }
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
     if (avail < 0) {
       if (!Recover(static_cast<int>(avail))) {
@@ -209,11 +203,27 @@ SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer) {
       }
       continue;
     }
+    const auto now = CapturePacer::Clock::now();
     if (avail >= bufferFrames_) {
-      const snd_pcm_sframes_t frames =
-          snd_pcm_readi(pcm_.get(), buffer.data(), static_cast<snd_pcm_uframes_t>(bufferFrames_));
-      if (frames >= 0) {
+      // As many whole buffers as are there and fit, but no more than real time brings.
+      long buffers = 0;
+      const long limit = std::min(static_cast<long>(avail / bufferFrames_),
+                                  static_cast<long>(buffer.size() / bufferBytes));
+      while (buffers < limit && pacer_.Ready(now)) {
         pacer_.BufferHandled(now);
+        ++buffers;
+      }
+      if (buffers == 0) {
+        if (pacer_.Next() >= deadline) {
+          std::this_thread::sleep_until(deadline);
+          return {SoundReadStatus::Empty};
+        }
+        std::this_thread::sleep_until(pacer_.Next());
+        continue;
+      }
+      const snd_pcm_sframes_t frames = snd_pcm_readi(
+          pcm_.get(), buffer.data(), static_cast<snd_pcm_uframes_t>(buffers * bufferFrames_));
+      if (frames >= 0) {
         return {SoundReadStatus::Filled,
                 static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)};
       }
@@ -228,6 +238,7 @@ SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer) {
     if (!WaitForDevice()) {
       // Woken without a full buffer: some plugins signal more often than once per buffer.
       pacer_.NothingHandled(CapturePacer::Clock::now());
+      std::this_thread::sleep_until(std::min(pacer_.Next(), deadline));
     }
   }
 }

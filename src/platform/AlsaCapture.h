@@ -44,7 +44,8 @@ class AlsaCapture final : public SoundCapture {
   AlsaCapture& operator=(const AlsaCapture&) = delete;
 
   std::optional<SoundCaptureError> Open(const SoundFormat& format) override;
-  SoundRead Read(std::span<std::uint8_t> buffer) override;
+  SoundRead Read(std::span<std::uint8_t> buffer,
+                 std::chrono::steady_clock::time_point readAt) override;
   void Close() override;
 
  private:

@@ -45,11 +45,13 @@ std::optional<SoundCaptureError> PulseMonitorCapture::Open(const SoundFormat& fo
   return std::nullopt;
 }
 
-SoundRead PulseMonitorCapture::Read(std::span<std::uint8_t> buffer) {
+SoundRead PulseMonitorCapture::Read(std::span<std::uint8_t> buffer,
+                                    std::chrono::steady_clock::time_point /*readAt*/) {
   if (!stream_ || buffer.size() < bufferBytes_) {
     return {SoundReadStatus::Lost};
   }
-  // The server sends in real time; it alone paces the reads.
+  // The server sends in real time and paces the reads; what is waiting cannot be told
+  // from here, so each buffer is taken as it comes.
   int error = 0;
   if (pa_simple_read(stream_.get(), buffer.data(), bufferBytes_, &error) < 0) {
     return {SoundReadStatus::Lost};

@@ -19,7 +19,8 @@ class PulseMonitorCapture final : public SoundCapture {
   PulseMonitorCapture& operator=(const PulseMonitorCapture&) = delete;
 
   std::optional<SoundCaptureError> Open(const SoundFormat& format) override;
-  SoundRead Read(std::span<std::uint8_t> buffer) override;
+  SoundRead Read(std::span<std::uint8_t> buffer,
+                 std::chrono::steady_clock::time_point readAt) override;
   void Close() override;
 
  private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -52,10 +53,12 @@ class SoundCapture {
   virtual ~SoundCapture() = default;
   // Opens the source and starts capturing; on failure the source is left closed.
   virtual std::optional<SoundCaptureError> Open(const SoundFormat& format) = 0;
-  // Waits for the next whole buffer (the format's BufferFrames blocks) and copies it
-  // into buffer, which holds at least that much. Keeps to real time even when the source
-  // is always ready.
-  virtual SoundRead Read(std::span<std::uint8_t> buffer) = 0;
+  // Waits until readAt, then for a whole buffer (the format's BufferFrames blocks), and
+  // copies every whole buffer that is there, as many as fit, into buffer (which holds at
+  // least one). Keeps to real time even when the source is always ready. A source that
+  // cannot tell how much is there hands over one buffer as soon as it comes instead.
+  virtual SoundRead Read(std::span<std::uint8_t> buffer,
+                         std::chrono::steady_clock::time_point readAt) = 0;
   // Stops capturing and closes the source. Never fails.
   virtual void Close() = 0;
 };

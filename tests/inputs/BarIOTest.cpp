@@ -358,13 +358,14 @@ TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   EXPECT_EQ(recorder.use_count(), 3);
   second.reset();
   EXPECT_EQ(recorder.use_count(), 2);
-  // No device: level 0, and one message once the opening has failed.
+  // No device: level 0, and a message once the opening has failed (the speakers' recorder,
+  // without a sound server, may have said so too).
+  const std::string missing = "Could not open wave device: 2";
   ASSERT_TRUE(RunEventsUntil([&] {
     first->UpdateBar(Bar());
-    return !prompter.Messages.empty();
+    return std::count(prompter.Messages.begin(), prompter.Messages.end(), missing) == 1;
   }));
   EXPECT_EQ(Bar().Level(), 0.0);
-  EXPECT_EQ(prompter.Messages.front(), "Could not open wave device: 2");
 }
 
 }  // namespace

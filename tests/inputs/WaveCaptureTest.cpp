@@ -26,7 +26,7 @@ TEST(AlsaCaptureTest, HandsOverWholeBuffersInOrderAndLetsGoOnClose) {
   EXPECT_TRUE(device.IsOpenByProcess());
   std::vector<std::uint8_t> buffer(2 * kWaveBufferFrames);
   for (int k = 0; k < kCounted; ++k) {
-    const SoundRead read = capture.Read(buffer);
+    const SoundRead read = capture.Read(buffer, std::chrono::steady_clock::now());
     ASSERT_EQ(read.Status, SoundReadStatus::Filled) << "buffer " << k;
     ASSERT_EQ(read.Bytes, buffer.size());
     EXPECT_EQ(buffer, std::vector<std::uint8_t>(buffer.size(), static_cast<std::uint8_t>(k)))
@@ -35,7 +35,7 @@ TEST(AlsaCaptureTest, HandsOverWholeBuffersInOrderAndLetsGoOnClose) {
 
   capture.Close();
   EXPECT_FALSE(device.IsOpenByProcess());
-  EXPECT_EQ(capture.Read(buffer).Status, SoundReadStatus::Lost);
+  EXPECT_EQ(capture.Read(buffer, std::chrono::steady_clock::now()).Status, SoundReadStatus::Lost);
 }
 
 // "Unknown PCM default" is met through the recorder; here a device that cannot take stereo.

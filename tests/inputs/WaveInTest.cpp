@@ -168,7 +168,7 @@ class FakeSoundCapture final : public SoundCapture {
     next_ = 0;
     return script_->Failure;
   }
-  SoundRead Read(std::span<std::uint8_t> buffer) override {
+  SoundRead Read(std::span<std::uint8_t> buffer, std::chrono::steady_clock::time_point) override {
     if (next_ < script_->Buffers.size()) {
       const std::vector<std::uint8_t>& samples = script_->Buffers[next_++];
       const std::size_t bytes = std::min(samples.size(), buffer.size());
