@@ -38,9 +38,17 @@ done
 
 folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-sound-XXXXXX")"
 pids=()
+# Newest first: the program and cava end while the server still runs (an older build of the
+# program would hang without it). Whatever does not end within 2 s is killed.
 cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  local i pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$folder"
 }
 trap cleanup EXIT

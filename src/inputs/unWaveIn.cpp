@@ -31,6 +31,9 @@ constexpr SoundFormat kWaveFormat{
 constexpr auto kReadLead = std::chrono::milliseconds(4);
 // Without level requests (the loop stopped), reads keep this pace.
 constexpr auto kIdlePace = std::chrono::milliseconds(25);
+// A call into the sound library that has lasted this long is stuck: no read waits longer
+// than a tick and a poll.
+constexpr auto kSurelyStuck = std::chrono::milliseconds(400);
 constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer requests: the same tick
 constexpr auto kTickGapMax = std::chrono::milliseconds(200);
 
@@ -362,7 +365,10 @@ void TWaveIn::CloseDevice() {
     return;
   }
   capture_->RequestStop();
-  if (capture_->WaitForEnd(StopWait)) {
+  // One already stuck is not waited for: an exit after a server died waits for none of
+  // the recorders, however many there are.
+  const bool stuck = capture_->Stalled(Clock::now(), kSurelyStuck);
+  if (capture_->WaitForEnd(stuck ? Clock::duration::zero() : Clock::duration(StopWait))) {
     thread_.join();
     capture_.reset();
   } else {

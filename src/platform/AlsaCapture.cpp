@@ -17,6 +17,9 @@ using namespace std::chrono_literals;
 // device whose clock runs a little fast is never held back.
 constexpr int kPacePerMille = 900;
 
+// What a sound server takes to pass frames on, beyond the time they take to come.
+constexpr auto kPassOn = 2ms;
+
 // The longest that one Read waits for a buffer, so its caller can look at its own state.
 constexpr auto kReadWait = 250ms;
 
@@ -175,6 +178,7 @@ std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format) {
   pollFds_ = std::move(fds);
   bufferFrames_ = static_cast<long>(frames);
   frameBytes_ = format.Channels;
+  sampleRate_ = format.SamplesPerSec;
   const auto interval = std::chrono::nanoseconds(1s) * bufferFrames_ * kPacePerMille / 1000 /
                         std::max(format.SamplesPerSec, 1);
   pacer_ = CapturePacer(interval, format.BufferCount);
@@ -235,28 +239,25 @@ SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer,
     if (now >= deadline) {
       return {SoundReadStatus::Empty};
     }
-    if (!WaitForDevice()) {
-      // Woken without a full buffer: some plugins signal more often than once per buffer.
-      pacer_.NothingHandled(CapturePacer::Clock::now());
-      std::this_thread::sleep_until(std::min(pacer_.Next(), deadline));
-    }
+    WaitForFrames(bufferFrames_ - avail, deadline);
   }
 }
 
-bool AlsaCapture::WaitForDevice() {
+void AlsaCapture::WaitForFrames(long frames, CapturePacer::Clock::time_point deadline) {
+  // For as long as the frames take to come (and a little for passing them on), not for
+  // the descriptors: the sound server's plugins make them ready for less than a buffer,
+  // which would wake the thread many times per buffer.
+  const auto wait = std::chrono::nanoseconds(1s) * frames / std::max(sampleRate_, 1);
+  std::this_thread::sleep_until(std::min(CapturePacer::Clock::now() + wait + kPassOn, deadline));
+  // Some plugins acknowledge their wake-ups only when asked what their descriptors say.
   for (pollfd& fd : pollFds_) {
     fd.revents = 0;
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(kReadWait);
-  if (::poll(pollFds_.data(), pollFds_.size(), static_cast<int>(wait.count())) <= 0) {
-    return true;
+  if (::poll(pollFds_.data(), pollFds_.size(), 0) > 0) {
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
+                                     static_cast<unsigned>(pollFds_.size()), &revents);
   }
-  // The PCM translates the descriptors' events; some plugins acknowledge their wake-up
-  // only here.
-  unsigned short revents = 0;
-  snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
-                                   static_cast<unsigned>(pollFds_.size()), &revents);
-  return (revents & POLLIN) != 0 || (revents & (POLLERR | POLLHUP)) != 0;
 }
 
 bool AlsaCapture::Recover(int error) {

@@ -35,7 +35,7 @@ class CapturePacer {
 };
 
 // Captures from the ALSA PCM "default": unsigned 8-bit, interleaved, non-blocking, waited
-// for with poll on the PCM's own descriptors.
+// for by the time the missing frames take.
 class AlsaCapture final : public SoundCapture {
  public:
   AlsaCapture();
@@ -54,7 +54,7 @@ class AlsaCapture final : public SoundCapture {
   };
   using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
-  bool WaitForDevice();
+  void WaitForFrames(long frames, CapturePacer::Clock::time_point deadline);
   bool Recover(int error);
 
   PcmHandle pcm_;
@@ -62,6 +62,7 @@ class AlsaCapture final : public SoundCapture {
   CapturePacer pacer_;
   long bufferFrames_ = 0;  // frames per buffer as the device granted them
   int frameBytes_ = 0;
+  int sampleRate_ = 0;
 };
 
 // The default recording device.

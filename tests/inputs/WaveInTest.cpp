@@ -149,6 +149,7 @@ struct CaptureScript {
   std::optional<SoundCaptureError> Failure;
   std::vector<std::vector<std::uint8_t>> Buffers;
   bool HangAfterBuffers = false;
+  bool RepeatUntilLetGo = false;  // a live source: the last buffer again every 10 ms
 };
 
 class FakeSoundCapture final : public SoundCapture {
@@ -174,6 +175,13 @@ class FakeSoundCapture final : public SoundCapture {
       const std::size_t bytes = std::min(samples.size(), buffer.size());
       std::copy_n(samples.begin(), bytes, buffer.begin());
       return {SoundReadStatus::Filled, bytes};
+    }
+    if (script_->RepeatUntilLetGo && !script_->Buffers.empty()) {
+      if (!shared_->LetGo.try_acquire_for(std::chrono::milliseconds(10))) {
+        --next_;
+        return Read(buffer, {});
+      }
+      return {SoundReadStatus::Lost};
     }
     if (script_->HangAfterBuffers) {
       ++shared_->Hanging;
@@ -304,7 +312,8 @@ TEST_F(WaveInLog, OnlyTheLatestBufferCountsAndALostSourceIsOpenedAgainWithOneWar
     loud.insert(loud.end(), {static_cast<std::uint8_t>(i % 2 * 255), 0});
     wide.insert(wide.end(), {100, 140});
   }
-  ScriptedRecorder scripted({{std::nullopt, {loud, wide}, true}, {std::nullopt, {loud}, true}});
+  ScriptedRecorder scripted(
+      {{std::nullopt, {loud, wide}, false, true}, {std::nullopt, {loud}, false, true}});
   TWaveIn& recorder = scripted.Recorder;
   recorder.RetryInterval = std::chrono::milliseconds(50);
   ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(2) == 13 / 128.0; }));  // 140 .. 127
