@@ -254,9 +254,9 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
 }
 
 void TWaveCapture::Published(std::span<const std::uint8_t> samples) {
-  // The most recent blocks of a larger read.
+  // The most recent blocks of a larger read (reads hand over whole blocks).
   if (samples.size() > kMeasuredBytes) {
-    samples = samples.last(kMeasuredBytes - samples.size() % 2);
+    samples = samples.last(kMeasuredBytes);
   }
   extremes_.store(PackExtremes(samples));
   lastBuffer_.store(std::max<std::int64_t>(Ticks(Clock::now()), 1));
