@@ -124,11 +124,6 @@ void CapturePacer::BufferHandled(Clock::time_point now) {
   next_ = std::max(next_, now - (burst_ - 1) * interval_) + interval_;
 }
 
-void CapturePacer::NothingHandled(Clock::time_point now) {
-  // Nothing is queued up when a wake-up brings no full buffer, so no catching up is lost.
-  next_ = std::max(next_, now + interval_ / 4);
-}
-
 void AlsaCapture::PcmCloser::operator()(snd_pcm_t* pcm) const noexcept {
   snd_pcm_close(pcm);
 }

@@ -25,7 +25,6 @@ class CapturePacer {
   void Reset(Clock::time_point now) { next_ = now; }                // capture starts
   bool Ready(Clock::time_point now) const { return now >= next_; }  // may handle a buffer
   void BufferHandled(Clock::time_point now);
-  void NothingHandled(Clock::time_point now);  // woken without a full buffer
   Clock::time_point Next() const { return next_; }
 
  private:
