@@ -195,14 +195,18 @@ SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer,
   std::this_thread::sleep_until(readAt);
   const auto deadline = CapturePacer::Clock::now() + kReadWait;
   for (;;) {
+    const auto now = CapturePacer::Clock::now();
     const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
     if (avail < 0) {
       if (!Recover(static_cast<int>(avail))) {
         return {SoundReadStatus::Lost};
       }
+      // A device that overruns again at once is given up on at the deadline.
+      if (now >= deadline) {
+        return {SoundReadStatus::Empty};
+      }
       continue;
     }
-    const auto now = CapturePacer::Clock::now();
     if (avail >= bufferFrames_) {
       // As many whole buffers as are there and fit, but no more than real time brings.
       long buffers = 0;
@@ -228,6 +232,9 @@ SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer,
       }
       if (frames != -EAGAIN && !Recover(static_cast<int>(frames))) {
         return {SoundReadStatus::Lost};
+      }
+      if (now >= deadline) {
+        return {SoundReadStatus::Empty};
       }
       continue;
     }
