@@ -96,10 +96,9 @@ ProgramFolder::~ProgramFolder() {
   fs::remove_all(folder_, ignored);
 }
 
-QProcess* ProgramFolder::Launch() {
+QProcess* ProgramFolder::Launch(QProcessEnvironment environment) {
   processes_.push_back(std::make_unique<QProcess>());
   QProcess* process = processes_.back().get();
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   environment.remove("DISPLAY");
   environment.remove("WAYLAND_DISPLAY");

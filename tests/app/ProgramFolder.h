@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <csignal>
 #include <cstddef>
@@ -53,8 +54,9 @@ class ProgramFolder {
   std::string LogFile() const { return folder_ + "/vorlixa.log"; }
   std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
 
-  // Starts a copy of the program; the folder owns the process.
-  QProcess* Launch();
+  // Starts a copy of the program in environment (offscreen, without a display added); the
+  // folder owns the process.
+  QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
   bool WaitForLogText(const std::string& text) const;
 
   // Sends signal and gives the exit code; -1 when it did not end in time or crashed.
