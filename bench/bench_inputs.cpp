@@ -46,7 +46,10 @@ void BM_UpdateBar_WaveInput(benchmark::State& state) {
   const WaveTestDevice device(WaveTestSetup::Samples,
                               StereoSamples(64, SineBetween(16, 240), SineBetween(64, 192)));
   TLBWaveInput input;
-  if (!RunEventsUntil([&] { return input.Recorder->LeftMax != 0.0; })) {
+  TLEDBarController link;
+  link.SetLEDBarCtrlCount(1);
+  input.Activate(link.LEDBarCtrls(0).Bars(0));
+  if (!RunEventsUntil([&] { return input.Recorder->GetLevel(3) != 0.0; })) {
     state.SkipWithError("the recorder did not deliver a buffer");
     return;
   }

@@ -13,6 +13,10 @@ packages=(
   xvfb xauth x11-utils trayer xdotool locales
   # checks of the installed menu entry and metadata
   desktop-file-utils appstream
+  # Sound: what the speakers play (libpulse); the sound-server tests and the cost bench.
+  libpulse-dev pulseaudio pulseaudio-utils libasound2-plugins
+  dbus-daemon pipewire pipewire-bin wireplumber pipewire-pulse
+  cava
 )
 
 missing=()
@@ -34,4 +38,19 @@ fi
 # The tests read and write numbers under a locale whose decimal separator is a comma.
 if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
   $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
+
+# ALSA's PipeWire plugin, for the PipeWire tests only. Its package (pipewire-alsa)
+# conflicts with pulseaudio, and its /etc/alsa/conf.d/99-pipewire-default.conf would make
+# PipeWire the ALSA default of the whole machine. So it is unpacked, not installed, into a
+# folder of its own that no configuration names: the tests point their private ALSA
+# configuration at the plugin file.
+pipewire_alsa=/opt/vorlixa-test/pipewire-alsa
+if [ ! -f "$pipewire_alsa/usr/lib/x86_64-linux-gnu/alsa-lib/libasound_module_pcm_pipewire.so" ]; then
+  download="$(mktemp -d)"
+  chmod 755 "$download"
+  (cd "$download" && apt-get download -o APT::Sandbox::User=root pipewire-alsa)
+  $sudo mkdir -p "$pipewire_alsa"
+  $sudo dpkg-deb -x "$download"/pipewire-alsa_*.deb "$pipewire_alsa"
+  rm -rf "$download"
 fi

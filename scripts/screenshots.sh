@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Saves pictures of the port and bar setup dialogs and of the main window's pages as PNG
-# files, drawn offscreen:
+# Saves pictures of the port and bar setup dialogs, of the main window's pages, and of the
+# live view on a simulated chain (at the default size and larger) as PNG files, drawn
+# offscreen:
 #   scripts/screenshots.sh [BUILD_DIR] [OUTPUT_DIR]
 # BUILD_DIR defaults to build/dev, OUTPUT_DIR to BUILD_DIR/screenshots.
 set -euo pipefail

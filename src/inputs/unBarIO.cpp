@@ -185,9 +185,14 @@ void TLBKnightRider::Deactivate(TLEDBar& /*bar*/) {}
 
 const TLBInputClass TLBWaveInput::ClassInfo{"TLBWaveInput", &CreateInput<TLBWaveInput>};
 
-TLBWaveInput::TLBWaveInput() : Recorder(AcquireRecorder()) {
+TLBWaveInput::TLBWaveInput() {
   Description = "Wave input from default soundcard";
   AddProp("Decay_perc", pkInteger, "%").SetInteger(60);
+  // Stored as the index of the choice; files without it read as the recording device.
+  TLBInputProp& source = AddProp("Source", pkChoice, "");
+  source.Choices = {SoundSourceName(SoundSource::RecordingDevice),
+                    SoundSourceName(SoundSource::SpeakerMonitor)};
+  source.SetInteger(0);
 }
 
 TLBWaveInput::~TLBWaveInput() {
@@ -200,10 +205,16 @@ void TLBWaveInput::Activate(TLEDBar& bar) {
   bar.SetLevel(0.0);
   SetFadePercentage(bar, PropByName("Decay_perc")->AsInteger());
   Channels = 3;
+  // Only now, when the source is known: a working copy in the bar dialog records nothing.
+  const SoundSource source = PropByName("Source")->AsInteger() == 1 ? SoundSource::SpeakerMonitor
+                                                                    : SoundSource::RecordingDevice;
+  Recorder = AcquireRecorder(source);
 }
 
 void TLBWaveInput::UpdateBar(TLEDBar& bar) {
-  bar.SetLevel(Recorder->GetLevel(Channels));
+  // Held for the call: a message box of the recorder runs the event loop meanwhile.
+  const std::shared_ptr<TWaveIn> recorder = Recorder;
+  bar.SetLevel(recorder ? recorder->GetLevel(Channels) : 0.0);
 }
 
 void TLBWaveInput::Deactivate(TLEDBar& bar) {

@@ -118,7 +118,7 @@ class TLBKnightRider final : public TLBInput {
   std::int8_t Direction = 1;  // +1 up, -1 down
 };
 
-// The sound level of the default recording device.
+// The sound level of the recording device, or of what the speakers play ("Source").
 class TLBWaveInput final : public TLBInput {
  public:
   TLBWaveInput();
@@ -130,7 +130,8 @@ class TLBWaveInput final : public TLBInput {
   void UpdateBar(TLEDBar& bar) override;
   void Deactivate(TLEDBar& bar) override;
 
-  TWaveIn* Recorder;          // the shared recorder, held for this input's life
+  // The shared recorder of the chosen source, from Activate on; nullptr before.
+  std::shared_ptr<TWaveIn> Recorder;
   std::uint8_t Channels = 0;  // channel mask: bit 0 left, bit 1 right
 };
 

@@ -2,21 +2,57 @@
 
 #include "base/Format.h"
 #include "platform/Prompter.h"
+#include "support/Log.h"
+#include "support/unLog.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <semaphore>
 #include <utility>
+#include <vector>
 
 namespace vx {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // 8-bit stereo at 44100 blocks per second, in buffers of 512 blocks (about 11.6 ms),
-// eight of them queued on the device.
+// eight of them in flight.
 constexpr SoundFormat kWaveFormat{
     .Channels = 2, .SamplesPerSec = 44100, .BufferFrames = 512, .BufferCount = 8};
 
+// The capture reads what has come once per tick of the update loop, this long before the
+// tick: one wake-up per tick instead of one per buffer, and the tick finds the newest
+// buffer there.
+constexpr auto kReadLead = std::chrono::milliseconds(4);
+// Without level requests (the loop stopped), reads keep this pace.
+constexpr auto kIdlePace = std::chrono::milliseconds(25);
+// A call into the sound library that has lasted this long is stuck: no read waits longer
+// than a tick and a poll.
+constexpr auto kSurelyStuck = std::chrono::milliseconds(400);
+constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer requests: the same tick
+constexpr auto kTickGapMax = std::chrono::milliseconds(200);
+
+// The level is the swing of this many of the most recent blocks.
+constexpr std::size_t kMeasuredBytes = 512 * 2;
+
+// A buffer older than this no longer counts: the capture has stopped delivering.
+constexpr auto kFreshness = std::chrono::milliseconds(250);
+
+// Captures left behind in the sound library at one time. Each holds a thread (and the
+// library's own); past this many no new capture starts until one of them comes back.
+constexpr int kMaxLeftBehind = 4;
+
 constexpr int kLeftChannel = 1;
 constexpr int kRightChannel = 2;
+
+// Trivially destructible, so a capture thread that comes back during the process's exit
+// still finds it.
+std::atomic<int> leftBehind{0};
 
 const char* FailureText(SoundCaptureStage stage) {
   switch (stage) {
@@ -32,7 +68,216 @@ const char* FailureText(SoundCaptureStage stage) {
   return "Could not start recording: %d";
 }
 
-std::unique_ptr<TWaveIn> sharedRecorder;
+std::int64_t Ticks(Clock::time_point time) {
+  return time.time_since_epoch().count();
+}
+
+Clock::time_point FromTicks(std::int64_t ticks) {
+  return Clock::time_point(Clock::duration(ticks));
+}
+
+std::uint32_t PackExtremes(std::span<const std::uint8_t> samples) {
+  const TWaveExtremes e = MeasureWaveBuffer(samples);
+  const auto byte = [](double value) {
+    return static_cast<std::uint32_t>(std::lround(value * 128.0));
+  };
+  return byte(e.LeftMax) | byte(e.LeftMin) << 8 | byte(e.RightMax) << 16 | byte(e.RightMin) << 24;
+}
+
+double UnpackExtreme(std::uint32_t packed, int index) {
+  return ((packed >> (8 * index)) & 0xFF) / 128.0;
+}
+
+}  // namespace
+
+// What one capture thread and the GUI thread share. The thread writes, the GUI thread
+// reads, all without waiting: the thread takes no lock while it is inside the sound
+// library, where it may stay for good.
+class TWaveCapture {
+ public:
+  struct Timing {
+    Clock::duration Retry;
+    Clock::duration Silence;
+  };
+
+  explicit TWaveCapture(Timing timing) : timing_(timing) {}
+
+  // The thread's whole life: open, capture until lost, close, wait, again; until stopped.
+  void Run(SoundCapture& capture);
+  // The thread's last act.
+  void Finish();
+
+  void RequestStop() {
+    if (!stop_.exchange(true)) {
+      wake_.release();
+    }
+  }
+  bool WaitForEnd(Clock::duration wait) { return ended_.try_acquire_for(wait); }
+  // True when the thread is still running: it is then on its own. False when it has
+  // just ended.
+  bool LeaveBehind() { return fate_.exchange(kLeftBehind) != kEnded; }
+
+  bool Stalled(Clock::time_point now, Clock::duration limit) const {
+    const std::int64_t since = callSince_.load();
+    return since != 0 && now - FromTicks(since) > limit;
+  }
+  bool Capturing() const { return capturing_.load(); }
+  // A level request at now: the capture keeps its reads just ahead of these.
+  void Requested(Clock::time_point now);
+  // The extremes of the latest buffer, packed one byte each; 0 when none came lately.
+  std::uint32_t LatestExtremes(Clock::time_point now) const {
+    const std::int64_t at = lastBuffer_.load();
+    return at != 0 && now - FromTicks(at) <= kFreshness ? extremes_.load() : 0;
+  }
+  unsigned Openings() const { return openings_.load(); }
+  unsigned Failures() const { return failures_.load(); }
+  unsigned Losses() const { return losses_.load(); }
+  SoundCaptureError LastError() const {
+    const std::lock_guard lock(errorMutex_);
+    return error_;
+  }
+
+ private:
+  enum Fate : int { kRunning, kEnded, kLeftBehind };
+
+  // Around every call into the sound library, so that a stuck call shows.
+  template <typename Call>
+  auto Library(Call call) {
+    callSince_.store(Ticks(Clock::now()));
+    auto result = call();
+    callSince_.store(0);
+    return result;
+  }
+  void CaptureUntilLost(SoundCapture& capture);
+  Clock::time_point NextReadAt(Clock::time_point now) const;
+  void Published(std::span<const std::uint8_t> samples);
+  void SleepUntil(Clock::time_point time) {
+    if (!stop_.load()) {
+      // A stop request wakes it early.
+      static_cast<void>(wake_.try_acquire_until(time));
+    }
+  }
+
+  const Timing timing_;
+  std::atomic<bool> stop_{false};
+  std::binary_semaphore wake_{0};
+  std::binary_semaphore ended_{0};
+  std::atomic<int> fate_{kRunning};
+  std::atomic<std::int64_t> callSince_{0};  // start of the library call under way; 0: none
+  std::atomic<std::uint32_t> extremes_{0};
+  std::atomic<std::int64_t> lastBuffer_{0};  // when the latest buffer came; 0: none yet
+  std::atomic<bool> capturing_{false};
+  std::atomic<std::int64_t> lastRequest_{0};  // of the latest tick that asked; 0: none yet
+  std::atomic<std::int64_t> tickInterval_{Clock::duration(kIdlePace).count()};
+  std::atomic<unsigned> openings_{0};
+  std::atomic<unsigned> failures_{0};
+  std::atomic<unsigned> losses_{0};
+  mutable std::mutex errorMutex_;  // held only to copy error_, never in the library
+  SoundCaptureError error_{SoundCaptureStage::Open, 0, {}};
+};
+
+void TWaveCapture::Run(SoundCapture& capture) {
+  while (!stop_.load()) {
+    const Clock::time_point attempt = Clock::now();
+    std::optional<SoundCaptureError> error = Library([&] { return capture.Open(kWaveFormat); });
+    if (error) {
+      {
+        const std::lock_guard lock(errorMutex_);
+        error_ = std::move(*error);
+      }
+      ++failures_;
+    } else {
+      ++openings_;
+      capturing_.store(true);
+      CaptureUntilLost(capture);
+      capturing_.store(false);
+      lastBuffer_.store(0);
+      Library([&] {
+        capture.Close();
+        return true;
+      });
+      if (!stop_.load()) {
+        ++losses_;
+      }
+    }
+    SleepUntil(attempt + timing_.Retry);
+  }
+}
+
+void TWaveCapture::Requested(Clock::time_point now) {
+  const std::int64_t last = lastRequest_.load();
+  const Clock::duration gap = now - FromTicks(last);
+  if (last != 0 && gap < kTickGapMin) {
+    return;
+  }
+  if (last != 0 && gap < kTickGapMax) {
+    tickInterval_.store(gap.count());
+  }
+  lastRequest_.store(Ticks(now));
+}
+
+Clock::time_point TWaveCapture::NextReadAt(Clock::time_point now) const {
+  const std::int64_t last = lastRequest_.load();
+  if (last == 0 || now - FromTicks(last) > kTickGapMax) {
+    return now + kIdlePace;
+  }
+  const Clock::duration interval(tickInterval_.load());
+  Clock::time_point at = FromTicks(last) + interval - kReadLead;
+  while (at <= now) {
+    at += interval;
+  }
+  return at;
+}
+
+void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+      kWaveFormat.BufferFrames * kWaveFormat.Channels * kWaveFormat.BufferCount));
+  Clock::time_point lastSound = Clock::now();
+  while (!stop_.load()) {
+    const Clock::time_point readAt = NextReadAt(Clock::now());
+    const SoundRead read = Library([&] { return capture.Read(buffer, readAt); });
+    const Clock::time_point now = Clock::now();
+    switch (read.Status) {
+      case SoundReadStatus::Filled:
+        Published(std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size())));
+        lastSound = now;
+        break;
+      case SoundReadStatus::Empty:
+        if (now - lastSound >= timing_.Silence) {
+          return;
+        }
+        break;
+      case SoundReadStatus::Lost:
+        return;
+    }
+  }
+}
+
+void TWaveCapture::Published(std::span<const std::uint8_t> samples) {
+  // The most recent blocks of a larger read (reads hand over whole blocks).
+  if (samples.size() > kMeasuredBytes) {
+    samples = samples.last(kMeasuredBytes);
+  }
+  extremes_.store(PackExtremes(samples));
+  lastBuffer_.store(std::max<std::int64_t>(Ticks(Clock::now()), 1));
+}
+
+void TWaveCapture::Finish() {
+  if (fate_.exchange(kEnded) == kLeftBehind) {
+    --leftBehind;
+  }
+  ended_.release();
+}
+
+namespace {
+
+void CaptureThread(std::shared_ptr<TWaveCapture> state, std::unique_ptr<SoundCapture> capture) {
+  state->Run(*capture);
+  capture.reset();
+  state->Finish();
+}
+
+std::array<std::weak_ptr<TWaveIn>, 2> sharedRecorders;
 
 }  // namespace
 
@@ -56,9 +301,15 @@ TWaveExtremes MeasureWaveBuffer(std::span<const std::uint8_t> samples) {
   return {leftMax / 128.0, leftMin / 128.0, rightMax / 128.0, rightMin / 128.0};
 }
 
-TWaveIn::TWaveIn() : TWaveIn(CreateSoundCapture()) {}
+const char* SoundSourceName(SoundSource source) {
+  return source == SoundSource::SpeakerMonitor ? "What the speakers play" : "Recording device";
+}
 
-TWaveIn::TWaveIn(std::unique_ptr<SoundCapture> capture) : capture_(std::move(capture)) {
+TWaveIn::TWaveIn(SoundSource source)
+    : TWaveIn([source] { return CreateSoundCapture(source); }, SoundSourceName(source)) {}
+
+TWaveIn::TWaveIn(CaptureFactory factory, std::string sourceName)
+    : factory_(std::move(factory)), sourceName_(std::move(sourceName)) {
   OpenDevice();
 }
 
@@ -67,29 +318,24 @@ TWaveIn::~TWaveIn() {
 }
 
 bool TWaveIn::OpenDevice() {
-  if (capture_->IsOpen()) {
+  if (capture_ && capture_->Stalled(Clock::now(), StallLimit)) {
+    Warn(Format("The sound source \"%s\" stopped answering; it is left behind and opened again",
+                sourceName_));
+    LeaveCapture();
+  }
+  if (!capture_) {
+    StartCapture();
+    if (!capture_) {
+      return false;
+    }
+  }
+  if (capture_->Capturing()) {
+    Report(false);
     return true;
   }
-  if (failureShown_ && std::chrono::steady_clock::now() - lastFailure_ < RetryInterval) {
-    return false;
-  }
-  recording_ = true;
-  const std::optional<SoundCaptureError> error = capture_->Open(
-      kWaveFormat, [this](std::span<const std::uint8_t> samples) { BufferDone(samples); });
-  if (!error) {
-    failureShown_ = false;
-    return true;
-  }
-  CloseDevice();
-  lastFailure_ = std::chrono::steady_clock::now();
-  // Retried at level requests: one message until an opening succeeds, not one per tick.
-  if (failureShown_) {
-    return false;
-  }
-  failureShown_ = true;
-  // Last: the message box runs the event loop, which may ask for the level (or release
+  // Last: a message box runs the event loop, which may ask for the level (or release
   // this recorder) meanwhile.
-  ShowMessage(Format(FailureText(error->Stage), error->Number));
+  Report(true);
   return false;
 }
 
@@ -97,6 +343,13 @@ double TWaveIn::GetLevel(int channelMask) {
   if (!OpenDevice()) {
     return 0.0;
   }
+  const Clock::time_point now = Clock::now();
+  capture_->Requested(now);
+  const std::uint32_t extremes = capture_->LatestExtremes(now);
+  LeftMax = UnpackExtreme(extremes, 0);
+  LeftMin = UnpackExtreme(extremes, 1);
+  RightMax = UnpackExtreme(extremes, 2);
+  RightMin = UnpackExtreme(extremes, 3);
   double level = 0.0;
   if ((channelMask & kLeftChannel) != 0) {
     level = std::max(level, LeftMax - LeftMin);
@@ -108,42 +361,95 @@ double TWaveIn::GetLevel(int channelMask) {
 }
 
 void TWaveIn::CloseDevice() {
-  capture_->Close();
-  recording_ = false;
-}
-
-void TWaveIn::BufferDone(std::span<const std::uint8_t> samples) {
-  const TWaveExtremes extremes = MeasureWaveBuffer(samples);
-  LeftMax = extremes.LeftMax;
-  LeftMin = extremes.LeftMin;
-  RightMax = extremes.RightMax;
-  RightMin = extremes.RightMin;
-}
-
-TWaveIn* AcquireRecorder() {
-  if (sharedRecorder) {
-    ++sharedRecorder->UseCount;
+  if (!capture_) {
+    return;
+  }
+  capture_->RequestStop();
+  // One already stuck is not waited for: an exit after a server died waits for none of
+  // the recorders, however many there are.
+  const bool stuck = capture_->Stalled(Clock::now(), kSurelyStuck);
+  if (capture_->WaitForEnd(stuck ? Clock::duration::zero() : Clock::duration(StopWait))) {
+    thread_.join();
+    capture_.reset();
   } else {
-    auto recorder = std::make_unique<TWaveIn>();
-    recorder->UseCount = 1;
-    sharedRecorder = std::move(recorder);
+    LeaveCapture();
   }
-  return sharedRecorder.get();
+  LeftMax = LeftMin = RightMax = RightMin = 0.0;
 }
 
-void ReleaseRecorder(TWaveIn*& recorder) {
-  TWaveIn* const released = std::exchange(recorder, nullptr);
-  if (released == nullptr) {
+void TWaveIn::StartCapture() {
+  if (leftBehind.load() >= kMaxLeftBehind) {
     return;
   }
-  if (released != sharedRecorder.get()) {
-    // A recorder of its own belongs to whoever created it.
-    delete released;
+  auto capture = std::make_shared<TWaveCapture>(TWaveCapture::Timing{RetryInterval, SilenceLimit});
+  try {
+    thread_ = std::thread(CaptureThread, capture, factory_());
+  } catch (const std::exception& e) {
+    Warn(e.what());
     return;
   }
-  if (--released->UseCount <= 0) {
-    sharedRecorder.reset();
+  capture_ = std::move(capture);
+  openingsSeen_ = failuresSeen_ = lossesSeen_ = 0;
+}
+
+void TWaveIn::LeaveCapture() {
+  capture_->RequestStop();
+  ++leftBehind;
+  if (capture_->LeaveBehind()) {
+    // It owns all it touches; if the library ever lets it go, it ends by itself.
+    thread_.detach();
+  } else {
+    --leftBehind;
+    thread_.join();
   }
+  capture_.reset();
+}
+
+void TWaveIn::Report(bool failing) {
+  const unsigned openings = capture_->Openings();
+  if (openings != openingsSeen_) {
+    openingsSeen_ = openings;
+    failureShown_ = false;
+    warned_ = false;
+  }
+  const unsigned losses = capture_->Losses();
+  if (losses != lossesSeen_) {
+    lossesSeen_ = losses;
+    Warn(Format("The sound source \"%s\" was lost; it is opened again every second", sourceName_));
+  }
+  const unsigned failures = capture_->Failures();
+  if (failures == failuresSeen_ || !failing) {
+    // A failure that an opening has since mended is not worth a word.
+    failuresSeen_ = failures;
+    return;
+  }
+  failuresSeen_ = failures;
+  const SoundCaptureError error = capture_->LastError();
+  Warn(Format("The sound source \"%s\" cannot be opened: %s", sourceName_, error.Reason));
+  if (!failureShown_) {
+    failureShown_ = true;
+    ShowMessage(Format(FailureText(error.Stage), error.Number));
+  }
+}
+
+void TWaveIn::Warn(const std::string& text) {
+  if (warned_) {
+    return;
+  }
+  warned_ = true;
+  if (TLog* log = AppLog()) {
+    log->Warning(text);
+  }
+}
+
+std::shared_ptr<TWaveIn> AcquireRecorder(SoundSource source) {
+  std::weak_ptr<TWaveIn>& shared = sharedRecorders[static_cast<std::size_t>(source)];
+  std::shared_ptr<TWaveIn> recorder = shared.lock();
+  if (!recorder) {
+    recorder = std::make_shared<TWaveIn>(source);
+    shared = recorder;
+  }
+  return recorder;
 }
 
 }  // namespace vx

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
+#include <string>
+#include <thread>
 
 namespace vx {
 
@@ -21,54 +24,81 @@ struct TWaveExtremes {
 // ignored). Minima start at 127, so silence (128) has a swing of 1/128. Empty: all 0.
 TWaveExtremes MeasureWaveBuffer(std::span<const std::uint8_t> samples);
 
-// Records from the default recording device without pause and keeps the extremes of the
-// most recently completed buffer. GUI thread only. All sound inputs share one recorder
-// through AcquireRecorder and ReleaseRecorder.
+// The captions of the sound sources, as the "Source" choice of a sound input lists them.
+const char* SoundSourceName(SoundSource source);
+
+class TWaveCapture;
+
+// Records from a sound source without pause and keeps the extremes of the most recent
+// 512 blocks. The capture runs on a thread of its own, which may get stuck in the sound
+// library for good when a server dies; the GUI thread only picks up what the capture
+// last finished and never waits for it, except when the recorder closes (StopWait at
+// most). A lost source is opened again by itself, at most once per RetryInterval.
 class TWaveIn {
  public:
-  // Over the platform's capture of the default recording device; opens it at once.
-  TWaveIn();
-  // Over the given capture; opens it at once.
-  explicit TWaveIn(std::unique_ptr<SoundCapture> capture);
+  using CaptureFactory = std::function<std::unique_ptr<SoundCapture>()>;
+
+  // Over the platform's capture of the source; opens it at once.
+  explicit TWaveIn(SoundSource source = SoundSource::RecordingDevice);
+  // Over captures made by factory (one per opening thread); opens at once.
+  TWaveIn(CaptureFactory factory, std::string sourceName);
   // Closes the device.
   ~TWaveIn();
   TWaveIn(const TWaveIn&) = delete;
   TWaveIn& operator=(const TWaveIn&) = delete;
 
-  // True when recording; otherwise tries to open, showing a failure once until one succeeds.
+  // True while capturing. Otherwise starts the capture when none runs, and reports what
+  // went wrong since the last call: one log line and one message per failure or loss,
+  // until an opening succeeds.
   bool OpenDevice();
-  // Widest swing of the masked channels (bit 0 left, bit 1 right), 0..255/128; 0 if it cannot open.
+  // Widest swing of the masked channels (bit 0 left, bit 1 right), 0..255/128, from the
+  // latest buffer; 0 when not capturing or when no buffer came lately.
   double GetLevel(int channelMask);
-  // Stops recording and closes the device; failures are ignored.
+  // Stops the capture; waits StopWait at most for it, then leaves it behind.
   void CloseDevice();
   // True from an opening attempt until the device is closed.
-  bool Recording() const { return recording_; }
+  bool Recording() const { return capture_ != nullptr; }
 
   double LeftMax = 0.0;   // highest left sample of the last buffer / 128; 0 until one completes
   double LeftMin = 0.0;   // lowest left sample of the last buffer / 128 (127 at most)
   double RightMax = 0.0;  // highest right sample of the last buffer / 128
-  double RightMin = 0.0;  // lowest right sample of the last buffer / 128 (127 at most)
-  int UseCount = 0;       // users of the shared recorder
-  // After a failed opening, level requests within this time do not try again: a machine
-  // without a recording device would otherwise open and parse the sound configuration on
-  // every 25 ms tick.
-  std::chrono::milliseconds RetryInterval{1000};
+  double RightMin = 0.0;  // lowest right sample of the last buffer / 128
+
+  // Timing of the capture; a capture already running keeps the values it started with.
+  std::chrono::milliseconds RetryInterval{1000};  // between the starts of two openings
+  std::chrono::milliseconds StopWait{1000};       // for CloseDevice
+  // A capture that has spent this long in one call of the sound library is taken as
+  // stuck there: it is left behind and a new one starts.
+  std::chrono::milliseconds StallLimit{2000};
+  // A capturing source that delivers nothing for this long counts as lost.
+  std::chrono::milliseconds SilenceLimit{2000};
 
  private:
-  void BufferDone(std::span<const std::uint8_t> samples);
+  void StartCapture();
+  void LeaveCapture();
+  void Report(bool failing);
+  void Warn(const std::string& text);
 
-  std::unique_ptr<SoundCapture> capture_;
-  bool recording_ = false;
+  CaptureFactory factory_;
+  std::string sourceName_;
+  std::shared_ptr<TWaveCapture> capture_;  // shared with its thread
+  std::thread thread_;
+  // What the GUI thread has taken notice of.
+  unsigned openingsSeen_ = 0;
+  unsigned failuresSeen_ = 0;
+  unsigned lossesSeen_ = 0;
   bool failureShown_ = false;  // a failed opening was shown; cleared when an opening succeeds
-  std::chrono::steady_clock::time_point lastFailure_;  // of the latest failed opening
+  bool warned_ = false;        // a warning was logged; cleared when an opening succeeds
 };
 
-// The shared recorder: created (and opened) by the first call with UseCount 1, counted up
-// by every later call. Never fails; a recorder that cannot open exists closed.
-TWaveIn* AcquireRecorder();
+// The shared recorder of the source: created (and opened) by the first call, the same
+// recorder for every later call while any holder keeps it. Never fails; a recorder that
+// cannot open exists closed. The last holder to let go destroys it.
+std::shared_ptr<TWaveIn> AcquireRecorder(SoundSource source = SoundSource::RecordingDevice);
 
-// Clears recorder; counts the shared recorder down and destroys it at 0, destroys any
-// other recorder at once.
-void ReleaseRecorder(TWaveIn*& recorder);
+// Lets go of recorder (and clears it).
+inline void ReleaseRecorder(std::shared_ptr<TWaveIn>& recorder) {
+  recorder.reset();
+}
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 namespace vx {
@@ -16,15 +17,21 @@ using namespace std::chrono_literals;
 // device whose clock runs a little fast is never held back.
 constexpr int kPacePerMille = 900;
 
+// What a sound server takes to pass frames on, beyond the time they take to come.
+constexpr auto kPassOn = 2ms;
+
+// The longest that one Read waits for a buffer, so its caller can look at its own state.
+constexpr auto kReadWait = 250ms;
+
 // ALSA reports failures as negative error numbers; users are shown the positive number.
 SoundCaptureError AlsaError(SoundCaptureStage stage, int result) {
-  return {stage, -result};
+  return {stage, -result, snd_strerror(result)};
 }
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// A failed opening is retried at every level request; ALSA would print each failure to
-// standard error, many times a second.
+// A failed opening is retried every second; ALSA would print each failure to standard
+// error.
 void SilenceAlsaErrors() {
   [[maybe_unused]] static const bool silenced = [] {
     snd_lib_error_set_handler(IgnoreAlsaError);
@@ -117,28 +124,19 @@ void CapturePacer::BufferHandled(Clock::time_point now) {
   next_ = std::max(next_, now - (burst_ - 1) * interval_) + interval_;
 }
 
-void CapturePacer::NothingHandled(Clock::time_point now) {
-  // Nothing is queued up when a wake-up brings no full buffer, so no catching up is lost.
-  next_ = std::max(next_, now + interval_ / 4);
-}
-
 void AlsaCapture::PcmCloser::operator()(snd_pcm_t* pcm) const noexcept {
   snd_pcm_close(pcm);
 }
 
 AlsaCapture::AlsaCapture() : pacer_(CapturePacer::Clock::duration::zero(), 0) {
   SilenceAlsaErrors();
-  resumeTimer_.setSingleShot(true);
-  resumeTimer_.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&resumeTimer_, &QTimer::timeout, &resumeTimer_, [this] { Resume(); });
 }
 
 AlsaCapture::~AlsaCapture() {
   Close();
 }
 
-std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format,
-                                                   BufferHandler handler) {
+std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format) {
   Close();
   snd_pcm_t* raw = nullptr;
   int result = snd_pcm_open(&raw, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
@@ -173,123 +171,108 @@ std::optional<SoundCaptureError> AlsaCapture::Open(const SoundFormat& format,
 
   pcm_ = std::move(pcm);
   pollFds_ = std::move(fds);
-  handler_ = std::move(handler);
   bufferFrames_ = static_cast<long>(frames);
   frameBytes_ = format.Channels;
-  buffer_.assign(frames * static_cast<std::size_t>(frameBytes_), 0);
+  sampleRate_ = format.SamplesPerSec;
   const auto interval = std::chrono::nanoseconds(1s) * bufferFrames_ * kPacePerMille / 1000 /
                         std::max(format.SamplesPerSec, 1);
   pacer_ = CapturePacer(interval, format.BufferCount);
   pacer_.Reset(CapturePacer::Clock::now());
-  for (const pollfd& fd : pollFds_) {
-    for (const auto& [events, type] :
-         {std::pair{POLLIN, QSocketNotifier::Read}, std::pair{POLLOUT, QSocketNotifier::Write}}) {
-      if ((fd.events & events) != 0) {
-        auto notifier = std::make_unique<QSocketNotifier>(fd.fd, type);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
-                         [this] { DeviceReady(); });
-        notifiers_.push_back(std::move(notifier));
-      }
-    }
-  }
   return std::nullopt;
 }
 
 void AlsaCapture::Close() {
-  resumeTimer_.stop();
-  notifiers_.clear();
   pollFds_.clear();
   pcm_.reset();
-  handler_ = nullptr;
-  lost_ = false;
 }
 
-void AlsaCapture::DeviceReady() {
-  if (!IsOpen()) {
-    return;
+SoundRead AlsaCapture::Read(std::span<std::uint8_t> buffer,
+                            CapturePacer::Clock::time_point readAt) {
+  const auto bufferBytes = static_cast<std::size_t>(bufferFrames_ * frameBytes_);
+  if (!pcm_ || buffer.size() < bufferBytes) {
+    return {SoundReadStatus::Lost};
   }
-  const auto now = CapturePacer::Clock::now();
-  if (!pacer_.Ready(now)) {
-    Pause();
-    return;
+  std::this_thread::sleep_until(readAt);
+  const auto deadline = CapturePacer::Clock::now() + kReadWait;
+  for (;;) {
+    const auto now = CapturePacer::Clock::now();
+    const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
+    if (avail < 0) {
+      if (!Recover(static_cast<int>(avail))) {
+        return {SoundReadStatus::Lost};
+      }
+      // A device that overruns again at once is given up on at the deadline.
+      if (now >= deadline) {
+        return {SoundReadStatus::Empty};
+      }
+      continue;
+    }
+    if (avail >= bufferFrames_) {
+      // As many whole buffers as are there and fit, but no more than real time brings.
+      long buffers = 0;
+      const long limit = std::min(static_cast<long>(avail / bufferFrames_),
+                                  static_cast<long>(buffer.size() / bufferBytes));
+      while (buffers < limit && pacer_.Ready(now)) {
+        pacer_.BufferHandled(now);
+        ++buffers;
+      }
+      if (buffers == 0) {
+        if (pacer_.Next() >= deadline) {
+          std::this_thread::sleep_until(deadline);
+          return {SoundReadStatus::Empty};
+        }
+        std::this_thread::sleep_until(pacer_.Next());
+        continue;
+      }
+      const snd_pcm_sframes_t frames = snd_pcm_readi(
+          pcm_.get(), buffer.data(), static_cast<snd_pcm_uframes_t>(buffers * bufferFrames_));
+      if (frames >= 0) {
+        return {SoundReadStatus::Filled,
+                static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)};
+      }
+      if (frames != -EAGAIN && !Recover(static_cast<int>(frames))) {
+        return {SoundReadStatus::Lost};
+      }
+      if (now >= deadline) {
+        return {SoundReadStatus::Empty};
+      }
+      continue;
+    }
+    if (now >= deadline) {
+      return {SoundReadStatus::Empty};
+    }
+    WaitForFrames(bufferFrames_ - avail, deadline);
   }
-  // The PCM translates the descriptors' events; some plugins acknowledge their wake-up
-  // only here.
+}
+
+void AlsaCapture::WaitForFrames(long frames, CapturePacer::Clock::time_point deadline) {
+  // For as long as the frames take to come (and a little for passing them on), not for
+  // the descriptors: the sound server's plugins make them ready for less than a buffer,
+  // which would wake the thread many times per buffer.
+  const auto wait = std::chrono::nanoseconds(1s) * frames / std::max(sampleRate_, 1);
+  std::this_thread::sleep_until(std::min(CapturePacer::Clock::now() + wait + kPassOn, deadline));
+  // Some plugins acknowledge their wake-ups only when asked what their descriptors say.
   for (pollfd& fd : pollFds_) {
     fd.revents = 0;
   }
-  ::poll(pollFds_.data(), pollFds_.size(), 0);
-  unsigned short revents = 0;
-  snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
-                                   static_cast<unsigned>(pollFds_.size()), &revents);
-  if (ReadBuffer()) {
-    pacer_.BufferHandled(now);
-  } else {
-    pacer_.NothingHandled(now);
-  }
-  if (IsOpen() && !pacer_.Ready(CapturePacer::Clock::now())) {
-    Pause();
+  if (::poll(pollFds_.data(), pollFds_.size(), 0) > 0) {
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm_.get(), pollFds_.data(),
+                                     static_cast<unsigned>(pollFds_.size()), &revents);
   }
 }
 
-bool AlsaCapture::ReadBuffer() {
-  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
-  if (avail < 0) {
-    Recover(static_cast<int>(avail));
-    return false;
-  }
-  if (avail < bufferFrames_) {
-    return false;
-  }
-  const snd_pcm_sframes_t frames =
-      snd_pcm_readi(pcm_.get(), buffer_.data(), static_cast<snd_pcm_uframes_t>(bufferFrames_));
-  if (frames < 0) {
-    if (frames != -EAGAIN) {
-      Recover(static_cast<int>(frames));
-    }
-    return false;
-  }
-  if (handler_) {
-    handler_(std::span<const std::uint8_t>(
-        buffer_.data(), static_cast<std::size_t>(frames) * static_cast<std::size_t>(frameBytes_)));
-  }
-  return true;
-}
-
-void AlsaCapture::Recover(int error) {
-  // An overrun (the GUI thread was busy for a whole ring) or a suspend: restart capturing.
+bool AlsaCapture::Recover(int error) {
+  // An overrun (the thread was held up for a whole ring) or a suspend: restart capturing.
   int result = snd_pcm_recover(pcm_.get(), error, 1);
   if (result >= 0 && snd_pcm_state(pcm_.get()) == SND_PCM_STATE_PREPARED) {
     result = snd_pcm_start(pcm_.get());
   }
-  if (result < 0) {
-    // Gone for good (unplugged, say): stop watching; the owner opens again.
-    lost_ = true;
-    resumeTimer_.stop();
-    SetNotifiersEnabled(false);
-  }
+  // Otherwise gone for good (unplugged, a server that went away).
+  return result >= 0;
 }
 
-void AlsaCapture::Pause() {
-  SetNotifiersEnabled(false);
-  const auto wait =
-      std::chrono::ceil<std::chrono::milliseconds>(pacer_.Next() - CapturePacer::Clock::now());
-  resumeTimer_.start(std::max(wait, std::chrono::milliseconds(1)));
-}
-
-void AlsaCapture::Resume() {
-  if (IsOpen()) {
-    SetNotifiersEnabled(true);
-  }
-}
-
-void AlsaCapture::SetNotifiersEnabled(bool enabled) {
-  for (const auto& notifier : notifiers_) {
-    notifier->setEnabled(enabled);
-  }
-}
-
-std::unique_ptr<SoundCapture> CreateSoundCapture() {
+std::unique_ptr<SoundCapture> CreateAlsaCapture() {
   return std::make_unique<AlsaCapture>();
 }
 

@@ -2,9 +2,6 @@
 
 #include "platform/SoundCapture.h"
 
-#include <QSocketNotifier>
-#include <QTimer>
-
 #include <poll.h>
 
 #include <chrono>
@@ -18,8 +15,8 @@ namespace vx {
 
 // Keeps buffer handling to the pace of real time. A real device becomes ready once per
 // buffer; a device that is always ready (a file, the null device) would otherwise be
-// drained as fast as the event loop turns. Up to Burst buffers may follow one another
-// at once, so a backlog after a busy moment is caught up without losing sound.
+// drained as fast as the thread can read. Up to Burst buffers may follow one another at
+// once, so a backlog after a busy moment is caught up without losing sound.
 class CapturePacer {
  public:
   using Clock = std::chrono::steady_clock;
@@ -28,7 +25,6 @@ class CapturePacer {
   void Reset(Clock::time_point now) { next_ = now; }                // capture starts
   bool Ready(Clock::time_point now) const { return now >= next_; }  // may handle a buffer
   void BufferHandled(Clock::time_point now);
-  void NothingHandled(Clock::time_point now);  // woken without a full buffer
   Clock::time_point Next() const { return next_; }
 
  private:
@@ -37,9 +33,8 @@ class CapturePacer {
   Clock::time_point next_{};
 };
 
-// Captures from the ALSA PCM "default": unsigned 8-bit, interleaved, non-blocking. The
-// PCM's poll descriptors are watched by socket notifiers on the GUI thread; each
-// notification hands over at most one buffer (one ALSA period).
+// Captures from the ALSA PCM "default": unsigned 8-bit, interleaved, non-blocking, waited
+// for by the time the missing frames take.
 class AlsaCapture final : public SoundCapture {
  public:
   AlsaCapture();
@@ -47,9 +42,10 @@ class AlsaCapture final : public SoundCapture {
   AlsaCapture(const AlsaCapture&) = delete;
   AlsaCapture& operator=(const AlsaCapture&) = delete;
 
-  std::optional<SoundCaptureError> Open(const SoundFormat& format, BufferHandler handler) override;
+  std::optional<SoundCaptureError> Open(const SoundFormat& format) override;
+  SoundRead Read(std::span<std::uint8_t> buffer,
+                 std::chrono::steady_clock::time_point readAt) override;
   void Close() override;
-  bool IsOpen() const override { return pcm_ != nullptr && !lost_; }
 
  private:
   struct PcmCloser {
@@ -57,23 +53,18 @@ class AlsaCapture final : public SoundCapture {
   };
   using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
-  void DeviceReady();
-  bool ReadBuffer();
-  void Recover(int error);
-  void Pause();
-  void Resume();
-  void SetNotifiersEnabled(bool enabled);
+  void WaitForFrames(long frames, CapturePacer::Clock::time_point deadline);
+  bool Recover(int error);
 
   PcmHandle pcm_;
   std::vector<pollfd> pollFds_;
-  std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
-  QTimer resumeTimer_;  // ends a pause of the notifiers
   CapturePacer pacer_;
-  std::vector<std::uint8_t> buffer_;
   long bufferFrames_ = 0;  // frames per buffer as the device granted them
   int frameBytes_ = 0;
-  BufferHandler handler_;
-  bool lost_ = false;  // the device failed beyond recovery; waits for Close or Open
+  int sampleRate_ = 0;
 };
+
+// The default recording device.
+std::unique_ptr<SoundCapture> CreateAlsaCapture();
 
 }  // namespace vx

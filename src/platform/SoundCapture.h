@@ -1,15 +1,17 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace vx {
 
 // How captured sound is laid out: interleaved unsigned 8-bit samples (128 is silence),
-// delivered in buffers of BufferFrames blocks while BufferCount buffers are in flight.
+// read in buffers of BufferFrames blocks while about BufferCount buffers are in flight.
 struct SoundFormat {
   int Channels = 0;
   int SamplesPerSec = 0;
@@ -17,32 +19,51 @@ struct SoundFormat {
   int BufferCount = 0;
 };
 
+// Where sound is captured from.
+enum class SoundSource : std::uint8_t {
+  RecordingDevice,  // the default recording device (ALSA "default")
+  SpeakerMonitor,   // what the default output plays (its monitor, through the sound server)
+};
+
 // The step of an opening that failed; each one is reported with its own text.
 enum class SoundCaptureStage { Open, Prepare, AddBuffers, Start };
 
 struct SoundCaptureError {
   SoundCaptureStage Stage;
-  int Number;  // the system's error number, positive
+  int Number;          // the system's error number, positive
+  std::string Reason;  // the library's own words, for the log
 };
 
-// Records from the default recording device. Completed buffers are handed over on the
-// GUI thread, one at a time, from the event loop.
+enum class SoundReadStatus {
+  Filled,  // the buffer holds Bytes of sound
+  Empty,   // nothing came within the read's own wait (a fraction of a second): read again
+  Lost,    // the device or the server is gone: close, and open again later
+};
+
+struct SoundRead {
+  SoundReadStatus Status;
+  std::size_t Bytes = 0;
+};
+
+// Blocking capture, driven from a thread of its own: any call may take as long as the
+// sound library does, and a library whose server died may never return. So no call is
+// ever made from the GUI thread, and the object belongs to the thread that uses it.
 class SoundCapture {
  public:
-  // Receives one completed buffer; must not throw. The data is valid during the call only.
-  using BufferHandler = std::function<void(std::span<const std::uint8_t> samples)>;
-
   virtual ~SoundCapture() = default;
-  // Opens the device and starts capturing; on failure the device is left closed.
-  virtual std::optional<SoundCaptureError> Open(const SoundFormat& format,
-                                                BufferHandler handler) = 0;
-  // Stops capturing and closes the device; pending buffers are dropped. Never fails.
+  // Opens the source and starts capturing; on failure the source is left closed.
+  virtual std::optional<SoundCaptureError> Open(const SoundFormat& format) = 0;
+  // Waits until readAt, then for a whole buffer (the format's BufferFrames blocks), and
+  // copies every whole buffer that is there, as many as fit, into buffer (which holds at
+  // least one). Keeps to real time even when the source is always ready. A source that
+  // cannot tell how much is there hands over one buffer as soon as it comes instead.
+  virtual SoundRead Read(std::span<std::uint8_t> buffer,
+                         std::chrono::steady_clock::time_point readAt) = 0;
+  // Stops capturing and closes the source. Never fails.
   virtual void Close() = 0;
-  // False while closed, and once the device has been lost while capturing.
-  virtual bool IsOpen() const = 0;
 };
 
-// The platform's capture of the default recording device.
-std::unique_ptr<SoundCapture> CreateSoundCapture();
+// The platform's capture of the source.
+std::unique_ptr<SoundCapture> CreateSoundCapture(SoundSource source);
 
 }  // namespace vx

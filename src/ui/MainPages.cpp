@@ -9,8 +9,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -32,6 +34,7 @@
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/Application.h"
+#include "ui/ChainView.h"
 
 namespace vx {
 
@@ -40,6 +43,9 @@ namespace {
 constexpr int kPortColumn = 0;
 constexpr int kStatusColumn = 1;
 constexpr auto kStatusPeriod = std::chrono::seconds(1);
+// Around the lists and the live view: the window's default size is small for all three.
+constexpr int kTightMargin = 4;
+constexpr int kOuterMargin = 6;
 
 QString Text(const std::string& text) {
   return QString::fromStdString(text);
@@ -71,6 +77,12 @@ QToolButton* CreateSpeedButton(QWidget* parent, const char* name, QAction* actio
   button->setToolButtonStyle(Qt::ToolButtonTextOnly);
   button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   return button;
+}
+
+// The width of a column whose cells show text.
+int CellWidth(const QTreeWidget& list, const QString& text) {
+  const int margin = list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &list) + 1;
+  return list.fontMetrics().horizontalAdvance(text) + 2 * margin;
 }
 
 int SelectedRow(const QTreeWidget& list) {
@@ -176,7 +188,13 @@ void TMainPages::CreatePages() {
   pnlPorts = new QGroupBox(QStringLiteral("Ports"), tsBars);
   pnlPorts->setObjectName(QStringLiteral("pnlPorts"));
   lvPorts = CreateList(pnlPorts, "lvPorts", {QStringLiteral("Port"), QStringLiteral("Status")});
-  lvPorts->setColumnWidth(kPortColumn, 90);
+  // Room for a name such as /dev/ttyUSB0; the status takes the rest. A longer text ends in
+  // "..." and has its whole text as tip.
+  lvPorts->setColumnWidth(kPortColumn,
+                          std::max(CellWidth(*lvPorts, QStringLiteral("/dev/ttyUSB0")),
+                                   CellWidth(*lvPorts, QStringLiteral("/dev/ttyACM0"))));
+  lvPorts->header()->setStretchLastSection(false);
+  lvPorts->header()->setSectionResizeMode(kStatusColumn, QHeaderView::Stretch);
   sbPortAdd = CreateSpeedButton(pnlPorts, "sbPortAdd", actPortAdd);
   sbPortDel = CreateSpeedButton(pnlPorts, "sbPortDel", actPortDel);
   sbPortEdit = CreateSpeedButton(pnlPorts, "sbPortEdit", actPortEdit);
@@ -186,6 +204,8 @@ void TMainPages::CreatePages() {
   portButtons->addWidget(sbPortEdit);
   portButtons->addStretch();
   auto* portsLayout = new QHBoxLayout(pnlPorts);
+  portsLayout->setContentsMargins(kTightMargin, 0, kTightMargin, kTightMargin);
+  portsLayout->setSpacing(kTightMargin);
   portsLayout->addWidget(lvPorts, 1);
   portsLayout->addLayout(portButtons);
 
@@ -194,10 +214,12 @@ void TMainPages::CreatePages() {
   lvBars = CreateList(pnlBars, "lvBars",
                       {QStringLiteral("Ctrl"), QStringLiteral("Size"), QStringLiteral("Bar 1"),
                        QStringLiteral("Bar 2")});
-  lvBars->setColumnWidth(0, 40);
-  lvBars->setColumnWidth(1, 45);  // room for "2x255" in this font
-  lvBars->setColumnWidth(2, 100);
-  lvBars->setColumnWidth(3, 100);
+  // "#n" and "2xn" as wide as they need, the two input names share the rest.
+  lvBars->header()->setStretchLastSection(false);
+  lvBars->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  lvBars->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  lvBars->header()->setSectionResizeMode(2, QHeaderView::Stretch);
+  lvBars->header()->setSectionResizeMode(3, QHeaderView::Stretch);
   sbBarCtrlAdd = CreateSpeedButton(pnlBars, "sbBarCtrlAdd", actBarCtrlAdd);
   sbBarCtrlDel = CreateSpeedButton(pnlBars, "sbBarCtrlDel", actBarCtrlDel);
   sbBarCtrlEdit = CreateSpeedButton(pnlBars, "sbBarCtrlEdit", actBarCtrlEdit);
@@ -208,15 +230,43 @@ void TMainPages::CreatePages() {
   barButtons->addWidget(sbBarCtrlDel);
   barButtons->addWidget(sbBarCtrlEdit);
   barButtons->addStretch();
-  barButtons->addWidget(sbBarCtrlUp);
-  barButtons->addWidget(sbBarCtrlDown);
+  // Up and Down side by side: the window's default height leaves no room for a row each.
+  auto* moveButtons = new QHBoxLayout;
+  moveButtons->addWidget(sbBarCtrlUp);
+  moveButtons->addWidget(sbBarCtrlDown);
+  barButtons->addLayout(moveButtons);
   auto* barsLayout = new QHBoxLayout(pnlBars);
+  barsLayout->setContentsMargins(kTightMargin, 0, kTightMargin, kTightMargin);
+  barsLayout->setSpacing(kTightMargin);
   barsLayout->addWidget(lvBars, 1);
   barsLayout->addLayout(barButtons);
 
-  auto* barsPage = new QHBoxLayout(tsBars);
-  barsPage->addWidget(pnlPorts, 2);
-  barsPage->addWidget(pnlBars, 3);
+  // The live view of the selected port's chain, under the lists, so that the board of the
+  // selected controller row is marked in sight of the row.
+  gbLive = new QGroupBox(QStringLiteral("Live view"), tsBars);
+  gbLive->setObjectName(QStringLiteral("gbLive"));
+  pbChain = new TLEDChainView([this] {
+    const TPortCfg* port = SelectedPort();
+    return TChainViewSource{port, port != nullptr ? SelectedRow(*lvBars) : -1};
+  });
+  sbChain = new QScrollArea(gbLive);
+  sbChain->setObjectName(QStringLiteral("sbChain"));
+  sbChain->setFrameShape(QFrame::NoFrame);
+  sbChain->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  sbChain->setWidgetResizable(true);
+  sbChain->setWidget(pbChain);
+  auto* liveLayout = new QVBoxLayout(gbLive);
+  liveLayout->setContentsMargins(kTightMargin, 0, kTightMargin, kTightMargin);
+  liveLayout->addWidget(sbChain);
+
+  auto* lists = new QHBoxLayout;
+  lists->setSpacing(kTightMargin);
+  lists->addWidget(pnlPorts, 3);
+  lists->addWidget(pnlBars, 5);
+  auto* barsPage = new QVBoxLayout(tsBars);
+  barsPage->setContentsMargins(kTightMargin, kTightMargin, kTightMargin, kTightMargin);
+  barsPage->addLayout(lists, 3);
+  barsPage->addWidget(gbLive, 2);
 
   // ---- Options: start at login and automatic update.
   tsOptions = new QWidget;
@@ -301,6 +351,7 @@ void TMainPages::CreatePages() {
   buttons->addWidget(btnOk);
   buttons->addWidget(btnCancel);
   auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(kOuterMargin, kOuterMargin, kOuterMargin, kOuterMargin);
   layout->addWidget(pcConfig, 1);
   layout->addLayout(buttons);
 
@@ -392,6 +443,7 @@ void TMainPages::DisplayPortStatus() {
 
 void TMainPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
   row.setText(kPortColumn, Text(Format("%s", port.Controller().Port)));
+  row.setToolTip(kPortColumn, row.text(kPortColumn));  // a long device name is shortened
   ShowPortStatus(row, port);
 }
 
@@ -433,6 +485,11 @@ void TMainPages::lvPortsSelectItem() {
 
 void TMainPages::lvBarsSelectItem() {
   UpdateActions();
+  // The board of the selected row comes into sight in the live view.
+  if (const int row = SelectedRow(*lvBars); row >= 0) {
+    const QRect board = pbChain->BoardRect(row);
+    sbChain->ensureVisible(0, board.center().y(), 0, board.height() / 2 + 1);
+  }
 }
 
 void TMainPages::showEvent(QShowEvent* event) {

@@ -12,6 +12,7 @@ class QGroupBox;
 class QHideEvent;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QShowEvent;
 class QTabWidget;
 class QToolButton;
@@ -21,6 +22,7 @@ class QTreeWidgetItem;
 namespace vx {
 
 class Autostart;
+class TLEDChainView;
 class TLEDBarCfg;
 class TPortCfg;
 class TPortCfgList;
@@ -38,9 +40,11 @@ struct TMainPagesHooks {
 
 // The settings body of the main window: the page control pcConfig with the page
 // "Bar setup" (ports left, the selected port's controllers right, buttons beside each
-// list) and the page "Options" (start at login, automatic update), and OK / Cancel along
-// the bottom. It edits the live port list, so the running loop shows every confirmed
-// change at once; only OK writes the settings.
+// list, and under them the live view of the selected port's chain with the selected
+// controller's board marked) and the page "Options" (start at login, automatic update),
+// and OK / Cancel along the bottom. The lists and the live view grow with the window. It edits the
+// live port list, so the running loop shows every confirmed change at once; only OK writes the
+// settings.
 //
 // TfrmMain embeds it with a few lines:
 //   pages_ = new TMainPages(*ports_, *settings_, autostart_, {[this] { ApplySettings(); },
@@ -111,6 +115,9 @@ class TMainPages : public QWidget {
   QToolButton* sbBarCtrlEdit;
   QToolButton* sbBarCtrlUp;
   QToolButton* sbBarCtrlDown;
+  QGroupBox* gbLive;
+  QScrollArea* sbChain;
+  TLEDChainView* pbChain;  // the selected port's chain as its link wrote it last
   QWidget* tsOptions;
   QGroupBox* gbStartup;
   QCheckBox* cbAutoLoadAll;

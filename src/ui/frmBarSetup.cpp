@@ -11,10 +11,12 @@
 #include <QScrollArea>
 #include <QTabBar>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 
 #include "base/Format.h"
@@ -37,6 +39,10 @@ constexpr const char* kRowProperty = "vorlixaRow";
 constexpr int kRowTop = 8;
 constexpr int kRowHeight = 32;
 constexpr int kRowWidth = 300;  // up to the right end of the unit caption
+constexpr int kCaptionLeft = 8;
+constexpr int kCaptionWidth = 106;  // a longer caption widens the dialog
+constexpr int kEditorGap = 4;       // between the caption and the editor
+constexpr int kUnitOffset = 149;    // from the editor's left to the unit caption's
 
 int BarSizeIndex(std::int32_t barSize) {
   for (std::size_t i = 0; i < kBarSizes.size(); ++i) {
@@ -95,6 +101,7 @@ TfrmBarSetup::TfrmBarSetup(QWidget* parent)
   setObjectName(QStringLiteral("frmBarSetup"));
   setWindowTitle(QStringLiteral("Bar setup"));
   setFixedSize(336, 385);
+  captionWidth_ = kCaptionWidth;
 
   gbOptions->setObjectName(QStringLiteral("gbOptions"));
   gbOptions->setGeometry(8, 4, 320, 52);
@@ -169,6 +176,37 @@ TfrmBarSetup::TfrmBarSetup(QWidget* parent)
   cbBarSize->setCurrentIndex(0);
 }
 
+QString TfrmBarSetup::Caption(const TLBInputProp& prop) {
+  return QString::fromStdString(prop.Name).replace(QLatin1Char('_'), QLatin1Char(' '));
+}
+
+void TfrmBarSetup::FitCaptions(const TLBInput& input) {
+  int widest = captionWidth_;
+  for (int r = 0; r < input.PropCount(); ++r) {
+    // Measured as a label lays out its text, which may take a pixel more than its advance.
+    widest = std::max(widest,
+                      fontMetrics()
+                          .boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, kRowHeight),
+                                        Qt::AlignLeft | Qt::AlignVCenter, Caption(*input.Props(r)))
+                          .width());
+  }
+  const int delta = widest - captionWidth_;
+  if (delta <= 0) {
+    return;
+  }
+  // The dialog grows by what the caption column lacks; everything keeps its place, the
+  // parts that span the dialog get wider and the buttons stay at the right.
+  captionWidth_ = widest;
+  setFixedSize(width() + delta, height());
+  for (QWidget* part : std::initializer_list<QWidget*>{gbOptions, tcBars, pnlBar, gbSource,
+                                                       cbBarSource, gbProps, sbOptions}) {
+    part->resize(part->width() + delta, part->height());
+  }
+  for (QWidget* button : {btnOk, btnCancel}) {
+    button->move(button->x() + delta, button->y());
+  }
+}
+
 // FormDestroy: the rows' controls go with the scroll box, the working copy with the dialog.
 TfrmBarSetup::~TfrmBarSetup() = default;
 
@@ -188,6 +226,8 @@ QWidget* TfrmBarSetup::RowEditor(int row) const {
 
 void TfrmBarSetup::FormShow() {
   try {
+    FitCaptions(*workingCopy_->Input(0));
+    FitCaptions(*workingCopy_->Input(1));
     const int sizeIndex = BarSizeIndex(workingCopy_->BarSize);
     if (workingCopy_->BarSize == 0) {
       cbBarSize->setCurrentIndex(-1);
@@ -224,6 +264,7 @@ void TfrmBarSetup::tcBarsChange() {
 
 void TfrmBarSetup::cbBarSourceChange() {
   workingCopy_->SetInput(CurrentBar(), cbBarSource->currentText().toStdString());
+  FitCaptions(*workingCopy_->Input(CurrentBar()));
   ShowBar();
   UpdateOkButton();
 }
@@ -282,7 +323,7 @@ void TfrmBarSetup::ShowBar() {
   for (int r = 0; r < input.PropCount(); ++r) {
     AddRow(*page, r, *input.Props(r));
   }
-  page->resize(kRowWidth, kRowTop + kRowHeight * input.PropCount());
+  page->resize(kRowWidth + captionWidth_ - kCaptionWidth, kRowTop + kRowHeight * input.PropCount());
   // Set once complete: the scroll box shows the page with every row on it.
   sbOptions->setWidget(page.release());
   UpdateOkButton();
@@ -290,11 +331,11 @@ void TfrmBarSetup::ShowBar() {
 
 void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
   const int top = kRowTop + kRowHeight * row;
-  QLabel* caption =
-      RowLabel(QString::fromStdString(prop.Name).replace(QLatin1Char('_'), QLatin1Char(' ')), 8,
-               top, 106, &page);
+  const int editorLeft = kCaptionLeft + captionWidth_ + kEditorGap;
+  QLabel* caption = RowLabel(Caption(prop), kCaptionLeft, top, captionWidth_, &page);
   caption->setObjectName(QStringLiteral("lblProp%1").arg(row));
-  QLabel* unit = RowLabel(QString::fromStdString(prop.Unit), 267, top, 32, &page);
+  QLabel* unit =
+      RowLabel(QString::fromStdString(prop.Unit), editorLeft + kUnitOffset, top, 32, &page);
   unit->setObjectName(QStringLiteral("lblUnit%1").arg(row));
 
   QWidget* editor = nullptr;
@@ -303,12 +344,12 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
     case pkInteger:
     case pkFloat: {
       auto* edit = new QLineEdit(QString::fromStdString(prop.AsText()), &page);
-      edit->setGeometry(118, top, prop.Kind == pkString ? 145 : 129, 21);
+      edit->setGeometry(editorLeft, top, prop.Kind == pkString ? 145 : 129, 21);
       if (prop.Kind == pkInteger) {
         // The arrows go on from the row's value (0 for a text that is no number).
         auto* upDown = new TUpDown(edit, -32768, 32767, prop.AsInteger(), &page);
         upDown->setObjectName(QStringLiteral("udProp%1").arg(row));
-        upDown->setGeometry(118 + 129, top, 15, 21);
+        upDown->setGeometry(editorLeft + 129, top, 15, 21);
       }
       connect(edit, &QLineEdit::textChanged, this, [this] { OnCtrlChange(); });
       editor = edit;
@@ -316,7 +357,7 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
     }
     case pkChoice: {
       auto* box = new QComboBox(&page);
-      box->setGeometry(118, top, 145, 21);
+      box->setGeometry(editorLeft, top, 145, 21);
       for (const std::string& choice : prop.Choices) {
         box->addItem(QString::fromStdString(choice));
       }

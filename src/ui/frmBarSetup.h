@@ -17,6 +17,7 @@ class QTabBar;
 
 namespace vx {
 
+class TLBInput;
 class TLBInputProp;
 class TLEDBarCfg;
 
@@ -80,11 +81,17 @@ class TfrmBarSetup : public QDialog {
   // Checks the row of editor and stores its value; message receives the reason of a fail.
   bool ValidateRow(QWidget* editor, std::string& message);
   void UpdateOkButton();
+  // The property name as its row's caption shows it.
+  static QString Caption(const TLBInputProp& prop);
+  // Widens the caption column, and the dialog with it, so that every caption of input's
+  // properties fits; never narrows it.
+  void FitCaptions(const TLBInput& input);
 
   std::unique_ptr<TLEDBarCfg> workingCopy_;
   std::vector<TRow> rows_;
   bool loading_ = true;
   int currentBar_ = 0;         // the bar whose values the rows show
+  int captionWidth_ = 0;       // of the property captions
   bool revertingTab_ = false;  // the tab bar is being put back after a refused switch
 };
 

@@ -44,7 +44,8 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)) {
   setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   setWindowIcon(AppIcon());
-  setFixedSize(kClientWidth, kClientHeight);
+  // The default size; the lists and the live view grow with the window.
+  resize(kClientWidth, kClientHeight);
 
   LBCTimer.setTimerType(Qt::PreciseTimer);
   LBCTimer.setInterval(kUpdateIntervalMs);

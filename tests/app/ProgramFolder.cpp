@@ -96,13 +96,13 @@ ProgramFolder::~ProgramFolder() {
   fs::remove_all(folder_, ignored);
 }
 
-QProcess* ProgramFolder::Launch(const std::function<void()>& childSetup) {
+QProcess* ProgramFolder::Launch(QProcessEnvironment environment,
+                                const std::function<void()>& childSetup) {
   processes_.push_back(std::make_unique<QProcess>());
   QProcess* process = processes_.back().get();
   if (childSetup) {
     process->setChildProcessModifier(childSetup);
   }
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   environment.remove("DISPLAY");
   environment.remove("WAYLAND_DISPLAY");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <csignal>
 #include <cstddef>
@@ -53,9 +54,11 @@ class ProgramFolder {
   std::string LogFile() const { return folder_ + "/vorlixa.log"; }
   std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
 
-  // Starts a copy of the program; the folder owns the process. childSetup runs in the new
-  // process just before the program is started there.
-  QProcess* Launch(const std::function<void()>& childSetup = {});
+  // Starts a copy of the program in environment (offscreen, without a display added); the
+  // folder owns the process. childSetup runs in the new process just before the program
+  // is started there.
+  QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
+                   const std::function<void()>& childSetup = {});
   bool WaitForLogText(const std::string& text) const;
 
   // Sends signal and gives the exit code; -1 when it did not end in time or crashed.

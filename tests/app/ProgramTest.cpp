@@ -254,7 +254,8 @@ TEST_F(ProgramTest, ALogThatCannotBeWrittenDoesNotStopTheExit) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   // A file size limit stands for the full disk: writes fail with EFBIG instead of ENOSPC.
-  QProcess* program = program_.Launch([] { ::signal(SIGXFSZ, SIG_IGN); });
+  QProcess* program =
+      program_.Launch(QProcessEnvironment::systemEnvironment(), [] { ::signal(SIGXFSZ, SIG_IGN); });
   ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
   ASSERT_TRUE(sim.WaitForUnits(10));
   const auto full = static_cast<rlim_t>(fs::file_size(LogFile()));

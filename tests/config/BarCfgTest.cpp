@@ -83,15 +83,16 @@ TEST(BarCfg, InputsFollowTheNameIgnoringLetterCase) {
 
 TEST(BarCfg, SoundInputsHandTheRecorderBackWhenReplacedOrRemoved) {
   FakePrompter prompter;  // the machine may have no recording device to open
-  const auto users = [] {
-    TWaveIn* recorder = AcquireRecorder();
-    const int count = recorder->UseCount - 1;
-    ReleaseRecorder(recorder);
-    return count;
-  };
+  const auto users = [] { return AcquireRecorder().use_count() - 1; };
+  TLEDBarController bars;
+  bars.SetLEDBarCtrlCount(1);
+  // A sound input takes the recorder of its source when it is activated.
+  const auto activate = [&](TLBInput* input) { input->Activate(bars.LEDBarCtrls(0).Bars(0)); };
   TLEDBarCfg cfg;
   cfg.SetInput(0, "WaveInput");
   cfg.SetInput(1, "WaveInput");
+  activate(cfg.Input(0));
+  activate(cfg.Input(1));
   EXPECT_EQ(users(), 2);
   cfg.SetInput(0, "Nothing");
   EXPECT_EQ(users(), 1);
@@ -99,6 +100,7 @@ TEST(BarCfg, SoundInputsHandTheRecorderBackWhenReplacedOrRemoved) {
       std::make_unique<FakeChainPort>(std::make_shared<std::vector<std::string>>()));
   TLEDBarCfgList list(link);
   list.Add().SetInput(1, "WaveInput");
+  activate(list.Items(0).Input(1));
   EXPECT_EQ(users(), 2);
   list.Clear();
   EXPECT_EQ(users(), 1);

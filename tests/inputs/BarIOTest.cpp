@@ -322,34 +322,50 @@ TEST_F(InputOnBar, WaveInputShowsTheSwingOfTheLastBuffer) {
           64, [](int) -> std::uint8_t { return 128; }, [](int) -> std::uint8_t { return 128; }));
   FakePrompter prompter;
   TLBWaveInput input;
-  ASSERT_NE(input.Recorder, nullptr);
-  EXPECT_EQ(input.Recorder->UseCount, 1);
+  EXPECT_EQ(input.PropByName("Source")->Choices,
+            (std::vector<std::string>{"Recording device", "What the speakers play"}));
+  EXPECT_EQ(input.PropByName("Source")->AsInteger(), 0);
+  EXPECT_EQ(input.Recorder, nullptr) << "nothing records before the source is known";
   Bar().FillBar = false;
   input.Activate(Bar());
+  ASSERT_NE(input.Recorder, nullptr);
   EXPECT_TRUE(Bar().FillBar);
   EXPECT_EQ(input.Channels, 3);
   EXPECT_EQ(Bar().FadeAmount(), 152);
-  ASSERT_TRUE(RunEventsUntil([&] { return input.Recorder->LeftMax != 0.0; }));
-  input.UpdateBar(Bar());
+  ASSERT_TRUE(RunEventsUntil([&] {
+    input.UpdateBar(Bar());
+    return Bar().Level() != 0.0;
+  }));
   EXPECT_DOUBLE_EQ(Bar().Level(), 1.0 / 128.0);  // silence still swings by one step
   input.Deactivate(Bar());
   EXPECT_EQ(Bar().Level(), 0.0);
   EXPECT_TRUE(prompter.Messages.empty());
 }
 
-TEST_F(InputOnBar, SoundInputsShareOneRecorderUntilTheLastIsGone) {
+TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   const WaveTestDevice device(WaveTestSetup::NoDefault);
   FakePrompter prompter;
   auto first = std::make_unique<TLBWaveInput>();
   auto second = InputList().ClassByName("waveinput").Create();
-  EXPECT_EQ(first->Recorder, static_cast<TLBWaveInput&>(*second).Recorder);
-  EXPECT_EQ(first->Recorder->UseCount, 2);
-  second.reset();
-  EXPECT_EQ(first->Recorder->UseCount, 1);
+  auto speakers = std::make_unique<TLBWaveInput>();
+  speakers->PropByName("Source")->SetAsText("1");  // as a settings file stores it
   first->Activate(Bar());
-  first->UpdateBar(Bar());
-  EXPECT_EQ(Bar().Level(), 0.0);  // no device: level 0
-  EXPECT_EQ(prompter.Messages.size(), 1u);
+  second->Activate(Bar());
+  speakers->Activate(Bar());
+  const std::shared_ptr<TWaveIn> recorder = first->Recorder;
+  EXPECT_EQ(recorder, static_cast<TLBWaveInput&>(*second).Recorder);
+  EXPECT_NE(recorder, speakers->Recorder);
+  EXPECT_EQ(recorder.use_count(), 3);
+  second.reset();
+  EXPECT_EQ(recorder.use_count(), 2);
+  // No device: level 0, and a message once the opening has failed (the speakers' recorder,
+  // without a sound server, may have said so too).
+  const std::string missing = "Could not open wave device: 2";
+  ASSERT_TRUE(RunEventsUntil([&] {
+    first->UpdateBar(Bar());
+    return std::count(prompter.Messages.begin(), prompter.Messages.end(), missing) == 1;
+  }));
+  EXPECT_EQ(Bar().Level(), 0.0);
 }
 
 }  // namespace

@@ -3,6 +3,15 @@
 #include "inputs/WaveTestDevice.h"
 #include "inputs/unWaveIn.h"
 #include "support/FakePrompter.h"
+#include "support/LogText.h"
+#include "support/unLog.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <semaphore>
+#include <thread>
 
 namespace vx {
 
@@ -60,7 +69,6 @@ TEST_P(WaveInLevelTest, GivesTheWidestSwingOfTheMaskedChannels) {
   FakePrompter prompter;
   TWaveIn recorder;
   ASSERT_TRUE(recorder.Recording());
-  EXPECT_EQ(recorder.GetLevel(3), 0.0) << "no buffer completed yet";
   ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(3) != 0.0; }));
   EXPECT_DOUBLE_EQ(recorder.GetLevel(1), c.Mask1 / 128.0);
   EXPECT_DOUBLE_EQ(recorder.GetLevel(2), c.Mask2 / 128.0);
@@ -81,71 +89,140 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
   FakePrompter prompter;
-  const WaveTestDevice missing(WaveTestSetup::NoDefault);
+  std::optional<WaveTestDevice> device(std::in_place, WaveTestSetup::NoDefault);
   TWaveIn recorder;
-  EXPECT_EQ(prompter.Messages, std::vector<std::string>{"Could not open wave device: 2"});
-  EXPECT_FALSE(recorder.Recording());
-  for (int tick = 0; tick < 3; ++tick) {
+  recorder.CloseDevice();
+  recorder.RetryInterval = std::chrono::milliseconds(20);
+  // Several failed openings, one message.
+  ASSERT_TRUE(RunEventsUntil([&] {
+    recorder.GetLevel(3);
+    return prompter.Messages.size() == 1 && !recorder.OpenDevice();
+  }));
+  for (int tick = 0; tick < 20; ++tick) {
     EXPECT_EQ(recorder.GetLevel(3), 0.0);
+    std::this_thread::sleep_for(recorder.RetryInterval);
   }
+  EXPECT_EQ(prompter.Messages, std::vector<std::string>{"Could not open wave device: 2"});
+
+  // The device appears: the level follows without another word. (The configuration is
+  // swapped only while no capture reads it.)
+  recorder.CloseDevice();
+  device.emplace(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
+  ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(3) != 0.0; }));
   EXPECT_EQ(prompter.Messages.size(), 1u);
-  recorder.RetryInterval = std::chrono::milliseconds(0);
-  {
-    const WaveTestDevice present(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
-    ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(3) != 0.0; }));
-    recorder.CloseDevice();
-  }
+
+  // It goes again: after the success, a new failure is worth a message again.
+  recorder.CloseDevice();
   EXPECT_EQ(recorder.GetLevel(3), 0.0);
-  EXPECT_EQ(prompter.Messages.size(), 2u);
+  recorder.CloseDevice();
+  device.emplace(WaveTestSetup::NoDefault);
+  ASSERT_TRUE(RunEventsUntil([&] {
+    recorder.GetLevel(3);
+    return prompter.Messages.size() == 2;
+  }));
 }
 
-TEST(WaveInSharing, LastReleaseClosesTheSharedRecorder) {
+TEST(WaveInSharing, EachSourceHasOneSharedRecorderUntilTheLastHolderLetsGo) {
   const WaveTestDevice device(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
-  TWaveIn* first = AcquireRecorder();
-  TWaveIn* second = AcquireRecorder();
+  std::shared_ptr<TWaveIn> first = AcquireRecorder();
+  std::shared_ptr<TWaveIn> second = AcquireRecorder(SoundSource::RecordingDevice);
   ASSERT_EQ(first, second);
-  EXPECT_EQ(second->UseCount, 2);
+  EXPECT_EQ(second.use_count(), 2);
+  ASSERT_TRUE(RunEventsUntil([&] { return device.IsOpenByProcess(); }));
 
   ReleaseRecorder(first);
   EXPECT_EQ(first, nullptr);
-  EXPECT_EQ(second->UseCount, 1);
   EXPECT_TRUE(device.IsOpenByProcess());
   EXPECT_TRUE(RunEventsUntil([&] { return second->GetLevel(3) != 0.0; }));
 
-  // A recorder of its own is destroyed by its release and leaves the shared one alone.
-  auto* own = new TWaveIn;
-  ReleaseRecorder(own);
-  EXPECT_EQ(own, nullptr);
-  EXPECT_EQ(second->UseCount, 1);
-
   ReleaseRecorder(second);
-  EXPECT_EQ(second, nullptr);
   EXPECT_FALSE(device.IsOpenByProcess());
-  TWaveIn* again = AcquireRecorder();
-  EXPECT_EQ(again->UseCount, 1);
+  std::shared_ptr<TWaveIn> again = AcquireRecorder();
+  EXPECT_EQ(again.use_count(), 1);
   ReleaseRecorder(again);
 }
 
-// Stands in for the device where ALSA cannot be made to fail (or be lost) on this machine.
+// Stands in for a sound library: each opening gets the next capture of the script, which
+// fails to open, or hands over its buffers and then is lost, or hangs in a read until the
+// test lets it go (as a library whose server died may never do).
+struct CaptureScript {
+  std::optional<SoundCaptureError> Failure;
+  std::vector<std::vector<std::uint8_t>> Buffers;
+  bool HangAfterBuffers = false;
+  bool RepeatUntilLetGo = false;  // a live source: the last buffer again every 10 ms
+};
+
 class FakeSoundCapture final : public SoundCapture {
  public:
-  explicit FakeSoundCapture(std::optional<SoundCaptureError> failure = std::nullopt)
-      : failure_(failure) {}
-  std::optional<SoundCaptureError> Open(const SoundFormat&, BufferHandler handler) override {
-    ++Opens;
-    Opened = !failure_;
-    Handler = Opened ? std::move(handler) : nullptr;
-    return failure_;
-  }
-  void Close() override { Opened = false; }
-  bool IsOpen() const override { return Opened; }
+  struct Shared {
+    std::vector<CaptureScript> Scripts;  // one per opening; the last one repeats
+    std::atomic<int> Opens{0};
+    std::atomic<int> Hanging{0};
+    std::counting_semaphore<16> LetGo{0};
+  };
 
-  BufferHandler Handler;
-  bool Opened = false;
-  int Opens = 0;
+  explicit FakeSoundCapture(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+  std::optional<SoundCaptureError> Open(const SoundFormat&) override {
+    const auto opening = static_cast<std::size_t>(shared_->Opens++);
+    script_ = &shared_->Scripts[std::min(opening, shared_->Scripts.size() - 1)];
+    next_ = 0;
+    return script_->Failure;
+  }
+  SoundRead Read(std::span<std::uint8_t> buffer, std::chrono::steady_clock::time_point) override {
+    if (next_ < script_->Buffers.size()) {
+      const std::vector<std::uint8_t>& samples = script_->Buffers[next_++];
+      const std::size_t bytes = std::min(samples.size(), buffer.size());
+      std::copy_n(samples.begin(), bytes, buffer.begin());
+      return {SoundReadStatus::Filled, bytes};
+    }
+    if (script_->RepeatUntilLetGo && !script_->Buffers.empty()) {
+      if (!shared_->LetGo.try_acquire_for(std::chrono::milliseconds(10))) {
+        --next_;
+        return Read(buffer, {});
+      }
+      return {SoundReadStatus::Lost};
+    }
+    if (script_->HangAfterBuffers) {
+      ++shared_->Hanging;
+      shared_->LetGo.acquire();
+      --shared_->Hanging;
+    }
+    return {SoundReadStatus::Lost};
+  }
+  void Close() override {}
 
  private:
-  std::optional<SoundCaptureError> failure_;
+  std::shared_ptr<Shared> shared_;
+  const CaptureScript* script_ = nullptr;
+  std::size_t next_ = 0;
+};
+
+// A recorder over the scripted captures. Closed until the first level request.
+struct ScriptedRecorder {
+  explicit ScriptedRecorder(std::vector<CaptureScript> scripts)
+      : Fake(Share(std::move(scripts))),
+        Recorder([this] { return std::make_unique<FakeSoundCapture>(Fake); }, "Test source") {
+    // Closed again at once, so that a test sets the timing before the first opening.
+    Recorder.CloseDevice();
+    Fake->Opens = 0;
+  }
+  // Captures that still hang are let go, so that they end.
+  ~ScriptedRecorder() {
+    Recorder.CloseDevice();
+    Fake->LetGo.release(8);
+  }
+  ScriptedRecorder(const ScriptedRecorder&) = delete;
+  ScriptedRecorder& operator=(const ScriptedRecorder&) = delete;
+
+  static std::shared_ptr<FakeSoundCapture::Shared> Share(std::vector<CaptureScript> scripts) {
+    auto shared = std::make_shared<FakeSoundCapture::Shared>();
+    shared->Scripts = std::move(scripts);
+    return shared;
+  }
+
+  std::shared_ptr<FakeSoundCapture::Shared> Fake;
+  TWaveIn Recorder;
 };
 
 struct StageCase {
@@ -161,10 +238,12 @@ class WaveInStageTest : public ::testing::TestWithParam<StageCase> {};
 
 TEST_P(WaveInStageTest, FailureShowsItsTextWithTheErrorNumber) {
   FakePrompter prompter;
-  TWaveIn recorder(std::make_unique<FakeSoundCapture>(SoundCaptureError{GetParam().Stage, 16}));
+  ScriptedRecorder scripted({{SoundCaptureError{GetParam().Stage, 16, "Busy"}, {}}});
+  ASSERT_TRUE(RunEventsUntil([&] {
+    EXPECT_EQ(scripted.Recorder.GetLevel(3), 0.0);
+    return !prompter.Messages.empty();
+  }));
   EXPECT_EQ(prompter.Messages, std::vector<std::string>{GetParam().Text});
-  EXPECT_FALSE(recorder.Recording());
-  EXPECT_EQ(recorder.GetLevel(3), 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, WaveInStageTest,
@@ -178,35 +257,105 @@ INSTANTIATE_TEST_SUITE_P(Stages, WaveInStageTest,
                                                      "Could not start recording: 16"}),
                          [](const auto& param) { return std::string(param.param.Name); });
 
-TEST(WaveInFailure, AFailedOpeningIsRetriedOnlyAfterTheRetryInterval) {
-  FakePrompter prompter;
-  auto owned = std::make_unique<FakeSoundCapture>(SoundCaptureError{SoundCaptureStage::Open, 2});
-  FakeSoundCapture& capture = *owned;
-  TWaveIn recorder(std::move(owned));
-  recorder.RetryInterval = std::chrono::hours(1);
-  for (int tick = 0; tick < 3; ++tick) {
-    EXPECT_EQ(recorder.GetLevel(3), 0.0);
+class WaveInLog : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(StartAppLog(dir_.filePath("test.log").toStdString())); }
+  void TearDown() override { StopAppLog(); }
+  // Closes the log, which writes its lines out.
+  std::vector<std::string> Lines() const {
+    StopAppLog();
+    return LogLineTexts(dir_.filePath("test.log").toStdString());
   }
-  EXPECT_EQ(capture.Opens, 1);
+
+  QTemporaryDir dir_;
+  FakePrompter prompter_;
+};
+
+TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTheWaitShort) {
+  ScriptedRecorder scripted({{SoundCaptureError{SoundCaptureStage::Open, 111, "Refused"}, {}}});
+  TWaveIn& recorder = scripted.Recorder;
+  recorder.RetryInterval = std::chrono::hours(1);
+  ASSERT_TRUE(RunEventsUntil([&] {
+    recorder.GetLevel(3);
+    return !prompter_.Messages.empty();
+  }));
+  for (int tick = 0; tick < 10; ++tick) {
+    recorder.GetLevel(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(scripted.Fake->Opens, 1);
+  QElapsedTimer closing;
+  closing.start();
+  recorder.CloseDevice();
+  EXPECT_LT(closing.elapsed(), 1000) << "the stop wakes the wait for the next opening";
+
   recorder.RetryInterval = std::chrono::milliseconds(0);
-  recorder.GetLevel(3);
-  recorder.GetLevel(3);
-  EXPECT_EQ(capture.Opens, 3);
-  EXPECT_EQ(prompter.Messages.size(), 1u);
+  ASSERT_TRUE(RunEventsUntil([&] {
+    recorder.GetLevel(3);
+    return scripted.Fake->Opens >= 5;
+  }));
+  recorder.CloseDevice();
+  EXPECT_EQ(prompter_.Messages.size(), 1u);
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         "[-WARNING-] The sound source \"Test source\" cannot be opened: Refused"});
 }
 
-TEST(WaveInBuffers, OnlyTheLastBufferCountsAndALostDeviceIsOpenedAgain) {
-  auto owned = std::make_unique<FakeSoundCapture>();
-  FakeSoundCapture& capture = *owned;
-  TWaveIn recorder(std::move(owned));
-  capture.Handler(std::vector<std::uint8_t>{0, 255, 255, 0});
-  capture.Handler(std::vector<std::uint8_t>{128, 128});
-  EXPECT_DOUBLE_EQ(recorder.GetLevel(3), 1 / 128.0);
+std::vector<std::uint8_t> Block(std::uint8_t left, std::uint8_t right) {
+  return {left, right};
+}
 
-  capture.Opened = false;
-  recorder.GetLevel(3);
-  EXPECT_EQ(capture.Opens, 2);
-  EXPECT_TRUE(capture.IsOpen());
+TEST_F(WaveInLog, OnlyTheLatestBufferCountsAndALostSourceIsOpenedAgainWithOneWarning) {
+  // A full-scale buffer, then a quiet one.
+  std::vector<std::uint8_t> loud;
+  std::vector<std::uint8_t> wide;
+  for (int i = 0; i < 512; ++i) {
+    loud.insert(loud.end(), {static_cast<std::uint8_t>(i % 2 * 255), 0});
+    wide.insert(wide.end(), {100, 140});
+  }
+  ScriptedRecorder scripted(
+      {{std::nullopt, {loud, wide}, false, true}, {std::nullopt, {loud}, false, true}});
+  TWaveIn& recorder = scripted.Recorder;
+  recorder.RetryInterval = std::chrono::milliseconds(50);
+  ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(2) == 13 / 128.0; }));  // 140 .. 127
+  EXPECT_EQ(recorder.GetLevel(1), 0.0);  // all 100: the full swing before it is forgotten
+  // The source is lost; the next opening hands over full scale.
+  scripted.Fake->LetGo.release();
+  ASSERT_TRUE(RunEventsUntil([&] { return recorder.GetLevel(3) == 255 / 128.0; }));
+  EXPECT_EQ(scripted.Fake->Opens, 2);
+  scripted.Fake->LetGo.release();
+  recorder.CloseDevice();
+  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_EQ(Lines(), std::vector<std::string>{"[-WARNING-] The sound source \"Test source\" was "
+                                              "lost; it is opened again every second"});
+}
+
+// The library never returns from a read: the level falls to 0 and the ticks go on; the
+// capture is left behind and a new one opens; closing does not wait for either.
+TEST_F(WaveInLog, ACaptureStuckInTheLibraryNeitherHoldsTheTicksNorTheExit) {
+  ScriptedRecorder scripted({{std::nullopt, {Block(0, 255)}, true}});
+  TWaveIn& recorder = scripted.Recorder;
+  recorder.StallLimit = std::chrono::milliseconds(300);
+  ASSERT_TRUE(RunEventsUntil([&] {
+    recorder.GetLevel(3);
+    return scripted.Fake->Hanging == 1;
+  }));
+  int ticks = 0;
+  ASSERT_TRUE(RunEventsUntil([&] {
+    ++ticks;
+    return recorder.GetLevel(3) == 0.0 && scripted.Fake->Opens == 2 && scripted.Fake->Hanging == 2;
+  }));
+  EXPECT_GT(ticks, 1);
+  QElapsedTimer closing;
+  closing.start();
+  recorder.CloseDevice();
+  EXPECT_LT(closing.elapsed(), 2000);
+  EXPECT_FALSE(recorder.Recording());
+  EXPECT_EQ(Lines(), std::vector<std::string>{"[-WARNING-] The sound source \"Test source\" "
+                                              "stopped answering; it is left behind and opened "
+                                              "again"});
+  // The library lets go at last: the captures left behind end by themselves.
+  scripted.Fake->LetGo.release(2);
+  EXPECT_TRUE(RunEventsUntil([&] { return scripted.Fake->Hanging == 0; }));
 }
 
 }  // namespace

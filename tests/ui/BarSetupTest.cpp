@@ -112,7 +112,9 @@ TEST(BarSetup, ShowsTheConfigurationWithRowsBuiltFromTheInputsProperties) {
     EXPECT_EQ(RowCaption(d, kStepRow), "Moving step");
     EXPECT_EQ(RowEdit(d, kFadingRow)->text(), "5");
     EXPECT_EQ(RowEdit(d, kStepRow)->text(), "2.5");
-    EXPECT_EQ(RowEdit(d, kStepRow)->geometry(), QRect(118, 8 + 32 * kStepRow, 129, 21));
+    // As far right as the dialog had to grow for the widest caption.
+    EXPECT_EQ(RowEdit(d, kStepRow)->geometry(),
+              QRect(118 + d.width() - 336, 8 + 32 * kStepRow, 129, 21));
     EXPECT_TRUE(RowEdit(d, kStepRow)->isVisible());
     EXPECT_TRUE(d.sbOptions->widget()->rect().contains(RowEdit(d, kStepRow)->geometry()));
     auto* unit = d.sbOptions->widget()->findChild<QLabel*>(QStringLiteral("lblUnit1"));

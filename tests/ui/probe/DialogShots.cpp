@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTabWidget>
@@ -18,6 +19,7 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/XdgAutostart.h"
+#include "support/SimProcess.h"
 #include "support/unUpdate.h"
 #include "ui/MainPages.h"
 #include "ui/frmBarSetup.h"
@@ -26,8 +28,9 @@
 using namespace vx;
 
 // Saves pictures of the port and bar dialogs and of the main window's two pages, filled with sample
-// settings, as PNG files into the folder given as the only argument, so that their layout can be
-// looked at without a display (scripts/screenshots.sh).
+// settings, and of the live view on a simulated chain, as PNG files into the folder given as the
+// only argument, so that their layout can be looked at without a display
+// (scripts/screenshots.sh).
 namespace {
 
 QString folder;
@@ -51,7 +54,12 @@ void Shoot(Dialog& dialog, Item& item, const char* fileName,
 }
 
 void Save(QWidget& widget, const char* fileName) {
-  QApplication::processEvents();
+  // Long enough for the layouts to settle and the live view to take its first look.
+  QElapsedTimer settle;
+  settle.start();
+  while (settle.elapsed() < 100) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
   const QString path = QDir(folder).filePath(QString::fromUtf8(fileName));
   if (!widget.grab().save(path)) {
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -99,6 +107,64 @@ void ShootMainPages() {
   Save(packaged, "main-options-package.png");
 }
 
+// The settings window with its live view on a simulated chain of three boards: the first
+// with an inverted and a mirrored bar, the second with 32 LEDs per bar (16 positions
+// belong to no bar), the third plain; the second controller row selected. Once at the
+// default size, once larger.
+void ShootLiveView() {
+  QTemporaryDir scratch;
+  SimProcess::Options chain;
+  chain.Boards = 3;
+  SimProcess sim(chain);
+  TPortCfgList ports;
+  TPortCfg& port = ports.Add();
+  TLEDBarController& link = port.Controller();
+  link.Port = sim.LinkPath();
+  link.MaxValue = 254;
+  const std::tuple<int, const char*, const char*> boards[] = {{40, "WaveInput", "CPUUsage"},
+                                                              {32, "KnightRider", "KnightRider"},
+                                                              {40, "CPUUsage", "Nothing"}};
+  for (const auto& [size, bar0, bar1] : boards) {
+    TLEDBarCfg& cfg = port.Controllers().Add();
+    cfg.BarSize = size;
+    cfg.SetInput(0, bar0);
+    cfg.SetInput(1, bar1);
+  }
+  port.Controllers().Items(0).Inverted(0) = true;
+  port.Controllers().Items(0).Reversed(1) = true;
+  port.Controllers().Apply();
+  if (!link.Open()) {
+    std::fprintf(stderr, "cannot open the simulated chain at %s\n", sim.LinkPath().c_str());
+    return;
+  }
+  // Levels with fading trails and a falling peak, as a running loop leaves them.
+  const double levels[3][2] = {{0.45, 0.8}, {0.6, 0.3}, {0.9, 0.0}};
+  for (int b = 0; b < 3; ++b) {
+    for (int k = 0; k < 2; ++k) {
+      TLEDBar& bar = link.LEDBarCtrls(b).Bars(k);
+      bar.SetFadeAmount(50);
+      bar.FillBar = !(b == 1 && k == 1);
+      bar.FallOff = true;
+      bar.SetLevel(levels[b][k] + 0.2);
+      bar.SetLevel(levels[b][k]);
+    }
+  }
+  link.SendLevels();
+
+  TSettings settings(ports, scratch.filePath("vorlixa.xml").toStdString());
+  XdgAutostart autostart(scratch.filePath("all").toStdString(),
+                         scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
+  TMainPages pages(ports, settings, autostart, {});
+  pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
+  pages.resize(595, 341);
+  pages.show();
+  pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
+  Save(pages, "main-live-view.png");
+  pages.resize(900, 560);
+  Save(pages, "main-live-view-large.png");
+  link.Close();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,5 +202,6 @@ int main(int argc, char** argv) {
   Shoot<TfrmBarSetup>(barSecond, bars, "bar-setup-bar2.png",
                       [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
   ShootMainPages();
+  ShootLiveView();
   return 0;
 }

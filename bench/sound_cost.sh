@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# What the sound meter costs, beside cava, on the same real-time source: a private
+# PulseAudio (own runtime folder and home) whose null sink "speakers" is the default output
+# and whose monitor is the default recording device (ALSA "default" goes to it through the
+# pulse plugin).
+#   1. pacat plays noise into the sink. The program (demo settings, two boards on the
+#      LED chain simulator, one bar the sound level) and cava (40 frames/s, raw output to
+#      /dev/null) run side by side for SECONDS; their CPU time comes from the scheduler's
+#      exact accounting of all their threads (and the sound library's threads in them).
+#   2. vorlixa-tonesteps plays silence and noise by turns and tells when each step to noise
+#      is played; the delay is the time from there to the first frame on the simulator's
+#      line whose sound bar shows it (at least 20 of its 40 LEDs lit).
+# Prints both CPU shares, their ratio, and the delay's median and 95th percentile.
+# Usage: bench/sound_cost.sh [BUILD_DIR] [SECONDS] [PROGRAM]
+#   (default build/dev, 30, the build's program; PROGRAM measures another build of it)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# shellcheck source=scripts/demo-settings.sh
+source scripts/demo-settings.sh
+
+build="${1:-build/dev}"
+seconds="${2:-30}"
+sim="$build/tools/sim/vorlixa-sim"
+app="${3:-$build/src/vorlixa}"
+steps_tool="$build/tools/tonesteps/vorlixa-tonesteps"
+steps=40
+warmup=2
+
+for program in "$sim" "$app" "$steps_tool"; do
+  if [ ! -x "$program" ]; then
+    echo "sound_cost: $program not found; build first" >&2
+    exit 1
+  fi
+done
+for tool in pulseaudio pacat pactl cava; do
+  command -v "$tool" >/dev/null || { echo "sound_cost: $tool missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-sound-XXXXXX")"
+pids=()
+# Newest first: the program and cava end while the server still runs (an older build of the
+# program would hang without it). Whatever does not end within 2 s is killed.
+cleanup() {
+  local i pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$folder"
+}
+trap cleanup EXIT
+
+# The server's world: runtime folder, home, ALSA default, no autospawn.
+mkdir -p "$folder/run" "$folder/home/.config/pulse" "$folder/app" "$folder/cava"
+chmod 700 "$folder/run"
+export XDG_RUNTIME_DIR="$folder/run" HOME="$folder/home" XDG_CONFIG_HOME="$folder/home/.config"
+unset PULSE_SERVER ALSA_CONFIG_PATH
+echo "autospawn = no" >"$HOME/.config/pulse/client.conf"
+printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
+cat >"$folder/server.pa" <<PA
+load-module module-native-protocol-unix
+load-module module-null-sink sink_name=speakers
+set-default-sink speakers
+set-default-source speakers.monitor
+PA
+cat >"$folder/cava/config" <<CAVA
+[general]
+framerate = 40
+[input]
+method = pulse
+source = speakers.monitor
+[output]
+method = raw
+raw_target = /dev/null
+data_format = binary
+CAVA
+
+pulseaudio -n -F "$folder/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+  2>"$folder/pulseaudio.log" &
+pids+=($!)
+for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+pactl info >/dev/null || { echo "sound_cost: the sound server did not start" >&2; exit 1; }
+
+pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
+player=$!
+pids+=("$player")
+
+link="$folder/chain"
+frames="$folder/frames.log"
+"$sim" --no-display --link "$link" --boards 2 --log "$frames" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
+[ -L "$link" ] || { echo "sound_cost: the simulator did not start" >&2; exit 1; }
+
+cp "$app" "$folder/app/vorlixa"
+write_demo_settings "$folder/app/vorlixa.xml" "$link"
+QT_QPA_PLATFORM=offscreen "$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
+app_pid=$!
+pids+=("$app_pid")
+cava -p "$folder/cava/config" >/dev/null 2>"$folder/cava/stderr.txt" &
+cava_pid=$!
+pids+=("$cava_pid")
+sleep "$warmup"
+for pid in "$app_pid" "$cava_pid"; do
+  kill -0 "$pid" 2>/dev/null || { echo "sound_cost: process $pid ended early" >&2; exit 1; }
+done
+
+# On-CPU time of all of a process's threads in nanoseconds.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%d", sum }'; }
+app_start=$(cpu_ns "$app_pid")
+cava_start=$(cpu_ns "$cava_pid")
+start_ns=$(date +%s%N)
+sleep "$seconds"
+app_end=$(cpu_ns "$app_pid")
+cava_end=$(cpu_ns "$cava_pid")
+end_ns=$(date +%s%N)
+
+awk -v app="$((app_end - app_start))" -v cava="$((cava_end - cava_start))" \
+  -v ns="$((end_ns - start_ns))" 'BEGIN {
+    printf "Program CPU:     %.3f %% of one core\n", 100 * app / ns
+    printf "cava CPU:        %.3f %% of one core\n", 100 * cava / ns
+    printf "Ratio:           %.2f (program / cava; target at most 0.50)\n", app / cava
+  }'
+
+# Delay: the noise stops, the steps play.
+kill -TERM "$player"
+wait "$player" 2>/dev/null || true
+sleep 0.5
+"$steps_tool" "$steps" 300 200 >"$folder/steps.txt"
+
+# Board 2, bar 0 is the sound bar: bytes 80..119 of the 160, fields 83..122 of a line.
+awk -v steps="$folder/steps.txt" '
+  BEGIN { while ((getline line < steps) > 0) { split(line, f, " "); if (f[1] == "step") t[n++] = f[2] } }
+  NF == 162 && $2 == "FF" {
+    lit = 0
+    for (i = 83; i <= 122; i++) if ($i != "00") lit++
+    if (lit >= 20) loud[m++] = $1
+  }
+  END {
+    j = 0
+    for (i = 0; i < n; i++) {
+      while (j < m && loud[j] < t[i]) j++
+      if (j < m && loud[j] - t[i] < 0.3) d[k++] = (loud[j] - t[i]) * 1000
+    }
+    if (k == 0) { print "Delay:           no step reached the chain"; exit 1 }
+    for (i = 0; i < k; i++) for (x = i + 1; x < k; x++) if (d[x] < d[i]) { s = d[i]; d[i] = d[x]; d[x] = s }
+    p95 = int(0.95 * k + 0.999) - 1
+    printf "Delay:           median %.1f ms, 95th percentile %.1f ms, max %.1f ms (%d of %d steps; target p95 <= 40 ms)\n", d[int(k / 2)], d[p95], d[k - 1], k, n
+  }' "$frames"

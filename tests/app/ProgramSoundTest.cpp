@@ -1,0 +1,207 @@
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ProgramFolder.h"
+#include "SoundServer.h"
+#include "support/SimProcess.h"
+
+namespace vx {
+
+// The real program with sound bars, on a sound server of the test's own that dies, comes
+// back, or starts late, as sound servers do on desktops.
+
+namespace {
+
+constexpr std::size_t kBarLEDs = 40;
+constexpr std::size_t kLoud = 30;  // lit LEDs of a bar that shows the noise
+
+// A bar at level 0 still lights its foot LED.
+bool Dark(const SimBytes& unit, std::size_t bar);
+
+std::string Bar(int index, const std::string& input, int source = -1) {
+  std::string xml = "<Bar Index=\"" + std::to_string(index) + "\"><Input>" + input + "</Input>";
+  if (source >= 0) {
+    xml += "<Prop.Source>" + std::to_string(source) + "</Prop.Source>";
+  }
+  return xml + "</Bar>";
+}
+
+// The lit LEDs of bar 0 or 1 of a one-board unit.
+std::size_t Lit(const SimBytes& unit, std::size_t bar) {
+  if (unit.size() != 1 + 2 * kBarLEDs) {
+    return 0;
+  }
+  const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>(bar * kBarLEDs);
+  return static_cast<std::size_t>(std::count_if(first,
+                                                first + static_cast<std::ptrdiff_t>(kBarLEDs),
+                                                [](std::uint8_t led) { return led != 0; }));
+}
+
+bool Dark(const SimBytes& unit, std::size_t bar) {
+  return unit.size() == 1 + 2 * kBarLEDs && Lit(unit, bar) <= 1;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+SimProcess::Options OneBoard() {
+  SimProcess::Options options;
+  options.Boards = 1;
+  return options;
+}
+
+class ProgramSoundTest : public ::testing::Test {
+ protected:
+  explicit ProgramSoundTest(SoundServerKind kind = SoundServerKind::PulseAudio,
+                            bool recordingHearsSpeakers = true)
+      : server_(kind, recordingHearsSpeakers) {}
+
+  void SetUp() override {
+    const QStringList missing = server_.Missing();
+    if (!missing.isEmpty()) {
+      GTEST_SKIP() << "needs a sound server to start (scripts/install-deps.sh); missing: "
+                   << missing.join(", ").toStdString();
+    }
+  }
+
+  QProcess* Launch(const std::string& bar0, const std::string& bar1) {
+    std::ofstream(program_.SettingsFile())
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
+           "<Ports><Port><Name>"
+        << sim_.LinkPath()
+        << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
+           "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
+        << bar0 << bar1 << "</Bars></Controller></Controllers></Port></Ports></Vorlixa>\n";
+    return program_.Launch(server_.Environment());
+  }
+
+  // Waits for a unit, received from now on, for which holds(unit) is true.
+  bool WaitForUnit(const std::function<bool(const SimBytes&)>& holds) const {
+    const std::size_t from = sim_.Units().size();
+    return WaitUntil([&] {
+      const std::vector<SimBytes> units = sim_.Units();
+      return std::any_of(units.begin() + static_cast<std::ptrdiff_t>(std::min(from, units.size())),
+                         units.end(), holds);
+    });
+  }
+
+  std::string Log() const { return ReadText(program_.LogFile()); }
+
+  SoundServer server_;
+  SimProcess sim_{OneBoard()};
+  ProgramFolder program_;
+};
+
+class ProgramOnSoundServer : public ProgramSoundTest,
+                             public ::testing::WithParamInterface<SoundServerKind> {
+ protected:
+  ProgramOnSoundServer() : ProgramSoundTest(GetParam()) {}
+};
+
+TEST_P(ProgramOnSoundServer, AKilledServerStopsNeitherTheChainNorTheExitAndItsReturnIsFollowed) {
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; }))
+      << Log() << program->readAllStandardError().toStdString() << sim_.Units().size();
+
+  // The server dies: the sound bar goes dark while the sweep goes on.
+  server_.Kill();
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Dark(unit, 1); })) << Log();
+  const std::size_t dark = sim_.Units().size();
+  ASSERT_TRUE(sim_.WaitForUnits(dark + 40)) << "the chain stopped";
+  const std::vector<SimBytes> after = sim_.Units();
+  EXPECT_GT(Lit(after.back(), 0), 0U);
+  EXPECT_NE(after[dark], after.back());
+  EXPECT_EQ(program->state(), QProcess::Running);
+
+  // It comes back: so does the sound bar.
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QElapsedTimer back;
+  back.start();
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; })) << Log();
+  EXPECT_LT(back.elapsed(), 3000);
+
+  // It dies again, and the program is ended while it is gone.
+  server_.Kill();
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Dark(unit, 1); })) << Log();
+  // One warning per loss.
+  const std::string warning = "[-WARNING-] The sound source \"Recording device\"";
+  ASSERT_TRUE(WaitUntil([&] { return Count(Log(), warning) == 2; })) << Log();
+  QElapsedTimer ending;
+  ending.start();
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  EXPECT_LT(ending.elapsed(), 2000);
+  EXPECT_TRUE(WaitForDarkChain(sim_, 1));
+  const std::vector<std::string> texts = LogTexts(program_.LogFile());
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "========--- Log closed");
+  EXPECT_EQ(Count(Log(), warning), 2U) << Log();
+  // At most one message per loss.
+  EXPECT_LE(Count(program->readAllStandardError().toStdString(), "Could not open wave device"), 2U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServer,
+                         ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
+                         [](const auto& param) {
+                           return param.param == SoundServerKind::PulseAudio ? "PulseAudio"
+                                                                             : "PipeWire";
+                         });
+
+TEST_F(ProgramSoundTest, AProgramStartedBeforeTheServerFollowsItWhenItComes) {
+  QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
+  ASSERT_TRUE(WaitUntil([&] { return Count(Log(), "cannot be opened") == 1; })) << Log();
+  ASSERT_TRUE(sim_.WaitForUnits(sim_.Units().size() + 40)) << "the chain stopped";
+  EXPECT_TRUE(Dark(sim_.Units().back(), 1));
+
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QElapsedTimer back;
+  back.start();
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; })) << Log();
+  EXPECT_LT(back.elapsed(), 3000);
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  // Retried every second, told once.
+  EXPECT_EQ(Count(Log(), "[-WARNING-]"), 1U) << Log();
+  EXPECT_EQ(Count(program->readAllStandardError().toStdString(), "Could not open wave device"), 1U);
+}
+
+class SpeakersAndSilentMicrophone : public ProgramSoundTest {
+ protected:
+  SpeakersAndSilentMicrophone() : ProgramSoundTest(SoundServerKind::PulseAudio, false) {}
+};
+
+TEST_F(SpeakersAndSilentMicrophone, WhatTheSpeakersPlayFollowsTheToneAndTheRecordingDeviceDoesNot) {
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QProcess* program = Launch(Bar(0, "WaveInput", 1), Bar(1, "WaveInput", 0));
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 0) >= kLoud; }))
+      << Log() << program->readAllStandardError().toStdString();
+  // Frames go out only when a bar changes; a second is watched for a glimmer of the tone.
+  QElapsedTimer watched;
+  watched.start();
+  WaitUntil([&] { return watched.elapsed() > 1000; });
+  const std::vector<SimBytes> units = sim_.Units();
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (units[i].size() == 1 + 2 * kBarLEDs) {  // frames, not a RESET of their own
+      EXPECT_TRUE(Dark(units[i], 1)) << "unit " << i;
+    }
+  }
+  EXPECT_GE(Lit(units.back(), 0), kLoud);
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
+}
+
+}  // namespace
+
+}  // namespace vx

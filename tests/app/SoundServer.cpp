@@ -1,0 +1,177 @@
+#include "SoundServer.h"
+
+#include "ProgramFolder.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <fstream>
+
+namespace vx {
+
+namespace {
+
+// Where the install script puts ALSA's PipeWire plugin (unpacked, not installed: its
+// package would make PipeWire the ALSA default of the whole machine, and it conflicts
+// with PulseAudio).
+constexpr const char* kPipeWireAlsaPlugin =
+    "/opt/vorlixa-test/pipewire-alsa/usr/lib/x86_64-linux-gnu/alsa-lib/"
+    "libasound_module_pcm_pipewire.so";
+
+}  // namespace
+
+SoundServer::SoundServer(SoundServerKind kind, bool recordingHearsSpeakers)
+    : kind_(kind), recordingHearsSpeakers_(recordingHearsSpeakers) {
+  const QDir root(dir_.path());
+  root.mkpath("run");
+  QFile::setPermissions(root.filePath("run"),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  root.mkpath("home/.config/pulse");
+  // No client may start a server of its own when this one is gone.
+  std::ofstream(root.filePath("home/.config/pulse/client.conf").toStdString())
+      << "autospawn = no\n";
+  std::ofstream asoundrc(root.filePath("home/.asoundrc").toStdString());
+  if (kind_ == SoundServerKind::PulseAudio) {
+    asoundrc << "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
+  } else {
+    asoundrc << "pcm_type.pipewire { lib \"" << kPipeWireAlsaPlugin << "\" }\n"
+             << "pcm.!default { type pipewire playback_node \"-1\" capture_node \"-1\" }\n";
+  }
+  std::ofstream(root.filePath("server.pa").toStdString())
+      << "load-module module-native-protocol-unix\n"
+      << "load-module module-null-sink sink_name=speakers\n"
+      << "load-module module-null-sink sink_name=mic\n";
+}
+
+SoundServer::~SoundServer() {
+  KillAll(server_);
+  KillAll(bus_);
+}
+
+QStringList SoundServer::Missing() const {
+  QStringList programs{"pactl", "pacat"};
+  if (kind_ == SoundServerKind::PulseAudio) {
+    programs << "pulseaudio";
+  } else {
+    programs << "dbus-daemon"
+             << "pipewire"
+             << "wireplumber"
+             << "pipewire-pulse";
+  }
+  QStringList missing;
+  for (const QString& program : programs) {
+    if (QStandardPaths::findExecutable(program).isEmpty()) {
+      missing << program;
+    }
+  }
+  if (kind_ == SoundServerKind::PipeWire && !QFile::exists(kPipeWireAlsaPlugin)) {
+    missing << kPipeWireAlsaPlugin;
+  }
+  return missing;
+}
+
+QProcessEnvironment SoundServer::Environment() const {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  const QDir root(dir_.path());
+  environment.insert("XDG_RUNTIME_DIR", root.filePath("run"));
+  environment.insert("HOME", root.filePath("home"));
+  environment.insert("XDG_CONFIG_HOME", root.filePath("home/.config"));
+  environment.remove("PULSE_SERVER");
+  environment.remove("ALSA_CONFIG_PATH");
+  environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.filePath("run/bus"));
+  return environment;
+}
+
+QProcess* SoundServer::Spawn(const QString& program, const QStringList& arguments,
+                             const QString& input) {
+  auto process = std::make_unique<QProcess>();
+  if (!input.isEmpty()) {
+    process->setStandardInputFile(input);
+  }
+  process->setProcessEnvironment(Environment());
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QDir(dir_.path()).filePath("servers.log"), QIODevice::Append);
+  process->start(program, arguments);
+  server_.push_back(std::move(process));
+  return server_.back().get();
+}
+
+bool SoundServer::Pactl(const QStringList& arguments) {
+  QProcess pactl;
+  pactl.setProcessEnvironment(Environment());
+  pactl.start("pactl", arguments);
+  return pactl.waitForFinished(kProgramWaitMs) && pactl.exitStatus() == QProcess::NormalExit &&
+         pactl.exitCode() == 0;
+}
+
+bool SoundServer::WaitForServer() {
+  const QDeadlineTimer deadline(kProgramWaitMs);
+  while (!Pactl({"info"})) {
+    if (deadline.hasExpired()) {
+      error_ = "the sound server does not answer";
+      return false;
+    }
+    QThread::msleep(50);
+  }
+  return true;
+}
+
+bool SoundServer::Start() {
+  KillAll(server_);
+  if (kind_ == SoundServerKind::PulseAudio) {
+    Spawn("pulseaudio", {"-n", "-F", QDir(dir_.path()).filePath("server.pa"), "--daemonize=no",
+                         "--exit-idle-time=-1", "--use-pid-file=no"});
+    if (!WaitForServer()) {
+      return false;
+    }
+  } else {
+    if (bus_.empty()) {
+      auto bus = std::make_unique<QProcess>();
+      bus->setProcessEnvironment(Environment());
+      bus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
+                                 "--address=" + Environment().value("DBUS_SESSION_BUS_ADDRESS")});
+      bus_.push_back(std::move(bus));
+      const QString socket = QDir(dir_.path()).filePath("run/bus");
+      const QDeadlineTimer deadline(kProgramWaitMs);
+      while (!QFile::exists(socket) && !deadline.hasExpired()) {
+        QThread::msleep(20);
+      }
+    }
+    Spawn("pipewire", {});
+    Spawn("wireplumber", {});
+    Spawn("pipewire-pulse", {});
+    if (!WaitForServer() || !Pactl({"load-module", "module-null-sink", "sink_name=speakers"}) ||
+        !Pactl({"load-module", "module-null-sink", "sink_name=mic"})) {
+      error_ = "the sound server does not answer";
+      return false;
+    }
+  }
+  // The monitor as the default source is refused by some servers' pactl; the server
+  // takes it all the same, so the result is not looked at.
+  Pactl({"set-default-sink", "speakers"});
+  Pactl({"set-default-source", recordingHearsSpeakers_ ? "speakers.monitor" : "mic.monitor"});
+  Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},
+        "/dev/urandom");
+  return true;
+}
+
+void SoundServer::Kill() {
+  KillAll(server_);
+}
+
+void SoundServer::KillAll(std::vector<std::unique_ptr<QProcess>>& processes) {
+  for (const auto& process : processes) {
+    if (process->state() != QProcess::NotRunning) {
+      process->kill();
+    }
+  }
+  for (const auto& process : processes) {
+    process->waitForFinished(kProgramWaitMs);
+  }
+  processes.clear();
+}
+
+}  // namespace vx

@@ -1,0 +1,169 @@
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QImage>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/ChainPicture.h"
+#include "device/LEDController.h"
+#include "platform/XdgAutostart.h"
+#include "support/SimProcess.h"
+#include "ui/ChainView.h"
+#include "ui/MainPages.h"
+#include "ui/unMain.h"
+
+namespace vx {
+
+// The live view of the settings window shows what the chain received, and costs nothing
+// while it is out of sight.
+namespace {
+
+QColor Shade(std::uint8_t brightness) {
+  const TLEDShade shade = LEDShade(brightness);
+  return {shade.Red, shade.Green, shade.Blue};
+}
+
+// Runs the event loop for ms and returns the number of times widget was painted.
+int PaintsWithin(QWidget& widget, int ms) {
+  struct Counter : QObject {
+    int Paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      Paints += event->type() == QEvent::Paint ? 1 : 0;
+      return false;
+    }
+  } counter;
+  widget.installEventFilter(&counter);
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  widget.removeEventFilter(&counter);
+  return counter.Paints;
+}
+
+TEST(ChainView, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
+  SimProcess sim;  // two boards
+  QTemporaryDir folder;
+  TPortCfgList ports;
+  TPortCfg& port = ports.Add();
+  TLEDBarController& link = port.Controller();
+  link.Port = sim.LinkPath();
+  link.MinValue = 10;
+  link.MaxValue = 200;
+  // Board 1: 40 LEDs a bar, the first bar inverted, the second mirrored. Board 2: 32, the
+  // second bar both, and 16 positions that belong to no bar.
+  TLEDBarCfgList& boards = port.Controllers();
+  boards.Add().BarSize = 40;
+  boards.Add().BarSize = 32;
+  boards.Items(0).Inverted(0) = boards.Items(0).Reversed(1) = true;
+  boards.Items(1).Inverted(1) = boards.Items(1).Reversed(1) = true;
+  boards.Apply();
+  ASSERT_TRUE(link.Open());
+  // Fading trails make neighbouring LEDs differ, so that a mirrored bar shows.
+  double level = 0.15;
+  for (int b = 0; b < 2; ++b) {
+    for (int k = 0; k < 2; ++k, level += 0.15) {
+      TLEDBar& bar = link.LEDBarCtrls(b).Bars(k);
+      bar.SetFadeAmount(60);
+      bar.FillBar = k == 0;
+      bar.SetLevel(level);
+      bar.SetLevel(level + 0.3);
+    }
+  }
+  link.SendLevels();
+  ASSERT_TRUE(sim.WaitForUnits(3));  // detection, the forced frame, ours
+  const SimBytes unit = sim.Units().at(2);
+  const SimBytes wire(unit.begin() + 1, unit.end());
+  ASSERT_EQ(wire, SimBytes(link.LastFrame().begin(), link.LastFrame().begin() + 160));
+  const auto& leds = link.LEDBarCtrls(0).LEDs;
+  ASSERT_NE(SimBytes(wire.begin(), wire.begin() + 40), SimBytes(leds.begin(), leds.begin() + 40));
+  ASSERT_NE(SimBytes(wire.begin() + 40, wire.begin() + 80),
+            SimBytes(leds.begin() + 40, leds.end()));
+
+  TSettings settings(ports, folder.filePath("vorlixa.xml").toStdString());
+  XdgAutostart autostart(folder.filePath("all").toStdString(),
+                         folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
+  TMainPages pages(ports, settings, autostart, {});
+  pages.resize(595, 341);
+  pages.show();
+  pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
+  QApplication::processEvents();
+  TLEDChainView& view = *pages.pbChain;
+  const QImage picture = view.grab().toImage();
+
+  // Every LED in frame order from left to right, a gap wider than an LED where a bar ends,
+  // in the shade of its byte on the wire; a position of no bar not drawn as an LED.
+  int wrong = 0;
+  std::string first;
+  for (int b = 0; b < 2; ++b) {
+    const int barSize = link.LEDBarCtrls(b).BarSize();
+    int lastRight = -1;
+    for (int slot = 0; slot < 80; ++slot) {
+      const QRect led = view.LEDRect(b, slot);
+      const int gap = slot == barSize || slot == 2 * barSize ? led.width() : 0;
+      const QColor shown = picture.pixelColor(led.center());
+      const std::uint8_t sent = wire[static_cast<std::size_t>(b * 80 + slot)];
+      const bool right = led.left() > lastRight + gap && picture.rect().contains(led) &&
+                         (LEDSlotBar(static_cast<std::uint8_t>(barSize), slot) < 0
+                              ? shown != Shade(0) && shown != Shade(sent)
+                              : shown == Shade(sent));
+      if (!right && wrong++ == 0) {
+        first = std::to_string(b) + "/" + std::to_string(slot) + ": " + shown.name().toStdString() +
+                " for byte " + std::to_string(sent);
+      }
+      lastRight = led.right();
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "first: " << first;
+  const QColor highlight = view.palette().color(QPalette::Highlight);
+  EXPECT_EQ(picture.pixelColor(view.BoardRect(1).topLeft() + QPoint(1, 1)), highlight);
+  EXPECT_NE(picture.pixelColor(view.BoardRect(0).topLeft() + QPoint(1, 1)), highlight);
+
+  // Closed, the port shows its state in words instead of LEDs.
+  link.Close();
+  EXPECT_EQ(view.ShownText().toStdString(), PortStatusText(port));
+  EXPECT_TRUE(view.LEDRect(0, 0).isNull());
+}
+
+TEST(ChainView, RepaintsOnlyWhileTheBarSetupPageIsInSight) {
+  QTemporaryDir folder;
+  TMainOptions options;
+  options.SettingsFile = folder.filePath("vorlixa.xml").toStdString();
+  options.StartAtLogin =
+      std::make_shared<XdgAutostart>(folder.filePath("all").toStdString(),
+                                     folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
+  TfrmMain window(options);
+  TMainPages& pages = *window.Pages();
+  EXPECT_FALSE(pages.pbChain->RepaintTimerActive()) << "the window starts hidden";
+  EXPECT_EQ(PaintsWithin(*pages.pbChain, 200), 0);
+
+  window.actConfigExecute();
+  EXPECT_TRUE(pages.pbChain->RepaintTimerActive());
+  EXPECT_GE(PaintsWithin(*pages.pbChain, 400), 3) << "about 25 pictures a second";
+  pages.pcConfig->setCurrentWidget(pages.tsOptions);
+  EXPECT_FALSE(pages.pbChain->RepaintTimerActive()) << "the other page is in front";
+  pages.pcConfig->setCurrentWidget(pages.tsBars);
+  EXPECT_TRUE(pages.pbChain->RepaintTimerActive());
+
+  window.close();  // hides the window and reloads the settings
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_FALSE(pages.pbChain->RepaintTimerActive());
+  EXPECT_EQ(PaintsWithin(*pages.pbChain, 200), 0);
+  window.actExitExecute();
+}
+
+}  // namespace
+
+}  // namespace vx
