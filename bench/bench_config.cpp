@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
@@ -93,6 +94,36 @@ void BM_LoadAndApply(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadAndApply)->Unit(benchmark::kMillisecond);
+
+// One port with a full chain: 409 boards, the most that one frame carries. Loading
+// configures the chain once, not once per board. The figure to watch is below 50 ms.
+std::string FullChainSettings() {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
+      "<Ports><Port><Name>/dev/ttyBench</Name><Interval>50</Interval><Enabled>-1</Enabled>"
+      "<Controllers>";
+  for (int b = 0; b < kMaxBoards; ++b) {
+    xml += "<Controller Index=\"" + std::to_string(b) + "\"><BarSize>40</BarSize><Bars>" +
+           Bar(0, "KnightRider", "<Prop.Offset>3</Prop.Offset>") +
+           Bar(1, "CPUUsage", "<Prop.Processor>1</Prop.Processor>") + "</Bars></Controller>";
+  }
+  return xml + "</Controllers></Port></Ports></Vorlixa>\n";
+}
+
+void BM_LoadFullChain(benchmark::State& state) {
+  BenchFolder folder;
+  std::ofstream(folder.File()) << FullChainSettings();
+  TPortCfgList ports(Discarding());
+  TSettings settings(ports, folder.File());
+  for (auto _ : state) {
+    settings.LoadSettings();
+    benchmark::DoNotOptimize(ports.Count());
+  }
+  if (ports.Count() != 1 || ports.Items(0).Controllers().Count() != kMaxBoards) {
+    state.SkipWithError("the chain did not load");
+  }
+}
+BENCHMARK(BM_LoadFullChain)->Unit(benchmark::kMillisecond);
 
 // Loads the existing file, writes the ports into it and replaces it on disk (with fsync).
 void BM_Save(benchmark::State& state) {

@@ -1,22 +1,30 @@
-// libFuzzer target: the bytes are a settings file. Loads it as the program does (on
-// ports that discard what they are sent), saves the configuration into the same
-// document, and checks that what was written loads again to the same configuration.
+// libFuzzer target: the bytes are a settings file. The program's own loader reads it (on
+// ports that discard what they are sent), the program's own save writes the configuration
+// back into it, and what was written must load again to the same configuration. A file
+// that cannot be read must have been kept, byte for byte, before the save replaced it.
 
 #include <QCoreApplication>
+
+#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
+#include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+#include "platform/AtomicFile.h"
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
 #include "support/DiscardingPort.h"
@@ -25,14 +33,35 @@ namespace vx {
 
 namespace {
 
-class SilentPrompter final : public Prompter {
+namespace fs = std::filesystem;
+
+class RecordingPrompter final : public Prompter {
  public:
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
   bool AskYesNo(const std::string&) override { return false; }
+  std::vector<std::string> Messages;
 };
+
+// The real calls without waiting for the disk: the fuzzer writes thousands of files a
+// second into a folder that nobody needs after a crash.
+class NoSyncFileCalls final : public TFileCalls {
+ public:
+  int Sync(int) override { return 0; }
+  int SyncFolder(const std::string&) override { return 0; }
+};
+
+RecordingPrompter* prompter = nullptr;
+std::string folder;
 
 std::unique_ptr<SerialPort> MakePort() {
   return std::make_unique<DiscardingPort>();
+}
+
+std::string ReadAll(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
 // Every setting, one line each.
@@ -60,24 +89,23 @@ std::string Describe(bool autoUpdate, const TPortCfgList& ports) {
   return text;
 }
 
-// Loads as LoadSettings does; false when the file has no root or applying failed.
-bool Load(xmlDoc* doc, bool& autoUpdate, TPortCfgList& ports) {
-  xmlNode* root = FindSettingsRoot(doc);
-  if (root == nullptr) {
-    return false;
-  }
-  autoUpdate = TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
-  try {
-    ports.LoadFromXML(root);
-  } catch (const std::exception&) {
-    return false;  // reported to the user by the program; nothing to compare
-  }
-  return true;
-}
-
 [[noreturn]] void Finding(const char* what, const std::string& detail) {
   std::fprintf(stderr, "%s\n%s\n", what, detail.c_str());
   std::abort();
+}
+
+// Whether a save into the file's document must work: a document whose only top-level
+// element is another one cannot take the root, and that save fails on purpose.
+bool SaveMustWork(const TSettingsFileContent& content) {
+  if (content.State != TSettingsFileState::Loaded || FindSettingsRoot(content.Doc.get())) {
+    return true;
+  }
+  for (const xmlNode* node = content.Doc->children; node != nullptr; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -87,47 +115,74 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   // configuration makes that fail at once, which the recorder takes in its stride.
   setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
   static QCoreApplication app(*argc, *argv);  // the links' timers need an event dispatcher
-  static SilentPrompter prompter;
-  SetPrompter(&prompter);
+  static RecordingPrompter recording;
+  prompter = &recording;
+  SetPrompter(prompter);
+  const fs::path base =
+      fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  std::string pattern = (base / "vorlixa-fuzz-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  folder = pattern;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const XmlDocPtr doc = ParseSettingsDocument(text);
-  bool autoUpdate = false;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    fs::remove(entry.path(), ignored);
+  }
+  const std::string fileName = folder + "/vorlixa.xml";
+  { std::ofstream(fileName, std::ios::binary) << input; }
+  const TSettingsFileContent before = ReadSettingsFile(fileName);
+  // With two "AutoUpdate" elements the first is read, and the first is rewritten and moved
+  // behind the second: the option then comes back from the second.
+  xmlNode* root = FindSettingsRoot(before.Doc.get());
+  const bool singleAutoUpdate = root == nullptr || SelectNodes(root, "AutoUpdate").size() <= 1;
+
+  NoSyncFileCalls calls;
   TPortCfgList ports(MakePort);
-  if (!Load(doc.get(), autoUpdate, ports)) {
+  TSettings settings(ports, fileName, calls);
+  prompter->Messages.clear();
+  settings.LoadSettings();
+  const std::string first = Describe(settings.AutoUpdate, ports);
+  // A configuration that the program reported trouble with may fail again after the save
+  // (a port name too long to open, for one); an unreadable file only leaves the defaults.
+  const bool comparable =
+      prompter->Messages.empty() || before.State == TSettingsFileState::Unreadable;
+
+  prompter->Messages.clear();
+  settings.SaveSettings();
+  if (!prompter->Messages.empty()) {
+    if (SaveMustWork(before)) {
+      Finding("saving a loaded configuration failed", prompter->Messages.front());
+    }
     return 0;
   }
-  const std::string first = Describe(autoUpdate, ports);
-  // With two "AutoUpdate" elements the first is read, and the first is rewritten and
-  // moved behind the second: the option then comes back from the second.
-  const bool singleAutoUpdate = SelectNodes(FindSettingsRoot(doc.get()), "AutoUpdate").size() <= 1;
+  if (before.State == TSettingsFileState::Unreadable && ReadAll(fileName + ".bad") != input) {
+    Finding("the unreadable file was not kept before the save", before.Problem);
+  }
 
-  // Saving into the loaded document, as SaveSettings does, must work and must give a
-  // file that loads to the same configuration.
-  std::string saved;
-  try {
-    xmlNode* root = FindSettingsRoot(doc.get());
-    SetChildText(root, "AutoUpdate", BoolToText(autoUpdate), true);
-    ports.SaveToXML(root);
-    saved = SettingsDocumentText(doc.get());
-  } catch (const std::exception& e) {
-    Finding("saving a loaded configuration failed", e.what());
+  if (!comparable) {
+    return 0;
   }
-  bool loaded = false;
-  const XmlDocPtr again = ParseSettingsDocument(saved, &loaded);
-  if (!loaded) {
-    Finding("the saved file does not load", saved);
+  const std::string saved = ReadAll(fileName);
+  const TSettingsFileContent after = ReadSettingsFile(fileName);
+  if (after.State != TSettingsFileState::Loaded || !FindSettingsRoot(after.Doc.get())) {
+    Finding("the saved file does not load", after.Problem + "\n" + saved);
   }
-  bool autoUpdateAgain = false;
   TPortCfgList portsAgain(MakePort);
-  if (!Load(again.get(), autoUpdateAgain, portsAgain)) {
-    Finding("the saved file has no root or does not apply", saved);
+  TSettings again(portsAgain, fileName, calls);
+  prompter->Messages.clear();
+  again.LoadSettings();
+  if (!prompter->Messages.empty()) {
+    Finding("the saved file loads with an error", prompter->Messages.front() + "\n" + saved);
   }
   // The saved section comes last: a second "Ports" section of the file stays before it.
-  const std::string second = Describe(autoUpdateAgain, portsAgain);
+  const std::string second = Describe(again.AutoUpdate, portsAgain);
   const std::string_view firstPorts = std::string_view(first).substr(first.find('\n') + 1);
   if ((singleAutoUpdate &&
        second.substr(0, second.find('\n')) != first.substr(0, first.find('\n'))) ||

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libqt6serialport6
   libasound2-dev
+  libsodium-dev
   libxml2-dev libcurl4-openssl-dev libjpeg62-turbo-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales

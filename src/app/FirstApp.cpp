@@ -159,10 +159,23 @@ void TFirstApp::StartUp() {
   if (uniqueID_.empty()) {
     throw EFirstApp(Format("No UniqueID defined for %s (%s).", Name(), kClassName));
   }
-  std::unique_ptr<InstanceChannel> channel = channelFactory_("FirstApp@" + uniqueID_);
+  const std::string name = "FirstApp@" + uniqueID_;
+  std::unique_ptr<InstanceChannel> channel = channelFactory_(name);
   bool first = false;
   for (int attempt = 1;; ++attempt) {
-    first = channel->Open() != 0;
+    const int openError = channel->Open();
+    if (openError == InstanceChannel::kHeldByAnotherUser) {
+      // Signalling a stranger would end this copy for nothing; it cannot take the name
+      // either, so it runs without hearing of later starts.
+      warning_ = Format(
+          "%s (%s): the event %s is held by a program of another user; this copy "
+          "runs as the first one",
+          Name(), kClassName, name);
+      channel_ = std::move(channel);
+      first_ = true;
+      return;
+    }
+    first = openError != 0;
     if (!first) {
       break;
     }

@@ -87,8 +87,12 @@ class TFirstApp : public QObject {
   virtual void DoStartOther();
 
   // After the handshake: true when this copy created the event (it is the first copy),
-  // false when it signalled an existing one.
+  // false when it signalled an existing one. Also true, without a waiter, when a
+  // program of another user holds the event's name: this copy then runs on its own, and
+  // Warning() says so.
   bool IsFirstCopy() const { return first_; }
+  // Why the handshake did not go as usual, for the log; empty when it did.
+  const std::string& Warning() const { return warning_; }
   // The waiter thread; present only in the first copy.
   TFAThread* Thread() const { return thread_.get(); }
   std::string Name() const { return objectName().toStdString(); }
@@ -101,6 +105,7 @@ class TFirstApp : public QObject {
   void SynchronizedStartOther(std::exception_ptr& handlerError);
 
   std::string uniqueID_;
+  std::string warning_;
   TInstanceChannelFactory channelFactory_;
   std::unique_ptr<InstanceChannel> channel_;  // the start-up event, and the waiter's stop event
   std::unique_ptr<TFAThread> thread_;

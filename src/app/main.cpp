@@ -29,11 +29,17 @@ namespace {
 constexpr const char* kUniqueID = "Vorlixa";
 constexpr const char* kMutexName = "TremanicVorlixaMutex";
 
-// The single-instance handshake. A later copy has signalled the first one and ends;
-// an error of the handshake ends the program as an unhandled error would.
+// The single-instance handshake, run as when the window that holds the guard is read
+// from its description. A later copy has signalled the first one and ends; an error of
+// the handshake ends the program as an unhandled error would.
 std::unique_ptr<TFirstApp> StartFirstApp() {
   try {
-    return std::make_unique<TFirstApp>(nullptr, kUniqueID);
+    auto faAppStart = std::make_unique<TFirstApp>();
+    faAppStart->setObjectName(QStringLiteral("faAppStart"));
+    faAppStart->BeginLoad();
+    faAppStart->SetUniqueID(kUniqueID);
+    faAppStart->Loaded();
+    return faAppStart;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", ExceptionClassName(e), e.what());
     return nullptr;
@@ -63,6 +69,9 @@ int main(int argc, char** argv) {
   // it once: beside the program, or in the user's folders for an installed program.
   // Without a log file (a read-only folder) the program runs on; StartAppLog has said so.
   StartAppLog();
+  if (!faAppStart->Warning().empty()) {
+    LogWarning(faAppStart->Warning());
+  }
   InputList();
   TakeLoadSample();
   try {

@@ -72,6 +72,16 @@ std::int32_t StrToInt(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+std::int32_t DecimalToInt(std::string_view text) {
+  const bool digitsOnly =
+      !text.empty() && std::all_of(text.begin() + (text[0] == '-' || text[0] == '+' ? 1 : 0),
+                                   text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digitsOnly) {
+    throw EConvertError(Format("'%s' is not a valid integer value", std::string(text)));
+  }
+  return StrToInt(text);
+}
+
 std::string IntToStr(std::int64_t value) {
   return std::to_string(value);
 }

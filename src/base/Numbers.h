@@ -13,6 +13,10 @@ std::int64_t RoundHalfEven(double value);
 // hexadecimal after "$" or "0x". Raises EConvertError "'%s' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
 
+// The settings' own integers: an optional sign and decimal digits, nothing else (no
+// blanks, no "$" or "0x"). Raises EConvertError "'%s' is not a valid integer value".
+std::int32_t DecimalToInt(std::string_view text);
+
 std::string IntToStr(std::int64_t value);
 
 // General format with "." as decimal separator, 15 significant digits, no thousands

@@ -17,6 +17,7 @@
 #include "base/Numbers.h"
 #include "base/Text.h"
 #include "platform/AtomicFile.h"
+#include "platform/SystemError.h"
 #include "support/FilePlaces.h"
 
 namespace vx {
@@ -103,6 +104,38 @@ class QuietXmlLibrary {
   xmlStructuredErrorFunc structured_;
   void* structuredContext_;
 };
+
+struct XmlParserDeleter {
+  void operator()(xmlParserCtxt* parser) const noexcept { xmlFreeParserCtxt(parser); }
+};
+using XmlParserPtr = std::unique_ptr<xmlParserCtxt, XmlParserDeleter>;
+
+// Called for every entity declaration of the document type: notes it and stops the
+// parser there, before any reference to it is read.
+void RefuseEntity(void* context, const xmlChar* /*name*/, int /*type*/, const xmlChar* /*publicId*/,
+                  const xmlChar* /*systemId*/, xmlChar* /*content*/) {
+  auto* parser = static_cast<xmlParserCtxt*>(context);
+  *static_cast<bool*>(parser->_private) = true;
+  xmlStopParser(parser);
+}
+
+void RefuseUnparsedEntity(void* context, const xmlChar* name, const xmlChar* publicId,
+                          const xmlChar* systemId, const xmlChar* /*notationName*/) {
+  RefuseEntity(context, name, 0, publicId, systemId, nullptr);
+}
+
+// libxml2's complaint about the text it could not parse, with the line.
+std::string ParserProblem(xmlParserCtxt* parser) {
+  const xmlError* error = xmlCtxtGetLastError(parser);
+  if (error == nullptr || error->message == nullptr) {
+    return "it is not well-formed XML";
+  }
+  std::string message = error->message;
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return Format("%s (line %d)", message, error->line);
+}
 
 int AppendToText(void* text, const char* buffer, int length) {
   static_cast<std::string*>(text)->append(buffer, static_cast<std::size_t>(length));
@@ -207,37 +240,59 @@ XmlDocPtr NewSettingsDocument() {
   return doc;
 }
 
-XmlDocPtr ParseSettingsDocument(std::string_view text, bool* loaded) {
+TSettingsFileContent ParseSettingsText(std::string_view text) {
   EnsureXmlLibrary();
-  if (loaded != nullptr) {
-    *loaded = false;
+  TSettingsFileContent content;
+  content.State = TSettingsFileState::Unreadable;
+  if (text.size() > kMaxSettingsFileSize || text.size() > static_cast<std::size_t>(INT_MAX)) {
+    content.Problem = "it is larger than 16 MiB";
+    content.Doc = NewSettingsDocument();
+    return content;
   }
-  if (text.size() <= kMaxSettingsFileSize && text.size() <= static_cast<std::size_t>(INT_MAX)) {
-    const QuietXmlLibrary quiet;
-    // Neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD: entities stay references and no
-    // external DTD is read. Blank text between elements goes, so that saving can indent.
-    constexpr int kOptions =
-        XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    XmlDocPtr doc(
-        xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kOptions));
-    xmlResetLastError();
-    if (doc) {
-      if (loaded != nullptr) {
-        *loaded = true;
-      }
-      return doc;
-    }
+  const QuietXmlLibrary quiet;
+  const XmlParserPtr parser(xmlNewParserCtxt());
+  if (!parser || parser->sax == nullptr) {
+    RaiseXmlError("Cannot create a parser");
   }
-  return NewSettingsDocument();
+  bool declaresEntities = false;
+  parser->_private = &declaresEntities;
+  parser->sax->entityDecl = RefuseEntity;
+  parser->sax->unparsedEntityDecl = RefuseUnparsedEntity;
+  // Neither XML_PARSE_NOENT nor XML_PARSE_DTDLOAD: no external DTD is read. Blank text
+  // between elements goes, so that saving can indent.
+  constexpr int kOptions =
+      XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  XmlDocPtr doc(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr,
+                                  nullptr, kOptions));
+  if (doc && !declaresEntities) {
+    content.Doc = std::move(doc);
+    content.State = TSettingsFileState::Loaded;
+  } else if (declaresEntities) {
+    content.Problem = "its document type declares entities, which are not accepted";
+  } else {
+    content.Problem = ParserProblem(parser.get());
+  }
+  xmlResetLastError();
+  if (!content.Doc) {
+    content.Doc = NewSettingsDocument();
+  }
+  return content;
 }
 
-XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded) {
+TSettingsFileContent ReadSettingsFile(const std::string& fileName) {
+  std::error_code statusError;
+  const auto status = std::filesystem::status(fileName, statusError);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    return {NewSettingsDocument(), TSettingsFileState::Missing, {}};
+  }
+  if (status.type() == std::filesystem::file_type::directory) {
+    return {NewSettingsDocument(), TSettingsFileState::Unreadable, "it is a folder"};
+  }
+  errno = 0;
   std::ifstream file(fileName, std::ios::binary);
   if (!file) {
-    if (loaded != nullptr) {
-      *loaded = false;
-    }
-    return NewSettingsDocument();
+    const int error = errno != 0 ? errno : EIO;
+    return {NewSettingsDocument(), TSettingsFileState::Unreadable, InOutErrorMessage(error)};
   }
   // Read up to one byte past the limit, so that a file that grows while it is read, or a
   // device that never ends, is caught as well.
@@ -256,12 +311,63 @@ XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded) {
     }
     filled += static_cast<std::size_t>(file.gcount());
   }
+  if (file.bad()) {
+    return {NewSettingsDocument(), TSettingsFileState::Unreadable, InOutErrorMessage(EIO)};
+  }
   text.resize(filled);
   if (text.size() > kMaxSettingsFileSize) {
     throw EInOutError(
         Format("The settings file %s is larger than 16 MiB and is not read.", fileName), EFBIG);
   }
-  return ParseSettingsDocument(text, loaded);
+  return ParseSettingsText(text);
+}
+
+XmlDocPtr ParseSettingsDocument(std::string_view text, bool* loaded) {
+  TSettingsFileContent content = ParseSettingsText(text);
+  if (loaded != nullptr) {
+    *loaded = content.State == TSettingsFileState::Loaded;
+  }
+  return std::move(content.Doc);
+}
+
+XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded) {
+  TSettingsFileContent content = ReadSettingsFile(fileName);
+  if (loaded != nullptr) {
+    *loaded = content.State == TSettingsFileState::Loaded;
+  }
+  return std::move(content.Doc);
+}
+
+std::string KeepBadSettingsFile(const std::string& fileName) {
+  namespace fs = std::filesystem;
+  // The bytes that a save replaces are those of the file that a link points to.
+  std::error_code error;
+  fs::path source = fs::canonical(fileName, error);
+  if (error) {
+    source = fileName;
+  }
+  constexpr int kMaxCopies = 1000;
+  for (int n = 0; n < kMaxCopies; ++n) {
+    const std::string copy = n == 0 ? fileName + ".bad" : Format("%s.bad.%d", fileName, n);
+    if (fs::exists(fs::symlink_status(copy, error))) {
+      continue;
+    }
+    // A second name for the same bytes needs no reading (the file may be unreadable to
+    // us); a file system without such names gets a copy.
+    fs::create_hard_link(source, copy, error);
+    if (!error) {
+      return copy;
+    }
+    if (error == std::errc::file_exists) {
+      continue;
+    }
+    if (fs::copy_file(source, copy, fs::copy_options::none, error)) {
+      return copy;
+    }
+    throw EInOutError(Format("Cannot keep a copy of %s: %s", fileName, error.message()),
+                      error.value());
+  }
+  throw EInOutError(Format("Cannot keep a copy of %s: too many copies", fileName), EEXIST);
 }
 
 std::string SettingsDocumentText(xmlDoc* doc) {

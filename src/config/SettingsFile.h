@@ -38,14 +38,40 @@ std::string SettingsFileName();
 // An empty document.
 XmlDocPtr NewSettingsDocument();
 
-// Parses text; a text that is not well-formed XML gives an empty document and *loaded
-// false. Reads nothing from the network, loads no external entity and no external DTD,
-// and never prints libxml2's complaints.
+enum class TSettingsFileState {
+  Missing,     // no file of that name
+  Loaded,      // a well-formed document
+  Unreadable,  // a file that cannot be read or is no document we accept
+};
+
+// What reading a settings text or file gave.
+struct TSettingsFileContent {
+  XmlDocPtr Doc;  // an empty document unless Loaded
+  TSettingsFileState State = TSettingsFileState::Missing;
+  std::string Problem;  // why it is Unreadable, for people
+};
+
+// Parses text. Text that is not well-formed XML, or whose document type declares
+// entities, is Unreadable: entities are refused before the body is parsed, so that no
+// reference can be expanded into more text than the file holds. Reads nothing from the
+// network, loads no external entity and no external DTD, and never prints libxml2's
+// complaints.
+TSettingsFileContent ParseSettingsText(std::string_view text);
+
+// Reads and parses fileName. A file larger than kMaxSettingsFileSize raises EInOutError.
+TSettingsFileContent ReadSettingsFile(const std::string& fileName);
+
+// ParseSettingsText's document; *loaded tells whether it is Loaded.
 XmlDocPtr ParseSettingsDocument(std::string_view text, bool* loaded = nullptr);
 
-// Loads fileName; a missing, unreadable or malformed file gives an empty document and
-// *loaded false. A file larger than kMaxSettingsFileSize raises EInOutError instead.
+// ReadSettingsFile's document: a missing, unreadable or malformed file gives an empty
+// document and *loaded false. A file larger than kMaxSettingsFileSize raises EInOutError.
 XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded = nullptr);
+
+// Keeps the file at fileName (or the file that it links to) under the first free name of
+// fileName + ".bad", ".bad.1", ".bad.2", ... beside it, before a save replaces it.
+// Returns that name; raises EInOutError when no copy can be made.
+std::string KeepBadSettingsFile(const std::string& fileName);
 
 // The document as UTF-8 text with an XML declaration and indentation by libxml2.
 std::string SettingsDocumentText(xmlDoc* doc);

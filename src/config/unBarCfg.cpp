@@ -11,6 +11,7 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/Prompter.h"
+#include "support/unLog.h"
 
 namespace vx {
 
@@ -19,11 +20,14 @@ namespace {
 // A decimal integer, or fallback when the text is none.
 std::int32_t StrToIntDef(const std::string& text, std::int32_t fallback) {
   try {
-    return StrToInt(text);
+    return DecimalToInt(text);
   } catch (const EConvertError&) {
     return fallback;
   }
 }
+
+// More boards than one frame holds cannot be driven (SendLevels refuses the frame).
+constexpr std::size_t kMaxChain = static_cast<std::size_t>(kMaxBoards);
 
 TLEDBarCfgDialog& LEDBarCfgDialog() {
   static TLEDBarCfgDialog dialog;
@@ -159,6 +163,9 @@ int TLEDBarCfgList::IndexOf(const TLEDBarCfg& item) const {
 }
 
 TLEDBarCfg& TLEDBarCfgList::Add() {
+  if (items_.size() >= kMaxChain) {
+    throw ERangeError(Format("A chain holds at most %d controllers.", kMaxBoards));
+  }
   items_.push_back(std::make_unique<TLEDBarCfg>(this));
   TLEDBarCfg& item = *items_.back();
   Apply();
@@ -234,20 +241,37 @@ void TLEDBarCfgList::DeactivateAll() {
 
 void TLEDBarCfgList::LoadFromXML(xmlNode* portNode) {
   Clear();
+  std::size_t position = 0;  // of the element being read, for the log
   try {
     const std::vector<xmlNode*> nodes =
         SelectNodes(portNode, Format("%s/%s", "Controllers", "Controller"));
-    for (std::size_t k = 0; k < nodes.size(); ++k) {
-      Add();
+    const std::size_t count = std::min(nodes.size(), kMaxChain);
+    if (nodes.size() > count) {
+      LogWarning(
+          Format("Port %s: %d controllers of the settings file are left out; a chain "
+                 "holds at most %d",
+                 controller_.Port, static_cast<int>(nodes.size() - count), kMaxBoards));
+    }
+    // Made without applying: the one Apply at the end configures the chain once.
+    for (std::size_t k = 0; k < count; ++k) {
+      items_.push_back(std::make_unique<TLEDBarCfg>(this));
     }
     // Elements fill the items that their "Index" names, in whatever order they come.
-    for (xmlNode* node : nodes) {
-      const std::int32_t index = StrToIntDef(GetAttrText(node, "Index", ""), -1);
+    for (; position < nodes.size(); ++position) {
+      xmlNode* node = nodes[position];
+      const std::string indexText = GetAttrText(node, "Index", "");
+      const std::int32_t index = StrToIntDef(indexText, -1);
       if (index < 0) {
+        LogWarning(Format("Controller %d of port %s is left out: its Index '%s' is no position",
+                          static_cast<int>(position), controller_.Port, indexText));
         continue;
       }
+      if (static_cast<std::size_t>(index) >= count &&
+          static_cast<std::size_t>(index) < nodes.size()) {
+        continue;  // one of those beyond the chain's end
+      }
       TLEDBarCfg& item = Items(index);
-      item.BarSize = StrToInt(GetNodeText(node, "BarSize", ""));
+      item.BarSize = DecimalToInt(GetNodeText(node, "BarSize", ""));
       for (xmlNode* barNode : SelectNodes(node, Format("%s/%s", "Bars", "Bar"))) {
         const std::int32_t bar = StrToIntDef(GetAttrText(barNode, "Index", ""), -1);
         if (bar != 0 && bar != 1) {
@@ -267,6 +291,9 @@ void TLEDBarCfgList::LoadFromXML(xmlNode* portNode) {
       }
     }
   } catch (const std::exception& e) {
+    LogWarning(Format("Controller %d of port %s and those after it are not read: %s - %s",
+                      static_cast<int>(position), controller_.Port, ExceptionClassName(e),
+                      e.what()));
     ShowMessage(e.what());
   }
   Apply();

@@ -11,6 +11,7 @@
 #include "device/LEDController.h"
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
+#include "support/unLog.h"
 
 namespace vx {
 
@@ -20,7 +21,7 @@ namespace {
 constexpr std::uint8_t kDefaultLEDmax = 255;
 
 std::uint8_t ByteValue(const std::string& text) {
-  const std::int32_t value = StrToInt(text);
+  const std::int32_t value = DecimalToInt(text);
   if (value < 0 || value > 255) {
     throw ERangeError(kRangeCheckError);
   }
@@ -146,14 +147,16 @@ void TPortCfgList::Apply() {
 void TPortCfgList::LoadFromXML(xmlNode* root) {
   Clear();
   try {
-    for (xmlNode* node : SelectNodes(root, Format("%s/%s", "Ports", "Port"))) {
+    const std::vector<xmlNode*> nodes = SelectNodes(root, Format("%s/%s", "Ports", "Port"));
+    for (std::size_t position = 0; position < nodes.size(); ++position) {
+      xmlNode* node = nodes[position];
       // Appended without applying: the one Apply at the end connects every enabled port
       // once, where applying at each port would reconnect all the ports before it.
       TPortCfg& item = Append();
       try {
         TLEDBarController& link = item.Controller();
         link.Port = GetNodeText(node, "Name", "");
-        const std::int32_t interval = StrToInt(GetNodeText(node, "Interval", ""));
+        const std::int32_t interval = DecimalToInt(GetNodeText(node, "Interval", ""));
         if (interval < 0) {
           throw ERangeError(kRangeCheckError);
         }
@@ -162,8 +165,10 @@ void TPortCfgList::LoadFromXML(xmlNode* root) {
         link.MinValue = ByteValue(GetNodeText(node, "LEDmin", "0"));
         link.MaxValue = ByteValue(GetNodeText(node, "LEDmax", IntToStr(kDefaultLEDmax)));
         item.Controllers().LoadFromXML(node);
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
         // A port that cannot be read is left out; the others still load.
+        LogWarning(Format("Port %d of the settings file is left out: %s - %s",
+                          static_cast<int>(position), ExceptionClassName(e), e.what()));
         Delete(IndexOf(item));
       }
     }

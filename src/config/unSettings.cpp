@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/Format.h"
 #include "config/SettingsFile.h"
 #include "config/unPortCfg.h"
 #include "platform/AtomicFile.h"
@@ -29,8 +30,21 @@ TSettings::TSettings(TPortCfgList& ports, std::string fileName, TFileCalls& file
 void TSettings::LoadSettings() {
   LogMessageFmt("Loading config from %s", fileName_);
   try {
-    const XmlDocPtr doc = LoadSettingsDocument(fileName_);
-    xmlNode* root = FindSettingsRoot(doc.get());
+    const TSettingsFileContent content = ReadSettingsFile(fileName_);
+    if (content.State == TSettingsFileState::Unreadable) {
+      const std::string problem =
+          Format("The settings file %s cannot be read: %s.", fileName_, content.Problem);
+      LogError(problem);
+      if (!unreadableShown_) {
+        unreadableShown_ = true;
+        ShowMessage(problem +
+                    " Its settings are not used; saving the settings keeps a copy of it as " +
+                    fileName_ + ".bad first.");
+      }
+      return;
+    }
+    unreadableShown_ = false;
+    xmlNode* root = FindSettingsRoot(content.Doc.get());
     if (root == nullptr) {
       return;
     }
@@ -45,14 +59,20 @@ void TSettings::SaveSettings() {
   LogMessageFmt("Saving settings to %s", fileName_);
   try {
     // Loaded first, so that whatever else the file holds is written back.
-    const XmlDocPtr doc = LoadSettingsDocument(fileName_);
-    xmlNode* root = FindSettingsRoot(doc.get());
+    const TSettingsFileContent content = ReadSettingsFile(fileName_);
+    if (content.State == TSettingsFileState::Unreadable) {
+      const std::string kept = KeepBadSettingsFile(fileName_);
+      LogWarning(Format("The unreadable settings file %s is kept as %s", fileName_, kept));
+    }
+    xmlDoc* doc = content.Doc.get();
+    xmlNode* root = FindSettingsRoot(doc);
     if (root == nullptr) {
-      root = AppendDocumentElement(doc.get(), kSettingsRootName);
+      root = AppendDocumentElement(doc, kSettingsRootName);
     }
     SetChildText(root, "AutoUpdate", BoolToText(AutoUpdate), true);
     ports_.SaveToXML(root);
-    SaveSettingsDocument(doc.get(), fileName_, fileCalls_);
+    SaveSettingsDocument(doc, fileName_, fileCalls_);
+    unreadableShown_ = false;  // the file shown as unreadable is gone
   } catch (const std::exception& e) {
     Report(e);
   }

@@ -20,10 +20,12 @@ class TSettings {
   const std::string& FileName() const { return fileName_; }
   TPortCfgList& Ports() const { return ports_; }
 
-  // Reads the option and the ports. A file without a "Vorlixa" root (missing, malformed,
-  // another root) changes nothing.
+  // Reads the option and the ports. A file without a "Vorlixa" root (missing, another
+  // root) changes nothing. So does a file that exists but cannot be read or parsed: that
+  // is logged as an error each time and shown once, until a load or save succeeds.
   void LoadSettings();
-  // Writes the option and the ports into the file, replacing it whole or not at all.
+  // Writes the option and the ports into the file, replacing it whole or not at all. A
+  // file that cannot be read or parsed is first kept beside it (KeepBadSettingsFile).
   void SaveSettings();
 
   // The "Enable" box of the "Auto update" group: LoadSettings sets it from the file,
@@ -34,6 +36,7 @@ class TSettings {
   TPortCfgList& ports_;
   std::string fileName_;
   TFileCalls& fileCalls_;
+  bool unreadableShown_ = false;  // the message about an unreadable file has been shown
 };
 
 // The "AutoUpdate" value of the settings file fileName as the automatic update check reads

@@ -17,6 +17,11 @@ constexpr const char* kNoIdleCounter =
     "Unable to locate the \"% of CPU usage\" performance counter";
 constexpr const char* kIndexOutOfBounds = "CPU index out of bounds";
 
+// The shortest interval that a load covers, in 100 ns units. The system counts idle time
+// in ticks of 10 ms: over a 25 ms tick a quiet processor would flicker by a fifth, and a
+// second processor bar in the same tick would measure no interval at all.
+constexpr std::int64_t kMinInterval = 100 * 10'000;
+
 struct LoadSampler {
   CpuCounters* Counters = nullptr;  // installed source; nullptr = the system's
   int CPUCount = -1;
@@ -74,6 +79,9 @@ void TakeLoadSample() {
   }
   if (reading.Result == CpuReadResult::NoIdleTime) {
     throw Exception(kNoIdleCounter);
+  }
+  if (sampler.HasSample && reading.SampleTime - sampler.CurrentTime < kMinInterval) {
+    return;  // too soon: the loads of the last interval stand
   }
   sampler.Previous.swap(sampler.Current);
   sampler.Current.swap(sampler.Scratch);

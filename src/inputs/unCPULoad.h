@@ -9,11 +9,12 @@ class CpuCounters;
 // Failures raise Exception with the texts below.
 
 // Takes one sample of every instance's idle time; raises "Unable to locate ..." when the
-// system's counters lack the processors or their idle time.
+// system's counters lack the processors or their idle time. A reading less than 100 ms
+// after the last sample is dropped, so that the loads keep covering at least that long.
 void TakeLoadSample();
 
-// Busy share of instance index between the last two samples, nominally 0..1 (0 after the
-// very first sample); samples once itself if there is none; raises "CPU index out of bounds".
+// Busy share of instance index between the last two samples, nominally 0..1 (0 until a
+// second sample); samples once itself if there is none; raises "CPU index out of bounds".
 double GetProcessorLoad(int index);
 
 // Number of instances (processors + the total), fixed by the first sample; -1 before it.

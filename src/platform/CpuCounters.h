@@ -29,8 +29,8 @@ class CpuCounters {
 
   // Takes one reading and writes each instance's idle time (monotonic, 100 ns units) into
   // idleTimes as far as it reaches: processor i at index i, the total instance (the average
-  // of the processors) at the last index, kNotListed for what the source does not list.
-  // idleTimes holds nothing of use unless Result is Ok. Never allocates.
+  // of the processors that this reading lists) at the last index, kNotListed for what the source
+  // does not list. idleTimes holds nothing of use unless Result is Ok. Never allocates.
   virtual CpuReading Read(std::span<std::int64_t> idleTimes) = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -17,9 +18,13 @@ class InstanceChannel {
     Failed,     // waiting is no longer possible; error tells why
   };
 
+  static constexpr int kHeldByAnotherUser = EPERM;
+
   virtual ~InstanceChannel() = default;
 
   // Opens the start-up event that another copy holds; an error when no copy holds it.
+  // kHeldByAnotherUser: a program of another user holds the name; it is not a copy of
+  // ours and is never signalled.
   virtual int Open() = 0;
   // Creates the start-up event as its holder. EADDRINUSE: another copy created it
   // meanwhile, so opening it would now succeed.

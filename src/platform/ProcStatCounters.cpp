@@ -19,8 +19,7 @@ constexpr std::uint64_t kUnitsPerSecond = 10'000'000;  // 100 ns units
 constexpr std::int64_t kUnitsPerMillisecond = 10'000;
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
 
-// CLOCK_MONOTONIC in whole milliseconds, so that two samples taken in the same millisecond
-// (two processor bars on one tick) measure no interval and read a load of 0.
+// CLOCK_MONOTONIC in whole milliseconds, in 100 ns units.
 std::int64_t MonotonicMilliseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -94,6 +93,7 @@ StatLine ParseStatLine(std::string_view line) {
 struct ProcStatCounters::Scan {
   std::span<std::int64_t> IdleTimes;  // the processors, then the total
   int HighestProcessor = -1;
+  int Listed = 0;  // processor lines in this reading
   bool IdleMissing = false;
   std::int64_t SummaryIdle = kNotListed;
 };
@@ -131,10 +131,10 @@ CpuReading ProcStatCounters::Read(std::span<std::int64_t> idleTimes) {
   }
   reading.InstanceCount = scan.HighestProcessor + 2;
   reading.Result = scan.IdleMissing ? CpuReadResult::NoIdleTime : CpuReadResult::Ok;
+  // The average over the processors that this reading lists: an offline processor adds
+  // no idle time to the summary, so counting it would show its share as load.
   if (!idleTimes.empty() && scan.SummaryIdle != kNotListed) {
-    const auto processors =
-        static_cast<std::int64_t>(std::max<std::size_t>(idleTimes.size() - 1, 1));
-    idleTimes.back() = scan.SummaryIdle / processors;
+    idleTimes.back() = scan.SummaryIdle / std::max(scan.Listed, 1);
   }
   return reading;
 }
@@ -159,6 +159,7 @@ bool ProcStatCounters::ScanFile(Scan& scan) {
     }
     if (parsed.Kind == LineKind::Processor) {
       scan.HighestProcessor = std::max(scan.HighestProcessor, parsed.Number);
+      ++scan.Listed;
     }
     if (!parsed.HasIdle) {
       scan.IdleMissing = true;

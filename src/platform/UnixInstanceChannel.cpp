@@ -22,13 +22,30 @@ bool IsTransientAcceptError(int error) {
          error == EPROTO;
 }
 
+// Whether the program at the other end of connection runs as our effective user.
+bool OfOurUser(const UniqueFd& connection) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return ::getsockopt(connection.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+         peer.uid == ::geteuid();
+}
+
 }  // namespace
 
 UnixInstanceChannel::UnixInstanceChannel(const std::string& name, unsigned user)
     : socketName_(AbstractSocketName(name, user)) {}
 
 int UnixInstanceChannel::Open() {
-  return ConnectToAbstractName(socketName_, connection_);
+  UniqueFd connection;
+  if (const int error = ConnectToAbstractName(socketName_, connection)) {
+    return error;
+  }
+  // Any local user can bind the name first; only a holder of our own user is a copy.
+  if (!OfOurUser(connection)) {
+    return kHeldByAnotherUser;
+  }
+  connection_ = std::move(connection);
+  return 0;
 }
 
 int UnixInstanceChannel::Create() {
@@ -66,10 +83,7 @@ bool UnixInstanceChannel::AcceptOne(int& error) {
     return false;
   }
   // The name is reachable by every local user; only our own user's programs count.
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  if (::getsockopt(connection.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
-      peer.uid != ::geteuid()) {
+  if (!OfOurUser(connection)) {
     return true;
   }
   if (pending_.size() >= kMaxPending) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <string_view>
 
 #include "base/Format.h"
@@ -30,6 +31,8 @@ struct TTransfer {
   // The read time-out: when data came last, and whether the wait for more was too long.
   std::chrono::milliseconds ReadTimeout{0};
   std::chrono::steady_clock::time_point LastData;
+  // The total time-out: when the request must have ended.
+  std::optional<std::chrono::steady_clock::time_point> Deadline;
   bool TimedOut = false;
 
   void DataCame() { LastData = std::chrono::steady_clock::now(); }
@@ -115,8 +118,9 @@ std::size_t ReadHeader(char* data, std::size_t size, std::size_t count, void* us
 
 int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& transfer = *static_cast<TTransfer*>(user);
-  if (transfer.ReadTimeout.count() > 0 &&
-      std::chrono::steady_clock::now() - transfer.LastData > transfer.ReadTimeout) {
+  const auto now = std::chrono::steady_clock::now();
+  if ((transfer.ReadTimeout.count() > 0 && now - transfer.LastData > transfer.ReadTimeout) ||
+      (transfer.Deadline && now > *transfer.Deadline)) {
     transfer.TimedOut = true;
     return 1;
   }
@@ -152,7 +156,12 @@ THttpClient::~THttpClient() = default;
 
 std::string THttpClient::Get(const std::string& url) {
   std::string body;
-  Perform(url, [&body](const char* data, std::size_t size, std::string&) {
+  const std::size_t limit = MaxBodySize;
+  Perform(url, [&body, limit](const char* data, std::size_t size, std::string& error) {
+    if (limit > 0 && size > limit - body.size()) {
+      error = Format("The response is larger than %d bytes.", limit);
+      return false;
+    }
     body.append(data, size);
     return true;
   });
@@ -195,6 +204,9 @@ void THttpClient::Perform(const std::string& url, const TSink& sink) {
     // Waiting for the connection counts as waiting for data; Progress watches the rest.
     SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ReadTimeout));
     transfer.ReadTimeout = std::chrono::milliseconds(ReadTimeout);
+  }
+  if (TotalTimeout > 0) {
+    transfer.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TotalTimeout);
   }
   SetOption(curl, CURLOPT_WRITEFUNCTION, WriteBody);
   SetOption(curl, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));

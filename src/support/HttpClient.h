@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,12 @@ class THttpClient {
   // [ms] without data before a request fails with "Read timed out."; 0 waits for ever.
   // Checked about once a second.
   int ReadTimeout = 10000;
+  // [ms] that a request may take in all before it fails with "Read timed out.", however
+  // the data trickles in; 0: no limit.
+  int TotalTimeout = 0;
+  // [bytes] of body that Get into memory takes at most; a longer body fails the request.
+  // 0: no limit.
+  std::size_t MaxBodySize = 0;
 
   // Before the first block of a successful response's body: the size that the server
   // announced, -1 when it announced none.

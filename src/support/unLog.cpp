@@ -15,6 +15,8 @@ namespace {
 // A plain pointer, so that it still reads as "gone" for calls made while the program's
 // static objects are destroyed.
 constinit TLog* appLog = nullptr;
+// Whether a failed write has been reported in this run; later ones are dropped quietly.
+constinit bool writeFailureReported = false;
 
 // Stops AppLog when the program's static objects are destroyed, if nobody did before.
 struct AppLogEnd {
@@ -23,6 +25,24 @@ struct AppLogEnd {
   AppLogEnd& operator=(const AppLogEnd&) = delete;
   ~AppLogEnd() { StopAppLog(); }
 };
+
+// Runs one write into AppLog; a failure is reported once and goes no further.
+template <typename Write>
+void Guarded(Write write) noexcept {
+  if (appLog == nullptr) {
+    return;
+  }
+  try {
+    write(*appLog);
+  } catch (const std::exception& e) {
+    if (!writeFailureReported) {
+      writeFailureReported = true;
+      std::fprintf(stderr, "Log file %s not written: %s\n", appLog->LogFile().c_str(), e.what());
+    }
+  } catch (...) {
+    // Nothing else comes from writing a line; whatever it was, the caller goes on.
+  }
+}
 
 }  // namespace
 
@@ -39,6 +59,7 @@ bool StartAppLog(const std::string& fileName) {
   // later, which can thus still log from its destructor.
   static AppLogEnd end;
   StopAppLog();
+  writeFailureReported = false;
   auto log = std::make_unique<TLog>();
   log->Append = false;
   appLog = log.release();
@@ -47,6 +68,7 @@ bool StartAppLog(const std::string& fileName) {
     appLog->SetEnabled(true);
   } catch (const EInOutError& e) {
     std::fprintf(stderr, "Log file %s not written: %s\n", fileName.c_str(), e.what());
+    writeFailureReported = true;
     return false;
   }
   return true;
@@ -65,21 +87,23 @@ void StopAppLog() noexcept {
 }
 
 void LogMessage(const std::string& text) {
-  if (appLog != nullptr) {
-    appLog->Log(text);
-  }
+  Guarded([&](TLog& log) { log.Log(text); });
 }
 
 void LogException(const std::exception& e) {
-  if (appLog != nullptr) {
-    appLog->ErrorFmt("%s - %s", ExceptionClassName(e), e.what());
-  }
+  Guarded([&](TLog& log) { log.ErrorFmt("%s - %s", ExceptionClassName(e), e.what()); });
 }
 
 void LogExceptionWarning(const std::exception& e) {
-  if (appLog != nullptr) {
-    appLog->WarningFmt("%s - %s", ExceptionClassName(e), e.what());
-  }
+  Guarded([&](TLog& log) { log.WarningFmt("%s - %s", ExceptionClassName(e), e.what()); });
+}
+
+void LogWarning(const std::string& text) {
+  Guarded([&](TLog& log) { log.Warning(text); });
+}
+
+void LogError(const std::string& text) {
+  Guarded([&](TLog& log) { log.Error(text); });
 }
 
 }  // namespace vx

@@ -29,6 +29,10 @@ bool StartAppLog(const std::string& fileName = AppLogFileName());
 // lines from then on.
 void StopAppLog() noexcept;
 
+// The routines below never raise: a line that cannot be written (a full disk, an I/O
+// error) is dropped, and the first such failure of a run is reported on standard error.
+// The program's stop and exit must not end half-way for the sake of a log line.
+
 void LogMessage(const std::string& text);
 
 template <typename... Args>
@@ -41,5 +45,9 @@ void LogException(const std::exception& e);
 
 // A warning line "<class name> - <message>".
 void LogExceptionWarning(const std::exception& e);
+
+// A warning line and an error line with text as it is.
+void LogWarning(const std::string& text);
+void LogError(const std::string& text);
 
 }  // namespace vx

@@ -251,6 +251,8 @@ int RunCheck(bool Manual, const TUpdateOptions& options) {
   {
     THttpClient client;
     client.ReadTimeout = options.InfoReadTimeout;
+    client.TotalTimeout = options.InfoReadTimeout;
+    client.MaxBodySize = options.MaxInfoSize;
     SaveUpdateInfo(files.UpdateInfo, client.Get(options.UpdateAddress));
   }
 
@@ -258,6 +260,7 @@ int RunCheck(bool Manual, const TUpdateOptions& options) {
   const std::string description = ReadIniString(files.UpdateInfo, kUpdateSection, "Description");
   const std::string url = ReadIniString(files.UpdateInfo, kUpdateSection, "URL");
   const std::string version = ReadIniString(files.UpdateInfo, kUpdateSection, "Version");
+  const std::string signature = ReadIniString(files.UpdateInfo, kUpdateSection, "Signature");
   const std::uint32_t offeredBuild =
       HexToBuild(ReadIniString(files.UpdateInfo, kUpdateSection, "Build"));
 
@@ -278,7 +281,12 @@ int RunCheck(bool Manual, const TUpdateOptions& options) {
   if (!options.DownloadSetup) {
     throw Exception("No download window.");
   }
-  if (!options.DownloadSetup(url, files.Setup)) {
+  // Only a setup signed with our key is ever run: the address is plain HTTP, and whoever
+  // is on the way could offer any program.
+  const TSetupCheck checkSignature = [&](const std::string& fileName) {
+    VerifyUpdateFile(fileName, signature, options.UpdatePublicKey);
+  };
+  if (!options.DownloadSetup(url, files.Setup, checkSignature)) {
     throw EAbort("not downloaded");
   }
 

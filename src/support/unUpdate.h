@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "base/Exceptions.h"
 #include "support/FilePlaces.h"
+#include "support/UpdateSignature.h"
 
 namespace vx {
 
@@ -71,6 +73,9 @@ void RemoveLeftoverSetup(const TUpdateFiles& files);
 // system package, whose updates come with the system's packages.
 std::string DefaultUpdateAddress();
 
+// Checks a downloaded setup before it is moved into place; raises when it must not run.
+using TSetupCheck = std::function<void(const std::string& fileName)>;
+
 // What the check needs from outside this unit.
 struct TUpdateOptions {
   // The files are named after it and lie beside it; empty: the places of this run
@@ -79,14 +84,22 @@ struct TUpdateOptions {
   // GET here for the update information (scheme, host, port, path "/updates"). Empty:
   // the program has no update check of its own (UpdatesFromPackages).
   std::string UpdateAddress = DefaultUpdateAddress();
-  // [ms] without data before the update information request gives up.
+  // The Ed25519 public key (base64) that a setup's "Signature" must match; empty: no
+  // downloaded setup is ever run.
+  std::string UpdatePublicKey = BuiltInUpdatePublicKey();
+  // [ms] that the update information request may take in all, however slowly the server
+  // sends, before it gives up.
   int InfoReadTimeout = 10000;
+  // [bytes] of update information at most; a longer answer is an error.
+  std::size_t MaxInfoSize = 64 * 1024;
   // The settings file's "AutoUpdate" value, asked for by the automatic check only. It
   // logs the errors it forgives and raises the ones that end the check. Unset: false.
   std::function<bool(const std::string& settingsFile)> ReadAutoUpdate;
-  // Downloads url into fileName in the download window; false when cancelled or failed
-  // (the window has shown why).
-  std::function<bool(const std::string& url, const std::string& fileName)> DownloadSetup;
+  // Downloads url into fileName in the download window, running check on the whole
+  // download before it takes the name fileName (its error goes to the caller); false
+  // when cancelled or failed (the window has shown why).
+  std::function<bool(const std::string& url, const std::string& fileName, const TSetupCheck& check)>
+      DownloadSetup;
 };
 
 // The program's options; the program entry installs the settings reader and the
@@ -98,11 +111,12 @@ TUpdateOptions& ProgramUpdateOptions();
 // check to the user.
 bool UpdatesFromPackages();
 
-// Looks for a newer release on the update server, asks the user, downloads its setup
-// and starts it with "/silent". 1: a setup runs, end the program; 0: nothing newer, or
-// (Manual false) automatic updates are off; -1: declined, cancelled, or failed (the
-// error has been logged and shown). Each step is logged as it begins. Without an update
-// address it logs that updates are off and gives 0, touching no file.
+// Looks for a newer release on the update server, asks the user, downloads its setup,
+// checks the setup's signature and starts it with "/silent". 1: a setup runs, end the
+// program; 0: nothing newer, or (Manual false) automatic updates are off; -1: declined,
+// cancelled, or failed (the error has been logged and shown). Each step is logged as it
+// begins. Without an update address it logs that updates are off and gives 0, touching
+// no file.
 int CheckForUpdates(bool Manual);
 int CheckForUpdates(bool Manual, const TUpdateOptions& options);
 

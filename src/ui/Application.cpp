@@ -1,5 +1,6 @@
 #include "ui/Application.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QString>
@@ -53,14 +54,33 @@ bool OffScreen() {
   return QGuiApplication::platformName() == QStringLiteral("offscreen");
 }
 
+std::unique_ptr<QMessageBox> NewBox(QMessageBox::Icon icon, const QString& title,
+                                    const std::string& text, QMessageBox::StandardButtons buttons) {
+  auto box = std::make_unique<QMessageBox>(icon, title, QString::fromStdString(text), buttons);
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
 }  // namespace
+
+std::unique_ptr<QMessageBox> NewMessageBox(const std::string& text) {
+  return NewBox(QMessageBox::Information, kMessageTitle, text, QMessageBox::Ok);
+}
+
+std::unique_ptr<QMessageBox> NewQuestionBox(const std::string& text) {
+  auto box = NewBox(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                    QMessageBox::Yes | QMessageBox::No);
+  box->button(QMessageBox::Yes)->setText(QStringLiteral("&Yes"));
+  box->button(QMessageBox::No)->setText(QStringLiteral("&No"));
+  return box;
+}
 
 void TMessageBoxPrompter::ShowMessage(const std::string& text) {
   if (OffScreen()) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return;
   }
-  QMessageBox::information(nullptr, kMessageTitle, QString::fromStdString(text));
+  NewMessageBox(text)->exec();
 }
 
 bool TMessageBoxPrompter::AskYesNo(const std::string& text) {
@@ -68,8 +88,7 @@ bool TMessageBoxPrompter::AskYesNo(const std::string& text) {
     std::fprintf(stderr, "%s (answered No)\n", text.c_str());
     return false;
   }
-  return QMessageBox::question(nullptr, kMessageTitle, QString::fromStdString(text),
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return NewQuestionBox(text)->exec() == QMessageBox::Yes;
 }
 
 }  // namespace vx

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <exception>
+#include <memory>
+#include <string>
 
 #include "platform/Prompter.h"
 
@@ -23,8 +26,15 @@ void HandleApplicationException(const std::exception& e) noexcept;
 // The same for the error in flight; call only inside a catch block.
 void HandleCurrentException() noexcept;
 
-// Message boxes on the screen: QMessageBox with the application's name as its title. On
-// the offscreen platform messages go to standard error and questions are answered "No".
+// The message boxes that TMessageBoxPrompter shows. Their text is always plain: it can
+// come from the update server or a file, and must show as it is, never as markup.
+// A message: information icon, the application's name as title, "OK".
+std::unique_ptr<QMessageBox> NewMessageBox(const std::string& text);
+// A question: question icon, title "Confirm", "Yes" and "No".
+std::unique_ptr<QMessageBox> NewQuestionBox(const std::string& text);
+
+// Message boxes on the screen. On the offscreen platform messages go to standard error
+// and questions are answered "No".
 class TMessageBoxPrompter final : public Prompter {
  public:
   void ShowMessage(const std::string& text) override;

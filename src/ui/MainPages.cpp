@@ -374,6 +374,8 @@ void TMainPages::LoadSettings() {
   LoadAutoLoad(autostart_, allUsers, user);
   cbAutoLoadAll->setChecked(allUsers);
   cbAutoLoadUser->setChecked(user);
+  // A file without settings leaves the box as the user set it.
+  settings_.AutoUpdate = cbAutoUpdate->isChecked();
   settings_.LoadSettings();
   cbAutoUpdate->setChecked(settings_.AutoUpdate);
 }

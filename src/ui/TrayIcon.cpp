@@ -238,8 +238,10 @@ void TTrayIcon::AnimateStep() {
   ++animateIndex_;
 }
 
+// The timer's own interval counts: it ticks every 1000 ms until AnimateInterval is set,
+// and an AnimateInterval of 0 stops it.
 void TTrayIcon::ApplyAnimateTimer() {
-  if (active_ && animateEnabled_ && animateInterval_ != 0) {
+  if (active_ && animateEnabled_ && animateTimer_.interval() != 0) {
     animateTimer_.start();
   } else {
     animateTimer_.stop();

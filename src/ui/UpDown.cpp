@@ -7,14 +7,14 @@
 
 namespace vx {
 
-TUpDown::TUpDown(QLineEdit* associate, int min, int max, QWidget* parent)
+TUpDown::TUpDown(QLineEdit* associate, int min, int max, int start, QWidget* parent)
     : QWidget(parent),
       btnUp(new QToolButton(this)),
       btnDown(new QToolButton(this)),
       associate_(associate),
       min_(min),
       max_(max),
-      position_(min) {
+      position_(start) {
   for (QToolButton* button : {btnUp, btnDown}) {
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);

@@ -14,11 +14,12 @@ class TUpDown : public QWidget {
   Q_OBJECT
 
  public:
-  TUpDown(QLineEdit* associate, int min, int max, QWidget* parent);
+  // start: where the arrows start while the box holds no number.
+  TUpDown(QLineEdit* associate, int min, int max, int start, QWidget* parent);
 
   int Min() const { return min_; }
   int Max() const { return max_; }
-  // The number in the box; the last position written when the box holds no number.
+  // The number in the box; start, or the last position written, when it holds none.
   int Position() const;
   // Writes value into the box as it is (a value outside Min..Max is not clamped).
   void SetPosition(int value);

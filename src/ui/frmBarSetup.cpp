@@ -346,7 +346,8 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
       auto* edit = new QLineEdit(QString::fromStdString(prop.AsText()), &page);
       edit->setGeometry(editorLeft, top, prop.Kind == pkString ? 145 : 129, 21);
       if (prop.Kind == pkInteger) {
-        auto* upDown = new TUpDown(edit, -32768, 32767, &page);
+        // The arrows go on from the row's value (0 for a text that is no number).
+        auto* upDown = new TUpDown(edit, -32768, 32767, prop.AsInteger(), &page);
         upDown->setObjectName(QStringLiteral("udProp%1").arg(row));
         upDown->setGeometry(editorLeft + 129, top, 15, 21);
       }

@@ -63,7 +63,7 @@ QLineEdit* NewEdit(const char* name, QWidget* parent) {
 }
 
 TUpDown* NewUpDown(const char* name, QLineEdit* associate, int min, int max, int position) {
-  auto* upDown = new TUpDown(associate, min, max, associate->parentWidget());
+  auto* upDown = new TUpDown(associate, min, max, position, associate->parentWidget());
   upDown->setObjectName(QString::fromUtf8(name));
   const QRect box = associate->geometry();
   upDown->setGeometry(box.right() + 1, box.top(), 15, box.height());
@@ -72,7 +72,7 @@ TUpDown* NewUpDown(const char* name, QLineEdit* associate, int min, int max, int
 }
 
 std::uint8_t LEDValue(const QLineEdit& edit) {
-  const std::int32_t value = StrToInt(edit.text().toStdString());
+  const std::int32_t value = DecimalToInt(edit.text().toStdString());
   if (value < 0 || value > 255) {
     throw ERangeError(kRangeCheckError);
   }
@@ -237,7 +237,7 @@ void TfrmPortSetup::cbPortChange() {
 }
 
 void TfrmPortSetup::ebIntervalChange() {
-  const std::int32_t value = StrToInt(ebInterval->text().toStdString());
+  const std::int32_t value = DecimalToInt(ebInterval->text().toStdString());
   if (value < 0) {
     throw ERangeError(kRangeCheckError);
   }

@@ -42,6 +42,8 @@ TfrmUpdate::TfrmUpdate(QWidget* parent)
   setFixedSize(313, 113);
 
   lblUpdate->setObjectName(QStringLiteral("lblUpdate"));
+  // Status lines and errors can come from the server: never markup.
+  lblUpdate->setTextFormat(Qt::PlainText);
   lblUpdate->setGeometry(8, 12, 297, 17);
   pbUpdate->setObjectName(QStringLiteral("pbUpdate"));
   pbUpdate->setGeometry(8, 36, 297, 17);
@@ -66,34 +68,42 @@ TfrmUpdate::TfrmUpdate(QWidget* parent)
 
 TfrmUpdate::~TfrmUpdate() = default;
 
-bool TfrmUpdate::Download(const std::string& URL, const std::string& FileName) {
+bool TfrmUpdate::Download(const std::string& URL, const std::string& FileName,
+                          const TSetupCheck& Check) {
+  bool downloaded = false;
   try {
     url_ = URL;
     fileName_ = FileName;
     partFileName_ = FileName + ".part";
-    const QString partName = QString::fromStdString(partFileName_);
     // Unbuffered, so that a failing write shows at once and ends the request.
-    stream_ = std::make_unique<QFile>(partName);
+    stream_ = std::make_unique<QFile>(QString::fromStdString(partFileName_));
     if (!stream_->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
       stream_.reset();
       return false;
     }
     const int result = exec();
     stream_->close();
-    const bool written = stream_->error() == QFileDevice::NoError;
+    downloaded = result == QDialog::Accepted && stream_->error() == QFileDevice::NoError;
     stream_.reset();
-    // A setup that is already there stays; the move does not replace it.
-    if (result == QDialog::Accepted && written &&
-        QFile::rename(partName, QString::fromStdString(FileName))) {
-      return true;
-    }
-    QFile::remove(partName);
-    return false;
   } catch (const std::exception&) {
     stream_.reset();
-    QFile::remove(QString::fromStdString(partFileName_));
-    return false;
+    downloaded = false;
   }
+  const QString partName = QString::fromStdString(partFileName_);
+  if (downloaded && Check) {
+    try {
+      Check(partFileName_);
+    } catch (...) {
+      QFile::remove(partName);
+      throw;
+    }
+  }
+  // A setup that is already there stays; the move does not replace it.
+  if (downloaded && QFile::rename(partName, QString::fromStdString(FileName))) {
+    return true;
+  }
+  QFile::remove(partName);
+  return false;
 }
 
 void TfrmUpdate::showEvent(QShowEvent* event) {
@@ -160,9 +170,10 @@ void TfrmUpdate::HttpClientWait() {
   }
 }
 
-bool DownloadSetupInWindow(const std::string& url, const std::string& fileName) {
+bool DownloadSetupInWindow(const std::string& url, const std::string& fileName,
+                           const TSetupCheck& check) {
   TfrmUpdate frmUpdate;
-  return frmUpdate.Download(url, fileName);
+  return frmUpdate.Download(url, fileName, check);
 }
 
 }  // namespace vx

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/HttpClient.h"
+#include "support/unUpdate.h"
 
 class QFile;
 class QLabel;
@@ -30,8 +31,9 @@ class TfrmUpdate : public QDialog {
 
   // Shows the window modally and downloads URL into FileName, through FileName + ".part"
   // while it runs. True only when the whole body arrived and was moved to FileName; the
-  // part file is gone either way.
-  bool Download(const std::string& URL, const std::string& FileName);
+  // part file is gone either way. Check, when given, runs on the whole part file before
+  // the move; its error removes the part file and goes on to the caller.
+  bool Download(const std::string& URL, const std::string& FileName, const TSetupCheck& Check = {});
 
   QLabel* lblUpdate;
   QProgressBar* pbUpdate;
@@ -63,6 +65,7 @@ class TfrmUpdate : public QDialog {
 
 // Downloads url into fileName in a download window of its own; the update check's
 // DownloadSetup.
-bool DownloadSetupInWindow(const std::string& url, const std::string& fileName);
+bool DownloadSetupInWindow(const std::string& url, const std::string& fileName,
+                           const TSetupCheck& check);
 
 }  // namespace vx

@@ -259,6 +259,8 @@ void TfrmMain::actConfigExecute() {
     frame.moveCenter(where->availableGeometry().center());
     move(frame.topLeft());
   }
+  // A minimised window is restored, not only raised behind its icon.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();

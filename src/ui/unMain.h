@@ -76,7 +76,7 @@ class TfrmMain : public QMainWindow {
 
   // ---- Tray menu actions -------------------------------------------------------------
 
-  // Centres the window on the screen and shows it raised.
+  // Centres the window on the screen and shows it restored and raised.
   void actConfigExecute();
   // A manual update check: "No updates available!" when nothing is newer; a started
   // setup saves the settings and ends the program.

@@ -96,9 +96,13 @@ ProgramFolder::~ProgramFolder() {
   fs::remove_all(folder_, ignored);
 }
 
-QProcess* ProgramFolder::Launch(QProcessEnvironment environment) {
+QProcess* ProgramFolder::Launch(QProcessEnvironment environment,
+                                const std::function<void()>& childSetup) {
   processes_.push_back(std::make_unique<QProcess>());
   QProcess* process = processes_.back().get();
+  if (childSetup) {
+    process->setChildProcessModifier(childSetup);
+  }
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   environment.remove("DISPLAY");
   environment.remove("WAYLAND_DISPLAY");

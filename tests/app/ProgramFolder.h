@@ -55,8 +55,10 @@ class ProgramFolder {
   std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
 
   // Starts a copy of the program in environment (offscreen, without a display added); the
-  // folder owns the process.
-  QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
+  // folder owns the process. childSetup runs in the new process just before the program
+  // is started there.
+  QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
+                   const std::function<void()>& childSetup = {});
   bool WaitForLogText(const std::string& text) const;
 
   // Sends signal and gives the exit code; -1 when it did not end in time or crashed.

@@ -1,8 +1,12 @@
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "ProgramFolder.h"
+#include "platform/AbstractSocket.h"
 #include "support/SimProcess.h"
 
 namespace vx {
@@ -23,6 +28,33 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kWaitMs = kProgramWaitMs;
+
+// The highest resident memory that process has had so far, from the kernel's account.
+long PeakResidentKiB(const QProcess* process) {
+  std::ifstream status("/proc/" + std::to_string(process->processId()) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmHWM:")) {
+      return std::stol(line.substr(6));
+    }
+  }
+  return -1;
+}
+
+// Kills and reaps a forked helper when the test ends, however it ends.
+class ChildProcess {
+ public:
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ~ChildProcess() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+ private:
+  pid_t pid_;
+};
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -122,6 +154,121 @@ TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
   }
   EXPECT_EQ(mentions, 1U) << errors;
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
+}
+
+// ---- Hostile files and neighbours, failing disks ----
+
+// A 400 KB settings file whose document type declares one entity of 10,000 characters and
+// refers to it throughout: expanded, it would be more than a gigabyte of text.
+TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn) {
+  std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE Vorlixa [<!ENTITY e \"" +
+                     std::string(10000, 'x') + "\">]>\n<Vorlixa><Ports><Port><Name>";
+  while (bomb.size() < 400 * 1024) {
+    bomb += "&e;";
+  }
+  bomb += "</Name><Interval>25</Interval><Enabled>0</Enabled></Port></Ports></Vorlixa>\n";
+  std::ofstream(SettingsFile()) << bomb;
+
+  QElapsedTimer clock;
+  clock.start();
+  QProcess* program = Launch();
+  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
+  EXPECT_LT(clock.elapsed(), 2000);
+  const long peak = PeakResidentKiB(program);
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 100 * 1024);
+  EXPECT_TRUE(Contains(LogTexts(LogFile()),
+                       "[-ERROR-] The settings file " + SettingsFile() +
+                           " cannot be read: its document type declares entities, which are not "
+                           "accepted."))
+      << ReadText(LogFile());
+  EXPECT_EQ(Terminate(program), 0);
+}
+
+// Any local user can bind the guard's socket name first. Taking that stranger for the
+// first copy would end every start silently.
+TEST_F(ProgramTest, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root to listen under another user id";
+  }
+  const std::string socketName = AbstractSocketName("FirstApp@Vorlixa", ::geteuid());
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t stranger = ::fork();
+  ASSERT_GE(stranger, 0);
+  if (stranger == 0) {
+    // nobody's ids; holds the name until it is killed.
+    ::close(ready[0]);
+    UniqueFd listener;
+    const char listening = ::setresgid(65534, 65534, 65534) == 0 &&
+                           ::setresuid(65534, 65534, 65534) == 0 &&
+                           ListenOnAbstractName(socketName, listener) == 0;
+    (void)!::write(ready[1], &listening, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  const ChildProcess guard(stranger);
+  ::close(ready[1]);
+  char listening = 0;
+  ASSERT_EQ(::read(ready[0], &listening, 1), 1);
+  ::close(ready[0]);
+  ASSERT_TRUE(listening);
+
+  QProcess* program = Launch();
+  ASSERT_TRUE(WaitForLogText("Run application"))
+      << program->readAllStandardError().toStdString() << ReadText(LogFile());
+  EXPECT_TRUE(Contains(LogTexts(LogFile()),
+                       "[-WARNING-] faAppStart (TFirstApp): the event FirstApp@Vorlixa is held by "
+                       "a program of another user; this copy runs as the first one"))
+      << ReadText(LogFile());
+  EXPECT_EQ(Terminate(program), 0);
+}
+
+// A first copy that has hung accepts no one: its queue fills up and the guard can neither
+// signal it nor take its place. The error names the program's guard.
+TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
+  UniqueFd holder;
+  ASSERT_EQ(ListenOnAbstractName(AbstractSocketName("FirstApp@Vorlixa", ::geteuid()), holder), 0);
+  std::vector<UniqueFd> queued;
+  for (int i = 0; i < 100; ++i) {
+    UniqueFd connection;
+    if (ConnectToAbstractName(AbstractSocketName("FirstApp@Vorlixa", ::geteuid()), connection) !=
+        0) {
+      break;
+    }
+    queued.push_back(std::move(connection));
+  }
+  QProcess* program = Launch();
+  ASSERT_TRUE(program->waitForFinished(kWaitMs));
+  EXPECT_EQ(program->exitCode(), 1);
+  const std::string errors = program->readAllStandardError().toStdString();
+  EXPECT_NE(errors.find("EFirstApp: faAppStart (TFirstApp) could not set up an event: Address "
+                        "already in use (#98)\n"),
+            std::string::npos)
+      << errors;
+}
+
+// The disk under the log fills up while the program runs. The exit still blanks the
+// chain, and says once on standard error that the log is not written.
+TEST_F(ProgramTest, ALogThatCannotBeWrittenDoesNotStopTheExit) {
+  SimProcess sim;
+  WriteSettings(sim.LinkPath());
+  // A file size limit stands for the full disk: writes fail with EFBIG instead of ENOSPC.
+  QProcess* program =
+      program_.Launch(QProcessEnvironment::systemEnvironment(), [] { ::signal(SIGXFSZ, SIG_IGN); });
+  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
+  ASSERT_TRUE(sim.WaitForUnits(10));
+  const auto full = static_cast<rlim_t>(fs::file_size(LogFile()));
+  const rlimit limit{full, full};
+  ASSERT_EQ(::prlimit(static_cast<pid_t>(program->processId()), RLIMIT_FSIZE, &limit, nullptr), 0);
+
+  EXPECT_EQ(Terminate(program), 0);
+  EXPECT_TRUE(WaitForDarkChain(sim, 1));
+  const std::string errors = program->readAllStandardError().toStdString();
+  const std::string notice = "Log file " + LogFile() + " not written: ";
+  EXPECT_NE(errors.find(notice), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(notice), errors.rfind(notice)) << errors;
+  EXPECT_EQ(fs::file_size(LogFile()), full) << "nothing was written after the disk filled";
 }
 
 }  // namespace

@@ -242,6 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
                                     "'abc' is not a valid integer value"},
                       LoadErrorCase{"BarSizeMissing", "<Controller Index=\"1\"/>",
                                     "'' is not a valid integer value"},
+                      LoadErrorCase{"BarSizeHexadecimal", Controller("1", "$20"),
+                                    "'$20' is not a valid integer value"},
                       LoadErrorCase{"FloatNoNumber",
                                     Controller("1", "40",
                                                Bar("0",
@@ -249,6 +251,30 @@ INSTANTIATE_TEST_SUITE_P(
                                                    "<Prop.Moving_step>abc</Prop.Moving_step>")),
                                     "'abc' is not a valid floating point value"}),
     [](const auto& c) { return std::string(c.param.Name); });
+
+// More boards than one frame can carry would stop the whole loop on its first tick.
+TEST_F(BarCfgList, AChainTakes409BoardsAndTheLogTellsWhatIsLeftOut) {
+  CapturedLog log;
+  link.Port = "/dev/ttyUSB0";
+  std::string controllers = Controller("0x1", "32");
+  for (int i = 0; i < 410; ++i) {
+    controllers += Controller(std::to_string(i), "40");
+  }
+  Load(controllers);
+  EXPECT_EQ(list.Count(), 409);
+  EXPECT_EQ(link.LEDBarCtrlCount(), 409);
+  EXPECT_EQ(list.Items(408).BarSize, 40);
+  EXPECT_NO_THROW(link.SendLevels());
+  EXPECT_TRUE(prompter.Messages.empty());
+  EXPECT_EQ(log.Lines,
+            (std::vector<std::string>{
+                "warning: Port /dev/ttyUSB0: 2 controllers of the settings file are left out; a "
+                "chain holds at most 409",
+                "warning: Controller 0 of port /dev/ttyUSB0 is left out: its Index '0x1' is no "
+                "position"}));
+  EXPECT_THROW(list.Add(), ERangeError);
+  EXPECT_EQ(list.Count(), 409);
+}
 
 TEST_F(BarCfgList, BarSizeAboveAByteFailsTheFinalApply) {
   EXPECT_THROW(Load(Controller("0", "300")), ERangeError);

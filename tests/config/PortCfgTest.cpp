@@ -67,10 +67,14 @@ class PortCfgList : public ::testing::Test {
 
 class PortDropped : public PortCfgList, public ::testing::WithParamInterface<std::string> {};
 
-TEST_P(PortDropped, SilentlyWhileTheOthersLoad) {
+TEST_P(PortDropped, WithALogLineWhileTheOthersLoad) {
+  CapturedLog log;
   Load(GoodPort("A") + PortXml("B", GetParam()) + GoodPort("C"));
   EXPECT_EQ(Names(), (std::vector<std::string>{"A", "C"}));
   EXPECT_TRUE(prompter.Messages.empty());
+  ASSERT_EQ(log.Lines.size(), 1u);
+  EXPECT_TRUE(log.Lines[0].starts_with("warning: Port 1 of the settings file is left out: E"))
+      << log.Lines[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -82,6 +86,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "<Interval>5</Interval><Enabled>0</Enabled><LEDmin>-1</LEDmin>",
                       "<Interval>5</Interval><Enabled>0</Enabled><LEDmin>x</LEDmin>",
                       "<Interval>5</Interval><Enabled>0</Enabled><LEDmax>300</LEDmax>",
+                      // Port and controller numbers are decimal, as the program writes them.
+                      "<Interval>$10</Interval><Enabled>0</Enabled>",
+                      "<Interval>5</Interval><Enabled>0</Enabled><LEDmin>0x10</LEDmin>",
                       "<Interval>5</Interval><Enabled>0</Enabled><Controllers><Controller "
                       "Index=\"0\"><BarSize>300</BarSize></Controller></Controllers>"));
 

@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -180,20 +181,54 @@ TEST_F(SettingsFile, FilesWithoutTheRootChangeNothing) {
   ports.Add().Controller().Port = "kept";
   settings.AutoUpdate = true;
   const std::string kept = Describe(settings);
-  for (const char* content :
-       {"", "<Vorlixa><Ports>", "<vorlixa><AutoUpdate>0</AutoUpdate></vorlixa>"}) {
-    WriteFile(fileName, content);
-    settings.LoadSettings();
-    EXPECT_EQ(Describe(settings), kept) << content;
-  }
+  WriteFile(fileName, "<vorlixa><AutoUpdate>0</AutoUpdate></vorlixa>");
+  settings.LoadSettings();
+  EXPECT_EQ(Describe(settings), kept);
   fs::remove(fileName);
   settings.LoadSettings();
   EXPECT_EQ(Describe(settings), kept);
   EXPECT_TRUE(prompter.Messages.empty());
-  // A malformed file is replaced whole.
-  WriteFile(fileName, "<Vorlixa><Ports>");
+}
+
+// One typo must not cost the user the ports: the file is reported, and kept before the
+// first save replaces it.
+TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt) {
+  ports.Add().Controller().Port = "kept";
+  const std::string kept = Describe(settings);
+  const std::string typo = SettingsXml(
+      "<AutoUpdate>-1</AutoUpdate><Ports><Port><Name>/dev/ttyUSB0</Name></Prot></Ports>");
+  WriteFile(fileName, typo);
+  settings.LoadSettings();
+  settings.LoadSettings();  // every close of the settings window loads again
+  EXPECT_EQ(Describe(settings), kept);
+  const std::string problem = "The settings file " + fileName + " cannot be read: ";
+  ASSERT_EQ(prompter.Messages.size(), 1u);
+  EXPECT_TRUE(prompter.Messages[0].starts_with(problem + "Opening and ending tag mismatch"))
+      << prompter.Messages[0];
+  EXPECT_EQ(
+      std::count_if(log.Lines.begin(), log.Lines.end(),
+                    [&](const std::string& line) { return line.starts_with("error: " + problem); }),
+      2);
+
   settings.SaveSettings();
+  EXPECT_EQ(ReadFile(fileName + ".bad"), typo);
   EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
+  EXPECT_EQ(log.Lines.back(), "warning: The unreadable settings file " + fileName + " is kept as " +
+                                  fileName + ".bad");
+  EXPECT_EQ(prompter.Messages.size(), 1u) << "saved without an error";
+
+  // The next unreadable file (here: one that declares entities) gets the next free name;
+  // the first copy stays.
+  const std::string entities =
+      "<!DOCTYPE Vorlixa [<!ENTITY e \"x\">]><Vorlixa><AutoUpdate>&e;</AutoUpdate></Vorlixa>";
+  WriteFile(fileName, entities);
+  settings.LoadSettings();
+  EXPECT_EQ(prompter.Messages.size(), 2u) << "after a save, a new problem is shown again";
+  settings.SaveSettings();
+  EXPECT_EQ(ReadFile(fileName + ".bad"), typo);
+  EXPECT_EQ(ReadFile(fileName + ".bad.1"), entities);
+  EXPECT_EQ(folder.Names(),
+            (std::vector<std::string>{"vorlixa.xml", "vorlixa.xml.bad", "vorlixa.xml.bad.1"}));
 }
 
 TEST_F(SettingsFile, AnotherRootFailsTheSaveAndLeavesTheFile) {

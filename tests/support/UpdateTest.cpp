@@ -1,9 +1,11 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -322,6 +324,30 @@ TEST_F(CheckForUpdatesTest, ASilentServerDoesNotHoldTheCheck) {
   EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"Read timed out."});
   EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - Read timed out.");
   EXPECT_TRUE(prompter_.Questions.empty());
+}
+
+// The start waits for the update information: neither a flood nor a trickle may hold it.
+TEST_F(CheckForUpdatesTest, TheUpdateInformationIsBoundedInSizeAndInTime) {
+  server_.Route("/updates", UpdateInfo(kOwnBuild) + std::string(64 * 1024, ';'));
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_EQ(prompter_.Messages,
+            std::vector<std::string>{"The response is larger than 65536 bytes."});
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf("~vxupd.ini"))));
+
+  // One byte every 50 ms never makes a single read wait long, but all of it takes 10 s.
+  HttpTestServer::Response trickle;
+  trickle.Body = UpdateInfo(kOwnBuild) + std::string(200 - UpdateInfo(kOwnBuild).size(), ';');
+  trickle.ChunkSize = 1;
+  trickle.ChunkPause = std::chrono::milliseconds(50);
+  server_.Route("/updates", trickle);
+  options_.InfoReadTimeout = 1000;
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_EQ(prompter_.Messages.back(), "Read timed out.");
+  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - Read timed out.");
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf("~vxupd.ini"))));
 }
 
 TEST_F(CheckForUpdatesTest, AnUnreadableBuildKeepsTheUpdateInformation) {

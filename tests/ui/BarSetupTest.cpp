@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include "support/FakePrompter.h"
 #include "support/ScopedLocale.h"
 #include "ui/SetupDialogs.h"
+#include "ui/UpDown.h"
 #include "ui/frmBarSetup.h"
 
 namespace vx {
@@ -211,6 +213,26 @@ TEST(BarSetup, LettersInAnIntegerTurnItRedBlockOkAndTheTabSwitch) {
   });
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(item.Input(0)->PropByName("Fading_percentage")->AsInteger(), 12);
+}
+
+TEST(BarSetup, TheArrowsOfAnIntegerRowStartFromItsValue) {
+  TLEDBarCfg item;
+  item.BarSize = 32;
+  item.SetInput(0, "KnightRider");
+  item.Input(0)->PropByName("Offset")->SetAsText("abc");  // as a file may hold it
+  TfrmBarSetup dialog;
+  RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    const auto arrows = [&d](int row) {
+      return d.sbOptions->widget()->findChild<TUpDown*>(QStringLiteral("udProp%1").arg(row));
+    };
+    ASSERT_NE(arrows(kOffsetRow), nullptr);
+    arrows(kOffsetRow)->btnUp->click();
+    EXPECT_EQ(RowEdit(d, kOffsetRow)->text(), "1");  // no number counts as 0
+    RowEdit(d, kOffsetRow)->setText("x");
+    arrows(kOffsetRow)->btnDown->click();
+    EXPECT_EQ(RowEdit(d, kOffsetRow)->text(), "0");
+    d.btnCancel->click();
+  });
 }
 
 TEST(BarSetup, EveryFailingRowIsReportedOnOk) {

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include "support/Log.h"
 #include "support/SimProcess.h"
 #include "support/unLog.h"
+#include "ui/TrayIcon.h"
 #include "ui/unMain.h"
 
 namespace vx {
@@ -120,6 +122,21 @@ std::size_t NonZero(const SimBytes& unit, std::size_t from, std::size_t count) {
     lit += unit[i] != 0 ? 1U : 0U;
   }
   return lit;
+}
+
+// "&Configure", the tray icon's double click and a second start (which runs the same
+// action) bring a minimised settings window back, not only to the front.
+TEST_F(MainLoopTest, ConfigureRestoresAMinimisedSettingsWindow) {
+  const auto window = CreateWindow();
+  window->showMinimized();
+  ASSERT_TRUE(window->isMinimized());
+  window->actConfig->trigger();
+  EXPECT_FALSE(window->isMinimized());
+  EXPECT_TRUE(window->isVisible());
+
+  window->showMinimized();
+  window->tiTrayer->IconActivated(QSystemTrayIcon::DoubleClick);
+  EXPECT_FALSE(window->isMinimized());
 }
 
 TEST_F(MainLoopTest, WithoutPortsTheLoopStaysOffAndRestartDoesNothing) {

@@ -355,6 +355,18 @@ TEST_F(MainPagesTest, CancelBringsBackTheSavedState) {
   EXPECT_EQ(Rows(BarsList()), shownBars);
 }
 
+TEST_F(MainPagesTest, WithoutASettingsFileClosingKeepsTheAutoUpdateBox) {
+  Create(kTwoPorts);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(settingsFile)));
+  auto* cbAutoUpdate = pages->findChild<QCheckBox*>("cbAutoUpdate");
+  cbAutoUpdate->setChecked(true);
+  pages->findChild<QPushButton*>("btnCancel")->click();
+  EXPECT_EQ(closed, 1);
+  EXPECT_TRUE(cbAutoUpdate->isChecked());
+  pages->show();
+  EXPECT_EQ(Rows(PortsList()).size(), 2u);
+}
+
 TEST_F(MainPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
   Create(kTwoPorts);
   Select(BarsList(), 2);

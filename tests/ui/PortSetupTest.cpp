@@ -112,9 +112,15 @@ TEST(PortSetup, InvalidNumbersAreReportedAndKeepTheLastValidValue) {
     d.ebLEDmin->setText("-1");
     d.ebInterval->setText("-5");
     d.ebInterval->setText("x");
+    // Decimal digits only, as the settings file holds them.
+    d.ebLEDmax->setText("$FF");
+    d.ebInterval->setText(" 30");
     EXPECT_EQ(prompter.Messages,
               (std::vector<std::string>{"Range check error", "Range check error",
-                                        "Range check error", "'x' is not a valid integer value"}));
+                                        "Range check error", "'x' is not a valid integer value",
+                                        "'$FF' is not a valid integer value",
+                                        "' 30' is not a valid integer value"}));
+    d.ebLEDmax->setText("300");
     EXPECT_EQ(d.ebLEDmax->text(), "300");  // the text stays as typed
     d.ebLEDmin->setText("6");
     d.btnOk->click();

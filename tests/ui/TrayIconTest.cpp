@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QMenu>
@@ -304,6 +305,28 @@ TEST_F(TrayIconTest, TheTimerAnimatesWhileActiveAndEnabled) {
   // Switched off, the icon is the application's again.
   tray_->SetAnimateEnabled(false);
   EXPECT_EQ(ShownImage(), AppImage());
+}
+
+TEST_F(TrayIconTest, AnAnimationWhoseIntervalIsStill0RunsAtTheTimersOwnSecond) {
+  TImageList images;
+  images.Add(SolidIcon(Qt::red));
+  images.Add(SolidIcon(Qt::green));
+  Load([&](TTrayIcon& tray) {
+    tray.ImageList = &images;
+    tray.SetActive(true);
+    tray.SetAnimateEnabled(true);
+  });
+  QElapsedTimer clock;
+  clock.start();
+  const std::uint16_t first = tray_->AnimateIndex();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return tray_->AnimateIndex() != first; }));
+  EXPECT_GE(clock.elapsed(), 500) << "not the timer's own second";
+  // Set to 0 on purpose, it stops (a Qt timer of 0 would fire without pause).
+  tray_->SetAnimateInterval(0);
+  const std::uint16_t stopped = tray_->AnimateIndex();
+  clock.restart();
+  ProcessEventsUntil([&] { return clock.hasExpired(1500); });
+  EXPECT_EQ(tray_->AnimateIndex(), stopped);
 }
 
 // ---- Mouse on the icon ----

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -22,8 +23,10 @@
 #include "support/FakePrompter.h"
 #include "support/HttpTestServer.h"
 #include "support/LogText.h"
+#include "support/UpdateSignature.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
+#include "ui/Application.h"
 #include "ui/frmUpdate.h"
 
 namespace vx {
@@ -123,6 +126,7 @@ class UpdateWindowTest : public ::testing::Test {
     ASSERT_TRUE(StartAppLog(logFile_));
     options_.ProgramFile = PathOf("vorlixa");
     options_.UpdateAddress = server_.Url("/updates");
+    options_.UpdatePublicKey = key_.PublicKey;
     options_.DownloadSetup = DownloadSetupInWindow;
   }
   void TearDown() override { StopAppLog(); }
@@ -131,12 +135,26 @@ class UpdateWindowTest : public ::testing::Test {
     return dir_.filePath(QString::fromStdString(name)).toStdString();
   }
 
-  // Offers build 1.0.8 (newer than every build of ours) with its setup at setupPath.
-  void OfferSetup(const std::string& setupPath) {
+  // The signature of bytes with secretKey, as the publisher's tool makes it.
+  std::string Signature(const std::string& bytes, const std::string& secretKey) const {
+    const std::string file = PathOf("to-sign");
+    { std::ofstream(file, std::ios::binary) << bytes; }
+    return SignUpdateFile(file, secretKey);
+  }
+
+  // Offers build 1.0.8 (newer than every build of ours) with its setup at setupPath and
+  // the given "Signature" line (none when empty).
+  void OfferSetup(const std::string& setupPath, const std::string& signature = "",
+                  const std::string& description = "Vorlixa") {
     server_.Route("/updates",
-                  "[Vorlixa]\r\nDescription=Vorlixa\r\nVersion=1.0.8\r\nBuild=01000800\r\n"
-                  "URL=" +
-                      server_.Url(setupPath) + "\r\n");
+                  "[Vorlixa]\r\nDescription=" + description +
+                      "\r\nVersion=1.0.8\r\nBuild=01000800\r\nURL=" + server_.Url(setupPath) +
+                      "\r\n" + (signature.empty() ? "" : "Signature=" + signature + "\r\n"));
+  }
+  // Serves setup at setupPath, signed with the key that the program checks with.
+  void OfferSignedSetup(const std::string& setupPath, const std::string& setup) {
+    OfferSetup(setupPath, Signature(setup, key_.SecretKey));
+    server_.Route(setupPath, setup);
   }
 
   // A setup that writes its arguments into the file "ran" beside it, whole or not at all.
@@ -161,13 +179,13 @@ class UpdateWindowTest : public ::testing::Test {
   HttpTestServer server_;
   FakePrompter prompter_;
   TUpdateOptions options_;
+  const TUpdateKeyPair key_ = NewUpdateKeyPair();
 };
 
 }  // namespace
 
 TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
-  OfferSetup("/setup");
-  server_.Route("/setup", SetupScript());
+  OfferSignedSetup("/setup", SetupScript());
   prompter_.Answers = {true};
   WindowDriver driver;
 
@@ -194,7 +212,7 @@ TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
 }
 
 TEST_F(UpdateWindowTest, TheSetupIsFetchedThroughRedirects) {
-  OfferSetup("/download");
+  OfferSetup("/download", Signature(SetupScript(), key_.SecretKey));
   server_.Redirect("/download", server_.Url("/mirror"));
   server_.Redirect("/mirror", "/files/setup");
   server_.Route("/files/setup", SetupScript());
@@ -246,16 +264,111 @@ TEST_F(UpdateWindowTest, DownloadErrorsShowOnlyInTheWindow) {
 }
 
 TEST_F(UpdateWindowTest, ASetupThatCannotStartIsReported) {
-  OfferSetup("/setup");
-  server_.Route("/setup", std::string("\x7F"
-                                      "garbage, no program",
-                                      20));
+  OfferSignedSetup("/setup", std::string("\x7F"
+                                         "garbage, no program",
+                                         20));
   prompter_.Answers = {true};
   WindowDriver driver;
 
   EXPECT_EQ(CheckForUpdates(true, options_), -1);
   EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"Failed to execute update."});
   EXPECT_EQ(LogTexts().back(), "[-ERROR-] Exception - Failed to execute update.");
+}
+
+// Anyone on the way of a plain HTTP download could offer any program: only a setup signed
+// with the key that the program is built with is run.
+enum class Offer { Signed, Unsigned, OtherKey, ChangedAfterSigning, BuiltWithoutKey };
+
+class SignedUpdateTest : public UpdateWindowTest, public ::testing::WithParamInterface<Offer> {};
+
+TEST_P(SignedUpdateTest, OnlyASetupSignedWithTheBuiltInKeyIsRun) {
+  const std::string setup = SetupScript();
+  std::string signature = Signature(setup, key_.SecretKey);
+  std::string served = setup;
+  switch (GetParam()) {
+    case Offer::Signed:
+      break;
+    case Offer::Unsigned:
+      signature.clear();
+      break;
+    case Offer::OtherKey:
+      signature = Signature(setup, NewUpdateKeyPair().SecretKey);
+      break;
+    case Offer::ChangedAfterSigning:
+      served += "touch '" + PathOf("ran") + "'\n";
+      break;
+    case Offer::BuiltWithoutKey:
+      options_.UpdatePublicKey.clear();
+      break;
+  }
+  OfferSetup("/setup", signature);
+  server_.Route("/setup", served);
+  prompter_.Answers = {true};
+  WindowDriver driver;
+
+  const int result = CheckForUpdates(true, options_);
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe.part")));
+  if (GetParam() == Offer::Signed) {
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(SetupArguments(), "/silent\n");
+    EXPECT_TRUE(prompter_.Messages.empty());
+    return;
+  }
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"The update is not signed correctly."});
+  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EUpdateSignature - The update is not signed correctly.");
+  EXPECT_FALSE(Exists(PathOf("~vxupd.exe")));
+  QThread::msleep(200);  // a setup started by mistake would have written by now
+  EXPECT_FALSE(Exists(PathOf("ran")));
+}
+
+std::string OfferName(const ::testing::TestParamInfo<Offer>& offer) {
+  static const char* const kNames[] = {"Signed", "Unsigned", "OtherKey", "ChangedAfterSigning",
+                                       "BuiltWithoutKey"};
+  return kNames[static_cast<int>(offer.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Offers, SignedUpdateTest,
+                         ::testing::Values(Offer::Signed, Offer::Unsigned, Offer::OtherKey,
+                                           Offer::ChangedAfterSigning, Offer::BuiltWithoutKey),
+                         OfferName);
+
+// What the server sends is text to show, never markup: a description that starts with a
+// tag would otherwise hide or forge what the user is asked.
+TEST_F(UpdateWindowTest, ServerTextsShowAsPlainTextAndTheQuestionIsAConfirmation) {
+  const std::string forged = "<p style='color:white'>Vorlixa</p>Security fix";
+  OfferSetup("/gone", "", forged);
+  prompter_.Answers = {true};
+  WindowDriver driver;
+  std::vector<Qt::TextFormat> statusFormats;
+  driver.OnTick = [&statusFormats](TfrmUpdate& window) {
+    statusFormats.push_back(window.lblUpdate->textFormat());
+    CloseWhenDone(window);
+  };
+  HttpTestServer::Response tagged;
+  tagged.Status = 404;
+  tagged.Reason = "<b>Not</b> Found";
+  server_.Route("/gone", tagged);
+
+  EXPECT_EQ(CheckForUpdates(true, options_), -1);
+  EXPECT_TRUE(driver.Saw("HTTP/1.1 404 <b>Not</b> Found"));
+  ASSERT_FALSE(statusFormats.empty());
+  EXPECT_TRUE(std::all_of(statusFormats.begin(), statusFormats.end(),
+                          [](Qt::TextFormat format) { return format == Qt::PlainText; }));
+
+  // The question as the program's message box shows it.
+  ASSERT_EQ(prompter_.Questions.size(), 1u);
+  const auto question = NewQuestionBox(prompter_.Questions[0]);
+  EXPECT_EQ(question->windowTitle(), "Confirm");
+  EXPECT_EQ(question->icon(), QMessageBox::Question);
+  EXPECT_EQ(question->textFormat(), Qt::PlainText);
+  EXPECT_EQ(question->text().toStdString(),
+            forged + " Update available. Do you want to update to version 1.0.8 now?");
+  ASSERT_NE(question->button(QMessageBox::Yes), nullptr);
+  EXPECT_EQ(question->button(QMessageBox::Yes)->text(), "&Yes");
+  EXPECT_EQ(question->button(QMessageBox::No)->text(), "&No");
+  // So are the messages (the server's status line, for one).
+  EXPECT_EQ(NewMessageBox("HTTP/1.1 500 <b>Broken</b>")->textFormat(), Qt::PlainText);
 }
 
 // ---------------------------------------------------------------------------------------
