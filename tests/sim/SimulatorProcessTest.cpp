@@ -207,6 +207,37 @@ TEST(Simulator, ReportsTheLineSettingsAProgramSets) {
   EXPECT_EQ(sim.Events("line").back(), "19200 8N2 flow=rtscts+xonxoff");
 }
 
+TEST(Simulator, APacedLineTakesBytesAtTheSpeedTheProgramSet) {
+  SimProcess::Options options = Chain(1);
+  options.Extra = {"--pace"};
+  SimProcess sim(options);
+  RawClient client(sim.LinkPath());
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(client.Fd(), &tio), 0);
+  ::cfsetspeed(&tio, B9600);
+  ASSERT_EQ(::tcsetattr(client.Fd(), TCSANOW, &tio), 0);
+  // Ten frames at once: the line needs 81 x 10 bits / 9600 baud, about 84 ms, for each.
+  SimBytes frames;
+  for (int frame = 0; frame < 10; ++frame) {
+    const SimBytes unit = ResetAnd(SimBytes(80, static_cast<std::uint8_t>(frame)));
+    frames.insert(frames.end(), unit.begin(), unit.end());
+  }
+  ASSERT_TRUE(client.Write(frames));
+  ASSERT_TRUE(sim.WaitForUnits(10));
+
+  std::vector<double> times;
+  for (const SimLogEntry& entry : sim.Log()) {
+    if (entry.Event.empty()) {
+      times.push_back(entry.Time);
+    }
+  }
+  ASSERT_EQ(times.size(), 10U);
+  // Nine frame times from the first frame to the last; a generous share of it, as an
+  // unpaced line takes them all at once.
+  EXPECT_GT(times.back() - times.front(), 0.6);
+  EXPECT_EQ(sim.Units().back(), ResetAnd(SimBytes(80, 9)));
+}
+
 // ---------------------------------------------------------------------------------------
 
 TEST(Simulator, HelpGoesToStandardOutput) {

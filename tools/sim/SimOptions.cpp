@@ -113,6 +113,9 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       options.DropMs = IntValue(name, value(), 0, 3600 * 1000);
     } else if (name == "--idle-ms") {
       options.IdleMs = IntValue(name, value(), 1, 60 * 1000);
+    } else if (name == "--pace") {
+      flag();
+      options.Pace = true;
     } else if (name == "--refresh-ms") {
       options.RefreshMs = IntValue(name, value(), 10, 10 * 1000);
     } else if (name.starts_with("-")) {
@@ -145,6 +148,9 @@ std::string SimUsage() {
       "      --drop-ms MS     how long SIGUSR1 unplugs the line (default 2000)\n"
       "      --idle-ms MS     silence that ends an unfinished unit (default 100)\n"
       "      --refresh-ms MS  display redraw period (default 50)\n"
+      "      --pace           take bytes only as fast as the line settings that the\n"
+      "                       program set would carry them (10 bits a byte), as a real\n"
+      "                       line does; what it sends faster waits in the line\n"
       "  -h, --help           show this help and exit\n"
       "\n"
       "SIGUSR1 closes the line for --drop-ms and then publishes a new one under the same\n"

@@ -25,6 +25,8 @@ struct SimOptions {
   int DropMs = 2000;                      // how long SIGUSR1 takes the line away
   int IdleMs = 100;                       // silence that ends an unfinished unit
   int RefreshMs = 50;                     // display redraw period
+  // Take bytes no faster than the line settings that the program set would carry them.
+  bool Pace = false;
   bool Help = false;
 
   bool operator==(const SimOptions&) const = default;

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 
@@ -82,6 +84,10 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+// A paced line delivers its bytes in portions of this much line time, so that the
+// simulator wakes a few hundred times a second at most.
+constexpr double kPaceSlice = 0.004;
+
 int MsUntil(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point then) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
   return static_cast<int>(std::clamp<long long>(ms, 0, 1000 * 1000));
@@ -115,14 +121,25 @@ int Simulator::Run() {
     nfds_t count = 0;
     fds[count++] = pollfd{signals.Fd(), POLLIN, 0};
     const nfds_t lineIndex = count;
-    if (pty_) {
+    int timeout = NextTimeoutMs(Clock::now());
+    std::size_t limit = std::numeric_limits<std::size_t>::max();
+    if (const double rate = PaceRate(); rate > 0.0) {
+      const double credit = Credit(Clock::now());
+      limit = static_cast<std::size_t>(credit);
+      if (limit == 0) {
+        // The line is busy with what it has delivered: look again once a slice is due.
+        const double wait = (std::max(1.0, kPaceSlice * rate) - credit) / rate;
+        timeout = std::min(timeout, static_cast<int>(std::ceil(wait * 1000.0)));
+      }
+    }
+    if (pty_ && limit > 0) {
       fds[count++] = pollfd{pty_->Master(), POLLIN, 0};
     }
     const nfds_t displayIndex = count;
     if (display_ && display_->Busy()) {
       fds[count++] = pollfd{display_->Fd(), POLLOUT, 0};
     }
-    const int ready = ::poll(fds.data(), count, NextTimeoutMs(Clock::now()));
+    const int ready = ::poll(fds.data(), count, timeout);
     if (ready < 0 && errno != EINTR) {
       throw std::system_error(errno, std::generic_category(), "poll");
     }
@@ -140,7 +157,7 @@ int Simulator::Run() {
       }
     }
     if (ready > 0 && pty_ && lineIndex < count && (fds[lineIndex].revents & POLLIN) != 0) {
-      ReadLine();
+      ReadLine(limit);
     }
     if (ready > 0 && display_ && displayIndex < count &&
         (fds[displayIndex].revents & POLLOUT) != 0) {
@@ -193,11 +210,15 @@ void Simulator::Drop() {
   dirty_ = true;
 }
 
-void Simulator::ReadLine() {
+void Simulator::ReadLine(std::size_t limit) {
   std::array<std::uint8_t, 65536> buffer{};
-  for (;;) {
-    const ssize_t n = ::read(pty_->Master(), buffer.data(), buffer.size());
+  while (limit > 0) {
+    const ssize_t n = ::read(pty_->Master(), buffer.data(), std::min(buffer.size(), limit));
     if (n > 0) {
+      limit -= static_cast<std::size_t>(n);
+      if (PaceRate() > 0.0) {
+        credit_ -= static_cast<double>(n);
+      }
       Received(std::span(buffer.data(), static_cast<std::size_t>(n)));
       continue;
     }
@@ -207,6 +228,23 @@ void Simulator::ReadLine() {
     // EAGAIN: all read. EIO cannot happen while we hold the slave open.
     return;
   }
+}
+
+double Simulator::PaceRate() const {
+  if (!options_.Pace || !lineSettings_) {
+    return 0.0;
+  }
+  return lineSettings_->Baud / 10.0;
+}
+
+double Simulator::Credit(Clock::time_point now) {
+  const double rate = PaceRate();
+  const double elapsed = std::chrono::duration<double>(now - creditTime_).count();
+  creditTime_ = now;
+  // A line that idled cannot deliver faster afterwards: the credit never exceeds two
+  // slices (one slice would lose whatever a late wake-up earned beyond it).
+  credit_ = std::min(2.0 * std::max(1.0, kPaceSlice * rate), credit_ + elapsed * rate);
+  return credit_;
 }
 
 void Simulator::Received(std::span<const std::uint8_t> bytes) {

@@ -34,7 +34,12 @@ class Simulator {
 
   void BringUp();
   void Drop();
-  void ReadLine();
+  // Reads what the line holds, at most limit bytes.
+  void ReadLine(std::size_t limit);
+  // Bytes per second that the line carries with the settings on it; 0: no limit.
+  double PaceRate() const;
+  // The bytes that the line may deliver now, having refilled them up to now.
+  double Credit(Clock::time_point now);
   void Received(std::span<const std::uint8_t> bytes);
   void FlushUnit();
   void CheckLineSettings();
@@ -54,6 +59,8 @@ class Simulator {
   Clock::time_point lastReceived_;
   Clock::time_point dropUntil_;
   Clock::time_point nextDraw_;
+  double credit_ = 0.0;  // bytes the paced line may still deliver
+  Clock::time_point creditTime_;
   bool dirty_ = true;
 };
 
