@@ -50,6 +50,9 @@ TPortCfg::TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port)
   // The link's own default of 0 would send every LED dark; a new port shows the full
   // range, as one read from a file without "LEDmax" does.
   controller_->MaxValue = kDefaultLEDmax;
+  controller_->OnStateChange = [this](TLEDBarController&, TLinkState previous) {
+    LinkStateChanged(previous);
+  };
 }
 
 TPortCfg::~TPortCfg() {
@@ -89,6 +92,28 @@ bool TPortCfg::Edit() {
     portList_->Apply();
   }
   return true;
+}
+
+void TPortCfg::LinkStateChanged(TLinkState previous) {
+  if (portList_ != nullptr) {
+    portList_->statusChanged_ = true;
+  }
+  const auto up = [](TLinkState state) {
+    return state == TLinkState::Connected || state == TLinkState::NoAnswer;
+  };
+  const auto down = [](TLinkState state) {
+    return state == TLinkState::Waiting || state == TLinkState::Denied ||
+           state == TLinkState::Reconnecting;
+  };
+  const TLEDBarController& link = *controller_;
+  const TLinkState state = link.State();
+  if (down(state) && up(previous)) {
+    LogWarning(Format("Port %s lost: %s", link.Port, link.PortErrorString()));
+  } else if (down(state) && previous == TLinkState::Closed) {
+    LogWarning(Format("Port %s not available: %s", link.Port, link.PortErrorString()));
+  } else if (up(state) && down(previous)) {
+    LogMessageFmt("Port %s is back", link.Port);
+  }
 }
 
 int TPortCfg::Index() const {
@@ -141,6 +166,20 @@ void TPortCfgList::Apply() {
     link.SetConnected(false);
     item->Controllers().Apply();
     link.SetConnected(item->Enabled);
+  }
+}
+
+void TPortCfgList::KeepOpen() {
+  for (const auto& item : items_) {
+    item->Controller().KeepOpen();
+  }
+}
+
+void TPortCfgList::ResendFrames() {
+  for (const auto& item : items_) {
+    if (item->Controller().Connected()) {
+      item->Controller().InvalidateLastFrame();
+    }
   }
 }
 

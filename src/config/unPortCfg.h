@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vx {
@@ -12,6 +13,7 @@ namespace vx {
 class SerialPort;
 class TLEDBarCfgList;
 class TLEDBarController;
+enum class TLinkState;
 class TPortCfg;
 class TPortCfgList;
 
@@ -56,6 +58,9 @@ class TPortCfg {
   bool Enabled = false;  // applying the list connects the link
 
  private:
+  // Logs a port that goes down or comes back, once per change.
+  void LinkStateChanged(TLinkState previous);
+
   TPortCfgList* portList_;
   // The link first: the board configurations are bound to it and go before it.
   std::unique_ptr<TLEDBarController> controller_;
@@ -83,6 +88,15 @@ class TPortCfgList {
   // when Enabled.
   void Apply();
 
+  // Every link that should be open but is not tries its port again (at most once a
+  // second each).
+  void KeepOpen();
+  // Every open link sends its complete frame with its next send: after a sleep, the
+  // boards may have lost what they showed.
+  void ResendFrames();
+  // Whether a link's state changed since the last call.
+  bool TakeStatusChanged() { return std::exchange(statusChanged_, false); }
+
   // Replaces the list with the ports of the "Ports" sections below root. A port with an
   // unreadable value is left out silently; an error of the document is shown as a
   // message. Then applies, which connects each enabled port once.
@@ -91,10 +105,13 @@ class TPortCfgList {
   void SaveToXML(xmlNode* root);
 
  private:
+  friend class TPortCfg;  // reports the state changes of its link
+
   TPortCfg& Append();
 
   TSerialPortFactory portFactory_;
   std::vector<std::unique_ptr<TPortCfg>> items_;
+  bool statusChanged_ = false;
 };
 
 }  // namespace vx

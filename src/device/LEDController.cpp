@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 namespace vx {
 
@@ -18,6 +19,13 @@ namespace {
 constexpr std::size_t kMaxPortNameLength = 260;
 // Windows never ran a window timer faster than this; a shorter period would only spin.
 constexpr std::uint32_t kMinTimerPeriod = 10;
+// A link that should be open but is not tries its port again this often.
+constexpr auto kReopenPeriod = std::chrono::seconds(1);
+// A frame may wait this long behind the previous one: one tick of the update loop. So
+// a chain longer than its line carries in a tick still gets the line's full rate, and no
+// frame goes out more than a tick after its levels were taken.
+constexpr auto kSendAhead = std::chrono::milliseconds(25);
+constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 [[noreturn]] void RaiseRangeCheck() {
   throw ERangeError(kRangeCheckError);
@@ -253,12 +261,14 @@ bool TLEDBarController::Connected() const {
 }
 
 void TLEDBarController::SetConnected(bool value) {
-  if (value == Connected()) {
+  if (value) {
+    if (!Connected()) {
+      Open();
+    }
     return;
   }
-  if (value) {
-    Open();
-  } else {
+  // A link that waits for its port counts as connected in so far as it would reopen.
+  if (Connected() || wanted_) {
     Close();
   }
 }
@@ -328,24 +338,51 @@ bool TLEDBarController::Open() {
   if (Connected()) {
     return true;
   }
-  lastError_.clear();
   if (Port.size() > kMaxPortNameLength) {
     RaiseRangeCheck();
   }
+  wanted_ = true;
+  lost_ = false;
+  return Reopen();
+}
+
+bool TLEDBarController::Reopen() {
+  lastError_.clear();
+  nextAttempt_ = Clock::now() + kReopenPeriod;
   if (!port_->Open(Port)) {
+    // Nothing can be sent, so the next complete frame goes out once the port is back.
+    SetState(port_->Failure() == SerialFailure::Denied ? TLinkState::Denied
+             : lost_                                   ? TLinkState::Reconnecting
+                                                       : TLinkState::Waiting);
     return false;
   }
+  lineFreeAt_ = Clock::now();
   ConfigurePort();
   // Started before detection, so that a send that raises there still leaves an open link
   // with its timer running; nothing can expire while detection blocks the thread.
   StartTimer();
   Detect();
+  if (!Connected()) {
+    return false;  // gone again during detection
+  }
+  lost_ = false;
+  SetState(answered_ ? TLinkState::Connected : TLinkState::NoAnswer);
   return true;
+}
+
+void TLEDBarController::KeepOpen() {
+  if (!wanted_ || Connected() || Clock::now() < nextAttempt_) {
+    return;
+  }
+  Reopen();
 }
 
 void TLEDBarController::Close() {
   StopTimer();  // also when the port went away by itself
+  wanted_ = false;
+  lost_ = false;
   if (!Connected()) {
+    SetState(TLinkState::Closed);
     return;
   }
   try {
@@ -353,10 +390,12 @@ void TLEDBarController::Close() {
   } catch (...) {
     port_->Close();  // the port does not stay open behind a stopped timer
     lastError_.clear();
+    SetState(TLinkState::Closed);
     throw;
   }
   port_->Close();
   lastError_.clear();
+  SetState(TLinkState::Closed);
 }
 
 void TLEDBarController::ConfigurePort() {
@@ -370,13 +409,16 @@ void TLEDBarController::ConfigurePort() {
   timeouts.WriteTotalMultiplier = 1;
   timeouts.WriteTotalConstant = timeout_;
   port_->Configure(timeouts);
+  CheckLost();
 }
 
 void TLEDBarController::Detect() {
   SendReset();
   std::array<std::uint8_t, 1> reply{};
   const std::size_t received = ReadBytes(reply, timeout_);
-  if (auto warning = DetectionWarning(std::span(reply).first(received), timeout_)) {
+  auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
+  answered_ = !warning;
+  if (warning) {
     lastError_ = std::move(*warning);
   }
   InvalidateLastFrame();
@@ -403,7 +445,9 @@ void TLEDBarController::SendBlank() {
   }
   const auto frame = std::span(frame_).first(static_cast<std::size_t>(frameLen_));
   std::fill(frame.begin(), frame.end(), std::uint8_t{0});
-  SendFrame(frame);
+  // Not paced: the dark frame follows whatever is still going out, and closing the port
+  // waits until it has left.
+  Send(frame, false);
   PurgeBuffers();
 }
 
@@ -419,12 +463,19 @@ void TLEDBarController::InvalidateLastFrame() {
 }
 
 void TLEDBarController::SendFrame(std::span<const std::uint8_t> frame) {
+  Send(frame, true);
+}
+
+void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
   const auto length = static_cast<std::size_t>(frameLen_);
   if (!forced_ && !FrameChanged(frame, lastFrame_, length)) {
     return;
   }
   if (frame.size() < length || length > lastFrame_.size()) {
     RaiseRangeCheck();
+  }
+  if (paced && LineBusy()) {
+    return;
   }
   const bool resetSent = SendReset();
   const auto data = frame.first(length);
@@ -438,6 +489,10 @@ void TLEDBarController::SendFrame(std::span<const std::uint8_t> frame) {
   }
 }
 
+bool TLEDBarController::LineBusy() const {
+  return port_->LineSpeed() != 0 && Connected() && Clock::now() + kSendAhead < lineFreeAt_;
+}
+
 bool TLEDBarController::SendReset() {
   const std::uint8_t reset = kResetCommand;
   if (!WriteBytes(std::span(&reset, 1))) {
@@ -448,12 +503,15 @@ bool TLEDBarController::SendReset() {
 }
 
 std::size_t TLEDBarController::ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit) {
-  using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   do {
     const std::size_t received = port_->Read(buffer.data(), buffer.size());
     if (received > 0) {
       return received;
+    }
+    // Such a port answers every read at once: asking again would only spin.
+    if (CheckLost() || !Connected()) {
+      return 0;
     }
   } while (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() <
            static_cast<std::int64_t>(limit));
@@ -464,11 +522,39 @@ bool TLEDBarController::WriteBytes(std::span<const std::uint8_t> data) {
   if (data.empty()) {
     return true;  // nothing to send is no failure, even on a closed port
   }
-  return port_->Write(data.data(), data.size()) == data.size();
+  const std::size_t written = port_->Write(data.data(), data.size());
+  if (const std::uint32_t speed = port_->LineSpeed(); speed != 0 && written > 0) {
+    const auto onLine = std::chrono::nanoseconds(
+        static_cast<std::int64_t>(written * kBitsPerByte * 1'000'000'000ULL / speed));
+    lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + onLine;
+  }
+  CheckLost();
+  return written == data.size();
 }
 
 void TLEDBarController::PurgeBuffers() {
   port_->Purge();
+  CheckLost();
+}
+
+bool TLEDBarController::CheckLost() {
+  if (!port_->IsOpen() || port_->Failure() != SerialFailure::Lost) {
+    return false;
+  }
+  // The boards keep their levels; the port is tried again in a second.
+  StopTimer();
+  port_->Close();
+  lost_ = true;
+  nextAttempt_ = Clock::now() + kReopenPeriod;
+  SetState(wanted_ ? TLinkState::Reconnecting : TLinkState::Closed);
+  return true;
+}
+
+void TLEDBarController::SetState(TLinkState state) {
+  const TLinkState previous = std::exchange(state_, state);
+  if (previous != state && OnStateChange) {
+    OnStateChange(*this, previous);
+  }
 }
 
 void TLEDBarController::StartTimer() {

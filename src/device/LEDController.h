@@ -5,8 +5,10 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -130,8 +132,24 @@ class TLEDBarCtrl {
 };
 
 // ---------------------------------------------------------------------------------------
+// Where a link stands, as the settings window and the tray icon tell it.
+enum class TLinkState {
+  Closed,        // not asked to be open
+  Connected,     // open, and the chain answered RESET
+  NoAnswer,      // open, but the chain did not answer RESET as it should
+  Waiting,       // asked to be open; the device is not there (yet)
+  Denied,        // asked to be open; the user may not open the device
+  Reconnecting,  // asked to be open; the device was lost and is tried again
+};
+
 // The link to one serial port and the chain of boards on it. Runs on the GUI thread;
 // serial calls block. Serial failures never raise: LastError() records them.
+//
+// A link that was asked to open stays asked until Close: when its port cannot be opened
+// or goes away (unplugged, hung up), KeepOpen tries again, at most once a second, and
+// the chain gets its complete frame as soon as it is back. Frames are paced to the line:
+// one that would only queue up behind the previous frame is skipped, so the freshest
+// levels go next.
 class TLEDBarController {
  public:
   explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort());
@@ -160,6 +178,9 @@ class TLEDBarController {
   const std::string& LastError() const { return lastError_; }
   // The serial port's text for its last failure (why the port would not open).
   std::string PortErrorString() const { return port_->ErrorString(); }
+  TLinkState State() const { return state_; }
+  // Called with the previous state whenever State changes.
+  std::function<void(TLEDBarController& sender, TLinkState previous)> OnStateChange;
 
   // Raises ERangeError "LEDBarSet index out of range (%d)" for a bad index.
   TLEDBarCtrl& LEDBarCtrls(int index);
@@ -168,13 +189,25 @@ class TLEDBarController {
   std::int32_t FrameLen() const { return frameLen_; }  // LEDBarCtrlCount * 80
   bool Forced() const { return forced_; }              // the next frame is written anyway
   std::span<const std::uint8_t, kMaxFrameSize> LastFrame() const { return lastFrame_; }
+  // What the chain was sent last: the first FrameLen bytes of LastFrame (all zero while
+  // a complete frame is due).
+  std::span<const std::uint8_t> WrittenFrame() const {
+    return std::span(lastFrame_).first(static_cast<std::size_t>(frameLen_));
+  }
   bool TimerActive() const { return timerRunning_; }  // the link's timer runs: while open
+  // When the line will have sent everything handed to it so far.
+  std::chrono::steady_clock::time_point LineFreeAt() const { return lineFreeAt_; }
 
   // Opens, configures, detects the chain and starts the timer; false when the port cannot
-  // be opened. Raises ERangeError for a Port longer than 260 characters.
+  // be opened. Raises ERangeError for a Port longer than 260 characters. Either way the
+  // link is asked to be open from now on.
   bool Open();
-  // Stops the timer, blanks the chain and closes the port.
+  // Stops the timer, blanks the chain and closes the port; the link is no longer asked
+  // to be open.
   void Close();
+  // A link asked to be open whose port is not: opens it again (looking the name up
+  // afresh) and detects the chain as Open does, at most once a second.
+  void KeepOpen();
   void ConfigurePort();
   // RESET and one reply byte (warnings go to LastError), then a forced send.
   void Detect();
@@ -185,22 +218,40 @@ class TLEDBarController {
   void AutoSend();   // SendLevels when AutoUpdate is set and the port is open
   void InvalidateLastFrame();
   // Writes RESET and the first FrameLen bytes of frame unless they equal the frame
-  // written last.
+  // written last, or the line is still busy with an earlier frame: a skipped frame is not
+  // written, and the next one is compared with the frame written last.
   void SendFrame(std::span<const std::uint8_t> frame);
   bool SendReset();  // true when the RESET byte went out
   // Reads until at least one byte arrived or limit ms have passed; returns the count.
+  // Gives up at once on a port that is not open or has gone.
   std::size_t ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit);
   // True when every byte was written (and has left the port).
   bool WriteBytes(std::span<const std::uint8_t> data);
   void PurgeBuffers();
 
  private:
+  using Clock = std::chrono::steady_clock;
+
+  // Opens the port, configures and detects; the state follows the outcome.
+  bool Reopen();
+  void Send(std::span<const std::uint8_t> frame, bool paced);
+  // Whether the line is still too busy for another frame to go out without queuing.
+  bool LineBusy() const;
+  // True when the port has just gone: the link has then closed it and waits for it.
+  bool CheckLost();
+  void SetState(TLinkState state);
   void StartTimer();
   void StopTimer();
   void ArmTimer();
   void TimerExpired();
 
   std::unique_ptr<SerialPort> port_;
+  TLinkState state_ = TLinkState::Closed;
+  bool wanted_ = false;    // asked to be open: Open ran, Close did not since
+  bool lost_ = false;      // the port went away since the last Open
+  bool answered_ = false;  // the chain answered the last detection with RESET
+  Clock::time_point nextAttempt_;
+  Clock::time_point lineFreeAt_;
   std::uint32_t timeout_ = 100;
   std::uint32_t updateInterval_ = 50;
   std::uint8_t ledBarDefaultSize_ = 40;

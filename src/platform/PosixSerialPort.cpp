@@ -1,8 +1,6 @@
-#include "platform/QtSerialPort.h"
+#include "platform/PosixSerialPort.h"
 
 #include "platform/SystemError.h"
-
-#include <QSocketNotifier>
 
 #include <algorithm>
 #include <cctype>
@@ -11,8 +9,9 @@
 #include <chrono>
 #include <limits>
 
+#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace vx {
@@ -20,6 +19,8 @@ namespace vx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
 
 // Milliseconds left until deadline, at least 0, rounded up so that a wait never ends early.
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -32,10 +33,30 @@ Clock::time_point Deadline(std::uint32_t multiplier, std::uint32_t constant, std
   return Clock::now() + std::chrono::milliseconds(static_cast<std::int64_t>(ms));
 }
 
+// Errors of an open terminal whose device has gone: unplugged, or hung up.
+bool MeansGone(int errorCode) {
+  return errorCode == EIO || errorCode == ENXIO || errorCode == ENODEV;
+}
+
+SerialFailure OpenFailure(int errorCode) {
+  switch (errorCode) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      return SerialFailure::Missing;
+    case EACCES:
+    case EPERM:
+      return SerialFailure::Denied;
+    default:
+      return SerialFailure::Other;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<SerialPort> CreateSerialPort() {
-  return std::make_unique<QtSerialPort>();
+  return std::make_unique<PosixSerialPort>();
 }
 
 std::string SerialDeviceName(std::string_view port) {
@@ -57,116 +78,158 @@ std::string SerialDeviceName(std::string_view port) {
   return "/dev/ttyS" + std::to_string(number - 1);
 }
 
-QtSerialPort::~QtSerialPort() = default;
+PosixSerialPort::~PosixSerialPort() {
+  Close();
+}
 
-bool QtSerialPort::Open(const std::string& name) {
-  if (port_.isOpen()) {
-    port_.close();
-  }
-  port_.setPortName(QString::fromStdString(SerialDeviceName(name)));
-  // Set before opening too, so that the line never runs at another speed.
-  port_.setBaudRate(QSerialPort::Baud115200);
-  port_.setDataBits(QSerialPort::Data8);
-  port_.setParity(QSerialPort::NoParity);
-  port_.setStopBits(QSerialPort::OneStop);
-  port_.setFlowControl(QSerialPort::NoFlowControl);
-  if (!port_.open(QIODevice::ReadWrite)) {
-    RecordError();
+bool PosixSerialPort::Open(const std::string& name) {
+  Close();
+  failure_ = SerialFailure::None;
+  const std::string device = SerialDeviceName(name);
+  // Not our controlling terminal, and never blocking on carrier detect; every wait
+  // happens in poll with a time-out.
+  UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.IsValid()) {
+    failure_ = OpenFailure(errno);
+    errorString_ = InOutErrorMessage(errno);
     return false;
   }
-  StopReadNotifications();
+  // Exclusive, as the device was opened without sharing; also refuses what is no
+  // terminal at all.
+  if (::ioctl(fd.Get(), TIOCEXCL) != 0 || ::tcgetattr(fd.Get(), &found_) != 0) {
+    failure_ = SerialFailure::Other;
+    errorString_ = InOutErrorMessage(errno);
+    return false;
+  }
+  fd_ = std::move(fd);
+  // Set at once, so that the line never runs at another speed.
+  if (!SetLine()) {
+    const int error = errno;
+    fd_.Reset();
+    failure_ = SerialFailure::Other;
+    errorString_ = InOutErrorMessage(error);
+    return false;
+  }
   return true;
 }
 
-bool QtSerialPort::IsOpen() const {
-  return port_.isOpen();
+bool PosixSerialPort::IsOpen() const {
+  return fd_.IsValid();
 }
 
-void QtSerialPort::Close() {
-  if (port_.isOpen()) {
-    port_.close();
+void PosixSerialPort::Close() {
+  if (!fd_.IsValid()) {
+    return;
   }
+  if (failure_ != SerialFailure::Lost) {
+    // What was handed over last (the dark frame) leaves before the line is let go.
+    ::tcdrain(fd_.Get());
+    ::tcsetattr(fd_.Get(), TCSANOW, &found_);
+    // The device stays open elsewhere (a pseudo-terminal's other side): let the next
+    // opening in again.
+    ::ioctl(fd_.Get(), TIOCNXCL);
+  }
+  fd_.Reset();
 }
 
-void QtSerialPort::Configure(const SerialTimeouts& timeouts) {
-  if (!port_.isOpen()) {
+bool PosixSerialPort::SetLine() {
+  termios tio = found_;
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+  // Reads return what is there; waiting is poll's.
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  ::cfsetispeed(&tio, B115200);
+  ::cfsetospeed(&tio, B115200);
+  return ::tcsetattr(fd_.Get(), TCSANOW, &tio) == 0;
+}
+
+void PosixSerialPort::Configure(const SerialTimeouts& timeouts) {
+  if (!Usable()) {
     return;
   }
   timeouts_ = timeouts;
-  const bool lineSet =
-      port_.setBaudRate(QSerialPort::Baud115200) && port_.setDataBits(QSerialPort::Data8) &&
-      port_.setParity(QSerialPort::NoParity) && port_.setStopBits(QSerialPort::OneStop) &&
-      port_.setFlowControl(QSerialPort::NoFlowControl);
-  if (!lineSet) {
-    RecordError();
+  if (!SetLine()) {
+    Failed(errno);
+    return;
   }
   // A device without modem lines (a pseudo-terminal) refuses these; the data still flows.
-  const bool dtr = port_.setDataTerminalReady(true);
-  const bool rts = port_.setRequestToSend(false);
-  if (!dtr || !rts) {
-    port_.clearError();
-  }
+  int dtr = TIOCM_DTR;
+  int rts = TIOCM_RTS;
+  ::ioctl(fd_.Get(), TIOCMBIS, &dtr);
+  ::ioctl(fd_.Get(), TIOCMBIC, &rts);
 }
 
-std::size_t QtSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
-  if (!port_.isOpen() || count == 0) {
+std::size_t PosixSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
+  if (!Usable() || count == 0) {
     return 0;
   }
   const bool totalLimit = timeouts_.ReadTotalMultiplier != 0 || timeouts_.ReadTotalConstant != 0;
   const bool intervalLimit = timeouts_.ReadInterval != 0;
-  const auto deadline = Deadline(timeouts_.ReadTotalMultiplier, timeouts_.ReadTotalConstant, count);
   const bool noLimit = !totalLimit && !intervalLimit;
+  const auto deadline = Deadline(timeouts_.ReadTotalMultiplier, timeouts_.ReadTotalConstant, count);
   std::size_t received = 0;
-  bool fetched = false;  // the driver's input has been looked at
-  for (;;) {
-    if (port_.bytesAvailable() > 0) {
-      const qint64 n = port_.read(reinterpret_cast<char*>(buffer + received),
-                                  static_cast<qint64>(count - received));
-      if (n > 0) {
-        received += static_cast<std::size_t>(n);
-      }
+  while (received < count) {
+    const ssize_t n = ::read(fd_.Get(), buffer + received, count - received);
+    if (n > 0) {
+      received += static_cast<std::size_t>(n);
+      continue;
     }
-    if (received == count || (noLimit && fetched)) {
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN) {
+      Failed(errno);
       break;
     }
-    int wait = 0;  // without limits: only what the driver holds already
-    if (!noLimit) {
-      wait = totalLimit ? MillisecondsLeft(deadline) : -1;
-      if (received > 0 && intervalLimit) {
-        const int interval = static_cast<int>(
-            std::min<std::uint32_t>(timeouts_.ReadInterval, std::numeric_limits<int>::max()));
-        wait = wait < 0 ? interval : std::min(wait, interval);
-      }
-      if (wait == 0) {
-        break;
-      }
+    // Nothing more there now.
+    if (noLimit) {
+      break;
     }
-    fetched = true;
-    if (!port_.waitForReadyRead(wait)) {
-      if (port_.error() != QSerialPort::TimeoutError) {
-        RecordError();
-      }
-      port_.clearError();
+    int wait = totalLimit ? MillisecondsLeft(deadline) : -1;
+    if (received > 0 && intervalLimit) {
+      const int interval = static_cast<int>(
+          std::min<std::uint32_t>(timeouts_.ReadInterval, std::numeric_limits<int>::max()));
+      wait = wait < 0 ? interval : std::min(wait, interval);
+    }
+    if (wait == 0) {
+      break;
+    }
+    pollfd ready{fd_.Get(), POLLIN, 0};
+    const int result = ::poll(&ready, 1, wait);
+    if (result < 0 && errno == EINTR) {
+      continue;
+    }
+    if (result < 0) {
+      Failed(errno);
+      break;
+    }
+    if (result == 0) {
+      break;
+    }
+    if ((ready.revents & kGone) != 0) {
+      // Whatever the device sent before it went is still worth having.
+      const ssize_t last = ::read(fd_.Get(), buffer + received, count - received);
+      received += last > 0 ? static_cast<std::size_t>(last) : 0;
+      MarkLost(EIO);
       break;
     }
   }
-  StopReadNotifications();
   return received;
 }
 
-std::size_t QtSerialPort::Write(const std::uint8_t* data, std::size_t count) {
-  if (!port_.isOpen() || count == 0) {
+std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count) {
+  if (!Usable() || count == 0) {
     return 0;
   }
-  // Straight to the device: QSerialPort's buffered write switches its write notifier on
-  // and off, and every switch wakes the event loop again, several times per frame.
-  const int fd = port_.handle();
   const bool limited = timeouts_.WriteTotalMultiplier != 0 || timeouts_.WriteTotalConstant != 0;
   const auto deadline =
       Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, count);
   std::size_t written = 0;
   while (written < count) {
-    const ssize_t n = ::write(fd, data + written, count - written);
+    const ssize_t n = ::write(fd_.Get(), data + written, count - written);
     if (n > 0) {
       written += static_cast<std::size_t>(n);
       continue;
@@ -175,59 +238,49 @@ std::size_t QtSerialPort::Write(const std::uint8_t* data, std::size_t count) {
       continue;
     }
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      errorString_ = InOutErrorMessage(n == 0 ? EIO : errno);
+      Failed(n == 0 ? EIO : errno);
       break;
     }
     // The output queue is full: wait for room as long as the time-out allows. What does
     // not fit in time is never queued, as a timed-out write on the device drops its rest.
     const int wait = limited ? MillisecondsLeft(deadline) : -1;
-    pollfd ready{fd, POLLOUT, 0};
+    pollfd ready{fd_.Get(), POLLOUT, 0};
     const int result = wait == 0 ? 0 : ::poll(&ready, 1, wait);
     if (result < 0 && errno == EINTR) {
       continue;
     }
     if (result <= 0) {
-      errorString_ = result == 0 ? InOutErrorMessage(ETIMEDOUT) : InOutErrorMessage(errno);
+      errorString_ = InOutErrorMessage(result == 0 ? ETIMEDOUT : errno);
       break;
     }
-    if ((ready.revents & POLLOUT) == 0) {  // hung up or failed: writing would never get on
-      errorString_ = InOutErrorMessage(EIO);
+    if ((ready.revents & kGone) != 0) {
+      MarkLost(EIO);
       break;
     }
   }
-  // The bytes are with the driver now; wait until they have left the line.
-  ::tcdrain(fd);
   return written;
 }
 
-void QtSerialPort::Purge() {
-  // Output is not flushed: Write has already waited until its bytes left, and on a
-  // pseudo-terminal (which drains at once) flushing output would destroy bytes that the
-  // other end has not read yet. A write that timed out dropped its rest itself.
-  if (port_.isOpen()) {
-    port_.clear(QSerialPort::Input);
+void PosixSerialPort::Purge() {
+  // Output is not flushed: it is the frame the chain is still receiving, and on a
+  // pseudo-terminal (which never holds output back) flushing would destroy bytes that
+  // the other end has not read yet. A write that timed out dropped its rest itself.
+  if (Usable() && ::tcflush(fd_.Get(), TCIFLUSH) != 0) {
+    Failed(errno);
   }
 }
 
-std::string QtSerialPort::ErrorString() const {
-  return errorString_;
-}
-
-// QSerialPort watches an open port for input and fetches it into its buffer in the event
-// loop. Nothing here waits for input that way: reads wait for it themselves, and whatever
-// the chain sends otherwise (the echo of every RESET) is purged, from the driver just as
-// well. Watching would only wake the GUI thread once more for every frame.
-void QtSerialPort::StopReadNotifications() {
-  for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
-    if (notifier->type() == QSocketNotifier::Read) {
-      notifier->setEnabled(false);
-    }
+void PosixSerialPort::Failed(int errorCode) {
+  if (MeansGone(errorCode)) {
+    MarkLost(errorCode);
+    return;
   }
+  errorString_ = InOutErrorMessage(errorCode);
 }
 
-void QtSerialPort::RecordError() {
-  errorString_ = port_.errorString().toStdString();
-  port_.clearError();
+void PosixSerialPort::MarkLost(int errorCode) {
+  failure_ = SerialFailure::Lost;
+  errorString_ = InOutErrorMessage(errorCode);
 }
 
 }  // namespace vx

@@ -1,20 +1,25 @@
 #pragma once
 
 #include "platform/SerialPort.h"
+#include "platform/UniqueFd.h"
 
-#include <QSerialPort>
+#include <termios.h>
 
 namespace vx {
 
-// SerialPort over QSerialPort, used synchronously: reads and writes block on the calling
-// thread within the configured time-outs. Writes go straight to the device handle, and the
-// event loop never watches the port.
-class QtSerialPort final : public SerialPort {
+// SerialPort over a terminal device's own descriptor: open without becoming its
+// controlling terminal and without blocking, exclusive (TIOCEXCL), raw 115200 8N1
+// through termios, reads and writes through poll with the time-outs. Nothing here
+// wakes the event loop: the caller asks, the port answers. A hang-up or an error that
+// means the device is gone (EIO, ENXIO, ENODEV) marks the port lost.
+class PosixSerialPort final : public SerialPort {
  public:
-  QtSerialPort() = default;
-  ~QtSerialPort() override;
-  QtSerialPort(const QtSerialPort&) = delete;
-  QtSerialPort& operator=(const QtSerialPort&) = delete;
+  static constexpr std::uint32_t kLineSpeed = 115200;
+
+  PosixSerialPort() = default;
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
   bool Open(const std::string& name) override;
   bool IsOpen() const override;
@@ -23,14 +28,21 @@ class QtSerialPort final : public SerialPort {
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
   std::size_t Write(const std::uint8_t* data, std::size_t count) override;
   void Purge() override;
-  std::string ErrorString() const override;
+  SerialFailure Failure() const override { return failure_; }
+  std::uint32_t LineSpeed() const override { return kLineSpeed; }
+  std::string ErrorString() const override { return errorString_; }
 
  private:
-  void StopReadNotifications();
-  void RecordError();
+  bool SetLine();
+  // Records the error number; one that means the device is gone marks the port lost.
+  void Failed(int errorCode);
+  void MarkLost(int errorCode);
+  bool Usable() const { return fd_.IsValid() && failure_ != SerialFailure::Lost; }
 
-  QSerialPort port_;
+  UniqueFd fd_;
+  termios found_{};  // the settings the device had; given back on closing
   SerialTimeouts timeouts_;
+  SerialFailure failure_ = SerialFailure::None;
   std::string errorString_;
 };
 

@@ -21,27 +21,43 @@ struct SerialTimeouts {
   std::uint32_t WriteTotalConstant = 0;
 };
 
+// Why a port did not open, or why an open port stopped working.
+enum class SerialFailure {
+  None,
+  Missing,  // no such device: not plugged in (yet), or a name that leads nowhere
+  Denied,   // the user may not open the device
+  Lost,     // the device went away while open: unplugged, hung up, powered off
+  Other,    // anything else: in use, not a serial device, ...
+};
+
 // A serial device used synchronously on the GUI thread. The line is always 115200 baud,
 // 8 data bits, no parity, 1 stop bit, no flow control, DTR on and RTS off. No operation
-// raises: failures show in the results and in ErrorString().
+// raises: failures show in the results, in Failure() and in ErrorString().
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
   // Opens the named device exclusively for reading and writing; false when it cannot.
+  // The name is looked up afresh every time (a symlink may point elsewhere by now).
   virtual bool Open(const std::string& name) = 0;
   virtual bool IsOpen() const = 0;
   virtual void Close() = 0;
   // Applies the line settings and the time-outs to an open port.
   virtual void Configure(const SerialTimeouts& timeouts) = 0;
   // Reads up to count bytes, blocking at most as long as the read time-outs allow;
-  // returns the number read (0 on a closed port or when nothing arrived).
+  // returns the number read (0 on a closed or lost port or when nothing arrived).
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
-  // Writes count bytes and returns once they have left the port (or the write time-out
-  // ran out); returns the number of bytes written.
+  // Hands count bytes to the device, waiting for room at most as long as the write
+  // time-outs allow; returns the number of bytes taken. It does not wait for them to
+  // leave the line: LineSpeed tells how long that takes.
   virtual std::size_t Write(const std::uint8_t* data, std::size_t count) = 0;
-  // Discards pending input and output.
+  // Discards pending input. Output is left alone: it is what the chain has yet to see.
   virtual void Purge() = 0;
+  // The reason of the last failed Open, or Lost once the open port has failed for good
+  // (it stays open until closed; every further call fails at once). None otherwise.
+  virtual SerialFailure Failure() const = 0;
+  // Bits per second on the line; 0 when the device takes bytes as fast as they come.
+  virtual std::uint32_t LineSpeed() const = 0;
   // The system's text for the last failure.
   virtual std::string ErrorString() const = 0;
 };

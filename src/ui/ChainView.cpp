@@ -11,10 +11,10 @@
 #include <span>
 #include <utility>
 
+#include "config/PortStatus.h"
 #include "config/unPortCfg.h"
 #include "device/ChainPicture.h"
 #include "device/LEDController.h"
-#include "ui/MainPages.h"
 
 namespace vx {
 
@@ -59,7 +59,7 @@ QString TLEDChainView::ShownText() const {
     return QStringLiteral("No port selected");
   }
   if (!source.Port->Controller().Connected()) {
-    return QString::fromStdString(PortStatusText(*source.Port));
+    return QString::fromStdString(PortStatusText(PortStatusOf(*source.Port)));
   }
   if (BoardCount(source) == 0) {
     return QStringLiteral("No LED bar controllers on this port");

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,13 +23,13 @@
 #include <utility>
 
 #include "base/Format.h"
+#include "config/PortStatus.h"
 #include "config/unAutoLoad.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/Prompter.h"
-#include "platform/SerialPort.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/Application.h"
@@ -102,38 +101,7 @@ void SelectRow(QTreeWidget& list, int row) {
   item->setSelected(true);
 }
 
-bool MentionsPermission(const std::string& text) {
-  return QString::fromStdString(text).contains(QLatin1String("permission"), Qt::CaseInsensitive);
-}
-
 }  // namespace
-
-std::string PortStatusText(bool connected, const std::string& lastError,
-                           const std::string& portError, const std::string& device,
-                           const std::string& deviceGroup) {
-  if (connected) {
-    return lastError.empty() ? "Open, answering" : "Open - " + lastError;
-  }
-  std::string text = portError.empty() ? "Not open" : "Not open: " + portError;
-  if (MentionsPermission(portError)) {
-    text += deviceGroup.empty() ? Format(" - the user must be in the group that owns %s", device)
-                                : Format(" - the user must be in the group \"%s\" that owns %s",
-                                         deviceGroup, device);
-  }
-  return text;
-}
-
-std::string PortStatusText(const TPortCfg& port) {
-  const TLEDBarController& link = port.Controller();
-  const std::string device = SerialDeviceName(link.Port);
-  const bool connected = link.Connected();
-  const std::string portError = connected ? std::string() : link.PortErrorString();
-  std::string group;
-  if (!connected && MentionsPermission(portError)) {
-    group = QFileInfo(Text(device)).group().toStdString();
-  }
-  return PortStatusText(connected, link.LastError(), portError, device, group);
-}
 
 // ---------------------------------------------------------------------------------------
 
@@ -448,7 +416,7 @@ void TMainPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
 }
 
 void TMainPages::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
-  const QString status = Text(PortStatusText(port));
+  const QString status = Text(PortStatusText(PortStatusOf(port)));
   row.setText(kStatusColumn, status);
   row.setToolTip(kStatusColumn, status);  // the column is narrower than most reasons
 }

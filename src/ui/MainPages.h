@@ -166,13 +166,4 @@ class TMainPages : public QWidget {
   TMainPagesHooks hooks_;
 };
 
-// The "Status" text of a port: open and answering, open with the link's warning, or
-// not open with the system's reason (a refused device gets a hint about its group).
-std::string PortStatusText(const TPortCfg& port);
-// The same from the link's state; deviceGroup is the group that owns the device file
-// (empty when unknown).
-std::string PortStatusText(bool connected, const std::string& lastError,
-                           const std::string& portError, const std::string& device,
-                           const std::string& deviceGroup);
-
 }  // namespace vx

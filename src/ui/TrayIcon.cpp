@@ -22,9 +22,6 @@ namespace vx {
 
 namespace {
 
-// A tooltip holds 63 characters (the 64th was the terminator where this comes from).
-constexpr int kTipLength = 63;
-
 // The animation timer's interval until AnimateInterval is set.
 constexpr int kDefaultAnimateMs = 1000;
 
@@ -32,7 +29,7 @@ constexpr int kDefaultAnimateMs = 1000;
 
 QString TrayTip(const QString& Hint) {
   qsizetype units = 0;
-  for (int characters = 0; units < Hint.size() && characters < kTipLength; ++characters) {
+  for (int characters = 0; units < Hint.size() && characters < kTrayTipLength; ++characters) {
     const bool pair = Hint.at(units).isHighSurrogate() && units + 1 < Hint.size() &&
                       Hint.at(units + 1).isLowSurrogate();
     units += pair ? 2 : 1;

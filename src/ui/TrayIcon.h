@@ -34,6 +34,9 @@ using TpopUpNotify = std::function<void(QObject* Sender, bool& DopopUp)>;
 // An icon file that exists but is not a readable image; the message is the loader's.
 VORLIXA_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 
+// The characters of a tooltip that the notification area shows.
+inline constexpr int kTrayTipLength = 63;
+
 // The tooltip that the icon gets for Hint: its first 63 characters.
 QString TrayTip(const QString& Hint);
 

@@ -1,20 +1,16 @@
 #include "ui/frmPortSetup.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QStandardItem>
 #include <QStandardItemModel>
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <map>
 
 #include "base/Exceptions.h"
 #include "base/Numbers.h"
@@ -80,44 +76,6 @@ std::uint8_t LEDValue(const QLineEdit& edit) {
 }
 
 }  // namespace
-
-std::vector<TSerialPortChoice> SerialPortChoices(const std::string& byIdFolder) {
-  std::map<QString, QString> descriptions;  // by device path
-  std::vector<TSerialPortChoice> system;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    QStringList parts;
-    if (!info.description().isEmpty()) {
-      parts << info.description();
-    }
-    if (!info.manufacturer().isEmpty() && info.manufacturer() != info.description()) {
-      parts << info.manufacturer();
-    }
-    descriptions[info.systemLocation()] = parts.join(QStringLiteral(", "));
-    system.push_back(
-        {info.systemLocation().toStdString(), parts.join(QStringLiteral(", ")).toStdString()});
-  }
-  std::sort(system.begin(), system.end(),
-            [](const TSerialPortChoice& a, const TSerialPortChoice& b) { return a.Name < b.Name; });
-
-  std::vector<TSerialPortChoice> ports;
-  const QDir byId(QString::fromStdString(byIdFolder));
-  const QFileInfoList links = byId.entryInfoList(QDir::System | QDir::Files, QDir::Name);
-  for (const QFileInfo& link : links) {
-    // A link to nothing is an adapter that has just gone.
-    const QString target = link.canonicalFilePath();
-    if (!link.isSymLink() || target.isEmpty()) {
-      continue;
-    }
-    QString description = target;
-    if (const auto known = descriptions.find(target);
-        known != descriptions.end() && !known->second.isEmpty()) {
-      description += QStringLiteral(", ") + known->second;
-    }
-    ports.push_back({link.absoluteFilePath().toStdString(), description.toStdString()});
-  }
-  ports.insert(ports.end(), system.begin(), system.end());
-  return ports;
-}
 
 TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoice>& ports)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/SerialPorts.h"
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -16,18 +18,6 @@ namespace vx {
 
 class TPortCfg;
 class TUpDown;
-
-// A serial port the machine offers: its device path and what the system says about it.
-struct TSerialPortChoice {
-  std::string Name;
-  std::string Description;
-};
-
-// The stable names first (the links in byIdFolder, which survive an adapter getting
-// another ttyUSB number; each described by the port it points to), then every serial
-// port the system knows, each sorted by name.
-std::vector<TSerialPortChoice> SerialPortChoices(
-    const std::string& byIdFolder = "/dev/serial/by-id");
 
 // The dialog in which the user edits one configured port: port name, update interval,
 // lowest and highest LED value. It edits a working copy, which goes back into the port

@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <exception>
 
+#include "config/PortStatus.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
+#include "device/ResumeWatch.h"
 #include "platform/Prompter.h"
 #include "platform/XdgAutostart.h"
 #include "support/VersionInfo.h"
@@ -72,6 +74,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::FormCreate() {
   LogMessage("Initializing");
   ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
+  resumeWatch_ = std::make_unique<TResumeWatch>(options_.Clock);
   settingsFile_ = options_.SettingsFile.empty() ? vx::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
   autostart_ = options_.StartAtLogin ? options_.StartAtLogin : std::make_shared<XdgAutostart>();
@@ -123,6 +126,7 @@ void TfrmMain::Start() {
       LogExceptionWarning(e);
     }
   }
+  UpdateTrayHint();
 }
 
 void TfrmMain::Stop() {
@@ -140,6 +144,7 @@ void TfrmMain::Stop() {
       LogExceptionWarning(e);
     }
   }
+  UpdateTrayHint();
 }
 
 void TfrmMain::Restart() {
@@ -168,6 +173,11 @@ void TfrmMain::SetActive(bool value) {
 void TfrmMain::LEDUpdateExecute() {
   std::exception_ptr error;
   try {
+    if (resumeWatch_->Resumed()) {
+      LogMessage("Resumed from sleep: every chain gets its complete frame");
+      ports_->ResendFrames();
+    }
+    ports_->KeepOpen();
     for (int i = 0; i < ports_->Count(); ++i) {
       TLEDBarCfgList& controllers = ports_->Items(i).Controllers();
       if (controllers.Count() == 0) {
@@ -179,6 +189,9 @@ void TfrmMain::LEDUpdateExecute() {
   } catch (...) {
     error = std::current_exception();
   }
+  if (ports_->TakeStatusChanged()) {
+    UpdateTrayHint();
+  }
   if (error) {
     Stop();
     try {
@@ -186,6 +199,18 @@ void TfrmMain::LEDUpdateExecute() {
     } catch (...) {
       HandleCurrentException();
     }
+  }
+}
+
+void TfrmMain::UpdateTrayHint() {
+  if (!ports_) {
+    return;
+  }
+  ports_->TakeStatusChanged();
+  const QString hint =
+      QString::fromStdString(PortsTrayHint(*ports_, static_cast<std::size_t>(kTrayTipLength)));
+  if (hint != tiTrayer->Hint()) {
+    tiTrayer->SetHint(hint);
   }
 }
 
@@ -232,7 +257,8 @@ void TfrmMain::CreateTrayIcon() {
   tiTrayer = new TTrayIcon(this);
   tiTrayer->BeginLoad();
   tiTrayer->SetActive(true);
-  tiTrayer->ShowHint = false;
+  // The tooltip tells how the chains are doing.
+  tiTrayer->ShowHint = true;
   tiTrayer->PopUpMenu = pmTray;
   tiTrayer->Popup = true;
   tiTrayer->ComeToFront = false;

@@ -17,7 +17,9 @@ class QShowEvent;
 namespace vx {
 
 class Autostart;
+class SuspendClock;
 class TImageList;
+class TResumeWatch;
 class TMainPages;
 class TSettings;
 class TTrayIcon;
@@ -35,6 +37,8 @@ struct TMainOptions {
   std::function<void()> Terminate;
   // Where the start-at-login choice is kept; empty: the machine's XDG autostart folders.
   std::shared_ptr<Autostart> StartAtLogin;
+  // The clocks that tell a sleep of the machine; empty: the system's.
+  std::shared_ptr<SuspendClock> Clock;
 };
 
 // The main window. It stays hidden while the program runs its update loop: every 25 ms
@@ -64,8 +68,12 @@ class TfrmMain : public QMainWindow {
   // nothing.
   bool Active() const { return LBCTimer.isActive(); }
   void SetActive(bool value);
-  // One tick. An error beyond a single bar stops the loop and is shown.
+  // One tick. An error beyond a single bar stops the loop and is shown. Links that
+  // should be open but are not try their ports again; after a sleep of the machine every
+  // chain gets its complete frame.
   void LEDUpdateExecute();
+  // The tray icon's tooltip: one line per driven port with its state.
+  void UpdateTrayHint();
 
   void LoadSettings();
   void SaveSettings();
@@ -112,6 +120,7 @@ class TfrmMain : public QMainWindow {
 
   TMainOptions options_;
   std::unique_ptr<TPortCfgList> ports_;
+  std::unique_ptr<TResumeWatch> resumeWatch_;
   std::unique_ptr<TSettings> settings_;
   std::shared_ptr<Autostart> autostart_;
   TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits

@@ -97,7 +97,8 @@ ProgramFolder::~ProgramFolder() {
 }
 
 QProcess* ProgramFolder::Launch(QProcessEnvironment environment,
-                                const std::function<void()>& childSetup) {
+                                const std::function<void()>& childSetup,
+                                const QStringList& wrapper) {
   processes_.push_back(std::make_unique<QProcess>());
   QProcess* process = processes_.back().get();
   if (childSetup) {
@@ -108,7 +109,11 @@ QProcess* ProgramFolder::Launch(QProcessEnvironment environment,
   environment.remove("WAYLAND_DISPLAY");
   process->setProcessEnvironment(environment);
   process->setWorkingDirectory(QString::fromStdString(folder_));
-  process->start(QString::fromStdString(Program()), QStringList());
+  if (wrapper.isEmpty()) {
+    process->start(QString::fromStdString(Program()), QStringList());
+  } else {
+    process->start(wrapper.front(), wrapper.mid(1) << QString::fromStdString(Program()));
+  }
   return process;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStringList>
 
 #include <csignal>
 #include <cstddef>
@@ -56,9 +57,10 @@ class ProgramFolder {
 
   // Starts a copy of the program in environment (offscreen, without a display added); the
   // folder owns the process. childSetup runs in the new process just before the program
-  // is started there.
+  // is started there. A wrapper (a command with its arguments, such as a tracer) runs the
+  // program when given.
   QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
-                   const std::function<void()>& childSetup = {});
+                   const std::function<void()>& childSetup = {}, const QStringList& wrapper = {});
   bool WaitForLogText(const std::string& text) const;
 
   // Sends signal and gives the exit code; -1 when it did not end in time or crashed.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/ConfigTestSupport.h"
@@ -116,6 +118,8 @@ TEST(SimulatedChains, LoadingDetectsEachChainOnceAndSendsTheConfiguredFrames) {
     settings.LoadSettings();
     ASSERT_EQ(ports.Count(), 2);
     for (int tick = 0; tick < kTicks; ++tick) {
+      // Ticks as far apart as the program's: each frame then finds its line free.
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
       ports.Items(0).Controllers().UpdateBars();
       ports.Items(1).Controllers().UpdateBars();
     }

@@ -22,6 +22,7 @@ class FakeSerialPort final : public SerialPort {
   bool Open(const std::string& name) override {
     Calls->push_back("open " + name);
     open_ = !FailOpen;
+    Gone = false;
     return open_;
   }
   bool IsOpen() const override { return open_; }
@@ -58,9 +59,17 @@ class FakeSerialPort final : public SerialPort {
     Calls->push_back("purge");
     Replies.clear();
   }
-  std::string ErrorString() const override { return FailOpen ? "No such file or directory" : ""; }
+  SerialFailure Failure() const override {
+    return Gone ? SerialFailure::Lost : FailOpen ? SerialFailure::Missing : SerialFailure::None;
+  }
+  std::uint32_t LineSpeed() const override { return Speed; }
+  std::string ErrorString() const override {
+    return Gone ? "Input/output error" : FailOpen ? "No such file or directory" : "";
+  }
 
   bool FailOpen = false;
+  bool Gone = false;                    // the device went away: Failure() says Lost until reopened
+  std::uint32_t Speed = 0;              // LineSpeed
   std::deque<std::uint8_t> Replies;     // bytes the chain sends back
   std::deque<std::size_t> WriteLimits;  // bytes accepted by the next writes (all if empty)
   std::vector<std::vector<std::uint8_t>> Writes;  // accepted bytes of every write

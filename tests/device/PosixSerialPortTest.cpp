@@ -1,4 +1,4 @@
-#include "platform/QtSerialPort.h"
+#include "platform/PosixSerialPort.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NamePair{"/dev/ttyUSB0", "/dev/ttyUSB0"}, NamePair{"", ""}));
 
 // The master side of a pseudo-terminal stands for the chain on the line.
-class QtSerialPortTest : public ::testing::Test {
+class PosixSerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -78,10 +78,10 @@ class QtSerialPortTest : public ::testing::Test {
 
   int master = -1;
   std::string device;
-  QtSerialPort port;
+  PosixSerialPort port;
 };
 
-TEST_F(QtSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
+TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
   EXPECT_TRUE(port.IsOpen());
   const std::array<std::uint8_t, 4> frame{0xFF, 0x00, 0x7F, 0xFE};
   EXPECT_EQ(port.Write(frame.data(), frame.size()), 4u);
@@ -112,7 +112,7 @@ TEST_F(QtSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
 // Far more than the line's queues hold, so that writing has to wait for room.
 constexpr std::size_t kLongWrite = 256 * 1024;
 
-TEST_F(QtSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
+TEST_F(PosixSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
   std::vector<std::uint8_t> data(kLongWrite);
   for (std::size_t i = 0; i < data.size(); ++i) {
     data[i] = static_cast<std::uint8_t>(i % 251);
@@ -125,7 +125,7 @@ TEST_F(QtSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
   EXPECT_EQ(port.ErrorString(), "");
 }
 
-TEST_F(QtSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
+TEST_F(PosixSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
   SerialTimeouts timeouts;
   timeouts.WriteTotalConstant = 50;
   port.Configure(timeouts);
@@ -141,12 +141,12 @@ TEST_F(QtSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
   EXPECT_EQ(::poll(&more, 1, 0), 0);
 }
 
-TEST_F(QtSerialPortTest, ReadOfASilentLineEndsWithNothing) {
+TEST_F(PosixSerialPortTest, ReadOfASilentLineEndsWithNothing) {
   std::array<std::uint8_t, 1> reply{};
   EXPECT_EQ(port.Read(reply.data(), 1), 0u);
 }
 
-TEST_F(QtSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
+TEST_F(PosixSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
   port.Configure(SerialTimeouts{});
   std::array<std::uint8_t, 4> reply{};
   EXPECT_EQ(port.Read(reply.data(), reply.size()), 0u);
@@ -161,7 +161,7 @@ TEST_F(QtSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
   EXPECT_EQ(reply, (std::array<std::uint8_t, 4>{0x01, 0x02, 0x00, 0x00}));
 }
 
-TEST_F(QtSerialPortTest, PurgeDiscardsWhatTheChainSent) {
+TEST_F(PosixSerialPortTest, PurgeDiscardsWhatTheChainSent) {
   ChainSends("\x01\x02\x03");
   ::usleep(20000);  // let the bytes reach the port's input queue
   std::array<std::uint8_t, 1> first{};
@@ -171,7 +171,7 @@ TEST_F(QtSerialPortTest, PurgeDiscardsWhatTheChainSent) {
   EXPECT_EQ(port.Read(rest.data(), 2), 0u);
 }
 
-TEST_F(QtSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
+TEST_F(PosixSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   const std::uint8_t reset = 0xFF;

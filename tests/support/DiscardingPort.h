@@ -26,6 +26,8 @@ class DiscardingPort final : public SerialPort {
   }
   std::size_t Write(const std::uint8_t*, std::size_t count) override { return count; }
   void Purge() override {}
+  SerialFailure Failure() const override { return SerialFailure::None; }
+  std::uint32_t LineSpeed() const override { return 0; }
   std::string ErrorString() const override { return {}; }
 
  private:

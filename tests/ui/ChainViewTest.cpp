@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "config/PortStatus.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
@@ -133,7 +134,7 @@ TEST(ChainView, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
 
   // Closed, the port shows its state in words instead of LEDs.
   link.Close();
-  EXPECT_EQ(view.ShownText().toStdString(), PortStatusText(port));
+  EXPECT_EQ(view.ShownText().toStdString(), PortStatusText(PortStatusOf(port)));
   EXPECT_TRUE(view.LEDRect(0, 0).isNull());
 }
 

@@ -423,10 +423,12 @@ TEST_F(MainPagesTest, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
          Port(silentName, "", true) + Port(dir.filePath("missing").toStdString(), "", true));
   const auto rows = Rows(PortsList());
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0], sim.LinkPath() + "|Open, answering");
-  EXPECT_EQ(rows[1],
-            std::string(silentName) + "|Open - Detection-warning: No response after 100 ms.");
-  EXPECT_EQ(rows[2].substr(rows[2].find('|')), "|Not open: No such file or directory");
+  EXPECT_EQ(rows[0], sim.LinkPath() + "|Connected");
+  EXPECT_EQ(rows[1], std::string(silentName) +
+                         "|The chain does not answer - Detection-warning: No response after "
+                         "100 ms.");
+  EXPECT_EQ(rows[2].substr(rows[2].find('|')),
+            "|Waiting for the device (No such file or directory)");
 
   // The column follows the links while the window is shown, and only then.
   EXPECT_TRUE(pages->tmrStatus.isActive());
@@ -475,17 +477,6 @@ TEST_F(MainPagesTest, ABuildWithoutUpdateAddressLeavesUpdatesToTheSystemsPackage
     EXPECT_EQ(reread.Count(), 2);
   }
   EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
-}
-
-TEST(MainPagesStatus, ARefusedDeviceNamesTheGroupThatMayOpenIt) {
-  EXPECT_EQ(PortStatusText(false, "", "Permission denied", "/dev/ttyUSB0", "dialout"),
-            "Not open: Permission denied - the user must be in the group \"dialout\" that owns "
-            "/dev/ttyUSB0");
-  EXPECT_EQ(PortStatusText(false, "", "Permission denied", "/dev/ttyS1", ""),
-            "Not open: Permission denied - the user must be in the group that owns /dev/ttyS1");
-  EXPECT_EQ(PortStatusText(false, "", "", "/dev/ttyS1", "dialout"), "Not open");
-  EXPECT_EQ(PortStatusText(true, "Could not send frame.", "", "/dev/ttyS1", ""),
-            "Open - Could not send frame.");
 }
 
 }  // namespace vx

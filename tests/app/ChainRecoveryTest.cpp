@@ -1,0 +1,282 @@
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ProgramFolder.h"
+#include "support/SimProcess.h"
+
+namespace vx {
+
+// The real program on simulated chains whose lines fail, come late, move and run at the
+// speed of a real line: the LEDs must come back by themselves and keep up.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The simulator stamps its log with the same monotonic clock.
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Runs the event loop for a while.
+void Pause(double seconds) {
+  const double until = Now() + seconds;
+  WaitUntil([until] { return Now() >= until; });
+}
+
+// A port whose boards all sweep their first bar; the second bars stay dark.
+std::string Port(const std::string& device, int boards) {
+  std::string port = "<Port><Name>" + device +
+                     "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
+                     "<LEDmax>254</LEDmax><Controllers>";
+  for (int board = 0; board < boards; ++board) {
+    port += "<Controller Index=\"" + std::to_string(board) +
+            "\"><BarSize>40</BarSize><Bars><Bar Index=\"0\"><Input>KnightRider</Input></Bar>"
+            "<Bar Index=\"1\"><Input>Nothing</Input></Bar></Bars></Controller>";
+  }
+  return port + "</Controllers></Port>";
+}
+
+void WriteSettings(const ProgramFolder& program, const std::string& ports) {
+  std::ofstream(program.SettingsFile())
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>"
+      << ports << "</Ports></Vorlixa>\n";
+}
+
+struct Frame {
+  double Time = 0.0;
+  SimBytes Bytes;  // RESET included
+};
+
+// The complete frames of a chain of boards, in order.
+std::vector<Frame> Frames(const SimProcess& sim, int boards) {
+  std::vector<Frame> frames;
+  for (SimLogEntry& entry : sim.Log()) {
+    if (entry.Event.empty() && entry.Data.size() == 1 + 80 * static_cast<std::size_t>(boards)) {
+      frames.push_back({entry.Time, std::move(entry.Data)});
+    }
+  }
+  return frames;
+}
+
+std::vector<Frame> Between(const std::vector<Frame>& frames, double from, double to) {
+  std::vector<Frame> within;
+  std::copy_if(frames.begin(), frames.end(), std::back_inserter(within),
+               [&](const Frame& f) { return f.Time >= from && f.Time < to; });
+  return within;
+}
+
+// Where the sweeping dot of board 0 stands and where it comes from: the brightest LED
+// of the first bar and the brightest of its trail.
+std::pair<int, int> Dot(const SimBytes& unit) {
+  std::vector<int> order(40);
+  for (int i = 0; i < 40; ++i) {
+    order[static_cast<std::size_t>(i)] = i;
+  }
+  std::stable_sort(order.begin(), order.end(), [&unit](int a, int b) {
+    return unit[static_cast<std::size_t>(1 + a)] > unit[static_cast<std::size_t>(1 + b)];
+  });
+  return {order[0], order[1]};
+}
+
+double Last(const std::vector<SimLogEntry>& log, const std::string& event) {
+  double time = 0.0;
+  for (const SimLogEntry& entry : log) {
+    if (entry.Event == event) {
+      time = entry.Time;
+    }
+  }
+  return time;
+}
+
+long Count(const std::vector<std::string>& texts, const std::string& text) {
+  return std::count(texts.begin(), texts.end(), text);
+}
+
+// The process that a wrapper started (its only child).
+pid_t ChildOf(pid_t parent) {
+  std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                         "/children");
+  pid_t child = -1;
+  children >> child;
+  return child;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
+  SimProcess::Options options;
+  options.Boards = 1;
+  options.DropMs = 2000;
+  SimProcess unplugged(options);
+  SimProcess steady(options);
+  ProgramFolder program;
+  WriteSettings(program, Port(unplugged.LinkPath(), 1) + Port(steady.LinkPath(), 1));
+  QProcess* process = program.Launch();
+  ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
+  ASSERT_TRUE(WaitUntil([&] { return Frames(unplugged, 1).size() >= 20; }));
+
+  // The adapter is pulled while the bars move, and plugged in again 2 s later.
+  ASSERT_TRUE(unplugged.Drop());
+  ASSERT_TRUE(unplugged.WaitUntilBack());
+  const std::vector<SimLogEntry> log = unplugged.Log();
+  const double dropped = Last(log, "drop");
+  const double back = Last(log, "up");
+  ASSERT_TRUE(WaitUntil([&] { return !Between(Frames(unplugged, 1), back, 1e9).empty(); }))
+      << "no frame on the new line";
+  Pause(1.0);
+
+  // Detection, then the complete frame that the other chain shows at the same time: the
+  // boards did not lose their levels, and the sweep went on while the line was away.
+  std::vector<SimBytes> after;
+  for (const SimLogEntry& entry : unplugged.Log()) {
+    if (entry.Event.empty() && entry.Time > back) {
+      after.push_back(entry.Data);
+    }
+  }
+  ASSERT_GE(after.size(), 2U);
+  EXPECT_EQ(after[0], SimBytes{0xFF});
+  ASSERT_EQ(after[1].size(), 81U) << HexText(after[1]);
+  const Frame first = Between(Frames(unplugged, 1), back, 1e9).front();
+  EXPECT_LT(first.Time - back, 2.0);
+  const std::vector<Frame> alongside = Between(Frames(steady, 1), first.Time - 0.15, first.Time);
+  EXPECT_TRUE(std::any_of(alongside.begin(), alongside.end(), [&](const Frame& f) {
+    return Dot(f.Bytes) == Dot(first.Bytes);
+  })) << "the first frame after the return is not the sweep's present place";
+
+  // The other chain kept its frame rate meanwhile.
+  const std::vector<Frame> meanwhile = Between(Frames(steady, 1), dropped, back);
+  EXPECT_GT(static_cast<double>(meanwhile.size()) / (back - dropped), 30.0);
+
+  // One line for the loss and one for the return, not one per tick.
+  EXPECT_EQ(ProgramFolder::Terminate(process), 0);
+  const std::vector<std::string> texts = LogTexts(program.LogFile());
+  const std::string lost = "[-WARNING-] Port " + unplugged.LinkPath() + " lost: ";
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [&](const std::string& text) { return text.starts_with(lost); }),
+            1)
+      << ReadText(program.LogFile());
+  EXPECT_EQ(Count(texts, "Port " + unplugged.LinkPath() + " is back"), 1);
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& text) { return text.starts_with("[-"); }),
+            1);
+  EXPECT_TRUE(WaitForDarkChain(unplugged, 1));
+}
+
+TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnceASecond) {
+  ProgramFolder program;
+  const std::string byId = program.Folder() + "/by-id";
+  fs::create_directory(byId);
+  const std::string stable = byId + "/usb-Tremanic_LED_Chain_0042-if00-port0";
+  WriteSettings(program, Port(stable, 1));
+  // Every attempt to open the port shows in the trace.
+  const std::string trace = program.Folder() + "/trace.txt";
+  const double launched = Now();
+  QProcess* tracer =
+      program.Launch(QProcessEnvironment::systemEnvironment(), {},
+                     {"strace", "-e", "trace=openat", "-o", QString::fromStdString(trace)});
+  ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
+  EXPECT_TRUE(Contains(LogTexts(program.LogFile()),
+                       "[-WARNING-] Port " + stable + " not available: No such file or directory"))
+      << ReadText(program.LogFile());
+
+  // The adapter comes more than 3 s after the program, and its stable name with it.
+  Pause(std::max(0.0, launched + 4.0 - Now()));
+  SimProcess::Options options;
+  options.Boards = 1;
+  auto first = std::make_unique<SimProcess>(options);
+  const double plugged = Now();
+  ASSERT_EQ(::symlink(first->LinkPath().c_str(), stable.c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Frames(*first, 1).empty(); }));
+  EXPECT_LT(Frames(*first, 1).front().Time - plugged, 2.0);
+
+  // It goes away, and the stable name comes back pointing to another line.
+  SimProcess second(options);
+  first.reset();
+  const double gone = Now();
+  Pause(3.0);
+  const std::string moving = stable + ".new";
+  ASSERT_EQ(::symlink(second.LinkPath().c_str(), moving.c_str()), 0);
+  ASSERT_EQ(::rename(moving.c_str(), stable.c_str()), 0);
+  const double moved = Now();
+  ASSERT_TRUE(WaitUntil([&] { return !Frames(second, 1).empty(); }));
+  EXPECT_LT(Frames(second, 1).front().Time - moved, 2.0);
+
+  const pid_t vorlixa = ChildOf(static_cast<pid_t>(tracer->processId()));
+  ASSERT_GT(vorlixa, 0);
+  ::kill(vorlixa, SIGTERM);
+  ASSERT_TRUE(tracer->waitForFinished(kProgramWaitMs));
+  EXPECT_TRUE(WaitForDarkChain(second, 1));
+
+  // While the device was missing the program looked for it about once a second; the
+  // start tries twice at once (applying the settings, then starting the loop).
+  std::ifstream lines(trace);
+  int misses = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(stable) != std::string::npos && line.find("ENOENT") != std::string::npos) {
+      ++misses;
+    }
+  }
+  const double missing = (plugged - launched) + (moved - gone);
+  EXPECT_LE(misses, static_cast<int>(missing) + 3) << missing << " s missing";
+  EXPECT_GE(misses, static_cast<int>(missing / 2)) << missing << " s missing";
+}
+
+TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEveryTick) {
+  // Both lines deliver bytes no faster than 115200 baud do: 641 bytes of eight boards
+  // take 55.6 ms, so at most 17.97 frames a second; 161 bytes of two boards fit a tick.
+  SimProcess::Options eight;
+  eight.Boards = 8;
+  eight.Extra = {"--pace"};
+  SimProcess::Options two = eight;
+  two.Boards = 2;
+  SimProcess longChain(eight);
+  SimProcess shortChain(two);
+  ProgramFolder program;
+  WriteSettings(program, Port(longChain.LinkPath(), 8) + Port(shortChain.LinkPath(), 2));
+  QProcess* process = program.Launch();
+  ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
+  const double from = Now() + 1.0;
+  Pause(7.0);
+  const double to = Now() - 0.5;
+  EXPECT_EQ(ProgramFolder::Terminate(process), 0);
+
+  const std::vector<Frame> longFrames = Between(Frames(longChain, 8), from, to);
+  const std::vector<Frame> shortFrames = Frames(shortChain, 2);
+  const double seconds = to - from;
+  EXPECT_GT(static_cast<double>(longFrames.size()) / seconds, 0.8 * 11520.0 / 641.0);
+  EXPECT_GT(static_cast<double>(Between(shortFrames, from, to).size()) / seconds, 34.0);
+
+  // The boards of both chains take the same sweep tick for tick, and the short chain gets
+  // every tick: its frame with the same dot tells when the long chain's frame was made.
+  // Leaving the program takes at most the tick it waits for plus its own line time; the
+  // rest is the simulators' scheduling. A backlog grows by seconds.
+  double worst = 0.0;
+  for (const Frame& frame : longFrames) {
+    const auto made = std::find_if(shortFrames.rbegin(), shortFrames.rend(), [&](const Frame& f) {
+      return f.Time <= frame.Time && Dot(f.Bytes) == Dot(frame.Bytes);
+    });
+    ASSERT_NE(made, shortFrames.rend()) << "a frame the short chain never showed";
+    worst = std::max(worst, frame.Time - made->Time);
+  }
+  EXPECT_LT(worst, 0.025 + 0.0556 + 0.1) << "frames queue up behind each other";
+}
+
+}  // namespace
+
+}  // namespace vx
