@@ -17,6 +17,8 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils libasound2-plugins
   dbus-daemon pipewire pipewire-bin wireplumber pipewire-pulse
   cava
+  # The chain recovery test counts the program's attempts to open a missing port.
+  strace
 )
 
 missing=()

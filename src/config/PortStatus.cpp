@@ -1,5 +1,7 @@
 #include "config/PortStatus.h"
 
+#include <utility>
+
 #include "base/Format.h"
 #include "config/unPortCfg.h"
 #include "platform/SerialPort.h"
@@ -66,7 +68,11 @@ TPortStatus PortStatusOf(const TPortCfg& port) {
     status.PortError = link.PortErrorString();
   }
   if (status.State == TLinkState::Denied) {
-    status.DeviceGroup = SerialDeviceGroup(link.Port);
+    // The device itself: a stable name or an alias only leads to it.
+    if (TSerialDeviceOwner owner = SerialDeviceOwner(link.Port); !owner.Device.empty()) {
+      status.Device = std::move(owner.Device);
+      status.DeviceGroup = std::move(owner.Group);
+    }
   }
   return status;
 }

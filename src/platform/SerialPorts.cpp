@@ -50,9 +50,12 @@ std::vector<TSerialPortChoice> SerialPortChoices(const std::string& byIdFolder) 
   return ports;
 }
 
-std::string SerialDeviceGroup(const std::string& port) {
+TSerialDeviceOwner SerialDeviceOwner(const std::string& port) {
   const QFileInfo device(QString::fromStdString(SerialDeviceName(port)));
-  return device.exists() ? device.group().toStdString() : std::string();
+  if (!device.exists()) {
+    return {};
+  }
+  return {device.canonicalFilePath().toStdString(), device.group().toStdString()};
 }
 
 }  // namespace vx

@@ -17,8 +17,12 @@ struct TSerialPortChoice {
 std::vector<TSerialPortChoice> SerialPortChoices(
     const std::string& byIdFolder = "/dev/serial/by-id");
 
-// The group that owns the device a port name leads to (symlinks followed), whose members
-// may open it; empty when that cannot be told.
-std::string SerialDeviceGroup(const std::string& port);
+// The device file that a port name leads to (symlinks followed) and the group that owns
+// it, whose members may open it; both empty when that cannot be told.
+struct TSerialDeviceOwner {
+  std::string Device;
+  std::string Group;
+};
+TSerialDeviceOwner SerialDeviceOwner(const std::string& port);
 
 }  // namespace vx

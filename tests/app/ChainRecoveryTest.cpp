@@ -33,12 +33,6 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Runs the event loop for a while.
-void Pause(double seconds) {
-  const double until = Now() + seconds;
-  WaitUntil([until] { return Now() >= until; });
-}
-
 // A port whose boards all sweep their first bar; the second bars stay dark.
 std::string Port(const std::string& device, int boards) {
   std::string port = "<Port><Name>" + device +
@@ -139,7 +133,7 @@ TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   const double back = Last(log, "up");
   ASSERT_TRUE(WaitUntil([&] { return !Between(Frames(unplugged, 1), back, 1e9).empty(); }))
       << "no frame on the new line";
-  Pause(1.0);
+  RunFor(1.0);
 
   // Detection, then the complete frame that the other chain shows at the same time: the
   // boards did not lose their levels, and the sweep went on while the line was away.
@@ -196,7 +190,7 @@ TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnce
       << ReadText(program.LogFile());
 
   // The adapter comes more than 3 s after the program, and its stable name with it.
-  Pause(std::max(0.0, launched + 4.0 - Now()));
+  RunFor(std::max(0.0, launched + 4.0 - Now()));
   SimProcess::Options options;
   options.Boards = 1;
   auto first = std::make_unique<SimProcess>(options);
@@ -209,7 +203,7 @@ TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnce
   SimProcess second(options);
   first.reset();
   const double gone = Now();
-  Pause(3.0);
+  RunFor(3.0);
   const std::string moving = stable + ".new";
   ASSERT_EQ(::symlink(second.LinkPath().c_str(), moving.c_str()), 0);
   ASSERT_EQ(::rename(moving.c_str(), stable.c_str()), 0);
@@ -252,7 +246,7 @@ TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEvery
   QProcess* process = program.Launch();
   ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
   const double from = Now() + 1.0;
-  Pause(7.0);
+  RunFor(7.0);
   const double to = Now() - 0.5;
   EXPECT_EQ(ProgramFolder::Terminate(process), 0);
 

@@ -36,6 +36,15 @@ bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
+void RunFor(double seconds) {
+  QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
+  while (!deadline.hasExpired()) {
+    QEventLoop pause;
+    QTimer::singleShot(std::min<qint64>(20, deadline.remainingTime()), &pause, &QEventLoop::quit);
+    pause.exec();
+  }
+}
+
 std::string ReadText(const std::string& fileName) {
   std::ifstream in(fileName);
   std::ostringstream text;

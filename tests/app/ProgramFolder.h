@@ -20,6 +20,8 @@ inline constexpr int kProgramWaitMs = 15000;
 
 // Polls until done holds or the bound has passed; the event loop runs in between.
 bool WaitUntil(const std::function<bool()>& done);
+// Runs the event loop for that many seconds.
+void RunFor(double seconds);
 
 std::string ReadText(const std::string& fileName);
 

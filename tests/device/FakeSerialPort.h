@@ -46,7 +46,7 @@ class FakeSerialPort final : public SerialPort {
     return n;
   }
   std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    std::size_t accepted = open_ ? count : 0;
+    std::size_t accepted = open_ && !Gone ? count : 0;
     if (open_ && !WriteLimits.empty()) {
       accepted = std::min(count, WriteLimits.front());
       WriteLimits.pop_front();

@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <initializer_list>
+#include <thread>
 #include <tuple>
 
 namespace vx {
@@ -272,6 +274,84 @@ TEST_F(LinkTest, FailedOrShortFrameWriteIsWrittenAgainByTheNextSend) {
   port.Writes.clear();
   link.SendLevels();
   EXPECT_TRUE(port.Writes.empty());
+}
+
+TEST_F(LinkTest, AFrameTheLineCannotTakeYetIsSkippedAndNotCountedAsWritten) {
+  // 81 bytes at 2400 baud keep the line busy for 337.5 ms, far longer than a tick.
+  port.Speed = 2400;
+  OpenQuietly(1);
+  TLEDBar& bar = link.LEDBarCtrls(0).Bars(0);
+  const auto waitForLine = [this] { std::this_thread::sleep_until(link.LineFreeAt()); };
+  waitForLine();
+  bar.SetLevel(1.0);
+  link.SendLevels();
+  const Bytes full = Frame(80, {{0, 38, 254}});
+  ASSERT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, full}));
+
+  // The next level finds the line busy: it waits for nobody, and counts as not written.
+  bar.SetLevel(0.5);
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.size(), 2U);
+  EXPECT_EQ(Bytes(link.WrittenFrame().begin(), link.WrittenFrame().end()), full);
+  EXPECT_GT(link.LineFreeAt(), std::chrono::steady_clock::now());
+
+  // Back at the level the chain shows: nothing to send, though the skipped frame differed.
+  bar.SetLevel(1.0);
+  waitForLine();
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.size(), 2U);
+  // A change on a free line goes out at once.
+  bar.SetLevel(0.5);
+  link.SendLevels();
+  ASSERT_EQ(port.Writes.size(), 4U);
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 19, 254}}));
+
+  // Closing does not skip: the dark frame follows whatever is still going out.
+  link.Close();
+  ASSERT_EQ(port.Writes.size(), 6U);
+  EXPECT_EQ(port.Writes.back(), Frame(80));
+}
+
+TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
+  port.FailOpen = true;
+  link.SetLEDBarCtrlCount(1);
+  link.MaxValue = 254;
+  std::vector<TLinkState> states;
+  link.OnStateChange = [&states](TLEDBarController& sender, TLinkState) {
+    states.push_back(sender.State());
+  };
+  EXPECT_FALSE(link.Open());
+  EXPECT_EQ(link.State(), TLinkState::Waiting);
+  link.KeepOpen();  // within the second: no attempt
+  EXPECT_EQ(*port.Calls, Calls{"open COM1"});
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  port.FailOpen = false;
+  port.Replies = {0xFF};
+  link.KeepOpen();
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(link.State(), TLinkState::Connected);
+  EXPECT_EQ(port.Calls->at(1), "open COM1");
+
+  // Gone again: closed at once, the levels kept, tried again a second later.
+  port.Gone = true;
+  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+  link.SendLevels();
+  EXPECT_FALSE(link.Connected());
+  EXPECT_EQ(link.State(), TLinkState::Reconnecting);
+  EXPECT_EQ(link.LastError(), "Could not send RESET command.");
+  EXPECT_EQ(link.LEDBarCtrls(0).LEDs[0], 254);
+
+  // Closed while waiting (a port that is no longer enabled): it stays closed.
+  port.FailOpen = true;
+  link.SetConnected(false);
+  EXPECT_EQ(link.State(), TLinkState::Closed);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  const std::size_t calls = port.Calls->size();
+  link.KeepOpen();
+  EXPECT_EQ(port.Calls->size(), calls);
+  EXPECT_EQ(states, (std::vector<TLinkState>{TLinkState::Waiting, TLinkState::Connected,
+                                             TLinkState::Reconnecting, TLinkState::Closed}));
 }
 
 TEST_F(LinkTest, FailedResetIsRecordedAndTheFrameStillWritten) {

@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vx {
@@ -84,6 +87,31 @@ std::vector<SimBytes> UnitsBeforeMarker(const SimProcess& sim) {
     seen = units.size();
   }
 }
+
+// The platform's port, counting the reads that the link asks of it.
+class CountingPort final : public SerialPort {
+ public:
+  bool Open(const std::string& name) override { return port_->Open(name); }
+  bool IsOpen() const override { return port_->IsOpen(); }
+  void Close() override { port_->Close(); }
+  void Configure(const SerialTimeouts& timeouts) override { port_->Configure(timeouts); }
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+    ++Reads;
+    return port_->Read(buffer, count);
+  }
+  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
+    return port_->Write(data, count);
+  }
+  void Purge() override { port_->Purge(); }
+  SerialFailure Failure() const override { return port_->Failure(); }
+  std::uint32_t LineSpeed() const override { return port_->LineSpeed(); }
+  std::string ErrorString() const override { return port_->ErrorString(); }
+
+  std::size_t Reads = 0;
+
+ private:
+  std::unique_ptr<SerialPort> port_ = CreateSerialPort();
+};
 
 void OpenOn(TLEDBarController& link, const SimProcess& sim, int boards) {
   link.Port = sim.LinkPath();
@@ -219,6 +247,38 @@ TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
                                              ResetAnd(FullBar0(1)),
                                              ResetAnd(Zeros(1)),
                                          }));
+}
+
+TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
+  SimProcess sim(Chain(1, "", 1000));
+  auto counting = std::make_unique<CountingPort>();
+  CountingPort& port = *counting;
+  TLEDBarController link(std::move(counting));
+  OpenOn(link, sim, 1);
+  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+
+  // The line hangs up: a read finds that out at once and does not ask again.
+  ASSERT_TRUE(sim.Drop());
+  std::array<std::uint8_t, 1> reply{};
+  const std::size_t reads = port.Reads;
+  EXPECT_EQ(link.ReadBytes(reply, 100), 0U);
+  EXPECT_EQ(port.Reads - reads, 1U);
+  EXPECT_FALSE(link.Connected());
+  EXPECT_EQ(link.State(), TLinkState::Reconnecting);
+
+  // Once the line is back, the link finds it by its name and sends what the boards show.
+  ASSERT_TRUE(sim.WaitUntilBack());
+  for (int round = 0; round < 100 && !link.Connected(); ++round) {
+    link.KeepOpen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(link.State(), TLinkState::Connected);
+  link.Close();
+  ASSERT_TRUE(WriteMarker(sim.LinkPath()));
+  const std::vector<SimBytes> units = UnitsBeforeMarker(sim);
+  ASSERT_GE(units.size(), 3U);
+  EXPECT_EQ(Hex({units.end() - 3, units.end()}),
+            Hex({{0xFF}, ResetAnd(FullBar0(1)), ResetAnd(Zeros(1))}));
 }
 
 }  // namespace

@@ -1,0 +1,218 @@
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ProgramFolder.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "platform/SuspendClock.h"
+#include "platform/XdgAutostart.h"
+#include "support/FakePrompter.h"
+#include "support/LogText.h"
+#include "support/SimProcess.h"
+#include "support/unLog.h"
+#include "ui/MainPages.h"
+#include "ui/TrayIcon.h"
+#include "ui/unMain.h"
+
+namespace vx {
+
+// The program's window on simulated chains in every state a port can be in: what its
+// Status column and its tray tooltip say, and what a sleep of the machine does.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// While it lives, this thread opens only what the file modes allow, as any user does:
+// root's power to override them is off.
+class FileModesApply {
+ public:
+  FileModesApply() {
+    if (::geteuid() != 0) {
+      return;  // modes apply anyway
+    }
+    active_ = ::syscall(SYS_capget, &header_, saved_) == 0;
+    __user_cap_data_struct changed[2] = {saved_[0], saved_[1]};
+    changed[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
+    active_ = active_ && ::syscall(SYS_capset, &header_, changed) == 0;
+  }
+  ~FileModesApply() {
+    if (active_) {
+      ::syscall(SYS_capset, &header_, saved_);
+    }
+  }
+  FileModesApply(const FileModesApply&) = delete;
+  FileModesApply& operator=(const FileModesApply&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool active_ = false;
+};
+
+// A clock on which the test lets the machine sleep.
+class FakeSuspendClock final : public SuspendClock {
+ public:
+  std::chrono::nanoseconds Awake() const override { return awake_; }
+  std::chrono::nanoseconds SinceBoot() const override { return awake_ + slept_; }
+  void Sleep(std::chrono::milliseconds time) { slept_ += time; }
+
+ private:
+  std::chrono::nanoseconds awake_{std::chrono::hours(1)};
+  std::chrono::nanoseconds slept_{0};
+};
+
+std::string Port(const std::string& device, const std::string& bar0 = "KnightRider") {
+  return "<Port><Name>" + device +
+         "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
+         "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
+         "<Bar Index=\"0\"><Input>" +
+         bar0 +
+         "</Input></Bar><Bar Index=\"1\"><Input>Nothing</Input></Bar></Bars></Controller>"
+         "</Controllers></Port>";
+}
+
+class ChainStatus : public ::testing::Test {
+ protected:
+  void SetUp() override { StartAppLog(folder_.LogFile()); }
+  void TearDown() override {
+    window_.reset();
+    StopAppLog();
+  }
+
+  void Create(const std::string& ports, std::shared_ptr<SuspendClock> clock = nullptr) {
+    std::ofstream(folder_.SettingsFile())
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>"
+        << ports << "</Ports></Vorlixa>\n";
+    TMainOptions options;
+    options.SettingsFile = folder_.SettingsFile();
+    options.StartAtLogin = std::make_shared<XdgAutostart>(
+        folder_.Folder() + "/all", folder_.Folder() + "/user", folder_.Program());
+    options.Terminate = [] {};
+    options.Clock = std::move(clock);
+    window_ = std::make_unique<TfrmMain>(options);
+  }
+
+  std::string Status(int row) const {
+    const auto* list = window_->Pages()->findChild<QTreeWidget*>(QStringLiteral("lvPorts"));
+    return list->topLevelItem(row)->text(1).toStdString();
+  }
+
+  std::vector<std::string> TipLines() const {
+    std::vector<std::string> lines;
+    std::istringstream tip(window_->tiTrayer->Hint().toStdString());
+    for (std::string line; std::getline(tip, line);) {
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  ProgramFolder folder_;
+  FakePrompter prompter_;
+  std::unique_ptr<TfrmMain> window_;
+};
+
+TEST_F(ChainStatus, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStands) {
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  chain.DropMs = 1500;
+  SimProcess answering(chain);
+  SimProcess refused(chain);
+  chain.Reply = "none";
+  SimProcess silent(chain);
+  const std::string missing = folder_.Folder() + "/ttyUSB7";
+  // The refused line: its device may not be opened by anyone who is not let in.
+  const std::string device = fs::read_symlink(refused.LinkPath()).string();
+  struct stat info {};
+  ASSERT_EQ(::stat(device.c_str(), &info), 0);
+  const group* owners = ::getgrgid(info.st_gid);
+  ASSERT_NE(owners, nullptr);
+  const std::string group = owners->gr_name;
+  ASSERT_EQ(::chmod(device.c_str(), 0), 0);
+
+  FileModesApply modes;
+  Create(Port(answering.LinkPath()) + Port(silent.LinkPath()) + Port(missing) +
+         Port(refused.LinkPath()));
+  window_->actConfigExecute();
+  EXPECT_EQ(Status(0), "Connected");
+  EXPECT_EQ(Status(1), "The chain does not answer - Detection-warning: No response after 100 ms.");
+  EXPECT_EQ(Status(2), "Waiting for the device (No such file or directory)");
+  EXPECT_EQ(Status(3), "Permission denied - the user must be in the group \"" + group +
+                           "\" that owns " + device);  // the device, not the link to it
+  // One line per port within the tooltip's 63 characters; the states come first.
+  const std::vector<std::string> tip = TipLines();
+  EXPECT_LE(window_->tiTrayer->Hint().size(), kTrayTipLength);
+  ASSERT_EQ(tip.size(), 4U) << window_->tiTrayer->Hint().toStdString();
+  EXPECT_EQ(tip[0], "tty: connected");
+  EXPECT_EQ(tip[1].rfind("the chain does", 0), 0U) << tip[1];
+  EXPECT_EQ(tip[2].rfind("waiting for", 0), 0U) << tip[2];
+  EXPECT_EQ(tip[3].rfind("permission", 0), 0U) << tip[3];
+
+  // Let in, the refused chain starts by itself.
+  ASSERT_EQ(::chmod(device.c_str(), 0620), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Status(3) == "Connected"; })) << Status(3);
+  EXPECT_TRUE(WaitUntil([&] { return refused.Units().size() >= 2; }));
+
+  // Unplugged, the chain is reconnecting until its line is back.
+  ASSERT_TRUE(answering.Drop());
+  EXPECT_TRUE(WaitUntil([&] { return Status(0).rfind("Reconnecting", 0) == 0; })) << Status(0);
+  EXPECT_TRUE(WaitUntil([&] { return TipLines().front().ends_with(": reconnecting"); }));
+  ASSERT_TRUE(answering.WaitUntilBack());
+  EXPECT_TRUE(WaitUntil([&] { return Status(0) == "Connected"; })) << Status(0);
+  EXPECT_TRUE(WaitUntil([&] { return TipLines().front() == "tty: connected"; }));
+  EXPECT_TRUE(prompter_.Messages.empty());
+}
+
+TEST_F(ChainStatus, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  SimProcess sim(chain);
+  const auto clock = std::make_shared<FakeSuspendClock>();
+  Create(Port(sim.LinkPath(), "Nothing"), clock);
+  ASSERT_TRUE(window_->Active());
+  // A bar that stands still: once it is shown, nothing more goes out.
+  window_->Ports().Items(0).Controller().LEDBarCtrls(0).Bars(0).SetLevel(0.5);
+  const auto quiet = [&sim] {
+    const std::size_t before = sim.Units().size();
+    RunFor(0.5);  // twenty ticks
+    return sim.Units().size() == before;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return sim.Units().size() >= 3 && quiet(); }));
+  const std::vector<SimBytes> shown = sim.Units();
+  ASSERT_EQ(shown.back().size(), 81U);
+  ASSERT_GT(NonZero(shown.back()), 0U);
+
+  // A gap of a second and a half between the clocks is no sleep.
+  clock->Sleep(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(quiet());
+  // Ten seconds are: the boards may have been without power.
+  clock->Sleep(std::chrono::seconds(10));
+  ASSERT_TRUE(WaitUntil([&] { return sim.Units().size() > shown.size(); }));
+  EXPECT_TRUE(quiet());
+  const std::vector<SimBytes> after = sim.Units();
+  ASSERT_EQ(after.size(), shown.size() + 1);
+  EXPECT_EQ(after.back(), shown.back());
+  const std::vector<std::string> texts = LogLineTexts(folder_.LogFile());
+  EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                       "Resumed from sleep: every chain gets its complete frame"),
+            1);
+}
+
+}  // namespace
+
+}  // namespace vx
