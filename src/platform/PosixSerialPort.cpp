@@ -122,14 +122,35 @@ void PosixSerialPort::Close() {
     return;
   }
   if (failure_ != SerialFailure::Lost) {
-    // What was handed over last (the dark frame) leaves before the line is let go.
-    ::tcdrain(fd_.Get());
+    Drain();
     ::tcsetattr(fd_.Get(), TCSANOW, &found_);
     // The device stays open elsewhere (a pseudo-terminal's other side): let the next
     // opening in again.
     ::ioctl(fd_.Get(), TIOCNXCL);
   }
   fd_.Reset();
+}
+
+// What was handed over last (the dark frame) leaves before the line is let go, but a
+// device that stopped taking bytes without hanging up must not hold the program: after
+// the time the queue needs on the line, what is left is dropped (closing would otherwise
+// wait for it up to the driver's own limit, half a minute).
+void PosixSerialPort::Drain() {
+  int queued = 0;
+  if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0 || queued <= 0) {
+    return;
+  }
+  const auto needed = std::chrono::microseconds(std::int64_t{queued} * 10 * 1'000'000 / kLineSpeed);
+  const auto deadline = Clock::now() + needed + std::chrono::milliseconds(100);
+  while (queued > 0 && Clock::now() < deadline) {
+    ::usleep(2000);
+    if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
+      return;
+    }
+  }
+  if (queued > 0) {
+    ::tcflush(fd_.Get(), TCOFLUSH);
+  }
 }
 
 bool PosixSerialPort::SetLine() {

@@ -34,6 +34,7 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool SetLine();
+  void Drain();
   // Records the error number; one that means the device is gone marks the port lost.
   void Failed(int errorCode);
   void MarkLost(int errorCode);
