@@ -110,8 +110,8 @@ class TPortCfgList {
   TPortCfg& Append();
 
   TSerialPortFactory portFactory_;
+  bool statusChanged_ = false;  // before the items, which still report while they go
   std::vector<std::unique_ptr<TPortCfg>> items_;
-  bool statusChanged_ = false;
 };
 
 }  // namespace vx

@@ -267,7 +267,7 @@ void TLEDBarController::SetConnected(bool value) {
     }
     return;
   }
-  // A link that waits for its port counts as connected in so far as it would reopen.
+  // Also a link that waits for its port: it stops trying.
   if (Connected() || wanted_) {
     Close();
   }
@@ -338,6 +338,7 @@ bool TLEDBarController::Open() {
   if (Connected()) {
     return true;
   }
+  lastError_.clear();
   if (Port.size() > kMaxPortNameLength) {
     RaiseRangeCheck();
   }
