@@ -182,7 +182,27 @@ TEST_F(PosixSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
 
   EXPECT_FALSE(port.Open("/dev/vorlixa-no-such-port"));
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_FALSE(port.ErrorString().empty());
+  EXPECT_EQ(port.Failure(), SerialFailure::Missing);
+  EXPECT_EQ(port.ErrorString(), "No such file or directory");
+  // A file that is no terminal is not taken for a port.
+  EXPECT_FALSE(port.Open("/dev/null"));
+  EXPECT_EQ(port.Failure(), SerialFailure::Other);
+}
+
+TEST_F(PosixSerialPortTest, AHungUpLineIsLostAndEveryCallFailsAtOnce) {
+  ::close(master);  // the adapter is pulled
+  master = -1;
+  const std::uint8_t reset = 0xFF;
+  EXPECT_EQ(port.Write(&reset, 1), 0u);
+  EXPECT_EQ(port.Failure(), SerialFailure::Lost);
+  EXPECT_EQ(port.ErrorString(), "Input/output error");
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.Read(&byte, 1), 0u);
+  port.Purge();
+  EXPECT_EQ(port.Failure(), SerialFailure::Lost);
+  EXPECT_TRUE(port.IsOpen()) << "the owner closes it";
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
 }
 
 }  // namespace
