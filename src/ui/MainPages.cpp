@@ -229,8 +229,10 @@ void TMainPages::CreatePages() {
 
   auto* lists = new QHBoxLayout;
   lists->setSpacing(kTightMargin);
-  lists->addWidget(pnlPorts, 3);
-  lists->addWidget(pnlBars, 5);
+  // Two fifths for the ports: a port's name and "Connected" read whole, and the bars keep
+  // room for two input names.
+  lists->addWidget(pnlPorts, 2);
+  lists->addWidget(pnlBars, 3);
   auto* barsPage = new QVBoxLayout(tsBars);
   barsPage->setContentsMargins(kTightMargin, kTightMargin, kTightMargin, kTightMargin);
   barsPage->addLayout(lists, 3);

@@ -153,9 +153,11 @@ TEST(TextFit, TheSettingsWindowAtItsDefaultSizeShowsEveryTextWhole) {
   TextFit fit;
   fit.Walk(window);
   // A longer name or status ends in "..." with the whole text as its tip, but the usual
-  // names and a port that is not open read whole.
+  // names, a connected port and a port that is not open read whole.
   fit.CellFits(*pages.lvPorts, 0, QStringLiteral("/dev/ttyACM0"));
-  fit.CellFits(*pages.lvPorts, 1, QStringLiteral("Not open"));
+  for (const char* state : {"Not open", "Connected"}) {
+    fit.CellFits(*pages.lvPorts, 1, QString::fromLatin1(state));
+  }
   pages.pcConfig->setCurrentWidget(pages.tsOptions);
   fit.Walk(window);
   EXPECT_EQ(fit.Cut, std::vector<std::string>{});
