@@ -189,22 +189,6 @@ TEST_F(PosixSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
   EXPECT_EQ(port.Failure(), SerialFailure::Other);
 }
 
-TEST_F(PosixSerialPortTest, AHungUpLineIsLostAndEveryCallFailsAtOnce) {
-  ::close(master);  // the adapter is pulled
-  master = -1;
-  const std::uint8_t reset = 0xFF;
-  EXPECT_EQ(port.Write(&reset, 1), 0u);
-  EXPECT_EQ(port.Failure(), SerialFailure::Lost);
-  EXPECT_EQ(port.ErrorString(), "Input/output error");
-  std::uint8_t byte = 0;
-  EXPECT_EQ(port.Read(&byte, 1), 0u);
-  port.Purge();
-  EXPECT_EQ(port.Failure(), SerialFailure::Lost);
-  EXPECT_TRUE(port.IsOpen()) << "the owner closes it";
-  port.Close();
-  EXPECT_FALSE(port.IsOpen());
-}
-
 }  // namespace
 
 }  // namespace vx
