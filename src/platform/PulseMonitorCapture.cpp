@@ -23,9 +23,9 @@ PulseMonitorCapture::~PulseMonitorCapture() {
 
 std::optional<SoundCaptureError> PulseMonitorCapture::Open(const SoundFormat& format) {
   Close();
-  const pa_sample_spec spec{.format = PA_SAMPLE_U8,
-                            .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
-                            .channels = static_cast<std::uint8_t>(format.Channels)};
+  const pa_sample_spec sampleFormat{.format = PA_SAMPLE_U8,
+                                    .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
+                                    .channels = static_cast<std::uint8_t>(format.Channels)};
   const auto bufferBytes = static_cast<std::uint32_t>(format.BufferFrames * format.Channels);
   // The server hands over one buffer at a time, so the level is as fresh as a buffer.
   const pa_buffer_attr attributes{
@@ -36,7 +36,7 @@ std::optional<SoundCaptureError> PulseMonitorCapture::Open(const SoundFormat& fo
       .fragsize = bufferBytes};
   int error = 0;
   pa_simple* stream = pa_simple_new(nullptr, "Vorlixa", PA_STREAM_RECORD, kMonitor, "Sound level",
-                                    &spec, nullptr, &attributes, &error);
+                                    &sampleFormat, nullptr, &attributes, &error);
   if (stream == nullptr) {
     return SoundCaptureError{SoundCaptureStage::Open, error, pa_strerror(error)};
   }

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   const auto quietFrames = static_cast<std::uint32_t>(Argument(argc, argv, 2, 300)) * kRate / 1000;
   const auto loudFrames = static_cast<std::uint32_t>(Argument(argc, argv, 3, 200)) * kRate / 1000;
 
-  const pa_sample_spec spec{.format = PA_SAMPLE_U8, .rate = kRate, .channels = 2};
+  const pa_sample_spec sampleFormat{.format = PA_SAMPLE_U8, .rate = kRate, .channels = 2};
   // A short buffer, as a player that keeps its latency low has.
   const pa_buffer_attr attributes{.maxlength = UINT32_MAX,
                                   .tlength = kChunkFrames * 2 * 4,
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
                                   .fragsize = UINT32_MAX};
   int error = 0;
   pa_simple* stream = pa_simple_new(nullptr, "vorlixa-tonesteps", PA_STREAM_PLAYBACK, nullptr,
-                                    "Steps", &spec, nullptr, &attributes, &error);
+                                    "Steps", &sampleFormat, nullptr, &attributes, &error);
   if (stream == nullptr) {
     std::fprintf(stderr, "vorlixa-tonesteps: %s\n", pa_strerror(error));
     return 1;
