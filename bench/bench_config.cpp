@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "common/DiscardingPort.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/SerialPort.h"
-#include "support/DiscardingPort.h"
 
 using namespace vx;
 

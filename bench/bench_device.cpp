@@ -1,5 +1,5 @@
+#include "common/DiscardingPort.h"
 #include "device/LEDController.h"
-#include "support/DiscardingPort.h"
 
 #include <QCoreApplication>
 

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "AllocationCounter.h"
+#include "common/WaveTestDevice.h"
 #include "device/LEDController.h"
-#include "inputs/WaveTestDevice.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unWaveIn.h"
 

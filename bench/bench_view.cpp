@@ -1,6 +1,6 @@
+#include "common/DiscardingPort.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
-#include "support/DiscardingPort.h"
 #include "ui/ChainView.h"
 
 #include <QApplication>

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/DiscardingPort.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
@@ -27,7 +28,6 @@
 #include "platform/AtomicFile.h"
 #include "platform/Prompter.h"
 #include "platform/SerialPort.h"
-#include "support/DiscardingPort.h"
 
 namespace vx {
 

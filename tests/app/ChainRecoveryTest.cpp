@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "ProgramFolder.h"
-#include "support/SimProcess.h"
+#include "common/SimProcess.h"
 
 namespace vx {
 

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "ProgramFolder.h"
+#include "common/FakePrompter.h"
+#include "common/LogText.h"
+#include "common/SimProcess.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "platform/SuspendClock.h"
 #include "platform/XdgAutostart.h"
-#include "support/FakePrompter.h"
-#include "support/LogText.h"
-#include "support/SimProcess.h"
 #include "support/unLog.h"
 #include "ui/MainPages.h"
 #include "ui/TrayIcon.h"

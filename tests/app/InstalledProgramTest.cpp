@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "ProgramFolder.h"
+#include "common/SimProcess.h"
+#include "common/XvfbDesktop.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
-#include "support/SimProcess.h"
-#include "support/XvfbDesktop.h"
 #include "ui/AppIcon.h"
 
 namespace vx {

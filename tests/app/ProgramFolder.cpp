@@ -1,6 +1,6 @@
 #include "ProgramFolder.h"
 
-#include "support/LogText.h"
+#include "common/LogText.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/SimProcess.h"
+#include "common/SimProcess.h"
 
 namespace vx {
 

@@ -11,7 +11,7 @@
 
 #include "ProgramFolder.h"
 #include "SoundServer.h"
-#include "support/SimProcess.h"
+#include "common/SimProcess.h"
 
 namespace vx {
 

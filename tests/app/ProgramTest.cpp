@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "ProgramFolder.h"
+#include "common/SimProcess.h"
 #include "platform/AbstractSocket.h"
-#include "support/SimProcess.h"
 
 namespace vx {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "ProgramFolder.h"
-#include "support/SimProcess.h"
-#include "support/XvfbDesktop.h"
+#include "common/SimProcess.h"
+#include "common/XvfbDesktop.h"
 
 namespace vx {
 

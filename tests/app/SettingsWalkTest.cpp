@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "ProgramFolder.h"
+#include "common/ComboChoice.h"
+#include "common/FakePrompter.h"
+#include "common/SimProcess.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
-#include "support/ComboChoice.h"
-#include "support/FakePrompter.h"
-#include "support/SimProcess.h"
 #include "ui/MainPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"

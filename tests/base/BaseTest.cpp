@@ -3,7 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
-#include "support/ScopedLocale.h"
+#include "common/ScopedLocale.h"
 
 namespace vx {
 

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <string>
 
+#include "common/FakePrompter.h"
 #include "config/ConfigTestSupport.h"
 #include "config/unAutoLoad.h"
 #include "platform/XdgAutostart.h"
-#include "support/FakePrompter.h"
 
 namespace vx {
 

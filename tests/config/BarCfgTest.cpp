@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "common/FakePrompter.h"
+#include "common/ScopedLocale.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unWaveIn.h"
-#include "support/FakePrompter.h"
-#include "support/ScopedLocale.h"
 
 namespace vx {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "common/FakePrompter.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
-#include "support/FakePrompter.h"
 
 namespace vx {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/ScopedLocale.h"
 #include "config/ConfigTestSupport.h"
 #include "platform/ProgramFile.h"
-#include "support/ScopedLocale.h"
 
 namespace vx {
 

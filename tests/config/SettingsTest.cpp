@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FakePrompter.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
@@ -18,7 +19,6 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/AtomicFile.h"
-#include "support/FakePrompter.h"
 
 namespace vx {
 

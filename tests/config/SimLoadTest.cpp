@@ -6,14 +6,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/FakePrompter.h"
+#include "common/SimProcess.h"
 #include "config/ConfigTestSupport.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
-#include "support/FakePrompter.h"
-#include "support/SimProcess.h"
 
 namespace vx {
 

@@ -1,7 +1,7 @@
 #include "FakeSerialPort.h"
 #include "base/Exceptions.h"
+#include "common/FakePrompter.h"
 #include "device/LEDController.h"
-#include "support/FakePrompter.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
+#include "common/SimProcess.h"
 #include "device/LEDController.h"
-#include "support/SimProcess.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,14 +3,14 @@
 #include <algorithm>
 
 #include "base/Exceptions.h"
+#include "common/FakePrompter.h"
+#include "common/ScopedLocale.h"
+#include "common/WaveTestDevice.h"
 #include "device/LEDController.h"
-#include "inputs/WaveTestDevice.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
 #include "inputs/unWaveIn.h"
 #include "platform/CpuCounters.h"
-#include "support/FakePrompter.h"
-#include "support/ScopedLocale.h"
 
 namespace vx {
 

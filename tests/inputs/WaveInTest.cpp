@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "inputs/WaveTestDevice.h"
+#include "common/FakePrompter.h"
+#include "common/LogText.h"
+#include "common/WaveTestDevice.h"
 #include "inputs/unWaveIn.h"
-#include "support/FakePrompter.h"
-#include "support/LogText.h"
 #include "support/unLog.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "support/SimProcess.h"
+#include "common/SimProcess.h"
 
 #include <gtest/gtest.h>
 

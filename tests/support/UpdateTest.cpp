@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "FakePrompter.h"
-#include "HttpTestServer.h"
 #include "LogTestHelpers.h"
 #include "base/Exceptions.h"
-#include "support/LogText.h"
+#include "common/FakePrompter.h"
+#include "common/HttpTestServer.h"
+#include "common/LogText.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 

@@ -16,13 +16,13 @@
 #include <memory>
 #include <string>
 
+#include "common/ComboChoice.h"
+#include "common/FakePrompter.h"
+#include "common/ScopedLocale.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
-#include "support/ComboChoice.h"
-#include "support/FakePrompter.h"
-#include "support/ScopedLocale.h"
 #include "ui/SetupDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmBarSetup.h"

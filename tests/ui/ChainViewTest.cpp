@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/SimProcess.h"
 #include "config/PortStatus.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
@@ -19,7 +20,6 @@
 #include "device/ChainPicture.h"
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
-#include "support/SimProcess.h"
 #include "ui/ChainView.h"
 #include "ui/MainPages.h"
 #include "ui/unMain.h"

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "common/FakePrompter.h"
+#include "common/SimProcess.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
-#include "support/FakePrompter.h"
 #include "support/Log.h"
-#include "support/SimProcess.h"
 #include "support/unLog.h"
 #include "ui/TrayIcon.h"
 #include "ui/unMain.h"

@@ -15,10 +15,10 @@
 #include <string>
 
 #include "base/Exceptions.h"
+#include "common/FakePrompter.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
-#include "support/FakePrompter.h"
 #include "ui/SetupDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmPortSetup.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "support/XvfbDesktop.h"
+#include "common/XvfbDesktop.h"
 
 namespace vx {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "support/FakePrompter.h"
-#include "support/HttpTestServer.h"
-#include "support/LogText.h"
+#include "common/FakePrompter.h"
+#include "common/HttpTestServer.h"
+#include "common/LogText.h"
 #include "support/UpdateSignature.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"

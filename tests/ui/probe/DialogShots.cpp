@@ -13,13 +13,13 @@
 #include <functional>
 #include <tuple>
 
+#include "common/SimProcess.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/XdgAutostart.h"
-#include "support/SimProcess.h"
 #include "support/unUpdate.h"
 #include "ui/MainPages.h"
 #include "ui/frmBarSetup.h"

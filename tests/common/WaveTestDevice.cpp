@@ -1,4 +1,4 @@
-#include "inputs/WaveTestDevice.h"
+#include "common/WaveTestDevice.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

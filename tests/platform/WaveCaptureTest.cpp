@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "inputs/WaveTestDevice.h"
+#include "common/WaveTestDevice.h"
 #include "platform/AlsaCapture.h"
 
 namespace vx {

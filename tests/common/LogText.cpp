@@ -1,4 +1,4 @@
-#include "support/LogText.h"
+#include "common/LogText.h"
 
 #include <fstream>
 #include <sstream>

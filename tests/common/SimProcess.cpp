@@ -1,4 +1,4 @@
-#include "support/SimProcess.h"
+#include "common/SimProcess.h"
 
 #include <fcntl.h>
 #include <sys/prctl.h>

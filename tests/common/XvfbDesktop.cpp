@@ -1,4 +1,4 @@
-#include "support/XvfbDesktop.h"
+#include "common/XvfbDesktop.h"
 
 #include <QStandardPaths>
 
