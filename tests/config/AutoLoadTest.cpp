@@ -167,22 +167,4 @@ TEST(AutoLoadCaption, NamesTheLoginUser) {
   EXPECT_EQ(AutoLoadUserCaption(), "Load at login (" + name + ")");
 }
 
-TEST(XdgAutostartFolders, TheUserFolderFollowsXdgConfigHome) {
-  EXPECT_EQ(XdgAllUsersAutostartFolder(), "/etc/xdg/autostart");
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string previous = saved != nullptr ? saved : "";
-  ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
-  EXPECT_EQ(XdgUserAutostartFolder(), "/tmp/cfg/autostart");
-  ::setenv("XDG_CONFIG_HOME", "relative", 1);
-  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-  if (!home.empty()) {
-    EXPECT_EQ(XdgUserAutostartFolder(), home + "/.config/autostart");
-  }
-  if (saved != nullptr) {
-    ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
-}
-
 }  // namespace vx
