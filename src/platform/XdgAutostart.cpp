@@ -15,6 +15,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
 #include "platform/UserFolders.h"
 
 namespace vx {
@@ -144,8 +145,8 @@ void MakeFolders(const std::string& folder) {
 // read. An entry is a few lines: anything beyond kMaxEntrySize is not read.
 bool ReadEntry(const std::string& fileName, std::string& text) {
   constexpr std::size_t kMaxEntrySize = 64 * 1024;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.IsValid()) {
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR) {
       return false;
@@ -155,7 +156,7 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
   char buffer[4096];
   int error = 0;
   while (text.size() < kMaxEntrySize) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    const ssize_t count = ::read(fd.Get(), buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) {
       continue;
     }
@@ -167,7 +168,6 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
     }
     text.append(buffer, static_cast<std::size_t>(count));
   }
-  ::close(fd);
   if (error != 0) {
     throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
   }
