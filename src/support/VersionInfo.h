@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,11 +71,6 @@ class TVersionInfo : public QObject {
 
 // The ten standard keys by number, 1..10; empty outside.
 std::string_view StandardVersionKey(int number);
-
-// The version block that the build linked into the ELF file fileName; nullopt when the
-// file cannot be read, is no ELF file or has no such section. A section that reaches
-// past the end of the file is cut off there.
-std::optional<std::vector<std::uint8_t>> ReadVersionBlock(const std::string& fileName);
 
 // Adds the key of every string of every string table in block (wide layout) to keys, in
 // order. Raises EParserError at a damaged node (a length of 0, a header or key that

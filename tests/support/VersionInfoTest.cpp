@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ProgramFile.h"
+#include "platform/VersionBlock.h"
 #include "support/VersionInfo.h"
 
 namespace vx {
