@@ -17,6 +17,9 @@ std::int32_t StrToInt(std::string_view text);
 // blanks, no "$" or "0x"). Raises EConvertError "'%s' is not a valid integer value".
 std::int32_t DecimalToInt(std::string_view text);
 
+// DecimalToInt of an LED value; raises ERangeError "Range check error" outside 0..255.
+std::uint8_t DecimalToByte(std::string_view text);
+
 std::string IntToStr(std::int64_t value);
 
 // General format with "." as decimal separator, 15 significant digits, no thousands

@@ -12,6 +12,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Format.h"
+#include "base/Text.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
@@ -118,15 +119,6 @@ std::string FirstExecArgument(const std::string& command) {
   return program;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
 // Creates folder and the folders above it that are missing.
 void MakeFolders(const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
@@ -213,7 +205,7 @@ std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
   std::string program;
   bool off = false;
   while (std::getline(lines, line)) {
-    const std::string_view text = Trimmed(line);
+    const std::string_view text = Trim(line);
     if (text.empty() || text.front() == '#') {
       continue;
     }
@@ -225,8 +217,8 @@ std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
     if (!inEntryGroup || equals == std::string_view::npos) {
       continue;
     }
-    const std::string_view key = Trimmed(text.substr(0, equals));
-    const std::string value = UnescapeValue(Trimmed(text.substr(equals + 1)));
+    const std::string_view key = Trim(text.substr(0, equals));
+    const std::string value = UnescapeValue(Trim(text.substr(equals + 1)));
     if (key == "Exec") {
       program = FirstExecArgument(value);
     } else if (key == "Hidden") {
