@@ -1,7 +1,6 @@
 #include "support/VersionInfo.h"
 
 #include <QString>
-#include <QVariant>
 
 #include <algorithm>
 #include <array>
@@ -333,29 +332,6 @@ void TVersionInfo::Refresh() {
         values_.push_back({std::move(key), TextValue(*block, *node)});
       }
     }
-  }
-  if (RefreshFillsCtrls) {
-    FillControls();
-  }
-}
-
-void TVersionInfo::FillControls() {
-  QObject* owner = parent();
-  if (values_.empty() || owner == nullptr) {
-    return;
-  }
-  const QString prefix = objectName() + QLatin1Char('_');
-  for (QObject* control : owner->findChildren<QObject*>()) {
-    const QString name = control->objectName();
-    // Matched by class name, so that the core needs no widget library: both classes keep
-    // their text in the property "text".
-    if (!name.startsWith(prefix, Qt::CaseSensitive) ||
-        !(control->inherits("QLabel") || control->inherits("QLineEdit"))) {
-      continue;
-    }
-    const std::string key = name.mid(prefix.size()).toStdString();
-    const std::string text = key == "Language" ? languageName_ : GetValue(key);
-    control->setProperty("text", QString::fromStdString(text));
   }
 }
 
