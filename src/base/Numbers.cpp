@@ -122,6 +122,16 @@ std::string FloatToText(double value) {
   return mantissa + "E" + std::to_string(exponent);
 }
 
+bool TryTextToInt(std::string_view text, std::int32_t& value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') {
+    ++first;
+  }
+  const auto result = std::from_chars(first, last, value);
+  return result.ec == std::errc() && result.ptr == last && first != last;
+}
+
 bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator) {
   std::string_view s = Trim(text);
   std::string normal;

@@ -27,6 +27,10 @@ std::string IntToStr(std::int64_t value);
 // digits, else scientific ("1E-6"). 1.0 -> "1", 0.1 + 0.2 -> "0.3".
 std::string FloatToText(double value);
 
+// Parses the decimal text of a 32-bit integer: an optional "+", an optional "-", then
+// digits, nothing around them. False when it is no such number.
+bool TryTextToInt(std::string_view text, std::int32_t& value);
+
 // Parses a floating-point text whose decimal separator is decimalSeparator; blanks
 // around it and a sign are accepted. False (value unchanged) when it is no number.
 bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator = '.');
