@@ -27,6 +27,8 @@ using TInstanceChannelFactory =
 // and hands every start of another copy to the owner's thread, blocked until the owner
 // has handled it. An error ends the thread and is kept in FatalException only.
 class TFAThread final : public QThread {
+  Q_OBJECT
+
  public:
   // Creates the stop event and starts running. Raises EFirstApp without a TFirstApp or
   // when the stop event cannot be created.
@@ -58,6 +60,8 @@ class TFAThread final : public QThread {
 // first copy, on the thread that owns the component, once per later start (starts that
 // come quickly may merge). The handshake runs in Loaded, or at once with CreateWithID.
 class TFirstApp : public QObject {
+  Q_OBJECT
+
  public:
   static constexpr const char* kClassName = "TFirstApp";
 

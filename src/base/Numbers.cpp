@@ -9,6 +9,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Format.h"
+#include "base/Text.h"
 
 namespace vx {
 
@@ -24,25 +25,11 @@ std::int64_t RoundHalfEven(double value) {
   return static_cast<std::int64_t>(result);
 }
 
-namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-}  // namespace
-
 std::int32_t StrToInt(std::string_view text) {
   const auto fail = [&]() -> std::int32_t {
     throw EConvertError(Format("'%s' is not a valid integer value", std::string(text)));
   };
-  std::string_view s = text;
-  while (!s.empty() && IsBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && IsBlank(s.back())) {
-    s.remove_suffix(1);
-  }
+  std::string_view s = Trim(text);
   bool negative = false;
   if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
     negative = s.front() == '-';
@@ -80,6 +67,14 @@ std::int32_t DecimalToInt(std::string_view text) {
     throw EConvertError(Format("'%s' is not a valid integer value", std::string(text)));
   }
   return StrToInt(text);
+}
+
+std::uint8_t DecimalToByte(std::string_view text) {
+  const std::int32_t value = DecimalToInt(text);
+  if (value < 0 || value > 255) {
+    throw ERangeError(kRangeCheckError);
+  }
+  return static_cast<std::uint8_t>(value);
 }
 
 std::string IntToStr(std::int64_t value) {
@@ -127,14 +122,18 @@ std::string FloatToText(double value) {
   return mantissa + "E" + std::to_string(exponent);
 }
 
+bool TryTextToInt(std::string_view text, std::int32_t& value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') {
+    ++first;
+  }
+  const auto result = std::from_chars(first, last, value);
+  return result.ec == std::errc() && result.ptr == last && first != last;
+}
+
 bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator) {
-  std::string_view s = text;
-  while (!s.empty() && IsBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && IsBlank(s.back())) {
-    s.remove_suffix(1);
-  }
+  std::string_view s = Trim(text);
   std::string normal;
   normal.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {

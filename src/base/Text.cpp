@@ -12,4 +12,18 @@ bool SameText(std::string_view a, std::string_view b) noexcept {
   });
 }
 
+bool IsBlank(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view Trim(std::string_view text, bool (*isBlank)(char)) {
+  while (!text.empty() && isBlank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && isBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 }  // namespace vx

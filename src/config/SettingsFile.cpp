@@ -142,22 +142,6 @@ int AppendToText(void* text, const char* buffer, int length) {
   return length;
 }
 
-bool IsXmlBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Trimmed(std::string text) {
-  std::size_t end = text.size();
-  while (end > 0 && IsXmlBlank(text[end - 1])) {
-    --end;
-  }
-  std::size_t begin = 0;
-  while (begin < end && IsXmlBlank(text[begin])) {
-    ++begin;
-  }
-  return text.substr(begin, end - begin);
-}
-
 // Whether a saved file can carry text: UTF-8 of characters that XML 1.0 allows. Anything
 // else would be written as a file that no parser reads back.
 bool IsXmlText(std::string_view text) {
@@ -510,7 +494,7 @@ xmlNode* FindChild(xmlNode* node, std::string_view name) {
 
 std::string NodeText(const xmlNode* node) {
   const XmlCharPtr content(xmlNodeGetContent(node));
-  return Trimmed(FromXml(content.get()));
+  return std::string(Trim(FromXml(content.get())));
 }
 
 std::string GetNodeText(xmlNode* node, std::string_view path, std::string_view def) {

@@ -20,14 +20,6 @@ namespace {
 // The highest LED value; also what a port gets when the file does not name one.
 constexpr std::uint8_t kDefaultLEDmax = 255;
 
-std::uint8_t ByteValue(const std::string& text) {
-  const std::int32_t value = DecimalToInt(text);
-  if (value < 0 || value > 255) {
-    throw ERangeError(kRangeCheckError);
-  }
-  return static_cast<std::uint8_t>(value);
-}
-
 TPortCfgDialog& PortCfgDialog() {
   static TPortCfgDialog dialog;
   return dialog;
@@ -201,8 +193,8 @@ void TPortCfgList::LoadFromXML(xmlNode* root) {
         }
         link.SetUpdateInterval(static_cast<std::uint32_t>(interval));
         item.Enabled = TextToBool(GetNodeText(node, "Enabled", ""));
-        link.MinValue = ByteValue(GetNodeText(node, "LEDmin", "0"));
-        link.MaxValue = ByteValue(GetNodeText(node, "LEDmax", IntToStr(kDefaultLEDmax)));
+        link.MinValue = DecimalToByte(GetNodeText(node, "LEDmin", "0"));
+        link.MaxValue = DecimalToByte(GetNodeText(node, "LEDmax", IntToStr(kDefaultLEDmax)));
         item.Controllers().LoadFromXML(node);
       } catch (const std::exception& e) {
         // A port that cannot be read is left out; the others still load.

@@ -12,6 +12,7 @@
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
 
 namespace vx {
 
@@ -37,7 +38,7 @@ int TFileCalls::Sync(int fd) {
 }
 
 int TFileCalls::Close(int fd) {
-  return ::close(fd) == 0 ? 0 : -errno;
+  return -UniqueFd(fd).Close();
 }
 
 int TFileCalls::Rename(const std::string& from, const std::string& to) {
@@ -49,13 +50,11 @@ int TFileCalls::Remove(const std::string& path) {
 }
 
 int TFileCalls::SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsValid()) {
     return -errno;
   }
-  const int result = ::fsync(fd) == 0 ? 0 : -errno;
-  ::close(fd);
-  return result;
+  return ::fsync(fd.Get()) == 0 ? 0 : -errno;
 }
 
 TFileCalls& SystemFileCalls() {

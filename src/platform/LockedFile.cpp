@@ -16,45 +16,6 @@ namespace vx {
 // if retrying would help; a file in use by another writer is reported as busy instead.
 const int LockedFile::kHeldByAnotherWriter = EBUSY;
 
-namespace {
-
-// Closes fd on every path out of Open until it is handed over.
-class FdOwner {
- public:
-  explicit FdOwner(int fd) : fd_(fd) {}
-  ~FdOwner() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FdOwner(const FdOwner&) = delete;
-  FdOwner& operator=(const FdOwner&) = delete;
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-}  // namespace
-
-LockedFile::~LockedFile() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-  }
-}
-
-LockedFile::LockedFile(LockedFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool LockedFile::Open(const std::string& fileName, bool append) {
   Close();
   // Never O_TRUNC: the file may belong to a running writer until the lock says
@@ -62,16 +23,15 @@ bool LockedFile::Open(const std::string& fileName, bool append) {
   // lock and holding it after we have ended.
   constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
   bool existed = true;
-  int fd = ::open(fileName.c_str(), kFlags);
-  if (fd < 0 && errno == ENOENT) {
+  UniqueFd fd(::open(fileName.c_str(), kFlags));
+  if (!fd.IsValid() && errno == ENOENT) {
     existed = false;
-    fd = ::open(fileName.c_str(), kFlags | O_CREAT, 0666);
+    fd.Reset(::open(fileName.c_str(), kFlags | O_CREAT, 0666));
   }
-  if (fd < 0) {
+  if (!fd.IsValid()) {
     RaiseInOutError(errno);
   }
-  FdOwner owner(fd);
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
       RaiseInOutError(kHeldByAnotherWriter);
     }
@@ -82,24 +42,24 @@ bool LockedFile::Open(const std::string& fileName, bool append) {
   const bool keep = append && existed;
   if (!keep) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
+    if (::fstat(fd.Get(), &info) != 0) {
       RaiseInOutError(errno);
     }
     // Devices and pipes have nothing to empty (as O_TRUNC ignores them).
-    if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+    if (S_ISREG(info.st_mode) && ::ftruncate(fd.Get(), 0) != 0) {
       RaiseInOutError(errno);
     }
   }
-  fd_ = owner.Release();
+  fd_ = std::move(fd);
   return keep;
 }
 
 void LockedFile::Write(std::string_view bytes) {
-  if (fd_ < 0) {
+  if (!fd_.IsValid()) {
     RaiseInOutError(EBADF);
   }
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    const ssize_t written = ::write(fd_.Get(), bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) {
         continue;
@@ -114,13 +74,9 @@ void LockedFile::Write(std::string_view bytes) {
 }
 
 void LockedFile::Close() {
-  if (fd_ < 0) {
-    return;
-  }
-  // Linux releases the descriptor even when close reports an error (EINTR included),
-  // so it is never retried.
-  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
-    RaiseInOutError(errno);
+  // An interrupted close has still released the descriptor: nothing was lost.
+  if (const int error = fd_.Close(); error != 0 && error != EINTR) {
+    RaiseInOutError(error);
   }
 }
 

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/UniqueFd.h"
+
 namespace vx {
 
 // A file written by one holder at a time and readable by everyone else: opening takes
@@ -14,13 +16,6 @@ class LockedFile {
   // The error number that opening gives when another holder has the file.
   static const int kHeldByAnotherWriter;
 
-  LockedFile() = default;
-  ~LockedFile();
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
-  LockedFile(LockedFile&& other) noexcept;
-  LockedFile& operator=(LockedFile&& other) noexcept;
-
   // Opens fileName for writing at its end, creating it when missing; unless append is
   // true, an existing file is emptied once the lock is held. Returns true when an
   // existing file is kept and written on.
@@ -29,10 +24,10 @@ class LockedFile {
   void Write(std::string_view bytes);
   // Releases the lock; an error of the close itself is raised after the handle is gone.
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsValid(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace vx

@@ -106,17 +106,6 @@ ProcStatCounters::ProcStatCounters(std::string path, Clock clock, std::int64_t t
       clock_(std::move(clock)),
       ticksPerSecond_(ticksPerSecond > 0 ? ticksPerSecond : 100) {}
 
-ProcStatCounters::~ProcStatCounters() {
-  Close();
-}
-
-void ProcStatCounters::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
 CpuReading ProcStatCounters::Read(std::span<std::int64_t> idleTimes) {
   Scan scan;
   scan.IdleTimes = idleTimes;
@@ -140,9 +129,9 @@ CpuReading ProcStatCounters::Read(std::span<std::int64_t> idleTimes) {
 }
 
 bool ProcStatCounters::ScanFile(Scan& scan) {
-  if (fd_ < 0) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+  if (!fd_.IsValid()) {
+    fd_.Reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd_.IsValid()) {
       return false;
     }
   }
@@ -179,12 +168,12 @@ bool ProcStatCounters::ScanFile(Scan& scan) {
   std::size_t kept = 0;  // bytes of an unfinished line at the start of the buffer
   off_t offset = 0;
   for (;;) {
-    const ssize_t count = ::pread(fd_, buffer_.data() + kept, buffer_.size() - kept, offset);
+    const ssize_t count = ::pread(fd_.Get(), buffer_.data() + kept, buffer_.size() - kept, offset);
     if (count < 0) {
       if (errno == EINTR) {
         continue;
       }
-      Close();
+      fd_.Reset();
       return false;
     }
     offset += count;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/CpuCounters.h"
+#include "platform/UniqueFd.h"
 
 namespace vx {
 
@@ -20,7 +21,6 @@ class ProcStatCounters final : public CpuCounters {
   ProcStatCounters();
   // Counters in the /proc/stat format from path, timed by clock, ticksPerSecond > 0.
   ProcStatCounters(std::string path, Clock clock, std::int64_t ticksPerSecond);
-  ~ProcStatCounters() override;
   ProcStatCounters(const ProcStatCounters&) = delete;
   ProcStatCounters& operator=(const ProcStatCounters&) = delete;
 
@@ -29,12 +29,11 @@ class ProcStatCounters final : public CpuCounters {
  private:
   struct Scan;
   bool ScanFile(Scan& scan);
-  void Close();
 
   std::string path_;
   Clock clock_;
   std::int64_t ticksPerSecond_;
-  int fd_ = -1;  // kept open between readings; a read from offset 0 gives fresh contents
+  UniqueFd fd_;  // kept open between readings; a read from offset 0 gives fresh contents
   std::array<char, 4096> buffer_{};  // holds at least one whole processor line
 };
 

@@ -16,6 +16,8 @@ namespace vx {
 // event loop watches. One object at a time; it restores the previous handlers when it
 // goes.
 class TerminationSignals final : public QObject {
+  Q_OBJECT
+
  public:
   // onSignal gets the signal number, once per delivered signal. Raises EOSError when the
   // pipe or a handler cannot be set up.

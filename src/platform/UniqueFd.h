@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace vx {
@@ -32,6 +33,15 @@ class UniqueFd {
       ::close(fd_);
     }
     fd_ = fd;
+  }
+  // Closes the descriptor now and returns close's error number, 0 when it closed cleanly
+  // or none was held. Linux releases the descriptor even when close fails (EINTR
+  // included), so it is gone either way and never closed twice.
+  int Close() {
+    if (fd_ < 0) {
+      return 0;
+    }
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
   }
 
  private:

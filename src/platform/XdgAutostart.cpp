@@ -12,9 +12,11 @@
 
 #include "base/Exceptions.h"
 #include "base/Format.h"
+#include "base/Text.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramFile.h"
 #include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
 #include "platform/UserFolders.h"
 
 namespace vx {
@@ -117,15 +119,6 @@ std::string FirstExecArgument(const std::string& command) {
   return program;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
 // Creates folder and the folders above it that are missing.
 void MakeFolders(const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
@@ -144,8 +137,8 @@ void MakeFolders(const std::string& folder) {
 // read. An entry is a few lines: anything beyond kMaxEntrySize is not read.
 bool ReadEntry(const std::string& fileName, std::string& text) {
   constexpr std::size_t kMaxEntrySize = 64 * 1024;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.IsValid()) {
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR) {
       return false;
@@ -155,7 +148,7 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
   char buffer[4096];
   int error = 0;
   while (text.size() < kMaxEntrySize) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    const ssize_t count = ::read(fd.Get(), buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) {
       continue;
     }
@@ -167,7 +160,6 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
     }
     text.append(buffer, static_cast<std::size_t>(count));
   }
-  ::close(fd);
   if (error != 0) {
     throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
   }
@@ -213,7 +205,7 @@ std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
   std::string program;
   bool off = false;
   while (std::getline(lines, line)) {
-    const std::string_view text = Trimmed(line);
+    const std::string_view text = Trim(line);
     if (text.empty() || text.front() == '#') {
       continue;
     }
@@ -225,8 +217,8 @@ std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
     if (!inEntryGroup || equals == std::string_view::npos) {
       continue;
     }
-    const std::string_view key = Trimmed(text.substr(0, equals));
-    const std::string value = UnescapeValue(Trimmed(text.substr(equals + 1)));
+    const std::string_view key = Trim(text.substr(0, equals));
+    const std::string value = UnescapeValue(Trim(text.substr(equals + 1)));
     if (key == "Exec") {
       program = FirstExecArgument(value);
     } else if (key == "Hidden") {

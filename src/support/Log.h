@@ -57,6 +57,8 @@ std::string FormatDateTime(std::string_view pattern, const TDateTimeParts& when,
 // writing by this log alone and can be read by anyone while it is open. File errors
 // are raised as EInOutError to whoever set the property or wrote the line.
 class TLog : public QObject {
+  Q_OBJECT
+
  public:
   // Sets the defaults; does not open.
   explicit TLog(QObject* Owner = nullptr);

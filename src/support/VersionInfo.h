@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,18 +18,13 @@ VORLIXA_DECLARE_EXCEPTION(EParserError, Exception);
 
 // The version strings of a program file by key ("CompanyName", "FileVersion", ...),
 // read from the version block that the build links into the file (see
-// tools/versioninfo). It can fill the labels and line edits of its owner that are named
-// after it: "vi_ProductVersion" receives the value of "ProductVersion" for a
-// TVersionInfo named "vi".
+// tools/versioninfo).
 class TVersionInfo : public QObject {
   Q_OBJECT
 
  public:
   // Sets nothing to read; does not read.
   explicit TVersionInfo(QObject* Owner = nullptr);
-
-  // After each reading, fill the owner's controls (FillControls).
-  bool RefreshFillsCtrls = false;
 
   bool Application() const { return application_; }
   // True reads the running program file (taking its path into FileName); false only
@@ -44,6 +38,8 @@ class TVersionInfo : public QObject {
   // The display name of the block's first language ("Dutch (Netherlands)").
   const std::string& LanguageName() const { return languageName_; }
 
+  // False when the last reading found no strings (no block, or a damaged one).
+  bool HasValues() const { return !values_.empty(); }
   // The value stored under key, letter case ignored; empty when absent.
   std::string GetValue(std::string_view key) const;
   // GetValue of standard key number (1 "CompanyName" .. 10 "Comments"); empty outside.
@@ -52,11 +48,6 @@ class TVersionInfo : public QObject {
   // Reads the file again: a file without a version block, a missing file or a damaged
   // block gives no keys or the keys read before the damage, never an error.
   void Refresh();
-
-  // Sets the text of every label and line edit (or derived class) among the owner's
-  // descendants whose object name is this object's name followed by "_" and a key:
-  // "Language" gives LanguageName, any other key GetValue. Nothing without keys or owner.
-  void FillControls();
 
  private:
   struct TValue {
@@ -72,11 +63,6 @@ class TVersionInfo : public QObject {
 
 // The ten standard keys by number, 1..10; empty outside.
 std::string_view StandardVersionKey(int number);
-
-// The version block that the build linked into the ELF file fileName; nullopt when the
-// file cannot be read, is no ELF file or has no such section. A section that reaches
-// past the end of the file is cut off there.
-std::optional<std::vector<std::uint8_t>> ReadVersionBlock(const std::string& fileName);
 
 // Adds the key of every string of every string table in block (wide layout) to keys, in
 // order. Raises EParserError at a damaged node (a length of 0, a header or key that

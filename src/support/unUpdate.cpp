@@ -36,18 +36,13 @@ VORLIXA_DECLARE_EXCEPTION(EFCreateError, Exception);
 // ---------------------------------------------------------------------------------------
 // Text helpers.
 
-bool IsBlank(char c) {
+// Blanks of the update information: every control character and the space.
+bool IsControlOrSpace(char c) {
   return static_cast<unsigned char>(c) >= 1 && static_cast<unsigned char>(c) <= ' ';
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
+std::string_view TrimLine(std::string_view text) {
+  return Trim(text, IsControlOrSpace);
 }
 
 // The items of a delimited text: an item ends at a full stop or a blank, blanks around
@@ -56,14 +51,14 @@ std::vector<std::string_view> VersionItems(std::string_view text) {
   std::vector<std::string_view> items;
   std::size_t i = 0;
   const auto skipBlanks = [&] {
-    while (i < text.size() && IsBlank(text[i])) {
+    while (i < text.size() && IsControlOrSpace(text[i])) {
       ++i;
     }
   };
   skipBlanks();
   while (i < text.size()) {
     const std::size_t start = i;
-    while (i < text.size() && !IsBlank(text[i]) && text[i] != '.') {
+    while (i < text.size() && !IsControlOrSpace(text[i]) && text[i] != '.') {
       ++i;
     }
     items.push_back(text.substr(start, i - start));
@@ -129,21 +124,21 @@ std::vector<std::string> Lines(const std::string& content) {
 
 // The name of a section header line, or nullopt for any other line.
 std::optional<std::string_view> SectionName(std::string_view line) {
-  line = Trim(line);
+  line = TrimLine(line);
   if (!line.starts_with('[')) {
     return std::nullopt;
   }
   const std::size_t close = line.find(']');
-  return Trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+  return TrimLine(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
 }
 
 // The key of a "key=value" line, or nullopt for any other line.
 std::optional<std::string_view> KeyName(std::string_view line) {
   const std::size_t equals = line.find('=');
-  if (equals == std::string_view::npos || Trim(line).starts_with(';')) {
+  if (equals == std::string_view::npos || TrimLine(line).starts_with(';')) {
     return std::nullopt;
   }
-  return Trim(line.substr(0, equals));
+  return TrimLine(line.substr(0, equals));
 }
 
 // Where a section's lines are: its header, and the line after its last non-blank line.
@@ -161,7 +156,7 @@ std::optional<TSectionLines> FindSection(const std::vector<std::string>& lines,
     }
     TSectionLines found{i, i + 1};
     for (std::size_t j = i + 1; j < lines.size() && !SectionName(lines[j]); ++j) {
-      if (!Trim(lines[j]).empty()) {
+      if (!TrimLine(lines[j]).empty()) {
         found.End = j + 1;
       }
     }
@@ -349,7 +344,8 @@ std::string ReadIniString(const std::string& fileName, std::string_view section,
   if (!line) {
     return std::string(def);
   }
-  std::string_view value = Trim(std::string_view(lines[*line]).substr(lines[*line].find('=') + 1));
+  std::string_view value =
+      TrimLine(std::string_view(lines[*line]).substr(lines[*line].find('=') + 1));
   // A value in matching quotes is read without them.
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {

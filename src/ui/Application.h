@@ -14,6 +14,8 @@ namespace vx {
 // The default error handling of the program: an error that escapes an event handler is
 // shown in a message box with its message, and the event loop runs on.
 class TApplication final : public QApplication {
+  Q_OBJECT
+
  public:
   TApplication(int& argc, char** argv);
 

@@ -10,6 +10,8 @@ namespace vx {
 // An ordered list of images shared by the components that show them, such as the
 // actions of a window and the frames of an animated tray icon.
 class TImageList : public QObject {
+  Q_OBJECT
+
  public:
   explicit TImageList(QObject* Owner = nullptr) : QObject(Owner) {}
 

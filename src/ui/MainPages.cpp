@@ -412,7 +412,7 @@ void TMainPages::DisplayPortStatus() {
 }
 
 void TMainPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
-  row.setText(kPortColumn, Text(Format("%s", port.Controller().Port)));
+  row.setText(kPortColumn, Text(port.Controller().Port));
   row.setToolTip(kPortColumn, row.text(kPortColumn));  // a long device name is shortened
   ShowPortStatus(row, port);
 }

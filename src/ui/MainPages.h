@@ -58,6 +58,8 @@ struct TMainPagesHooks {
 // TfrmMain must not call FormShow or DisplaySettings on show as well. The window keeps its caption,
 // size and close handling; the close box must run the same close sequence as Close.
 class TMainPages : public QWidget {
+  Q_OBJECT
+
  public:
   // ports, settings and autostart are not owned and must outlive the pages. Sets the
   // caption of cbAutoLoadUser with the user's login name; shows the "Bar setup" page.

@@ -52,6 +52,8 @@ QString TrayTip(const QString& Hint);
 // file that exists but cannot be read raises EInvalidGraphic from whatever ran
 // UpdateIcon: a setter, or the event loop (the first showing, a minimise or restore).
 class TTrayIcon : public QObject {
+  Q_OBJECT
+
  public:
   explicit TTrayIcon(QObject* Owner = nullptr);
   // Removes the icon from the notification area in every case.

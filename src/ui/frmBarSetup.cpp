@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -54,16 +53,6 @@ int BarSizeIndex(std::int32_t barSize) {
 }
 
 // The whole text as a signed 32-bit decimal number.
-bool TryDecimalInt(const std::string& text, std::int32_t& value) {
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') {
-    ++first;
-  }
-  const auto result = std::from_chars(first, last, value);
-  return result.ec == std::errc() && result.ptr == last && first != last;
-}
-
 void SetTextColour(QWidget& editor, const QColor& colour) {
   QPalette palette = editor.palette();
   palette.setColor(QPalette::Text, colour);
@@ -396,7 +385,7 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
           }
           break;
         case pkInteger:
-          if (std::int32_t value = 0; TryDecimalInt(text, value)) {
+          if (std::int32_t value = 0; TryTextToInt(text, value)) {
             prop.SetInteger(value);
           } else {
             message = Format("'%s' is not a valid numeric %s value.", text, prop.Name);

@@ -67,14 +67,6 @@ TUpDown* NewUpDown(const char* name, QLineEdit* associate, int min, int max, int
   return upDown;
 }
 
-std::uint8_t LEDValue(const QLineEdit& edit) {
-  const std::int32_t value = DecimalToInt(edit.text().toStdString());
-  if (value < 0 || value > 255) {
-    throw ERangeError(kRangeCheckError);
-  }
-  return static_cast<std::uint8_t>(value);
-}
-
 }  // namespace
 
 TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoice>& ports)
@@ -203,11 +195,11 @@ void TfrmPortSetup::ebIntervalChange() {
 }
 
 void TfrmPortSetup::LEDminChange() {
-  workingCopy_->Controller().MinValue = LEDValue(*ebLEDmin);
+  workingCopy_->Controller().MinValue = DecimalToByte(ebLEDmin->text().toStdString());
 }
 
 void TfrmPortSetup::LEDmaxChange() {
-  workingCopy_->Controller().MaxValue = LEDValue(*ebLEDmax);
+  workingCopy_->Controller().MaxValue = DecimalToByte(ebLEDmax->text().toStdString());
 }
 
 void TfrmPortSetup::UpdateOkButton() {

@@ -107,13 +107,17 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
 
   vi = new TVersionInfo(this);
   vi->setObjectName(QStringLiteral("vi"));
-  vi->RefreshFillsCtrls = true;
 
   FormCreate();
 }
 
 void TfrmAbout::FormCreate() {
   vi->SetApplication(true);
+  // A program file without version strings keeps the texts of the design.
+  if (vi->HasValues()) {
+    vi_ProductVersion->setText(QString::fromStdString(vi->GetValue("ProductVersion")));
+    vi_LegalCopyright->setText(QString::fromStdString(vi->GetValue("LegalCopyright")));
+  }
 }
 
 bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {

@@ -46,6 +46,8 @@ struct TMainOptions {
 // changed. It owns the port list and the settings store, the tray icon and its menu,
 // and doubles as the settings window, which the tray menu opens.
 class TfrmMain : public QMainWindow {
+  Q_OBJECT
+
  public:
   // Runs FormCreate: loads the settings and starts the loop. An error is shown and the
   // window remains, without the steps that did not run.

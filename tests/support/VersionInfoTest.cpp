@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ProgramFile.h"
+#include "platform/VersionBlock.h"
 #include "support/VersionInfo.h"
 
 namespace vx {
@@ -167,12 +168,14 @@ TEST_F(VersionInfoFileTest, FileNameReadsOnlyWhenItChanges) {
   Read(program_);
   EXPECT_FALSE(vi_.Application()) << "a file name of its own clears Application";
   EXPECT_EQ(vi_.GetStandardValue(3), "1.0.7.29");
+  EXPECT_TRUE(vi_.HasValues());
 
   WriteBytes(copy_, Bytes{'n', 'o', ' ', 'E', 'L', 'F'});
   vi_.SetFileName(copy_);
   EXPECT_EQ(vi_.GetStandardValue(3), "1.0.7.29") << "the same name again does not read";
   vi_.Refresh();
   EXPECT_EQ(vi_.GetStandardValue(3), "");
+  EXPECT_FALSE(vi_.HasValues());
   EXPECT_EQ(vi_.LanguageName(), "Dutch (Netherlands)") << "a file without a block leaves it";
 }
 

@@ -1,11 +1,10 @@
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -31,21 +30,6 @@ class UrlRecorder : public QObject {
  public slots:
   void Open(const QUrl& url) { Urls.push_back(url); }
 };
-
-// A label class of a window's own.
-class TCaption : public QLabel {
-  Q_OBJECT
-
- public:
-  using QLabel::QLabel;
-};
-
-template <typename Widget>
-Widget* Named(QWidget* parent, const char* name) {
-  auto* widget = new Widget(QStringLiteral("design"), parent);
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
 
 // Runs dialog modally while action runs from its event loop; a dialog that does not
 // close is ended with -1 so that the test fails instead of hanging.
@@ -124,58 +108,6 @@ TEST(JpegImageTest, DecodesTheLogoAndRefusesDamagedPictures) {
   QByteArray noStart = bytes;
   noStart[0] = 0;  // no start-of-image marker
   EXPECT_TRUE(decode(noStart).isNull());
-}
-
-// ---------------------------------------------------------------------------------------
-// TVersionInfo filling the controls of its owner.
-
-TEST(VersionInfoControlsTest, FillsLabelsAndLineEditsNamedAfterIt) {
-  QWidget form;
-  auto* vi = new TVersionInfo(&form);
-  vi->setObjectName(QStringLiteral("vi"));
-  auto* language = Named<QLabel>(&form, "vi_Language");
-  auto* missing = Named<QLabel>(&form, "vi_Nonexistent");
-  auto* button = Named<QPushButton>(&form, "vi_ProductVersion");
-  auto* upperCase = Named<QLabel>(&form, "VI_ProductVersion");
-  auto* edit = Named<QLineEdit>(&form, "vi_FileVersion");
-  auto* panel = new QWidget(&form);
-  auto* nested = Named<QLabel>(panel, "vi_CompanyName");
-  auto* derived = Named<TCaption>(&form, "vi_productversion");
-  auto* other = Named<QLabel>(&form, "lblProductVersion");
-
-  vi->SetApplication(true);
-  EXPECT_EQ(language->text(), QStringLiteral("design")) << "RefreshFillsCtrls is off";
-
-  vi->FillControls();
-  EXPECT_EQ(language->text(), QStringLiteral("Dutch (Netherlands)"));
-  EXPECT_EQ(missing->text(), QString());
-  EXPECT_EQ(button->text(), QStringLiteral("design"));
-  EXPECT_EQ(upperCase->text(), QStringLiteral("design"));
-  EXPECT_EQ(edit->text(), QStringLiteral("1.0.7.29"));
-  EXPECT_EQ(nested->text(), QStringLiteral("Tremanic"));
-  EXPECT_EQ(derived->text(), QStringLiteral("1.0 beta 7"));
-  EXPECT_EQ(other->text(), QStringLiteral("design"));
-}
-
-TEST(VersionInfoControlsTest, EveryReadingFillsWhenAskedTo) {
-  QTemporaryDir dir;
-  QWidget form;
-  auto* vi = new TVersionInfo(&form);
-  vi->setObjectName(QStringLiteral("vi"));
-  vi->RefreshFillsCtrls = true;
-  auto* version = Named<QLabel>(&form, "vi_ProductVersion");
-
-  vi->SetFileName(dir.filePath(QStringLiteral("missing")).toStdString());
-  EXPECT_EQ(version->text(), QStringLiteral("design")) << "nothing read, nothing filled";
-
-  vi->SetApplication(true);
-  EXPECT_EQ(version->text(), QStringLiteral("1.0 beta 7"));
-
-  version->setText(QStringLiteral("changed"));
-  vi->SetApplication(true);
-  EXPECT_EQ(version->text(), QStringLiteral("changed")) << "already true: no reading";
-  vi->Refresh();
-  EXPECT_EQ(version->text(), QStringLiteral("1.0 beta 7"));
 }
 
 }  // namespace vx

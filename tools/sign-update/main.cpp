@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "support/UpdateSignature.h"
 
 namespace {
@@ -31,16 +32,19 @@ int Usage() {
 
 // Writes text into a file that must not exist yet, readable and writable by its owner only.
 bool WriteSecret(const std::string& fileName, const std::string& text) {
-  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  vx::UniqueFd fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd.IsValid()) {
     std::fprintf(stderr, "%s: %s\n", fileName.c_str(), std::strerror(errno));
     return false;
   }
   const std::string line = text + "\n";
-  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  const int error = errno;
-  if (::close(fd) != 0 || !written) {
-    std::fprintf(stderr, "%s: %s\n", fileName.c_str(), std::strerror(written ? errno : error));
+  const bool written =
+      ::write(fd.Get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  const int writeError = errno;
+  const int closeError = fd.Close();
+  if (closeError != 0 || !written) {
+    std::fprintf(stderr, "%s: %s\n", fileName.c_str(),
+                 std::strerror(written ? closeError : writeError));
     return false;
   }
   return true;

@@ -97,11 +97,7 @@ std::string RenderDisplay(const DisplayState& state, int columns, int rows) {
 TerminalWriter::TerminalWriter() {
   // A description of our own, so non-blocking mode does not leak to the shell that
   // shares the terminal.
-  fd_ = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  ownFd_ = fd_ >= 0;
-  if (!ownFd_) {
-    fd_ = STDOUT_FILENO;
-  }
+  ownFd_.Reset(::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   // Alternate screen, cursor hidden.
   Offer("\x1b[?1049h\x1b[?25l\x1b[2J");
 }
@@ -109,7 +105,7 @@ TerminalWriter::TerminalWriter() {
 TerminalWriter::~TerminalWriter() {
   // Finish the screen under way for a moment so the restore is not cut into it.
   for (int i = 0; i < 20 && Busy(); ++i) {
-    pollfd pfd{fd_, POLLOUT, 0};
+    pollfd pfd{Fd(), POLLOUT, 0};
     ::poll(&pfd, 1, 10);
     Continue();
   }
@@ -117,12 +113,9 @@ TerminalWriter::~TerminalWriter() {
   written_ = 0;
   Offer("\x1b[?25h\x1b[?1049l");
   for (int i = 0; i < 20 && Busy(); ++i) {
-    pollfd pfd{fd_, POLLOUT, 0};
+    pollfd pfd{Fd(), POLLOUT, 0};
     ::poll(&pfd, 1, 10);
     Continue();
-  }
-  if (ownFd_) {
-    ::close(fd_);
   }
 }
 
@@ -138,7 +131,7 @@ bool TerminalWriter::Offer(std::string screen) {
 
 void TerminalWriter::Continue() {
   while (written_ < pending_.size()) {
-    const ssize_t n = ::write(fd_, pending_.data() + written_, pending_.size() - written_);
+    const ssize_t n = ::write(Fd(), pending_.data() + written_, pending_.size() - written_);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -158,12 +151,12 @@ void TerminalWriter::Continue() {
 
 int TerminalWriter::Columns() const {
   winsize size{};
-  return ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+  return ::ioctl(Fd(), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 int TerminalWriter::Rows() const {
   winsize size{};
-  return ::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
+  return ::ioctl(Fd(), TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
 }
 
 }  // namespace vxsim

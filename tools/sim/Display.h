@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
+#include "platform/UniqueFd.h"
+
 namespace vxsim {
 
 // What the terminal display shows: the chain's state and the last whole frame.
@@ -39,7 +43,7 @@ class TerminalWriter {
   TerminalWriter(const TerminalWriter&) = delete;
   TerminalWriter& operator=(const TerminalWriter&) = delete;
 
-  int Fd() const { return fd_; }
+  int Fd() const { return ownFd_.IsValid() ? ownFd_.Get() : STDOUT_FILENO; }
   bool Busy() const { return !pending_.empty(); }
   // Starts writing screen unless the last one is still going out; false if skipped.
   bool Offer(std::string screen);
@@ -50,8 +54,7 @@ class TerminalWriter {
   int Rows() const;
 
  private:
-  int fd_ = -1;
-  bool ownFd_ = false;
+  vx::UniqueFd ownFd_;  // our own description of standard output; unset: fd 1 itself
   std::string pending_;
   std::size_t written_ = 0;
 };
