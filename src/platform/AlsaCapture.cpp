@@ -296,7 +296,9 @@ std::optional<std::string> AlsaDefaultServerSource() {
       return value;
     };
     const char* type = text("type");
-    if (type != nullptr && std::string_view(type) == "pulse") {
+    // A pulse plugin that names its own server is left to ALSA: the server asked directly
+    // is the one that the client library finds.
+    if (type != nullptr && std::string_view(type) == "pulse" && text("server") == nullptr) {
       // The pulse plugin's "device" is a source of the server.
       const char* device = text("device");
       source = device != nullptr ? device : "";

@@ -70,8 +70,9 @@ class AlsaCapture final : public SoundCapture {
 std::unique_ptr<SoundCapture> CreateAlsaCapture();
 
 // When ALSA's "default" is only a plugin in front of the sound server (type "pulse" or
-// "pipewire"): the server's name of the source that it records from, empty for the
-// server's default source. Otherwise (a sound card, a file, ...) none.
+// "pipewire", on the server that the client library finds): the server's name of the
+// source that it records from, empty for the server's default source. Otherwise (a sound
+// card, a file, a pulse plugin with a server of its own, ...) none.
 std::optional<std::string> AlsaDefaultServerSource();
 
 }  // namespace vx
