@@ -73,15 +73,16 @@ void TakeLoadSample() {
   if (sampler.CPUCount == -1) {
     PrepareFirstSample(sampler, counters);
   }
+  // The file is read only when its reading would count: the update loop asks every tick.
+  if (sampler.HasSample && counters.Now() - sampler.CurrentTime < kMinInterval) {
+    return;  // too soon: the loads of the last interval stand
+  }
   const CpuReading reading = counters.Read(sampler.Scratch);
   if (reading.Result == CpuReadResult::NoProcessors) {
     throw Exception(kNoProcessorObject);
   }
   if (reading.Result == CpuReadResult::NoIdleTime) {
     throw Exception(kNoIdleCounter);
-  }
-  if (sampler.HasSample && reading.SampleTime - sampler.CurrentTime < kMinInterval) {
-    return;  // too soon: the loads of the last interval stand
   }
   sampler.Previous.swap(sampler.Current);
   sampler.Current.swap(sampler.Scratch);

@@ -9,8 +9,9 @@ class CpuCounters;
 // Failures raise Exception with the texts below.
 
 // Takes one sample of every instance's idle time; raises "Unable to locate ..." when the
-// system's counters lack the processors or their idle time. A reading less than 100 ms
-// after the last sample is dropped, so that the loads keep covering at least that long.
+// system's counters lack the processors or their idle time. Less than 100 ms after the
+// last sample nothing is read, so that the loads keep covering at least that long (and the
+// counters are read ten times a second at most).
 void TakeLoadSample();
 
 // Busy share of instance index between the last two samples, nominally 0..1 (0 until a

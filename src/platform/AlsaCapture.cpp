@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -274,6 +275,41 @@ bool AlsaCapture::Recover(int error) {
 
 std::unique_ptr<SoundCapture> CreateAlsaCapture() {
   return std::make_unique<AlsaCapture>();
+}
+
+std::optional<std::string> AlsaDefaultServerSource() {
+  SilenceAlsaErrors();
+  snd_config_t* top = nullptr;
+  if (snd_config_update_ref(&top) < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> source;
+  // The definition as ALSA would open it: aliases followed, functions evaluated.
+  snd_config_t* pcm = nullptr;
+  if (snd_config_search_definition(top, "pcm", "default", &pcm) >= 0) {
+    const auto text = [pcm](const char* key) -> const char* {
+      snd_config_t* node = nullptr;
+      const char* value = nullptr;
+      if (snd_config_search(pcm, key, &node) < 0 || snd_config_get_string(node, &value) < 0) {
+        return nullptr;
+      }
+      return value;
+    };
+    const char* type = text("type");
+    // A pulse plugin that names its own server is left to ALSA: the server asked directly
+    // is the one that the client library finds.
+    if (type != nullptr && std::string_view(type) == "pulse" && text("server") == nullptr) {
+      // The pulse plugin's "device" is a source of the server.
+      const char* device = text("device");
+      source = device != nullptr ? device : "";
+    } else if (type != nullptr && std::string_view(type) == "pipewire") {
+      // Its nodes are PipeWire's own; its pulse server records from the default.
+      source = "";
+    }
+    snd_config_delete(pcm);
+  }
+  snd_config_unref(top);
+  return source;
 }
 
 }  // namespace vx

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 typedef struct _snd_pcm snd_pcm_t;
@@ -66,5 +68,11 @@ class AlsaCapture final : public SoundCapture {
 
 // The default recording device.
 std::unique_ptr<SoundCapture> CreateAlsaCapture();
+
+// When ALSA's "default" is only a plugin in front of the sound server (type "pulse" or
+// "pipewire", on the server that the client library finds): the server's name of the
+// source that it records from, empty for the server's default source. Otherwise (a sound
+// card, a file, a pulse plugin with a server of its own, ...) none.
+std::optional<std::string> AlsaDefaultServerSource();
 
 }  // namespace vx

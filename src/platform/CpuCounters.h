@@ -32,6 +32,8 @@ class CpuCounters {
   // of the processors that this reading lists) at the last index, kNotListed for what the source
   // does not list. idleTimes holds nothing of use unless Result is Ok. Never allocates.
   virtual CpuReading Read(std::span<std::int64_t> idleTimes) = 0;
+  // The SampleTime that a reading taken now would carry, without reading.
+  virtual std::int64_t Now() = 0;
 };
 
 }  // namespace vx

@@ -25,6 +25,7 @@ class ProcStatCounters final : public CpuCounters {
   ProcStatCounters& operator=(const ProcStatCounters&) = delete;
 
   CpuReading Read(std::span<std::int64_t> idleTimes) override;
+  std::int64_t Now() override { return clock_(); }
 
  private:
   struct Scan;

@@ -56,7 +56,8 @@ class SoundCapture {
   // Waits until readAt, then for a whole buffer (the format's BufferFrames blocks), and
   // copies every whole buffer that is there, as many as fit, into buffer (which holds at
   // least one). Keeps to real time even when the source is always ready. A source that
-  // cannot tell how much is there hands over one buffer as soon as it comes instead.
+  // sends at its own pace (a sound server) is not waited for until readAt: it hands over
+  // what is new as soon as it comes instead.
   virtual SoundRead Read(std::span<std::uint8_t> buffer,
                          std::chrono::steady_clock::time_point readAt) = 0;
   // Stops capturing and closes the source. Never fails.

@@ -277,6 +277,7 @@ class FakeCpuCounters final : public CpuCounters {
     }
     return {CpuReadResult::Ok, 2, time};
   }
+  std::int64_t Now() override { return time + 1'000'000; }
   std::int64_t time = 0;
   std::int64_t idle = 0;
 };

@@ -133,6 +133,8 @@ TEST_F(CPULoadTest, EachLoadCoversAtLeast100Milliseconds) {
   SampleAfter(2, {{10, 2, 0}});
   SampleAfter(5, {{11, 6, 0}});
   EXPECT_DOUBLE_EQ(GetProcessorLoad(0), 1.0);
+  WriteStat("");  // not even read until a sample would count
+  EXPECT_EQ(ErrorOf(TakeLoadSample), "(no error)");
   SampleAfter(3, {{12, 8, 0}});  // 100 ms after the last sample that counted
   EXPECT_DOUBLE_EQ(GetProcessorLoad(0), 0.2);
 }

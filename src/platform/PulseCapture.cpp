@@ -1,0 +1,201 @@
+#include "platform/PulseCapture.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/mainloop.h>
+#include <pulse/stream.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace vx {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kMonitor = "@DEFAULT_MONITOR@";
+
+// Connecting and starting the stream; a server that takes longer counts as not there.
+constexpr auto kOpenWait = 1500ms;
+// The longest that one Read waits for a buffer, so its caller can look at its own state.
+constexpr auto kReadWait = 250ms;
+// The server sends what it has captured in pieces of this many buffers.
+constexpr std::uint32_t kBuffersPerPiece = 2;
+// What the server and this side keep of a stream that is not read in time.
+constexpr std::uint32_t kKeptPerSecond = 2;
+
+long MicrosecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+  return std::max<long>(static_cast<long>(left.count()), 0);
+}
+
+}  // namespace
+
+void PulseCapture::LoopFree::operator()(pa_mainloop* loop) const noexcept {
+  pa_mainloop_free(loop);
+}
+
+void PulseCapture::ContextEnd::operator()(pa_context* context) const noexcept {
+  pa_context_disconnect(context);
+  pa_context_unref(context);
+}
+
+void PulseCapture::StreamEnd::operator()(pa_stream* stream) const noexcept {
+  pa_stream_disconnect(stream);
+  pa_stream_unref(stream);
+}
+
+PulseCapture::PulseCapture(std::string device) : device_(std::move(device)) {}
+
+PulseCapture::~PulseCapture() {
+  Close();
+}
+
+std::optional<SoundCaptureError> PulseCapture::Open(const SoundFormat& format) {
+  Close();
+  const auto deadline = Clock::now() + kOpenWait;
+  // Runs the loop until ready() holds; false when the connection or the stream failed
+  // or the deadline passed.
+  const auto waitFor = [&](auto ready) {
+    while (!ready()) {
+      if (!Healthy() || Clock::now() >= deadline || Iterate(MicrosecondsUntil(deadline)) < 0) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto fail = [&](SoundCaptureStage stage) {
+    SoundCaptureError error = ServerError(stage);
+    Close();
+    return error;
+  };
+
+  loop_.reset(pa_mainloop_new());
+  if (loop_) {
+    context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), "Vorlixa"));
+  }
+  if (!context_ || pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+      !waitFor([&] { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; })) {
+    return fail(SoundCaptureStage::Open);
+  }
+
+  const pa_sample_spec sampleFormat{.format = PA_SAMPLE_U8,
+                                    .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
+                                    .channels = static_cast<std::uint8_t>(format.Channels)};
+  stream_.reset(pa_stream_new(context_.get(), "Sound level", &sampleFormat, nullptr));
+  if (!stream_) {
+    return fail(SoundCaptureStage::Prepare);
+  }
+  frameBytes_ = static_cast<std::size_t>(std::max(format.Channels, 1));
+  bufferBytes_ = static_cast<std::size_t>(format.BufferFrames) * frameBytes_;
+  // Pieces of about a tick of the update loop: the thread wakes once per piece, and
+  // hands over the newest buffer of it. The server's own latency is left as it is.
+  const auto bytesPerSecond = static_cast<std::uint32_t>(format.SamplesPerSec * format.Channels);
+  const pa_buffer_attr attributes{
+      .maxlength = bytesPerSecond / kKeptPerSecond,
+      .tlength = UINT32_MAX,
+      .prebuf = UINT32_MAX,
+      .minreq = UINT32_MAX,
+      .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
+  if (pa_stream_connect_record(stream_.get(), device_.empty() ? nullptr : device_.c_str(),
+                               &attributes, PA_STREAM_ADJUST_LATENCY) < 0 ||
+      !waitFor([&] { return pa_stream_get_state(stream_.get()) == PA_STREAM_READY; })) {
+    return fail(SoundCaptureStage::Start);
+  }
+  pending_.reserve(bufferBytes_ * static_cast<std::size_t>(std::max(format.BufferCount, 1)));
+  return std::nullopt;
+}
+
+SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /*readAt*/) {
+  if (!stream_ || buffer.size() < bufferBytes_) {
+    return {SoundReadStatus::Lost};
+  }
+  const auto deadline = Clock::now() + kReadWait;
+  const std::size_t capacity = buffer.size() / frameBytes_ * frameBytes_;
+  for (;;) {
+    if (!Healthy()) {
+      return {SoundReadStatus::Lost};
+    }
+    Take(capacity);
+    if (fresh_ > 0 && pending_.size() >= bufferBytes_) {
+      // What came since the last read, and what came before it up to a whole buffer.
+      const std::size_t bytes = std::max(fresh_, bufferBytes_);
+      std::copy(pending_.end() - static_cast<std::ptrdiff_t>(bytes), pending_.end(),
+                buffer.begin());
+      pending_.erase(pending_.begin(), pending_.end() - static_cast<std::ptrdiff_t>(bufferBytes_));
+      fresh_ = 0;
+      return {SoundReadStatus::Filled, bytes};
+    }
+    if (Clock::now() >= deadline) {
+      return {SoundReadStatus::Empty};
+    }
+    // Sleeps until the server sends (no timer of its own), then takes all that is there.
+    int dispatched = Iterate(MicrosecondsUntil(deadline));
+    while (dispatched > 0) {
+      dispatched = Iterate(0);
+    }
+    if (dispatched < 0) {
+      return {SoundReadStatus::Lost};
+    }
+  }
+}
+
+void PulseCapture::Close() {
+  stream_.reset();
+  context_.reset();
+  loop_.reset();
+  pending_.clear();
+  fresh_ = 0;
+}
+
+int PulseCapture::Iterate(long timeoutUs) {
+  if (pa_mainloop_prepare(loop_.get(), static_cast<int>(timeoutUs)) < 0 ||
+      pa_mainloop_poll(loop_.get()) < 0) {
+    return -1;
+  }
+  return pa_mainloop_dispatch(loop_.get());
+}
+
+bool PulseCapture::Healthy() const {
+  if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) {
+    return false;
+  }
+  return !stream_ || PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get()));
+}
+
+void PulseCapture::Take(std::size_t capacity) {
+  const void* data = nullptr;
+  std::size_t bytes = 0;
+  while (pa_stream_peek(stream_.get(), &data, &bytes) >= 0 && bytes > 0) {
+    // No data with a length is a hole in the stream: nothing to measure there.
+    if (data != nullptr) {
+      std::span<const std::uint8_t> piece(static_cast<const std::uint8_t*>(data), bytes);
+      if (piece.size() > capacity) {
+        piece = piece.last(capacity);
+      }
+      const std::size_t excess =
+          pending_.size() + piece.size() > capacity ? pending_.size() + piece.size() - capacity : 0;
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(excess));
+      pending_.insert(pending_.end(), piece.begin(), piece.end());
+      fresh_ = std::min(fresh_ + piece.size(), capacity);
+    }
+    pa_stream_drop(stream_.get());
+  }
+}
+
+SoundCaptureError PulseCapture::ServerError(SoundCaptureStage stage) const {
+  int error = context_ ? pa_context_errno(context_.get()) : PA_ERR_INTERNAL;
+  if (error == PA_OK) {
+    error = PA_ERR_TIMEOUT;  // neither ready nor failed by the deadline
+  }
+  return {stage, error, pa_strerror(error)};
+}
+
+std::unique_ptr<SoundCapture> CreatePulseMonitorCapture() {
+  return std::make_unique<PulseCapture>(kMonitor);
+}
+
+}  // namespace vx
