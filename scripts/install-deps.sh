@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git clang-format clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config git clang-format clang clang-tidy libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libqt6serialport6
   libasound2-dev
   libsodium-dev

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds with warnings as errors and runs every test.
+# Installs what is needed, builds with warnings as errors, runs every test and then
+# clang-tidy, which fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,4 @@ cd "$(dirname "$0")/.."
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
+./scripts/tidy.sh build/ci

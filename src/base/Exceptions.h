@@ -13,12 +13,16 @@ class Exception : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
+// A macro, because what it declares is a class, which no function can; its arguments
+// are names, which take no parentheses.
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
 #define VORLIXA_DECLARE_EXCEPTION(Name, Base)                         \
   class Name : public Base {                                          \
    public:                                                            \
     using Base::Base;                                                 \
     const char* ClassName() const noexcept override { return #Name; } \
   }
+// NOLINTEND(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
 
 VORLIXA_DECLARE_EXCEPTION(EConvertError, Exception);
 VORLIXA_DECLARE_EXCEPTION(EListError, Exception);

@@ -5,6 +5,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -175,7 +176,7 @@ bool IsXmlText(std::string_view text) {
           code = (code << 6) | (next & 0x3Fu);
         }
         // Overlong forms are not UTF-8.
-        static constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+        static constexpr std::array<char32_t, 5> kLowest = {0, 0, 0x80, 0x800, 0x10000};
         if (code != 0xFFFFFFFF && code < kLowest[length]) {
           code = 0xFFFFFFFF;
         }
@@ -332,7 +333,7 @@ std::string KeepBadSettingsFile(const std::string& fileName) {
   }
   constexpr int kMaxCopies = 1000;
   for (int n = 0; n < kMaxCopies; ++n) {
-    const std::string copy = n == 0 ? fileName + ".bad" : Format("%s.bad.%d", fileName, n);
+    std::string copy = n == 0 ? fileName + ".bad" : Format("%s.bad.%d", fileName, n);
     if (fs::exists(fs::symlink_status(copy, error))) {
       continue;
     }
@@ -356,7 +357,8 @@ std::string KeepBadSettingsFile(const std::string& fileName) {
 
 std::string SettingsDocumentText(xmlDoc* doc) {
   // Declared as UTF-8, which is what the tree holds: the writer then converts nothing.
-  xmlFree(const_cast<xmlChar*>(doc->encoding));
+  // The document owns its encoding text, though libxml2 declares it const.
+  xmlFree(const_cast<xmlChar*>(doc->encoding));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
   std::string text;
   const QuietXmlLibrary quiet;

@@ -26,7 +26,7 @@ using XmlDocPtr = std::unique_ptr<xmlDoc, XmlDocDeleter>;
 inline constexpr const char* kSettingsRootName = "Vorlixa";
 // Larger settings files are refused: no real configuration comes near it, and a
 // runaway file must not stall the program at start.
-inline constexpr std::size_t kMaxSettingsFileSize = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxSettingsFileSize = std::size_t{16} * 1024 * 1024;
 
 // ---------------------------------------------------------------------------------------
 // The file and the document.

@@ -50,15 +50,19 @@ TLEDBarCfg::TLEDBarCfg(TLEDBarCfgList* cfgList) : cfgList_(cfgList) {
 
 TLEDBarCfg::~TLEDBarCfg() = default;
 
-TLEDBarCfg::TBarCfg& TLEDBarCfg::Bar(int bar) {
+std::size_t TLEDBarCfg::BarIndex(int bar) {
   if (bar < 0 || bar > 1) {
     throw ERangeError(kRangeCheckError);
   }
-  return bars_[static_cast<std::size_t>(bar)];
+  return static_cast<std::size_t>(bar);
+}
+
+TLEDBarCfg::TBarCfg& TLEDBarCfg::Bar(int bar) {
+  return bars_[BarIndex(bar)];
 }
 
 const TLEDBarCfg::TBarCfg& TLEDBarCfg::Bar(int bar) const {
-  return const_cast<TLEDBarCfg*>(this)->Bar(bar);
+  return bars_[BarIndex(bar)];
 }
 
 void TLEDBarCfg::Assign(const TLEDBarCfg& source) {

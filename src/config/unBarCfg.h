@@ -69,6 +69,8 @@ class TLEDBarCfg {
     bool Reversed = false;
     bool FallOff = false;
   };
+  // bar as an index of bars_; raises ERangeError unless it is 0 or 1.
+  static std::size_t BarIndex(int bar);
   TBarCfg& Bar(int bar);
   const TBarCfg& Bar(int bar) const;
 

@@ -219,15 +219,19 @@ void TLEDBarCtrl::SetBarSize(std::uint8_t size) {
   }
 }
 
-TLEDBar& TLEDBarCtrl::Bars(int index) {
+std::size_t TLEDBarCtrl::BarIndex(int index) {
   if (index < 0 || index > 1) {
     throw ERangeError(Format("LEDBar index out of range (%d)", index));
   }
-  return bars_[static_cast<std::size_t>(index)];
+  return static_cast<std::size_t>(index);
+}
+
+TLEDBar& TLEDBarCtrl::Bars(int index) {
+  return bars_[BarIndex(index)];
 }
 
 const TLEDBar& TLEDBarCtrl::Bars(int index) const {
-  return const_cast<TLEDBarCtrl*>(this)->Bars(index);
+  return bars_[BarIndex(index)];
 }
 
 void TLEDBarCtrl::FadeBars() {
@@ -323,15 +327,19 @@ void TLEDBarController::SetLEDBarDefaultSize(std::uint8_t value) {
   }
 }
 
-TLEDBarCtrl& TLEDBarController::LEDBarCtrls(int index) {
+std::size_t TLEDBarController::BoardIndex(int index) const {
   if (index < 0 || index >= LEDBarCtrlCount()) {
     throw ERangeError(Format("LEDBarSet index out of range (%d)", index));
   }
-  return *boards_[static_cast<std::size_t>(index)];
+  return static_cast<std::size_t>(index);
+}
+
+TLEDBarCtrl& TLEDBarController::LEDBarCtrls(int index) {
+  return *boards_[BoardIndex(index)];
 }
 
 const TLEDBarCtrl& TLEDBarController::LEDBarCtrls(int index) const {
-  return const_cast<TLEDBarController*>(this)->LEDBarCtrls(index);
+  return *boards_[BoardIndex(index)];
 }
 
 bool TLEDBarController::Open() {

@@ -57,6 +57,7 @@ std::optional<std::string> DetectionWarning(std::span<const std::uint8_t> reply,
 class TLEDBar {
  public:
   explicit TLEDBar(TLEDBarCtrl& ctrl);
+  ~TLEDBar() = default;
   TLEDBar(const TLEDBar&) = delete;
   TLEDBar& operator=(const TLEDBar&) = delete;
 
@@ -107,6 +108,7 @@ class TLEDBar {
 class TLEDBarCtrl {
  public:
   explicit TLEDBarCtrl(TLEDBarController& controller);
+  ~TLEDBarCtrl() = default;
   TLEDBarCtrl(const TLEDBarCtrl&) = delete;
   TLEDBarCtrl& operator=(const TLEDBarCtrl&) = delete;
 
@@ -126,6 +128,9 @@ class TLEDBarCtrl {
   std::array<std::uint8_t, kLEDsPerBoard> LEDs{};  // current brightness of every slot
 
  private:
+  // index as an index of bars_; raises the ERangeError of Bars otherwise.
+  static std::size_t BarIndex(int index);
+
   TLEDBarController& controller_;
   std::uint8_t barSize_;
   std::array<TLEDBar, 2> bars_;
@@ -231,6 +236,9 @@ class TLEDBarController {
 
  private:
   using Clock = std::chrono::steady_clock;
+
+  // index as an index of boards_; raises the ERangeError of LEDBarCtrls otherwise.
+  std::size_t BoardIndex(int index) const;
 
   // Opens the port, configures and detects; the state follows the outcome.
   bool Reopen();

@@ -123,6 +123,8 @@ class TLBWaveInput final : public TLBInput {
  public:
   TLBWaveInput();
   ~TLBWaveInput() override;
+  TLBWaveInput(const TLBWaveInput&) = delete;
+  TLBWaveInput& operator=(const TLBWaveInput&) = delete;
   static const TLBInputClass ClassInfo;
   static std::string Name() { return "Wave Input"; }
   const TLBInputClass& Class() const override { return ClassInfo; }

@@ -44,7 +44,7 @@ int ListenOnAbstractName(const std::string& socketName, UniqueFd& listener) {
   if (const int error = NewSocket(fd)) {
     return error;
   }
-  sockaddr_un address;
+  sockaddr_un address{};
   const socklen_t length = AbstractAddress(socketName, address);
   if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
       ::listen(fd.Get(), kBacklog) != 0) {
@@ -59,7 +59,7 @@ int ConnectToAbstractName(const std::string& socketName, UniqueFd& connection) {
   if (const int error = NewSocket(fd)) {
     return error;
   }
-  sockaddr_un address;
+  sockaddr_un address{};
   const socklen_t length = AbstractAddress(socketName, address);
   // A local connect does not wait: it succeeds at once or fails (EAGAIN when the
   // holder's backlog is full because it no longer accepts).

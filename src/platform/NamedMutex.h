@@ -14,6 +14,7 @@ class NamedMutex {
  public:
   explicit NamedMutex(const std::string& name);
   NamedMutex(const std::string& name, unsigned user);
+  ~NamedMutex() = default;
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 

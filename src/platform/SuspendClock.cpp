@@ -1,6 +1,6 @@
 #include "platform/SuspendClock.h"
 
-#include <time.h>
+#include <ctime>
 
 namespace vx {
 

@@ -1,6 +1,6 @@
 #include "platform/SystemError.h"
 
-#include <string.h>
+#include <cstring>
 
 #include "base/Exceptions.h"
 #include "base/Format.h"

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -121,8 +122,8 @@ InstanceChannel::WaitResult UnixInstanceChannel::Wait(int& error) {
       if (fds[i + 2].revents == 0) {
         continue;
       }
-      char bytes[64];
-      const ssize_t received = ::recv(pending_[i].Get(), bytes, sizeof bytes, 0);
+      std::array<char, 64> bytes{};
+      const ssize_t received = ::recv(pending_[i].Get(), bytes.data(), bytes.size(), 0);
       if (received < 0 && (errno == EAGAIN || errno == EINTR)) {
         continue;
       }

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -188,7 +189,7 @@ void THttpClient::Perform(const std::string& url, const TSink& sink) {
   transfer.Sink = &sink;
   transfer.Disconnect = &disconnect_;
   transfer.DataCame();
-  char errorText[CURL_ERROR_SIZE] = {};
+  std::array<char, CURL_ERROR_SIZE> errorText{};
 
   SetOption(curl, CURLOPT_URL, url.c_str());
   SetOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -199,7 +200,7 @@ void THttpClient::Perform(const std::string& url, const TSink& sink) {
   SetOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   SetOption(curl, CURLOPT_COOKIEFILE, "");  // cookies live as long as the request
   SetOption(curl, CURLOPT_NOSIGNAL, 1L);
-  SetOption(curl, CURLOPT_ERRORBUFFER, errorText);
+  SetOption(curl, CURLOPT_ERRORBUFFER, errorText.data());
   if (ReadTimeout > 0) {
     // Waiting for the connection counts as waiting for data; Progress watches the rest.
     SetOption(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ReadTimeout));
@@ -232,7 +233,7 @@ void THttpClient::Perform(const std::string& url, const TSink& sink) {
     if (disconnect_) {
       throw EHttpError("Disconnected.");
     }
-    RaiseCurlError(code, errorText);
+    RaiseCurlError(code, errorText.data());
   }
   const long status = ResponseCode(curl);
   if (!IsSuccess(status)) {

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <array>
 #include <cerrno>
 #include <fstream>
 #include <optional>
@@ -64,11 +65,12 @@ const unsigned char* Bytes(const std::string& text) {
 
 TUpdateKeyPair NewUpdateKeyPair() {
   EnsureSodium();
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_keypair(publicKey, secretKey);
-  TUpdateKeyPair pair{ToBase64(publicKey, sizeof publicKey), ToBase64(secretKey, sizeof secretKey)};
-  sodium_memzero(secretKey, sizeof secretKey);
+  std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> publicKey{};
+  std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secretKey{};
+  crypto_sign_keypair(publicKey.data(), secretKey.data());
+  TUpdateKeyPair pair{ToBase64(publicKey.data(), publicKey.size()),
+                      ToBase64(secretKey.data(), secretKey.size())};
+  sodium_memzero(secretKey.data(), secretKey.size());
   return pair;
 }
 
@@ -79,10 +81,10 @@ std::string SignUpdateFile(const std::string& fileName, const std::string& secre
     throw Exception("The secret key is not a key.");
   }
   const std::string bytes = ReadBytes(fileName);
-  unsigned char signature[crypto_sign_BYTES];
-  crypto_sign_detached(signature, nullptr, Bytes(bytes), bytes.size(), key->data());
+  std::array<unsigned char, crypto_sign_BYTES> signature{};
+  crypto_sign_detached(signature.data(), nullptr, Bytes(bytes), bytes.size(), key->data());
   sodium_memzero(key->data(), key->size());
-  return ToBase64(signature, sizeof signature);
+  return ToBase64(signature.data(), signature.size());
 }
 
 void VerifyUpdateFile(const std::string& fileName, const std::string& signature,

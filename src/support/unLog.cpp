@@ -14,8 +14,10 @@ namespace {
 
 // A plain pointer, so that it still reads as "gone" for calls made while the program's
 // static objects are destroyed.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): the program's one log
 constinit TLog* appLog = nullptr;
 // Whether a failed write has been reported in this run; later ones are dropped quietly.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): belongs to that log
 constinit bool writeFailureReported = false;
 
 // Stops AppLog when the program's static objects are destroyed, if nobody did before.

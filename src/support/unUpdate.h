@@ -91,7 +91,7 @@ struct TUpdateOptions {
   // sends, before it gives up.
   int InfoReadTimeout = 10000;
   // [bytes] of update information at most; a longer answer is an error.
-  std::size_t MaxInfoSize = 64 * 1024;
+  std::size_t MaxInfoSize = std::size_t{64} * 1024;
   // The settings file's "AutoUpdate" value, asked for by the automatic check only. It
   // logs the errors it forgives and raises the ones that end the check. Unset: false.
   std::function<bool(const std::string& settingsFile)> ReadAutoUpdate;

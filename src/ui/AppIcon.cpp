@@ -22,12 +22,12 @@ const QColor kTile(0x20, 0x26, 0x2e);
 QColor SegmentColour(int segment, int count) {
   const double height = (segment + 1.0) / count;
   if (height > 0.85) {
-    return QColor(0xf0, 0x3c, 0x2e);
+    return {0xf0, 0x3c, 0x2e};
   }
   if (height > 0.6) {
-    return QColor(0xf5, 0xc4, 0x18);
+    return {0xf5, 0xc4, 0x18};
   }
-  return QColor(0x3c, 0xd0, 0x4a);
+  return {0x3c, 0xd0, 0x4a};
 }
 
 QColor Unlit(const QColor& lit) {

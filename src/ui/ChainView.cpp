@@ -150,8 +150,8 @@ void TLEDChainView::paintEvent(QPaintEvent* event) {
         // Sent as 0 whatever the settings: an empty outline, not an LED that is off.
         painter.drawRect(led.adjusted(0, 0, -1, -1));
       } else {
-        painter.fillRect(led,
-                         ShadeColour(frame[static_cast<std::size_t>(b * kLEDsPerBoard + slot)]));
+        painter.fillRect(led, ShadeColour(frame[static_cast<std::size_t>(b) * kLEDsPerBoard +
+                                                static_cast<std::size_t>(slot)]));
       }
     }
   }

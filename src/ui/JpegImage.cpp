@@ -6,7 +6,6 @@
 #include <jpeglib.h>
 
 #include <csetjmp>
-#include <cstring>
 #include <memory>
 
 namespace vx {
@@ -71,9 +70,8 @@ QImage DecodeJpeg(std::span<const unsigned char> data) {
   if (data.empty()) {
     return {};
   }
-  jpeg_decompress_struct info;
-  std::memset(&info, 0, sizeof info);
-  TJpegError error;
+  jpeg_decompress_struct info{};
+  TJpegError error{};
   info.err = jpeg_std_error(&error.Manager);
   error.Manager.error_exit = LeaveDecoder;
   error.Manager.output_message = IgnoreMessage;

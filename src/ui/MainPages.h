@@ -103,46 +103,46 @@ class TMainPages : public QWidget {
   void btnOkClick();
   void btnCancelClick();
 
-  QTabWidget* pcConfig;
-  QWidget* tsBars;
-  QGroupBox* pnlPorts;
-  QTreeWidget* lvPorts;
-  QToolButton* sbPortAdd;
-  QToolButton* sbPortDel;
-  QToolButton* sbPortEdit;
-  QGroupBox* pnlBars;
-  QTreeWidget* lvBars;
-  QToolButton* sbBarCtrlAdd;
-  QToolButton* sbBarCtrlDel;
-  QToolButton* sbBarCtrlEdit;
-  QToolButton* sbBarCtrlUp;
-  QToolButton* sbBarCtrlDown;
-  QGroupBox* gbLive;
-  QScrollArea* sbChain;
-  TLEDChainView* pbChain;  // the selected port's chain as its link wrote it last
-  QWidget* tsOptions;
-  QGroupBox* gbStartup;
-  QCheckBox* cbAutoLoadAll;
-  QCheckBox* cbAutoLoadUser;
-  QLabel* lblStartupNote;
-  QGroupBox* gbUpdate;
-  QCheckBox* cbAutoUpdate;
-  QLabel* lblUpdateNote;
-  QLabel* lblUpdatePackages;  // shown instead of cbAutoUpdate when UpdatesFromPackages
-  QToolButton* btnUpdate;
-  QToolButton* btnAbout;
-  QPushButton* btnOk;
-  QPushButton* btnCancel;
+  QTabWidget* pcConfig{};
+  QWidget* tsBars{};
+  QGroupBox* pnlPorts{};
+  QTreeWidget* lvPorts{};
+  QToolButton* sbPortAdd{};
+  QToolButton* sbPortDel{};
+  QToolButton* sbPortEdit{};
+  QGroupBox* pnlBars{};
+  QTreeWidget* lvBars{};
+  QToolButton* sbBarCtrlAdd{};
+  QToolButton* sbBarCtrlDel{};
+  QToolButton* sbBarCtrlEdit{};
+  QToolButton* sbBarCtrlUp{};
+  QToolButton* sbBarCtrlDown{};
+  QGroupBox* gbLive{};
+  QScrollArea* sbChain{};
+  TLEDChainView* pbChain{};  // the selected port's chain as its link wrote it last
+  QWidget* tsOptions{};
+  QGroupBox* gbStartup{};
+  QCheckBox* cbAutoLoadAll{};
+  QCheckBox* cbAutoLoadUser{};
+  QLabel* lblStartupNote{};
+  QGroupBox* gbUpdate{};
+  QCheckBox* cbAutoUpdate{};
+  QLabel* lblUpdateNote{};
+  QLabel* lblUpdatePackages{};  // shown instead of cbAutoUpdate when UpdatesFromPackages
+  QToolButton* btnUpdate{};
+  QToolButton* btnAbout{};
+  QPushButton* btnOk{};
+  QPushButton* btnCancel{};
 
-  QAction* actPortAdd;
-  QAction* actPortDel;
-  QAction* actPortEdit;
-  QAction* actBarCtrlAdd;
-  QAction* actBarCtrlDel;
-  QAction* actBarCtrlEdit;
-  QAction* actBarCtrlUp;
-  QAction* actBarCtrlDown;
-  QAction* actRefresh;
+  QAction* actPortAdd{};
+  QAction* actPortDel{};
+  QAction* actPortEdit{};
+  QAction* actBarCtrlAdd{};
+  QAction* actBarCtrlDel{};
+  QAction* actBarCtrlEdit{};
+  QAction* actBarCtrlUp{};
+  QAction* actBarCtrlDown{};
+  QAction* actRefresh{};
 
   // Refreshes the "Status" column while the pages are visible.
   QTimer tmrStatus;

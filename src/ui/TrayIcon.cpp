@@ -301,6 +301,8 @@ void TTrayIcon::RestoreApplication() {
 bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
   const QWidget* window = window_;
   if (window != nullptr && watched == window && event->type() == QEvent::WindowStateChange) {
+    // The event's type names its class.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-static-cast-downcast)
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
     if ((change->oldState() ^ window->windowState()).testFlag(Qt::WindowMinimized)) {
       // Minimised or restored: acted on after the event, as the window may be re-shown.

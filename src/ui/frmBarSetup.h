@@ -32,6 +32,7 @@ class TfrmBarSetup : public QDialog {
   // FormCreate.
   explicit TfrmBarSetup(QWidget* parent = nullptr);
   ~TfrmBarSetup() override;
+  Q_DISABLE_COPY_MOVE(TfrmBarSetup)
 
   // The working copy takes item's settings, the dialog runs modally, and OK copies the
   // whole working copy back. True exactly when closed with OK.

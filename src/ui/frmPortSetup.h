@@ -30,6 +30,7 @@ class TfrmPortSetup : public QDialog {
   explicit TfrmPortSetup(QWidget* parent = nullptr,
                          const std::vector<TSerialPortChoice>& ports = SerialPortChoices());
   ~TfrmPortSetup() override;
+  Q_DISABLE_COPY_MOVE(TfrmPortSetup)
 
   // The working copy takes item's settings, the dialog runs modally, and OK copies the
   // working copy back. True exactly when closed with OK. An interval above 32767 raises
@@ -43,14 +44,14 @@ class TfrmPortSetup : public QDialog {
   QComboBox* cbPort;
   QLabel* Label4;
   QLineEdit* ebInterval;
-  TUpDown* udInterval;
+  TUpDown* udInterval{};
   QLabel* Label1;
   QLabel* Label2;
   QLineEdit* ebLEDmin;
-  TUpDown* udLEDmin;
+  TUpDown* udLEDmin{};
   QLabel* Label5;
   QLineEdit* ebLEDmax;
-  TUpDown* udLEDmax;
+  TUpDown* udLEDmax{};
   QPushButton* btnOk;
   QPushButton* btnCancel;
 

@@ -28,6 +28,7 @@ class TfrmUpdate : public QDialog {
 
   explicit TfrmUpdate(QWidget* parent = nullptr);
   ~TfrmUpdate() override;
+  Q_DISABLE_COPY_MOVE(TfrmUpdate)
 
   // Shows the window modally and downloads URL into FileName, through FileName + ".part"
   // while it runs. True only when the whole body arrived and was moved to FileName; the

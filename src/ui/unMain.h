@@ -94,13 +94,13 @@ class TfrmMain : public QMainWindow {
   void actAboutExecute();
   void actExitExecute();
 
-  QAction* actConfig;
-  QAction* actUpdate;
-  QAction* actAbout;
-  QAction* actExit;
-  QMenu* pmTray;
-  TImageList* ilTray;
-  TTrayIcon* tiTrayer;
+  QAction* actConfig{};
+  QAction* actUpdate{};
+  QAction* actAbout{};
+  QAction* actExit{};
+  QMenu* pmTray{};
+  TImageList* ilTray{};
+  TTrayIcon* tiTrayer{};
   TVersionInfo* vi;
   QTimer LBCTimer;
 

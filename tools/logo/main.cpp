@@ -34,7 +34,7 @@ Rgb LedColour(int i) {
 
 class Canvas {
  public:
-  Canvas() : pixels_(kSize * kSize) {}
+  Canvas() : pixels_(static_cast<std::size_t>(kSize) * kSize) {}
 
   // A rounded rectangle of colour at brightness, with a soft glow of radius glow.
   void Led(double x0, double y0, double x1, double y1, const Rgb& colour, double brightness,
@@ -53,7 +53,7 @@ class Canvas {
           const double falloff = 1.0 - distance / glow;
           weight = brightness * 0.35 * falloff * falloff;
         }
-        Rgb& p = pixels_[static_cast<std::size_t>(y * kSize + x)];
+        Rgb& p = pixels_[static_cast<std::size_t>(y) * kSize + static_cast<std::size_t>(x)];
         p.R += colour.R * weight;
         p.G += colour.G * weight;
         p.B += colour.B * weight;
@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
   Canvas canvas;
   Bar(canvas, 30, 11, 13);
   Bar(canvas, 86, 7, 9);
-  const std::vector<unsigned char> bytes = canvas.Bytes();
+  // Not const: libjpeg takes the rows it only reads as non-const.
+  std::vector<unsigned char> bytes = canvas.Bytes();
 
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(argv[1], "wb"));
   if (!file) {
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
   jpeg_set_quality(&info, 92, TRUE);
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&bytes[info.next_scanline * kSize * 3]);
+    JSAMPROW row = &bytes[std::size_t{info.next_scanline} * kSize * 3];
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);

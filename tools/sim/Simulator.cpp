@@ -19,7 +19,10 @@ namespace vxsim {
 
 namespace {
 
-int gSignalPipe = -1;  // write end; the handler only writes the signal number into it
+// The write end; the handler only writes the signal number into it. A global, because
+// that is all a signal handler can reach.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
+int gSignalPipe = -1;
 
 extern "C" void OnSignal(int signal) {
   const int savedErrno = errno;
@@ -90,7 +93,7 @@ constexpr double kPaceSlice = 0.004;
 
 int MsUntil(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point then) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
-  return static_cast<int>(std::clamp<long long>(ms, 0, 1000 * 1000));
+  return static_cast<int>(std::clamp<long long>(ms, 0, 1000LL * 1000));
 }
 
 }  // namespace

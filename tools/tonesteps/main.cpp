@@ -9,11 +9,10 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
-#include <time.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,7 +57,7 @@ int main(int argc, char** argv) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int> sample(0, 255);
   std::uniform_int_distribution<std::uint32_t> jitter(0, kRate / 40);
-  std::vector<std::uint8_t> chunk(kChunkFrames * 2);
+  std::vector<std::uint8_t> chunk(std::size_t{kChunkFrames} * 2);
   std::uint64_t frame = 0;  // frames written so far
   std::uint64_t step = quietFrames + jitter(random);
   std::uint64_t quietAgain = step + loudFrames;
@@ -77,8 +76,9 @@ int main(int argc, char** argv) {
                                        static_cast<double>(i) / kRate);
         stepHere = true;
       }
-      chunk[2 * i] = loud ? static_cast<std::uint8_t>(sample(random)) : 128;
-      chunk[2 * i + 1] = loud ? static_cast<std::uint8_t>(sample(random)) : 128;
+      const std::size_t at = std::size_t{2} * i;
+      chunk[at] = loud ? static_cast<std::uint8_t>(sample(random)) : 128;
+      chunk[at + 1] = loud ? static_cast<std::uint8_t>(sample(random)) : 128;
     }
     if (stepHere) {
       std::fflush(stdout);
