@@ -27,9 +27,11 @@ trap 'rm -f "$report" "$errors"' EXIT
 status=0
 printf '%s\n' "${files[@]}" |
   xargs -P "$(nproc)" -n 1 clang-tidy -p "$build" --quiet >"$report" 2>"$errors" || status=$?
-# A finding in a header repeats for every file that includes it: each counts once.
+# A finding in a header repeats for every file that includes it: each counts once. Headers
+# are reached through the layers' include roots in the build; they are named by their place
+# in src/.
 mapfile -t findings < <(grep -E '^[^ ].*:[0-9]+:[0-9]+: (warning|error): ' "$report" |
-  sed "s|^$root/||" | sort -u)
+  sed -e "s|^$root/[^:]*/include-roots/[^/]*/|src/|" -e "s|^$root/||" | sort -u)
 if [ ${#findings[@]} -ne 0 ]; then
   printf '%s\n' "${findings[@]}"
 fi

@@ -20,7 +20,7 @@ constexpr const char* kIndexOutOfBounds = "CPU index out of bounds";
 // The shortest interval that a load covers, in 100 ns units. The system counts idle time
 // in ticks of 10 ms: over a 25 ms tick a quiet processor would flicker by a fifth, and a
 // second processor bar in the same tick would measure no interval at all.
-constexpr std::int64_t kMinInterval = 100 * 10'000;
+constexpr std::int64_t kMinInterval = std::int64_t{100} * 10'000;
 
 struct LoadSampler {
   CpuCounters* Counters = nullptr;  // installed source; nullptr = the system's

@@ -38,7 +38,7 @@ constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer requests: 
 constexpr auto kTickGapMax = std::chrono::milliseconds(200);
 
 // The level is the swing of this many of the most recent blocks.
-constexpr std::size_t kMeasuredBytes = 512 * 2;
+constexpr std::size_t kMeasuredBytes = std::size_t{512} * 2;
 
 // A buffer older than this no longer counts: the capture has stopped delivering.
 constexpr auto kFreshness = std::chrono::milliseconds(250);
@@ -52,7 +52,7 @@ constexpr int kRightChannel = 2;
 
 // Trivially destructible, so a capture thread that comes back during the process's exit
 // still finds it.
-std::atomic<int> leftBehind{0};
+std::atomic<int> leftBehind{0};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 const char* FailureText(SoundCaptureStage stage) {
   switch (stage) {
@@ -271,13 +271,18 @@ void TWaveCapture::Finish() {
 
 namespace {
 
-void CaptureThread(std::shared_ptr<TWaveCapture> state, std::unique_ptr<SoundCapture> capture) {
+// The thread holds its share of the state for its whole life, however long the library keeps it.
+void CaptureThread(
+    std::shared_ptr<TWaveCapture> state,  // NOLINT(performance-unnecessary-value-param)
+    std::unique_ptr<SoundCapture> capture) {
   state->Run(*capture);
   capture.reset();
   state->Finish();
 }
 
-std::array<std::weak_ptr<TWaveIn>, 2> sharedRecorders;
+// One recorder per source for the whole program, shared by its bars while any uses it.
+std::array<std::weak_ptr<TWaveIn>, 2>
+    sharedRecorders;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 }  // namespace
 

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-typedef struct _snd_pcm snd_pcm_t;
+// ALSA's own name for its handle.
+using snd_pcm_t = struct _snd_pcm;  // NOLINT(bugprone-reserved-identifier)
 
 namespace vx {
 

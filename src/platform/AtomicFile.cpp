@@ -69,7 +69,7 @@ fs::path TargetOf(const std::string& fileName) {
   fs::path target(fileName);
   std::error_code error;
   if (fs::is_symlink(target, error)) {
-    const fs::path resolved = fs::weakly_canonical(target, error);
+    fs::path resolved = fs::weakly_canonical(target, error);
     if (!error) {
       return resolved;
     }

@@ -4,11 +4,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <utility>
 
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace vx {

@@ -23,6 +23,7 @@ class ProcStatCounters final : public CpuCounters {
   ProcStatCounters(std::string path, Clock clock, std::int64_t ticksPerSecond);
   ProcStatCounters(const ProcStatCounters&) = delete;
   ProcStatCounters& operator=(const ProcStatCounters&) = delete;
+  ~ProcStatCounters() override = default;
 
   CpuReading Read(std::span<std::int64_t> idleTimes) override;
   std::int64_t Now() override { return clock_(); }

@@ -15,8 +15,11 @@ class StandardErrorPrompter final : public Prompter {
   }
 };
 
-StandardErrorPrompter defaultPrompter;
-Prompter* installed = nullptr;
+// The program has one place where its messages go: a window installs itself over the
+// standard-error default.
+StandardErrorPrompter
+    defaultPrompter;            // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+Prompter* installed = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 }  // namespace
 

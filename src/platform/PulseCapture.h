@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-typedef struct pa_context pa_context;
-typedef struct pa_mainloop pa_mainloop;
-typedef struct pa_stream pa_stream;
+struct pa_context;
+struct pa_mainloop;
+struct pa_stream;
 
 namespace vx {
 

@@ -41,7 +41,7 @@ enum class SoundReadStatus {
 };
 
 struct SoundRead {
-  SoundReadStatus Status;
+  SoundReadStatus Status = SoundReadStatus::Empty;
   std::size_t Bytes = 0;
 };
 

@@ -21,7 +21,9 @@ namespace {
 constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
 
 // The pipe's writing end for the handler; -1 while no object is installed.
-std::atomic<int> signalPipe{-1};
+// A signal handler reaches nothing but globals.
+std::atomic<int> signalPipe{-1};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): restored on uninstall
 std::array<struct sigaction, kSignals.size()> previousActions{};
 
 void WriteSignalByte(int signal) {

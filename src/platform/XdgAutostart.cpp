@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -136,7 +137,7 @@ void MakeFolders(const std::string& folder) {
 // The entry's text; false when there is no entry. Raises EInOutError when it cannot be
 // read. An entry is a few lines: anything beyond kMaxEntrySize is not read.
 bool ReadEntry(const std::string& fileName, std::string& text) {
-  constexpr std::size_t kMaxEntrySize = 64 * 1024;
+  constexpr std::size_t kMaxEntrySize = std::size_t{64} * 1024;
   const UniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.IsValid()) {
     const int error = errno;
@@ -145,10 +146,10 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
     }
     throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
   }
-  char buffer[4096];
+  std::array<char, 4096> buffer{};
   int error = 0;
   while (text.size() < kMaxEntrySize) {
-    const ssize_t count = ::read(fd.Get(), buffer, sizeof buffer);
+    const ssize_t count = ::read(fd.Get(), buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) {
       continue;
     }
@@ -158,7 +159,7 @@ bool ReadEntry(const std::string& fileName, std::string& text) {
     if (count <= 0) {
       break;
     }
-    text.append(buffer, static_cast<std::size_t>(count));
+    text.append(buffer.data(), static_cast<std::size_t>(count));
   }
   if (error != 0) {
     throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);

@@ -185,7 +185,7 @@ struct TLanguage {
   const char* Name;
 };
 
-constexpr TLanguage kLanguages[] = {
+constexpr auto kLanguages = std::to_array<TLanguage>({
     {0x0000, "Language Neutral"},
     {0x0401, "Arabic (Saudi Arabia)"},
     {0x0402, "Bulgarian (Bulgaria)"},
@@ -233,7 +233,7 @@ constexpr TLanguage kLanguages[] = {
     {0x0C0A, "Spanish (Spain, International Sort)"},
     {0x0C0C, "French (Canada)"},
     {0x1009, "English (Canada)"},
-};
+});
 
 }  // namespace
 

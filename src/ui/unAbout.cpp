@@ -121,7 +121,9 @@ void TfrmAbout::FormCreate() {
 }
 
 bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {
+  // The event's type names its class.
   if (watched == Label2 && event->type() == QEvent::MouseButtonRelease &&
+      // NOLINTNEXTLINE(cppcoreguidelines-pro-type-static-cast-downcast)
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     Label2Click();
     return true;

@@ -71,7 +71,7 @@ std::string RenderDisplay(const DisplayState& state, int columns, int rows) {
   }
   for (int board = 0; board < shown; ++board) {
     const std::size_t base = static_cast<std::size_t>(board) * kSimLEDsPerBoard;
-    const std::size_t barSize = static_cast<std::size_t>(state.BarSize);
+    const auto barSize = static_cast<std::size_t>(state.BarSize);
     const std::string bar0 = Bar(state.Frame, base, state.BarSize);
     const std::string bar1 = Bar(state.Frame, base + barSize, state.BarSize);
     if (split) {
