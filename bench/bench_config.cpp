@@ -1,20 +1,19 @@
-#include <QCoreApplication>
-
-#include <benchmark/benchmark.h>
-
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <string>
-
 #include "common/DiscardingPort.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/SerialPort.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
 
 using namespace vx;
 

@@ -1,7 +1,7 @@
-#include <benchmark/benchmark.h>
-
 #include "AllocationCounter.h"
 #include "inputs/unCPULoad.h"
+
+#include <benchmark/benchmark.h>
 
 namespace vx {
 

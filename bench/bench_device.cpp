@@ -1,11 +1,10 @@
+#include "AllocationCounter.h"
 #include "common/DiscardingPort.h"
 #include "device/LEDController.h"
 
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
-
-#include "AllocationCounter.h"
 
 using namespace vx;
 

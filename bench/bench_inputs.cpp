@@ -1,14 +1,14 @@
-#include <QCoreApplication>
-
-#include <benchmark/benchmark.h>
-
-#include <memory>
-
 #include "AllocationCounter.h"
 #include "common/WaveTestDevice.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unWaveIn.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
 
 using namespace vx;
 

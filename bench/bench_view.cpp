@@ -1,3 +1,4 @@
+#include "AllocationCounter.h"
 #include "common/DiscardingPort.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
@@ -9,8 +10,6 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
-
-#include "AllocationCounter.h"
 
 using namespace vx;
 

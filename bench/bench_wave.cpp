@@ -1,6 +1,6 @@
-#include <benchmark/benchmark.h>
-
 #include "inputs/unWaveIn.h"
+
+#include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <random>

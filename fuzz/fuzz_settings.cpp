@@ -3,6 +3,17 @@
 // back into it, and what was written must load again to the same configuration. A file
 // that cannot be read must have been kept, byte for byte, before the save replaced it.
 
+#include "common/DiscardingPort.h"
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "platform/AtomicFile.h"
+#include "platform/Prompter.h"
+#include "platform/SerialPort.h"
+
 #include <QCoreApplication>
 
 #include <stdlib.h>
@@ -17,17 +28,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "common/DiscardingPort.h"
-#include "config/SettingsFile.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "platform/AtomicFile.h"
-#include "platform/Prompter.h"
-#include "platform/SerialPort.h"
 
 namespace vx {
 

@@ -1,5 +1,8 @@
 #include "app/FirstApp.h"
 
+#include "base/Format.h"
+#include "platform/SystemError.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -7,9 +10,6 @@
 
 #include <cerrno>
 #include <utility>
-
-#include "base/Format.h"
-#include "platform/SystemError.h"
 
 namespace vx {
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "base/Exceptions.h"
+#include "base/NotifyEvent.h"
+#include "platform/InstanceChannel.h"
+
 #include <QObject>
 #include <QThread>
 
@@ -8,10 +12,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "base/Exceptions.h"
-#include "base/NotifyEvent.h"
-#include "platform/InstanceChannel.h"
 
 namespace vx {
 

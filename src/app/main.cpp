@@ -1,10 +1,3 @@
-#include <QApplication>
-#include <QGuiApplication>
-
-#include <cstdio>
-#include <exception>
-#include <memory>
-
 #include "app/FirstApp.h"
 #include "config/unSettings.h"
 #include "inputs/unBarIO.h"
@@ -19,6 +12,13 @@
 #include "ui/Application.h"
 #include "ui/frmUpdate.h"
 #include "ui/unMain.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
 
 using namespace vx;
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <fmt/printf.h>
+
 #include <string>
 #include <string_view>
-
-#include <fmt/printf.h>
 
 namespace vx {
 

@@ -1,15 +1,15 @@
 #include "base/Numbers.h"
 
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "base/Text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <clocale>
 #include <cmath>
-
-#include "base/Exceptions.h"
-#include "base/Format.h"
-#include "base/Text.h"
 
 namespace vx {
 

@@ -1,11 +1,11 @@
 #include "config/PortStatus.h"
 
-#include <utility>
-
 #include "base/Format.h"
 #include "config/unPortCfg.h"
 #include "platform/SerialPort.h"
 #include "platform/SerialPorts.h"
+
+#include <utility>
 
 namespace vx {
 

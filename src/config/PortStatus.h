@@ -1,10 +1,10 @@
 #pragma once
 
+#include "device/LEDController.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
-
-#include "device/LEDController.h"
 
 namespace vx {
 

@@ -1,5 +1,12 @@
 #include "config/SettingsFile.h"
 
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "base/Text.h"
+#include "platform/AtomicFile.h"
+#include "platform/SystemError.h"
+#include "support/FilePlaces.h"
+
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlsave.h>
@@ -13,13 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-
-#include "base/Format.h"
-#include "base/Numbers.h"
-#include "base/Text.h"
-#include "platform/AtomicFile.h"
-#include "platform/SystemError.h"
-#include "support/FilePlaces.h"
 
 namespace vx {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Exceptions.h"
+
 #include <libxml/tree.h>
 
 #include <cstddef>
@@ -7,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "base/Exceptions.h"
 
 namespace vx {
 

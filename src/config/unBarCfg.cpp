@@ -1,8 +1,5 @@
 #include "config/unBarCfg.h"
 
-#include <algorithm>
-#include <utility>
-
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
@@ -12,6 +9,9 @@
 #include "inputs/unBarIO.h"
 #include "platform/Prompter.h"
 #include "support/unLog.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace vx {
 

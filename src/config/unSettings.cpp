@@ -1,14 +1,14 @@
 #include "config/unSettings.h"
 
-#include <exception>
-#include <utility>
-
 #include "base/Format.h"
 #include "config/SettingsFile.h"
 #include "config/unPortCfg.h"
 #include "platform/AtomicFile.h"
 #include "platform/Prompter.h"
 #include "support/unLog.h"
+
+#include <exception>
+#include <utility>
 
 namespace vx {
 

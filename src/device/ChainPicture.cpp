@@ -1,8 +1,8 @@
 #include "device/ChainPicture.h"
 
-#include <algorithm>
-
 #include "device/LEDController.h"
+
+#include <algorithm>
 
 namespace vx {
 

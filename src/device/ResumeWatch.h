@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/SuspendClock.h"
+
 #include <chrono>
 #include <memory>
-
-#include "platform/SuspendClock.h"
 
 namespace vx {
 

@@ -1,8 +1,5 @@
 #include "inputs/unBarIO.h"
 
-#include <cmath>
-#include <limits>
-
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
@@ -10,6 +7,9 @@
 #include "device/LEDController.h"
 #include "inputs/unCPULoad.h"
 #include "inputs/unWaveIn.h"
+
+#include <cmath>
+#include <limits>
 
 namespace vx {
 

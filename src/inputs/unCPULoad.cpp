@@ -1,12 +1,12 @@
 #include "inputs/unCPULoad.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <vector>
-
 #include "base/Exceptions.h"
 #include "platform/CpuCounters.h"
 #include "platform/ProcStatCounters.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
 
 namespace vx {
 

@@ -1,5 +1,7 @@
 #include "platform/AbstractSocket.h"
 
+#include "base/Format.h"
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,8 +10,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-
-#include "base/Format.h"
 
 namespace vx {
 

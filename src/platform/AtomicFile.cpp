@@ -1,5 +1,10 @@
 #include "platform/AtomicFile.h"
 
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,11 +13,6 @@
 #include <filesystem>
 #include <optional>
 #include <random>
-
-#include "base/Exceptions.h"
-#include "base/Format.h"
-#include "platform/SystemError.h"
-#include "platform/UniqueFd.h"
 
 namespace vx {
 

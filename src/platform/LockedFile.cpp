@@ -1,5 +1,7 @@
 #include "platform/LockedFile.h"
 
+#include "platform/SystemError.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,8 +9,6 @@
 
 #include <cerrno>
 #include <utility>
-
-#include "platform/SystemError.h"
 
 namespace vx {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <string>
 #include <string_view>
-
-#include "platform/UniqueFd.h"
 
 namespace vx {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "platform/AbstractSocket.h"
+
+#include <string>
 
 namespace vx {
 

@@ -1,5 +1,8 @@
 #include "platform/ProcStatCounters.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -7,9 +10,6 @@
 #include <ctime>
 #include <string_view>
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace vx {
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/CpuCounters.h"
+#include "platform/UniqueFd.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include "platform/CpuCounters.h"
-#include "platform/UniqueFd.h"
 
 namespace vx {
 

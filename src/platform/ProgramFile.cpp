@@ -1,13 +1,13 @@
 #include "platform/ProgramFile.h"
 
+#include "base/Exceptions.h"
+#include "platform/SystemError.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <vector>
-
-#include "base/Exceptions.h"
-#include "platform/SystemError.h"
 
 namespace vx {
 

@@ -1,5 +1,7 @@
 #include "platform/SerialPorts.h"
 
+#include "platform/SerialPort.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -7,8 +9,6 @@
 
 #include <algorithm>
 #include <map>
-
-#include "platform/SerialPort.h"
 
 namespace vx {
 

@@ -1,9 +1,9 @@
 #include "platform/SystemError.h"
 
-#include <cstring>
-
 #include "base/Exceptions.h"
 #include "base/Format.h"
+
+#include <cstring>
 
 namespace vx {
 

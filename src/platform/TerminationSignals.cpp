@@ -1,5 +1,8 @@
 #include "platform/TerminationSignals.h"
 
+#include "base/Exceptions.h"
+#include "platform/SystemError.h"
+
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -10,9 +13,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-
-#include "base/Exceptions.h"
-#include "platform/SystemError.h"
 
 namespace vx {
 

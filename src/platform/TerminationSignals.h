@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/AbstractSocket.h"
+
 #include <QObject>
 
 #include <functional>
 #include <memory>
-
-#include "platform/AbstractSocket.h"
 
 class QSocketNotifier;
 

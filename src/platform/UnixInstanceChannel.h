@@ -1,11 +1,10 @@
 #pragma once
 
+#include "platform/AbstractSocket.h"
 #include "platform/InstanceChannel.h"
 
 #include <string>
 #include <vector>
-
-#include "platform/AbstractSocket.h"
 
 namespace vx {
 

@@ -1,5 +1,14 @@
 #include "platform/XdgAutostart.h"
 
+#include "base/Exceptions.h"
+#include "base/Format.h"
+#include "base/Text.h"
+#include "platform/AtomicFile.h"
+#include "platform/ProgramFile.h"
+#include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
+#include "platform/UserFolders.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,15 +19,6 @@
 #include <cstdlib>
 #include <sstream>
 #include <utility>
-
-#include "base/Exceptions.h"
-#include "base/Format.h"
-#include "base/Text.h"
-#include "platform/AtomicFile.h"
-#include "platform/ProgramFile.h"
-#include "platform/SystemError.h"
-#include "platform/UniqueFd.h"
-#include "platform/UserFolders.h"
 
 namespace vx {
 

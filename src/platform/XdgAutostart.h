@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "platform/Autostart.h"
+
+#include <string>
 
 namespace vx {
 

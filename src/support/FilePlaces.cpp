@@ -1,11 +1,11 @@
 #include "support/FilePlaces.h"
 
+#include "platform/ProgramFile.h"
+#include "platform/UserFolders.h"
+
 #include <filesystem>
 #include <string_view>
 #include <system_error>
-
-#include "platform/ProgramFile.h"
-#include "platform/UserFolders.h"
 
 namespace vx {
 

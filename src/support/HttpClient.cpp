@@ -1,5 +1,7 @@
 #include "support/HttpClient.h"
 
+#include "base/Format.h"
+
 #include <QIODevice>
 
 #include <curl/curl.h>
@@ -9,8 +11,6 @@
 #include <exception>
 #include <optional>
 #include <string_view>
-
-#include "base/Format.h"
 
 namespace vx {
 

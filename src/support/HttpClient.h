@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/Exceptions.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "base/Exceptions.h"
 
 class QIODevice;
 

@@ -1,5 +1,8 @@
 #include "support/Log.h"
 
+#include "base/Exceptions.h"
+#include "platform/SystemError.h"
+
 #include <QLocale>
 #include <QString>
 
@@ -8,9 +11,6 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
-
-#include "base/Exceptions.h"
-#include "platform/SystemError.h"
 
 namespace vx {
 

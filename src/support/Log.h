@@ -1,13 +1,13 @@
 #pragma once
 
+#include "base/Format.h"
+#include "platform/LockedFile.h"
+
 #include <QObject>
 
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "base/Format.h"
-#include "platform/LockedFile.h"
 
 class QLocale;
 

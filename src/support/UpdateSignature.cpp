@@ -1,5 +1,8 @@
 #include "support/UpdateSignature.h"
 
+#include "base/Format.h"
+#include "platform/SystemError.h"
+
 #include <sodium.h>
 
 #include <array>
@@ -8,9 +11,6 @@
 #include <optional>
 #include <sstream>
 #include <vector>
-
-#include "base/Format.h"
-#include "platform/SystemError.h"
 
 namespace vx {
 

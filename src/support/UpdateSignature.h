@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "base/Exceptions.h"
+
+#include <string>
 
 namespace vx {
 

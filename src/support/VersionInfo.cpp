@@ -1,16 +1,16 @@
 #include "support/VersionInfo.h"
 
+#include "base/Format.h"
+#include "base/Text.h"
+#include "platform/ProgramFile.h"
+#include "platform/VersionBlock.h"
+
 #include <QString>
 
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
-
-#include "base/Format.h"
-#include "base/Text.h"
-#include "platform/ProgramFile.h"
-#include "platform/VersionBlock.h"
 
 namespace vx {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Exceptions.h"
+
 #include <QObject>
 
 #include <cstddef>
@@ -8,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "base/Exceptions.h"
 
 namespace vx {
 

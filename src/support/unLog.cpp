@@ -1,12 +1,12 @@
 #include "support/unLog.h"
 
-#include <cstdio>
-#include <memory>
-#include <utility>
-
 #include "base/Exceptions.h"
 #include "support/FilePlaces.h"
 #include "support/Log.h"
+
+#include <cstdio>
+#include <memory>
+#include <utility>
 
 namespace vx {
 

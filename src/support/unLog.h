@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/Format.h"
+
 #include <exception>
 #include <string>
 #include <string_view>
-
-#include "base/Format.h"
 
 namespace vx {
 

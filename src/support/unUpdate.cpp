@@ -1,5 +1,14 @@
 #include "support/unUpdate.h"
 
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "base/Text.h"
+#include "platform/Prompter.h"
+#include "platform/SystemError.h"
+#include "support/HttpClient.h"
+#include "support/VersionInfo.h"
+#include "support/unLog.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -11,15 +20,6 @@
 #include <sstream>
 #include <system_error>
 #include <vector>
-
-#include "base/Format.h"
-#include "base/Numbers.h"
-#include "base/Text.h"
-#include "platform/Prompter.h"
-#include "platform/SystemError.h"
-#include "support/HttpClient.h"
-#include "support/VersionInfo.h"
-#include "support/unLog.h"
 
 namespace vx {
 

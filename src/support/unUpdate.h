@@ -1,14 +1,14 @@
 #pragma once
 
+#include "base/Exceptions.h"
+#include "support/FilePlaces.h"
+#include "support/UpdateSignature.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "base/Exceptions.h"
-#include "support/FilePlaces.h"
-#include "support/UpdateSignature.h"
 
 namespace vx {
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/Prompter.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
 #include <exception>
 #include <memory>
 #include <string>
-
-#include "platform/Prompter.h"
 
 namespace vx {
 

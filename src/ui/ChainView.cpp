@@ -1,5 +1,10 @@
 #include "ui/ChainView.h"
 
+#include "config/PortStatus.h"
+#include "config/unPortCfg.h"
+#include "device/ChainPicture.h"
+#include "device/LEDController.h"
+
 #include <QFontMetrics>
 #include <QHideEvent>
 #include <QPaintEvent>
@@ -10,11 +15,6 @@
 #include <chrono>
 #include <span>
 #include <utility>
-
-#include "config/PortStatus.h"
-#include "config/unPortCfg.h"
-#include "device/ChainPicture.h"
-#include "device/LEDController.h"
 
 namespace vx {
 

@@ -1,8 +1,8 @@
 #include "ui/JpegImage.h"
 
-// jpeglib.h needs the definitions of stdio.h and size_t before it.
 #include <cstdio>
 
+// jpeglib.h needs the definitions of stdio.h and size_t before it.
 #include <jpeglib.h>
 
 #include <csetjmp>

@@ -1,5 +1,18 @@
 #include "ui/MainPages.h"
 
+#include "base/Format.h"
+#include "config/PortStatus.h"
+#include "config/unAutoLoad.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+#include "ui/Application.h"
+#include "ui/ChainView.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -21,19 +34,6 @@
 #include <chrono>
 #include <exception>
 #include <utility>
-
-#include "base/Format.h"
-#include "config/PortStatus.h"
-#include "config/unAutoLoad.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "platform/Prompter.h"
-#include "support/unLog.h"
-#include "support/unUpdate.h"
-#include "ui/Application.h"
-#include "ui/ChainView.h"
 
 namespace vx {
 

@@ -1,11 +1,11 @@
 #include "ui/SetupDialogs.h"
 
-#include <QApplication>
-
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
+
+#include <QApplication>
 
 namespace vx {
 

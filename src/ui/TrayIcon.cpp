@@ -1,5 +1,8 @@
 #include "ui/TrayIcon.h"
 
+#include "ui/AppIcon.h"
+#include "ui/ImageList.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -14,9 +17,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-
-#include "ui/AppIcon.h"
-#include "ui/ImageList.h"
 
 namespace vx {
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/Exceptions.h"
+#include "base/NotifyEvent.h"
+
 #include <QFlags>
 #include <QIcon>
 #include <QObject>
@@ -10,9 +13,6 @@
 
 #include <cstdint>
 #include <functional>
-
-#include "base/Exceptions.h"
-#include "base/NotifyEvent.h"
 
 class QEvent;
 class QMenu;

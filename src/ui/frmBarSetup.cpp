@@ -1,5 +1,14 @@
 #include "ui/frmBarSetup.h"
 
+#include "base/Format.h"
+#include "base/Numbers.h"
+#include "base/Text.h"
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
+#include "inputs/unBarIO.h"
+#include "platform/Prompter.h"
+#include "ui/UpDown.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,15 +26,6 @@
 #include <exception>
 #include <initializer_list>
 #include <memory>
-
-#include "base/Format.h"
-#include "base/Numbers.h"
-#include "base/Text.h"
-#include "config/SettingsFile.h"
-#include "config/unBarCfg.h"
-#include "inputs/unBarIO.h"
-#include "platform/Prompter.h"
-#include "ui/UpDown.h"
 
 namespace vx {
 

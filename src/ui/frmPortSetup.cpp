@@ -1,5 +1,12 @@
 #include "ui/frmPortSetup.h"
 
+#include "base/Exceptions.h"
+#include "base/Numbers.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "platform/Prompter.h"
+#include "ui/UpDown.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,13 +18,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-
-#include "base/Exceptions.h"
-#include "base/Numbers.h"
-#include "config/unPortCfg.h"
-#include "device/LEDController.h"
-#include "platform/Prompter.h"
-#include "ui/UpDown.h"
 
 namespace vx {
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/SerialPorts.h"
+
 #include <QDialog>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "platform/SerialPorts.h"
 
 class QComboBox;
 class QGroupBox;

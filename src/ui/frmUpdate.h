@@ -1,13 +1,13 @@
 #pragma once
 
+#include "support/HttpClient.h"
+#include "support/unUpdate.h"
+
 #include <QDialog>
 
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "support/HttpClient.h"
-#include "support/unUpdate.h"
 
 class QFile;
 class QLabel;

@@ -1,5 +1,8 @@
 #include "ui/unAbout.h"
 
+#include "support/VersionInfo.h"
+#include "ui/JpegImage.h"
+
 #include <QByteArray>
 #include <QDesktopServices>
 #include <QEvent>
@@ -13,9 +16,6 @@
 #include <QUrl>
 
 #include <span>
-
-#include "support/VersionInfo.h"
-#include "ui/JpegImage.h"
 
 namespace vx {
 

@@ -1,15 +1,5 @@
 #include "ui/unMain.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QCloseEvent>
-#include <QMenu>
-#include <QRect>
-#include <QScreen>
-
-#include <cstdio>
-#include <exception>
-
 #include "config/PortStatus.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
@@ -28,6 +18,16 @@
 #include "ui/SetupDialogs.h"
 #include "ui/TrayIcon.h"
 #include "ui/unAbout.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QRect>
+#include <QScreen>
+
+#include <cstdio>
+#include <exception>
 
 namespace vx {
 

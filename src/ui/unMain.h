@@ -1,13 +1,13 @@
 #pragma once
 
+#include "config/unPortCfg.h"
+
 #include <QMainWindow>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "config/unPortCfg.h"
 
 class QAction;
 class QCloseEvent;

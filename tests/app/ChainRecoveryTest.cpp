@@ -1,9 +1,11 @@
+#include "ProgramFolder.h"
+#include "common/SimProcess.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,9 +17,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "ProgramFolder.h"
-#include "common/SimProcess.h"
 
 namespace vx {
 

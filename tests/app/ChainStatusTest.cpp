@@ -1,21 +1,3 @@
-#include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
-#include <grp.h>
-#include <linux/capability.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "ProgramFolder.h"
 #include "common/FakePrompter.h"
 #include "common/LogText.h"
@@ -28,6 +10,23 @@
 #include "ui/MainPages.h"
 #include "ui/TrayIcon.h"
 #include "ui/unMain.h"
+
+#include <QTreeWidget>
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace vx {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/InstanceChannel.h"
+
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -9,8 +11,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "platform/InstanceChannel.h"
 
 namespace vx {
 

@@ -1,4 +1,6 @@
+#include "FakeInstanceChannel.h"
 #include "app/FirstApp.h"
+#include "base/Format.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,9 +15,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "FakeInstanceChannel.h"
-#include "base/Format.h"
 
 namespace vx {
 

@@ -1,3 +1,11 @@
+#include "ProgramFolder.h"
+#include "common/SimProcess.h"
+#include "common/XvfbDesktop.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "ui/AppIcon.h"
+
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -5,7 +13,6 @@
 #include <QStringList>
 
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -15,14 +22,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "ProgramFolder.h"
-#include "common/SimProcess.h"
-#include "common/XvfbDesktop.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "ui/AppIcon.h"
 
 namespace vx {
 

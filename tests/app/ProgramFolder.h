@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/SimProcess.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "common/SimProcess.h"
 
 namespace vx {
 

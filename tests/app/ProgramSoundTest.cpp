@@ -1,3 +1,7 @@
+#include "ProgramFolder.h"
+#include "SoundServer.h"
+#include "common/SimProcess.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -8,10 +12,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "ProgramFolder.h"
-#include "SoundServer.h"
-#include "common/SimProcess.h"
 
 namespace vx {
 

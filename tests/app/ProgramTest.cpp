@@ -1,8 +1,11 @@
+#include "ProgramFolder.h"
+#include "common/SimProcess.h"
+#include "platform/AbstractSocket.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,10 +16,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include "ProgramFolder.h"
-#include "common/SimProcess.h"
-#include "platform/AbstractSocket.h"
 
 namespace vx {
 

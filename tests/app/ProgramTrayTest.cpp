@@ -1,3 +1,7 @@
+#include "ProgramFolder.h"
+#include "common/SimProcess.h"
+#include "common/XvfbDesktop.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -8,10 +12,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-
-#include "ProgramFolder.h"
-#include "common/SimProcess.h"
-#include "common/XvfbDesktop.h"
 
 namespace vx {
 

@@ -1,3 +1,17 @@
+#include "ProgramFolder.h"
+#include "common/ComboChoice.h"
+#include "common/FakePrompter.h"
+#include "common/SimProcess.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "platform/XdgAutostart.h"
+#include "ui/MainPages.h"
+#include "ui/frmBarSetup.h"
+#include "ui/frmPortSetup.h"
+#include "ui/unMain.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -17,20 +31,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include "ProgramFolder.h"
-#include "common/ComboChoice.h"
-#include "common/FakePrompter.h"
-#include "common/SimProcess.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "platform/XdgAutostart.h"
-#include "ui/MainPages.h"
-#include "ui/frmBarSetup.h"
-#include "ui/frmPortSetup.h"
-#include "ui/unMain.h"
 
 namespace vx {
 

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "common/ScopedLocale.h"
+
+#include <gtest/gtest.h>
 
 namespace vx {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "device/LEDController.h"
+#include "platform/SerialPort.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "device/LEDController.h"
-#include "platform/SerialPort.h"
 
 namespace vx {
 

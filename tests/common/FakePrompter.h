@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/Prompter.h"
+
 #include <deque>
 #include <string>
 #include <vector>
-
-#include "platform/Prompter.h"
 
 namespace vx {
 

@@ -1,14 +1,13 @@
-#include <sys/stat.h>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-
 #include "common/FakePrompter.h"
 #include "config/ConfigTestSupport.h"
 #include "config/unAutoLoad.h"
 #include "platform/XdgAutostart.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
 
 namespace vx {
 

@@ -1,18 +1,17 @@
+#include "common/FakePrompter.h"
+#include "common/ScopedLocale.h"
+#include "config/ConfigTestSupport.h"
+#include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "inputs/unWaveIn.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "common/FakePrompter.h"
-#include "common/ScopedLocale.h"
-#include "config/ConfigTestSupport.h"
-#include "config/SettingsFile.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "inputs/unWaveIn.h"
 
 namespace vx {
 

@@ -1,13 +1,13 @@
 #include "config/ConfigTestSupport.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include <stdlib.h>
 
 namespace vx {
 

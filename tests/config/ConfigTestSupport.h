@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/SerialPort.h"
+#include "support/Log.h"
+#include "support/unLog.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "platform/SerialPort.h"
-#include "support/Log.h"
-#include "support/unLog.h"
 
 namespace vx {
 

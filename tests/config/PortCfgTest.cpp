@@ -1,17 +1,16 @@
+#include "common/FakePrompter.h"
+#include "config/ConfigTestSupport.h"
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "common/FakePrompter.h"
-#include "config/ConfigTestSupport.h"
-#include "config/SettingsFile.h"
-#include "config/unBarCfg.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
 
 namespace vx {
 

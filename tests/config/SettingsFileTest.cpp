@@ -1,13 +1,12 @@
+#include "common/ScopedLocale.h"
+#include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
+#include "platform/ProgramFile.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "common/ScopedLocale.h"
-#include "config/ConfigTestSupport.h"
-#include "platform/ProgramFile.h"
 
 namespace vx {
 

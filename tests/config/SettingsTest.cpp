@@ -1,7 +1,14 @@
+#include "common/FakePrompter.h"
+#include "config/ConfigTestSupport.h"
+#include "config/SettingsFile.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
 #include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -10,15 +17,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "common/FakePrompter.h"
-#include "config/ConfigTestSupport.h"
-#include "config/SettingsFile.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "platform/AtomicFile.h"
 
 namespace vx {
 

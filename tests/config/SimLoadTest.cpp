@@ -1,11 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "common/FakePrompter.h"
 #include "common/SimProcess.h"
 #include "config/ConfigTestSupport.h"
@@ -14,6 +6,14 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace vx {
 

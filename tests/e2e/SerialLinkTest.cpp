@@ -1,10 +1,9 @@
 #include "common/SimProcess.h"
 #include "device/LEDController.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,7 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "base/Exceptions.h"
 #include "common/FakePrompter.h"
 #include "common/ScopedLocale.h"
@@ -11,6 +7,10 @@
 #include "inputs/unCPULoad.h"
 #include "inputs/unWaveIn.h"
 #include "platform/CpuCounters.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace vx {
 

@@ -1,4 +1,7 @@
+#include "base/Exceptions.h"
+#include "base/Format.h"
 #include "inputs/unCPULoad.h"
+#include "platform/ProcStatCounters.h"
 
 #include <QTemporaryDir>
 
@@ -13,10 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "base/Exceptions.h"
-#include "base/Format.h"
-#include "platform/ProcStatCounters.h"
 
 namespace vx {
 

@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include "common/FakePrompter.h"
 #include "common/LogText.h"
 #include "common/WaveTestDevice.h"
@@ -8,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <semaphore>

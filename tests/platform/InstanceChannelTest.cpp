@@ -1,3 +1,6 @@
+#include "base/Format.h"
+#include "platform/AbstractSocket.h"
+#include "platform/NamedMutex.h"
 #include "platform/UnixInstanceChannel.h"
 
 #include <QCoreApplication>
@@ -10,10 +13,6 @@
 
 #include <cerrno>
 #include <string>
-
-#include "base/Format.h"
-#include "platform/AbstractSocket.h"
-#include "platform/NamedMutex.h"
 
 namespace vx {
 

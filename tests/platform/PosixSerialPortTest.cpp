@@ -1,17 +1,16 @@
 #include "platform/PosixSerialPort.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <array>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace vx {
 

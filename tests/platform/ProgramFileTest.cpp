@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/ProgramFile.h"
+
+#include <gtest/gtest.h>
 
 namespace vx {
 

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "common/WaveTestDevice.h"
 #include "platform/AlsaCapture.h"
+
+#include <gtest/gtest.h>
 
 namespace vx {
 

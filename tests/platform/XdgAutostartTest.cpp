@@ -1,9 +1,9 @@
+#include "platform/XdgAutostart.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "platform/XdgAutostart.h"
 
 namespace vx {
 

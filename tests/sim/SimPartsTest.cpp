@@ -3,7 +3,6 @@
 #include "sim/SimOptions.h"
 
 #include <gtest/gtest.h>
-
 #include <termios.h>
 
 #include <string>

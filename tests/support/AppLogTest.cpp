@@ -1,3 +1,10 @@
+#include "LogTestHelpers.h"
+#include "base/Exceptions.h"
+#include "base/Numbers.h"
+#include "platform/ProgramFile.h"
+#include "support/Log.h"
+#include "support/unLog.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
@@ -7,13 +14,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "LogTestHelpers.h"
-#include "base/Exceptions.h"
-#include "base/Numbers.h"
-#include "platform/ProgramFile.h"
-#include "support/Log.h"
-#include "support/unLog.h"
 
 namespace vx {
 

@@ -1,8 +1,8 @@
+#include "support/FilePlaces.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "support/FilePlaces.h"
 
 namespace vx {
 

@@ -1,3 +1,8 @@
+#include "LogTestHelpers.h"
+#include "base/Exceptions.h"
+#include "platform/SystemError.h"
+#include "support/Log.h"
+
 #include <QDir>
 #include <QLocale>
 #include <QProcess>
@@ -11,11 +16,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-#include "LogTestHelpers.h"
-#include "base/Exceptions.h"
-#include "platform/SystemError.h"
-#include "support/Log.h"
 
 namespace vx {
 

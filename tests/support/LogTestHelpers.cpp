@@ -1,5 +1,9 @@
 #include "LogTestHelpers.h"
 
+#include "base/Exceptions.h"
+#include "support/Log.h"
+#include "support/unLog.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -10,10 +14,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
-
-#include "base/Exceptions.h"
-#include "support/Log.h"
-#include "support/unLog.h"
 
 namespace vx {
 

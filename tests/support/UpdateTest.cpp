@@ -1,3 +1,11 @@
+#include "LogTestHelpers.h"
+#include "base/Exceptions.h"
+#include "common/FakePrompter.h"
+#include "common/HttpTestServer.h"
+#include "common/LogText.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,14 +17,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "LogTestHelpers.h"
-#include "base/Exceptions.h"
-#include "common/FakePrompter.h"
-#include "common/HttpTestServer.h"
-#include "common/LogText.h"
-#include "support/unLog.h"
-#include "support/unUpdate.h"
 
 namespace vx {
 

@@ -1,3 +1,7 @@
+#include "platform/ProgramFile.h"
+#include "platform/VersionBlock.h"
+#include "support/VersionInfo.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -8,10 +12,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include "platform/ProgramFile.h"
-#include "platform/VersionBlock.h"
-#include "support/VersionInfo.h"
 
 namespace vx {
 

@@ -1,3 +1,7 @@
+#include "support/VersionInfo.h"
+#include "ui/JpegImage.h"
+#include "ui/unAbout.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -11,10 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "support/VersionInfo.h"
-#include "ui/JpegImage.h"
-#include "ui/unAbout.h"
 
 namespace vx {
 

@@ -1,3 +1,14 @@
+#include "common/ComboChoice.h"
+#include "common/FakePrompter.h"
+#include "common/ScopedLocale.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "ui/SetupDialogs.h"
+#include "ui/UpDown.h"
+#include "ui/frmBarSetup.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,17 +26,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "common/ComboChoice.h"
-#include "common/FakePrompter.h"
-#include "common/ScopedLocale.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "ui/SetupDialogs.h"
-#include "ui/UpDown.h"
-#include "ui/frmBarSetup.h"
 
 namespace vx {
 

@@ -1,3 +1,15 @@
+#include "common/SimProcess.h"
+#include "config/PortStatus.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/ChainPicture.h"
+#include "device/LEDController.h"
+#include "platform/XdgAutostart.h"
+#include "ui/ChainView.h"
+#include "ui/MainPages.h"
+#include "ui/unMain.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -11,18 +23,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "common/SimProcess.h"
-#include "config/PortStatus.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/ChainPicture.h"
-#include "device/LEDController.h"
-#include "platform/XdgAutostart.h"
-#include "ui/ChainView.h"
-#include "ui/MainPages.h"
-#include "ui/unMain.h"
 
 namespace vx {
 

@@ -1,19 +1,3 @@
-#include <QCoreApplication>
-#include <QSystemTrayIcon>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "common/FakePrompter.h"
 #include "common/SimProcess.h"
 #include "config/unBarCfg.h"
@@ -24,6 +8,21 @@
 #include "support/unLog.h"
 #include "ui/TrayIcon.h"
 #include "ui/unMain.h"
+
+#include <QCoreApplication>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace vx {
 

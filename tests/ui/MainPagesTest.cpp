@@ -1,25 +1,3 @@
-#include <pty.h>
-#include <unistd.h>
-
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
-#include <QPushButton>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
-#include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "base/Exceptions.h"
 #include "common/ComboChoice.h"
 #include "common/FakePrompter.h"
@@ -35,6 +13,27 @@
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace vx {
 

@@ -1,5 +1,11 @@
-#include <pty.h>
-#include <unistd.h>
+#include "base/Exceptions.h"
+#include "common/FakePrompter.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "ui/SetupDialogs.h"
+#include "ui/UpDown.h"
+#include "ui/frmPortSetup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -10,18 +16,11 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
-
-#include "base/Exceptions.h"
-#include "common/FakePrompter.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "device/LEDController.h"
-#include "ui/SetupDialogs.h"
-#include "ui/UpDown.h"
-#include "ui/frmPortSetup.h"
 
 namespace vx {
 

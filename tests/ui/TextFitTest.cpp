@@ -1,3 +1,13 @@
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "platform/XdgAutostart.h"
+#include "ui/MainPages.h"
+#include "ui/frmBarSetup.h"
+#include "ui/frmPortSetup.h"
+#include "ui/unMain.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -19,16 +29,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "platform/XdgAutostart.h"
-#include "ui/MainPages.h"
-#include "ui/frmBarSetup.h"
-#include "ui/frmPortSetup.h"
-#include "ui/unMain.h"
 
 namespace vx {
 

@@ -1,3 +1,5 @@
+#include "common/XvfbDesktop.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
@@ -8,8 +10,6 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-
-#include "common/XvfbDesktop.h"
 
 namespace vx {
 

@@ -1,3 +1,5 @@
+#include "ui/AppIcon.h"
+#include "ui/ImageList.h"
 #include "ui/TrayIcon.h"
 
 #include <QApplication>
@@ -16,9 +18,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-#include "ui/AppIcon.h"
-#include "ui/ImageList.h"
 
 namespace vx {
 

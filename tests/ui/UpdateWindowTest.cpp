@@ -1,3 +1,12 @@
+#include "common/FakePrompter.h"
+#include "common/HttpTestServer.h"
+#include "common/LogText.h"
+#include "support/UpdateSignature.h"
+#include "support/unLog.h"
+#include "support/unUpdate.h"
+#include "ui/Application.h"
+#include "ui/frmUpdate.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -19,15 +28,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "common/FakePrompter.h"
-#include "common/HttpTestServer.h"
-#include "common/LogText.h"
-#include "support/UpdateSignature.h"
-#include "support/unLog.h"
-#include "support/unUpdate.h"
-#include "ui/Application.h"
-#include "ui/frmUpdate.h"
 
 namespace vx {
 

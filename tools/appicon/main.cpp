@@ -4,13 +4,13 @@
 //
 // usage: vorlixa-appicon FOLDER
 
+#include "ui/AppIcon.h"
+
 #include <QDir>
 #include <QImage>
 #include <QString>
 
 #include <cstdio>
-
-#include "ui/AppIcon.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+// jpeglib.h needs the definitions of stdio.h before it.
 #include <jpeglib.h>
 
 #include <algorithm>

@@ -7,6 +7,9 @@
 //   vorlixa-sign-update sign SECRET-KEY-FILE SETUP
 //       prints the line "Signature=<base64>" for the update information that offers SETUP.
 
+#include "platform/UniqueFd.h"
+#include "support/UpdateSignature.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,9 +20,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include "platform/UniqueFd.h"
-#include "support/UpdateSignature.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
+#include <unistd.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include <unistd.h>
-
-#include "platform/UniqueFd.h"
 
 namespace vxsim {
 

@@ -1,3 +1,15 @@
+#include "common/SimProcess.h"
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "config/unSettings.h"
+#include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "platform/XdgAutostart.h"
+#include "support/unUpdate.h"
+#include "ui/MainPages.h"
+#include "ui/frmBarSetup.h"
+#include "ui/frmPortSetup.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -12,18 +24,6 @@
 #include <cstdio>
 #include <functional>
 #include <tuple>
-
-#include "common/SimProcess.h"
-#include "config/unBarCfg.h"
-#include "config/unPortCfg.h"
-#include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "inputs/unBarIO.h"
-#include "platform/XdgAutostart.h"
-#include "support/unUpdate.h"
-#include "ui/MainPages.h"
-#include "ui/frmBarSetup.h"
-#include "ui/frmPortSetup.h"
 
 using namespace vx;
 

@@ -1,3 +1,5 @@
+#include "ui/TrayIcon.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QMenu>
@@ -6,8 +8,6 @@
 #include <QWidget>
 
 #include <cstdio>
-
-#include "ui/TrayIcon.h"
 
 using namespace vx;
 
