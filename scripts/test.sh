@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
+./scripts/format-check.sh
 cmake --preset ci
 cmake --build --preset ci
 # A failed test runs up to twice more before it counts (the ci preset): the sound-server tests
