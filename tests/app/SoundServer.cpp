@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include <fstream>
+#include <functional>
+#include <optional>
 
 namespace vx {
 
@@ -99,30 +101,45 @@ QProcess* SoundServer::Spawn(const QString& program, const QStringList& argument
   return server_.back().get();
 }
 
-bool SoundServer::Pactl(const QStringList& arguments) {
+std::optional<QString> SoundServer::PactlOutput(const QStringList& arguments) {
   QProcess pactl;
   pactl.setProcessEnvironment(Environment());
   pactl.start("pactl", arguments);
-  return pactl.waitForFinished(kProgramWaitMs) && pactl.exitStatus() == QProcess::NormalExit &&
-         pactl.exitCode() == 0;
+  if (!pactl.waitForFinished(kProgramWaitMs) || pactl.exitStatus() != QProcess::NormalExit ||
+      pactl.exitCode() != 0) {
+    return std::nullopt;
+  }
+  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+bool SoundServer::Pactl(const QStringList& arguments) {
+  return PactlOutput(arguments).has_value();
+}
+
+bool SoundServer::WaitFor(const std::function<bool()>& done) {
+  const QDeadlineTimer deadline(kProgramWaitMs);
+  while (!done()) {
+    if (deadline.hasExpired()) {
+      return false;
+    }
+    QThread::msleep(20);
+  }
+  return true;
 }
 
 bool SoundServer::WaitForServer() {
-  const QDeadlineTimer deadline(kProgramWaitMs);
-  while (!Pactl({"info"})) {
-    if (deadline.hasExpired()) {
-      error_ = "the sound server does not answer";
-      return false;
-    }
-    QThread::msleep(50);
+  if (!WaitFor([&] { return Pactl({"info"}); })) {
+    error_ = "the sound server does not answer";
+    return false;
   }
   return true;
 }
 
 bool SoundServer::Start() {
   KillAll(server_);
+  const QDir root(dir_.path());
   if (kind_ == SoundServerKind::PulseAudio) {
-    Spawn("pulseaudio", {"-n", "-F", QDir(dir_.path()).filePath("server.pa"), "--daemonize=no",
+    Spawn("pulseaudio", {"-n", "-F", root.filePath("server.pa"), "--daemonize=no",
                          "--exit-idle-time=-1", "--use-pid-file=no"});
     if (!WaitForServer()) {
       return false;
@@ -134,13 +151,18 @@ bool SoundServer::Start() {
       bus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
                                  "--address=" + Environment().value("DBUS_SESSION_BUS_ADDRESS")});
       bus_.push_back(std::move(bus));
-      const QString socket = QDir(dir_.path()).filePath("run/bus");
-      const QDeadlineTimer deadline(kProgramWaitMs);
-      while (!QFile::exists(socket) && !deadline.hasExpired()) {
-        QThread::msleep(20);
+      if (!WaitFor([&] { return QFile::exists(root.filePath("run/bus")); })) {
+        error_ = "the session bus does not start";
+        return false;
       }
     }
+    // The session manager and the pulse server give up at once when PipeWire is not there
+    // yet; a session manager that gave up leaves every stream unlinked for good.
     Spawn("pipewire", {});
+    if (!WaitFor([&] { return QFile::exists(root.filePath("run/pipewire-0")); })) {
+      error_ = "PipeWire does not start";
+      return false;
+    }
     Spawn("wireplumber", {});
     Spawn("pipewire-pulse", {});
     if (!WaitForServer() || !Pactl({"load-module", "module-null-sink", "sink_name=speakers"}) ||
@@ -149,12 +171,27 @@ bool SoundServer::Start() {
       return false;
     }
   }
-  // The monitor as the default source is refused by some servers' pactl; the server
-  // takes it all the same, so the result is not looked at.
-  Pactl({"set-default-sink", "speakers"});
-  Pactl({"set-default-source", recordingHearsSpeakers_ ? "speakers.monitor" : "mic.monitor"});
+  // The defaults can be set only once the session manager is up: until then the server
+  // refuses them.
+  const QString sink = "speakers";
+  const QString source = recordingHearsSpeakers_ ? "speakers.monitor" : "mic.monitor";
+  if (!WaitFor([&] {
+        Pactl({"set-default-sink", sink});
+        Pactl({"set-default-source", source});
+        return PactlOutput({"get-default-sink"}) == sink &&
+               PactlOutput({"get-default-source"}) == source;
+      })) {
+    error_ = "the sound server does not take its default devices";
+    return false;
+  }
   Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},
         "/dev/urandom");
+  for (const auto& process : server_) {
+    if (process->state() == QProcess::NotRunning) {
+      error_ = process->program().toStdString() + " has ended";
+      return false;
+    }
+  }
   return true;
 }
 

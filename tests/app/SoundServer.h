@@ -5,7 +5,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,11 @@ class SoundServer {
 
  private:
   QProcess* Spawn(const QString& program, const QStringList& arguments, const QString& input = {});
+  // pactl's output, trimmed; none when it failed.
+  std::optional<QString> PactlOutput(const QStringList& arguments);
   bool Pactl(const QStringList& arguments);
+  // Polls done until it holds or the bound for a busy machine has passed.
+  static bool WaitFor(const std::function<bool()>& done);
   bool WaitForServer();
   void KillAll(std::vector<std::unique_ptr<QProcess>>& processes);
 
