@@ -4,7 +4,7 @@
 # and whose monitor is the default recording device (ALSA "default" goes to it through the
 # pulse plugin).
 #   1. pacat plays noise into the sink. The program (demo settings, two boards on the
-#      LED chain simulator, one bar the sound level) and cava (40 frames/s, raw output to
+#      LED chain simulator, one bar the sound level) and cava (40 frames/s, 20 bars, raw output to
 #      /dev/null) run side by side for SECONDS; their CPU time comes from the scheduler's
 #      exact accounting of all their threads (and the sound library's threads in them).
 #   2. vorlixa-tonesteps plays silence and noise by turns and tells when each step to noise
@@ -69,6 +69,9 @@ PA
 cat >"$folder/cava/config" <<CAVA
 [general]
 framerate = 40
+# The size of a display like ours: cava's own automatic count draws many more bars, and
+# costs more for it.
+bars = 20
 [input]
 method = pulse
 source = speakers.monitor
