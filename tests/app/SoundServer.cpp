@@ -61,7 +61,8 @@ QStringList SoundServer::Missing() const {
     programs << "dbus-daemon"
              << "pipewire"
              << "wireplumber"
-             << "pipewire-pulse";
+             << "pipewire-pulse"
+             << "pw-cli";
   }
   QStringList missing;
   for (const QString& program : programs) {
@@ -101,19 +102,19 @@ QProcess* SoundServer::Spawn(const QString& program, const QStringList& argument
   return server_.back().get();
 }
 
-std::optional<QString> SoundServer::PactlOutput(const QStringList& arguments) {
-  QProcess pactl;
-  pactl.setProcessEnvironment(Environment());
-  pactl.start("pactl", arguments);
-  if (!pactl.waitForFinished(kProgramWaitMs) || pactl.exitStatus() != QProcess::NormalExit ||
-      pactl.exitCode() != 0) {
+std::optional<QString> SoundServer::Run(const QString& program, const QStringList& arguments) {
+  QProcess client;
+  client.setProcessEnvironment(Environment());
+  client.start(program, arguments);
+  if (!client.waitForFinished(kProgramWaitMs) || client.exitStatus() != QProcess::NormalExit ||
+      client.exitCode() != 0) {
     return std::nullopt;
   }
-  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+  return QString::fromUtf8(client.readAllStandardOutput()).trimmed();
 }
 
 bool SoundServer::Pactl(const QStringList& arguments) {
-  return PactlOutput(arguments).has_value();
+  return Run("pactl", arguments).has_value();
 }
 
 bool SoundServer::WaitFor(const std::function<bool()>& done) {
@@ -159,7 +160,8 @@ bool SoundServer::Start() {
     // The session manager and the pulse server give up at once when PipeWire is not there
     // yet; a session manager that gave up leaves every stream unlinked for good.
     Spawn("pipewire", {});
-    if (!WaitFor([&] { return QFile::exists(root.filePath("run/pipewire-0")); })) {
+    // Its socket file shows before it listens: only an answer counts.
+    if (!WaitFor([&] { return Run("pw-cli", {"info", "0"}).has_value(); })) {
       error_ = "PipeWire does not start";
       return false;
     }
@@ -178,10 +180,11 @@ bool SoundServer::Start() {
   if (!WaitFor([&] {
         Pactl({"set-default-sink", sink});
         Pactl({"set-default-source", source});
-        return PactlOutput({"get-default-sink"}) == sink &&
-               PactlOutput({"get-default-source"}) == source;
+        return Run("pactl", {"get-default-sink"}) == sink &&
+               Run("pactl", {"get-default-source"}) == source;
       })) {
-    error_ = "the sound server does not take its default devices";
+    error_ = "the sound server does not take its default devices: " +
+             Run("pactl", {"info"}).value_or("no answer").toStdString();
     return false;
   }
   Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},

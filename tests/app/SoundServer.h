@@ -43,8 +43,8 @@ class SoundServer {
 
  private:
   QProcess* Spawn(const QString& program, const QStringList& arguments, const QString& input = {});
-  // pactl's output, trimmed; none when it failed.
-  std::optional<QString> PactlOutput(const QStringList& arguments);
+  // A client's output, trimmed; none when it failed.
+  std::optional<QString> Run(const QString& program, const QStringList& arguments);
   bool Pactl(const QStringList& arguments);
   // Polls done until it holds or the bound for a busy machine has passed.
   static bool WaitFor(const std::function<bool()>& done);
