@@ -6,11 +6,16 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git clang-format clang clang-tidy libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libqt6serialport6
+  # The program on Wayland desktops (also a dependency of the package).
+  qt6-wayland
   libasound2-dev
   libsodium-dev
   libxml2-dev libcurl4-openssl-dev libjpeg62-turbo-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales
+  # A Wayland desktop for the tray test: headless sway, waybar as the StatusNotifier host
+  # on a private session bus, grim for a picture of it.
+  sway waybar grim dbus
   # checks of the installed menu entry and metadata
   desktop-file-utils appstream
   # Sound: what the speakers play (libpulse); the sound-server tests and the cost bench.

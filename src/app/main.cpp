@@ -52,7 +52,11 @@ int main(int argc, char** argv) {
   // The application object touches no file and no port; the guard hands the start of a
   // later copy to its event loop, and every message box needs it.
   TApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("vorlixa"));
+  // The name that a StatusNotifier host shows for the tray item (its Title).
+  QApplication::setApplicationName(QStringLiteral("Tremanic Vorlixa"));
+  // The menu entry vorlixa.desktop: Wayland compositors take the window list's icon and
+  // name from it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("vorlixa"));
   QApplication::setQuitOnLastWindowClosed(false);
 
   // Before anything else: a later copy must leave the first one's log, settings and

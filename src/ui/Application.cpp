@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QString>
 
@@ -56,12 +57,28 @@ bool OffScreen() {
 
 std::unique_ptr<QMessageBox> NewBox(QMessageBox::Icon icon, const QString& title,
                                     const std::string& text, QMessageBox::StandardButtons buttons) {
-  auto box = std::make_unique<QMessageBox>(icon, title, QString::fromStdString(text), buttons);
+  auto box = std::make_unique<QMessageBox>(icon, title, QString::fromStdString(text), buttons,
+                                           DialogParent());
   box->setTextFormat(Qt::PlainText);
   return box;
 }
 
 }  // namespace
+
+QWidget* DialogParent() {
+  if (QWidget* dialog = QApplication::activeModalWidget()) {
+    return dialog;
+  }
+  if (QWidget* active = QApplication::activeWindow()) {
+    return active;
+  }
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (qobject_cast<QMainWindow*>(window) != nullptr && window->isVisible()) {
+      return window;
+    }
+  }
+  return nullptr;
+}
 
 std::unique_ptr<QMessageBox> NewMessageBox(const std::string& text) {
   return NewBox(QMessageBox::Information, kMessageTitle, text, QMessageBox::Ok);

@@ -28,9 +28,14 @@ void HandleApplicationException(const std::exception& e) noexcept;
 // The same for the error in flight; call only inside a catch block.
 void HandleCurrentException() noexcept;
 
-// The message boxes that TMessageBoxPrompter shows. Their text is always plain: it can
-// come from the update server or a file, and must show as it is, never as markup.
-// A message: information icon, the application's name as title, "OK".
+// The window that a dialog or message box belongs to: the open dialog, else the active
+// window, else the shown main window; nullptr when none shows. A dialog with its window
+// is one that a tiling compositor floats above it.
+QWidget* DialogParent();
+
+// The message boxes that TMessageBoxPrompter shows, as dialogs of DialogParent. Their text is
+// always plain: it can come from the update server or a file, and must show as it is, never as
+// markup. A message: information icon, the application's name as title, "OK".
 std::unique_ptr<QMessageBox> NewMessageBox(const std::string& text);
 // A question: question icon, title "Confirm", "Yes" and "No".
 std::unique_ptr<QMessageBox> NewQuestionBox(const std::string& text);

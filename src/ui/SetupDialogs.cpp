@@ -2,20 +2,19 @@
 
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
+#include "ui/Application.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
-
-#include <QApplication>
 
 namespace vx {
 
 void InstallSetupDialogs() {
   SetPortCfgDialog([](TPortCfg& item) {
-    TfrmPortSetup dialog(QApplication::activeWindow());
+    TfrmPortSetup dialog(DialogParent());
     return dialog.Execute(item);
   });
   SetLEDBarCfgDialog([](TLEDBarCfg& item) {
-    TfrmBarSetup dialog(QApplication::activeWindow());
+    TfrmBarSetup dialog(DialogParent());
     return dialog.Execute(item);
   });
 }

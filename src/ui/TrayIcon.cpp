@@ -4,7 +4,6 @@
 #include "ui/ImageList.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QEvent>
 #include <QFileInfo>
 #include <QImage>
@@ -40,11 +39,7 @@ QString TrayTip(const QString& Hint) {
 TTrayIcon::TTrayIcon(QObject* Owner) : QObject(Owner), window_(qobject_cast<QWidget*>(Owner)) {
   connect(&trayIcon_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) { IconActivated(reason); });
-  connect(&trayIcon_, &QSystemTrayIcon::messageClicked, this, [this] {
-    if (OnBalloonClick) {
-      OnBalloonClick(this);
-    }
-  });
+  connect(&trayIcon_, &QSystemTrayIcon::messageClicked, this, &TTrayIcon::OnBalloonClick);
   if (QWidget* window = window_) {
     window->installEventFilter(this);
   }
@@ -74,6 +69,21 @@ void TTrayIcon::SetHint(const QString& value) {
   if (tipShown_) {
     trayIcon_.setToolTip(TrayTip(hint_));
   }
+}
+
+QMenu* TTrayIcon::PopUpMenu() const {
+  return popUpMenu_;
+}
+
+void TTrayIcon::SetPopUpMenu(QMenu* value) {
+  if (QMenu* old = popUpMenu_) {
+    disconnect(old, &QMenu::aboutToShow, this, nullptr);
+  }
+  popUpMenu_ = value;
+  if (value != nullptr) {
+    connect(value, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
+  }
+  trayIcon_.setContextMenu(value);
 }
 
 void TTrayIcon::SetLocationMinimized(TApplicationLocations value) {
@@ -168,9 +178,7 @@ void TTrayIcon::UpdateIcon() {
   // desktop that has none at all is worth saying once.
   if (!unavailableReported_ && !TrayAvailable()) {
     unavailableReported_ = true;
-    if (OnTrayUnavailable) {
-      OnTrayUnavailable(this);
-    }
+    emit OnTrayUnavailable();
   }
 }
 
@@ -248,46 +256,37 @@ void TTrayIcon::ApplyAnimateTimer() {
 void TTrayIcon::IconActivated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:
-      if (OnClick) {
-        OnClick(this);
-      }
+      emit OnClick();
       break;
     case QSystemTrayIcon::DoubleClick:
       if (ComeToFront) {
         RestoreApplication();
       }
-      if (OnDblClick) {
-        OnDblClick(this);
-      }
+      emit OnDblClick();
       break;
     case QSystemTrayIcon::Context:
-      RightButtonDown();
-      break;
     case QSystemTrayIcon::Unknown:
     case QSystemTrayIcon::MiddleClick:
       break;
   }
 }
 
-void TTrayIcon::RightButtonDown() {
-  QMenu* menu = PopUpMenu;
+void TTrayIcon::MenuAboutToShow() {
+  QMenu* menu = popUpMenu_;
   if (menu == nullptr) {
     return;
   }
   bool DopopUp = true;
-  if (OnRmouseClick) {
-    OnRmouseClick(menu, DopopUp);
-  }
-  if (!DopopUp) {
+  emit OnRmouseClick(menu, DopopUp);
+  if (DopopUp && Popup) {
+    emit OnPopUp(menu);
     return;
   }
-  const QPoint at = QCursor::pos();
-  if (Popup) {
-    if (OnPopUp) {
-      OnPopUp(menu);
-    }
-    menu->popup(at);
-  }
+  // The notification area is opening the menu right now; it closes again before the
+  // next event is handled, so it is never drawn. A StatusNotifier host draws its own copy
+  // and cannot be stopped.
+  QMetaObject::invokeMethod(
+      menu, [menu] { menu->close(); }, Qt::QueuedConnection);
 }
 
 void TTrayIcon::RestoreApplication() {

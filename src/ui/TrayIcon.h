@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Exceptions.h"
-#include "base/NotifyEvent.h"
 
 #include <QFlags>
 #include <QIcon>
@@ -12,7 +11,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 
 class QEvent;
 class QMenu;
@@ -27,10 +25,6 @@ enum TApplicationLocation { loTaskBar = 0x1, loSysTray = 0x2 };
 Q_DECLARE_FLAGS(TApplicationLocations, TApplicationLocation)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TApplicationLocations)
 
-// Sender is the popup menu; DopopUp comes in true, and a handler that sets it false
-// keeps the menu closed.
-using TpopUpNotify = std::function<void(QObject* Sender, bool& DopopUp)>;
-
 // An icon file that exists but is not a readable image; the message is the loader's.
 VORLIXA_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 
@@ -41,9 +35,16 @@ inline constexpr int kTrayTipLength = 63;
 QString TrayTip(const QString& Hint);
 
 // Puts the application's icon into the notification area, reports the mouse on it,
-// opens a popup menu on the right button, and decides separately for the normal and the
-// minimised application whether it shows a taskbar button, a tray icon or both. It can
-// animate the icon through the images of an image list.
+// hands it the popup menu, and decides separately for the normal and the minimised
+// application whether it shows a taskbar button, a tray icon or both. It can animate the
+// icon through the images of an image list.
+//
+// The menu goes to the notification area itself: a StatusNotifier host (KDE, GNOME's
+// AppIndicator, Wayland bars) gets it over D-Bus and draws it, an XEmbed tray (X11) has
+// Qt open it on the right button. Either way the right-button steps (OnRmouseClick,
+// Popup, OnPopUp) run just before the menu shows, and a menu they keep closed is closed
+// again before it is drawn. StatusNotifier hosts report no double click: their left
+// click (Activate) is OnClick.
 //
 // "The application" is the owner when the owner is a widget (the main window):
 // minimised means that window is minimised, and its taskbar button is hidden by making
@@ -65,10 +66,12 @@ class TTrayIcon : public QObject {
   void SetActive(bool value);
   const QString& Hint() const { return hint_; }
   void SetHint(const QString& value);
-  bool ShowHint = false;      // the tooltip is given to the icon (from the next UpdateIcon)
-  QPointer<QMenu> PopUpMenu;  // opened by the right button
-  bool Popup = false;         // the menu is actually opened, with OnPopUp before
-  bool ComeToFront = false;   // a double click restores the application first
+  bool ShowHint = false;  // the tooltip is given to the icon (from the next UpdateIcon)
+  QMenu* PopUpMenu() const;
+  // The menu of the right button, handed to the notification area; nullptr: none.
+  void SetPopUpMenu(QMenu* value);
+  bool Popup = false;        // the menu is actually opened, with OnPopUp before
+  bool ComeToFront = false;  // a double click restores the application first
   TApplicationLocations LocationMinimized() const { return locationMinimized_; }
   void SetLocationMinimized(TApplicationLocations value);
   TApplicationLocations LocationNormal() const { return locationNormal_; }
@@ -83,19 +86,6 @@ class TTrayIcon : public QObject {
   std::uint16_t AnimateIndex() const { return animateIndex_; }
   // The next image to show; outside loading it is shown at once.
   void SetAnimateIndex(std::uint16_t value);
-
-  TNotifyEvent OnPopUp;  // Sender is the popup menu
-  TNotifyEvent OnDblClick;
-  TpopUpNotify OnRmouseClick;
-  TNotifyEvent OnClick;
-  // Balloon events: only a click on a balloon is reported by Qt's notification area; the
-  // component itself never shows a balloon.
-  TNotifyEvent OnBalloonClick;
-  TNotifyEvent OnBalloonShow;
-  TNotifyEvent OnBalloonTimeOut;
-  // Called once, the first time the icon should show while the desktop has no
-  // notification area; the icon still goes into one that comes up later.
-  TNotifyEvent OnTrayUnavailable;
 
   // The location set of the application's present state decides both.
   bool InTray() const;
@@ -113,14 +103,32 @@ class TTrayIcon : public QObject {
   void Loaded() { loading_ = false; }
 
   // The mouse on the icon as the notification area reports it. Also the way to drive the
-  // component where there is no notification area (tests).
+  // component where there is no notification area (tests). The right button opens the
+  // handed-over menu in the notification area, so Context adds nothing here.
   void IconActivated(QSystemTrayIcon::ActivationReason reason);
 
-  // What the notification area is given: icon, tooltip, visibility.
+  // What the notification area is given: icon, tooltip, menu, visibility.
   const QSystemTrayIcon& SystemTrayIcon() const { return trayIcon_; }
   static bool TrayAvailable();
-  // The application's window: the owner if it is a widget, else none.
-  QWidget* ApplicationWindow() const { return window_; }
+
+ signals:
+  // Just before the menu opens; Sender is the popup menu.
+  void OnPopUp(QMenu* Sender);
+  // Left double click (X11 trays only: StatusNotifier hosts send none).
+  void OnDblClick();
+  // The menu is about to open (right button). DopopUp comes in true; a handler that sets
+  // it false keeps the menu closed. Connect directly: the flag is read back.
+  void OnRmouseClick(QMenu* Sender, bool& DopopUp);
+  // Left click; a StatusNotifier host's Activate.
+  void OnClick();
+  // Balloon events: Qt's notification area reports only a click on a balloon, and the
+  // component itself never shows one, so OnBalloonShow and OnBalloonTimeOut never come.
+  void OnBalloonClick();
+  void OnBalloonShow();
+  void OnBalloonTimeOut();
+  // Once, the first time the icon should show while the desktop has no notification
+  // area; the icon still goes into one that comes up later.
+  void OnTrayUnavailable();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -131,13 +139,15 @@ class TTrayIcon : public QObject {
   void UpdateAndApply();
   // The icon for UpdateIcon: Filename's when that file exists, else the application's.
   QIcon OwnIcon() const;
-  void RightButtonDown();
+  // The right-button steps, run as the menu is about to show.
+  void MenuAboutToShow();
   void RestoreApplication();
   void SetTaskbarButton(bool shown);
   void ApplyAnimateTimer();
 
   QSystemTrayIcon trayIcon_;
   QPointer<QWidget> window_;
+  QPointer<QMenu> popUpMenu_;
   QTimer animateTimer_;
   QString hint_;
   bool active_ = false;

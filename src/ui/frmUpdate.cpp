@@ -1,5 +1,7 @@
 #include "ui/frmUpdate.h"
 
+#include "ui/Application.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
@@ -172,7 +174,7 @@ void TfrmUpdate::HttpClientWait() {
 
 bool DownloadSetupInWindow(const std::string& url, const std::string& fileName,
                            const TSetupCheck& check) {
-  TfrmUpdate frmUpdate;
+  TfrmUpdate frmUpdate(DialogParent());
   return frmUpdate.Download(url, fileName, check);
 }
 

@@ -22,7 +22,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QRect>
 #include <QScreen>
 
@@ -38,7 +41,7 @@ constexpr int kClientWidth = 595;
 constexpr int kClientHeight = 341;
 
 const char* const kTrayUnavailableText =
-    "No notification area on this desktop: start the program again to open its settings";
+    "No notification area on this desktop: start Vorlixa again to reopen this window.";
 
 }  // namespace
 
@@ -56,6 +59,7 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
   vi = new TVersionInfo(this);
   InstallSetupDialogs();
   CreateActions();
+  CreateNoTrayNote();
   CreateTrayIcon();
 
   try {
@@ -259,7 +263,7 @@ void TfrmMain::CreateTrayIcon() {
   tiTrayer->SetActive(true);
   // The tooltip tells how the chains are doing.
   tiTrayer->ShowHint = true;
-  tiTrayer->PopUpMenu = pmTray;
+  tiTrayer->SetPopUpMenu(pmTray);
   tiTrayer->Popup = true;
   tiTrayer->ComeToFront = false;
   tiTrayer->SetLocationMinimized(loSysTray);
@@ -268,18 +272,46 @@ void TfrmMain::CreateTrayIcon() {
   tiTrayer->SetAnimateEnabled(false);
   tiTrayer->SetAnimateInterval(0);
   tiTrayer->SetAnimateIndex(0);
-  tiTrayer->OnDblClick = [this](QObject*) { actConfigExecute(); };
-  tiTrayer->OnTrayUnavailable = [this](QObject*) { TrayUnavailable(); };
+  connect(tiTrayer, &TTrayIcon::OnDblClick, this, [this] { actConfigExecute(); });
+  // StatusNotifier hosts send no double click: their left click opens the settings.
+  connect(tiTrayer, &TTrayIcon::OnClick, this, [this] { actConfigExecute(); });
+  connect(tiTrayer, &TTrayIcon::OnTrayUnavailable, this, [this] { TrayUnavailable(); });
   tiTrayer->Loaded();
 }
 
+void TfrmMain::CreateNoTrayNote() {
+  pnlNoTray = new QWidget(this);
+  pnlNoTray->setObjectName(QStringLiteral("pnlNoTray"));
+  auto* layout = new QHBoxLayout(pnlNoTray);
+  lblNoTray = new QLabel(QString::fromUtf8(kTrayUnavailableText), pnlNoTray);
+  lblNoTray->setObjectName(QStringLiteral("lblNoTray"));
+  lblNoTray->setTextFormat(Qt::PlainText);
+  btnExit = new QPushButton(actExit->text(), pnlNoTray);
+  btnExit->setObjectName(QStringLiteral("btnExit"));
+  btnExit->setAutoDefault(false);
+  connect(btnExit, &QPushButton::clicked, actExit, &QAction::trigger);
+  layout->addWidget(lblNoTray, 1);
+  layout->addWidget(btnExit);
+  setMenuWidget(pnlNoTray);
+  pnlNoTray->hide();
+}
+
 void TfrmMain::TrayUnavailable() {
-  // The program stays reachable through the single-instance signal.
+  // Without a tray the window is the only way in: it shows once, and a second start
+  // brings it back; closing it still only hides it.
   LogMessage(kTrayUnavailableText);
   std::fprintf(stderr, "%s\n", kTrayUnavailableText);
+  pnlNoTray->show();
+  // Once the tray icon has applied its locations, which may make the window anew.
+  QMetaObject::invokeMethod(
+      this, [this] { actConfigExecute(); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::actConfigExecute() {
+  // Once a notification area has come up, the tray is the way back: the note goes.
+  if (!pnlNoTray->isHidden() && TTrayIcon::TrayAvailable()) {
+    pnlNoTray->hide();
+  }
   if (const QScreen* where = screen()) {
     QRect frame = frameGeometry();
     frame.moveCenter(where->availableGeometry().center());

@@ -11,7 +11,9 @@
 
 class QAction;
 class QCloseEvent;
+class QLabel;
 class QMenu;
+class QPushButton;
 class QShowEvent;
 
 namespace vx {
@@ -101,6 +103,11 @@ class TfrmMain : public QMainWindow {
   QMenu* pmTray{};
   TImageList* ilTray{};
   TTrayIcon* tiTrayer{};
+  // The note at the top of the window on a desktop without a notification area, with
+  // the one way left to end the program.
+  QWidget* pnlNoTray{};
+  QLabel* lblNoTray{};
+  QPushButton* btnExit{};
   TVersionInfo* vi;
   QTimer LBCTimer;
 
@@ -117,6 +124,7 @@ class TfrmMain : public QMainWindow {
   void FormClose();
   void FormDestroy();
   void CreateActions();
+  void CreateNoTrayNote();
   void CreateTrayIcon();
   void TrayUnavailable();
 

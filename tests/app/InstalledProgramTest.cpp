@@ -209,6 +209,8 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   }
   QString error;
   ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  // With a notification area the window stays hidden until the second start.
+  ASSERT_NE(desktop.StartTrayHost(), nullptr);
   // The user's settings from an earlier run.
   WriteFile(tree.UserSettings(), KnightRiderSettings(sim.LinkPath()));
 
@@ -222,6 +224,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   // The settings are gone, folder and all: OK must make them anew. A second start opens
   // the first copy's settings window.
   fs::remove_all(fs::path(tree.UserSettings()).parent_path());
+  EXPECT_FALSE(LogHas(tree.UserLog(), "Display settings"));
   QProcess& second = desktop.NewProcess();
   tree.Start(second);
   ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));

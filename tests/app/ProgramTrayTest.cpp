@@ -39,7 +39,7 @@ class ProgramTrayTest : public ::testing::Test {
   // The centre of the program's icon inside trayer, from xwininfo's tree.
   std::optional<QStringList> IconCentre() {
     static const QRegularExpression iconLine(
-        R"("vorlixa"\)\s+(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+))");
+        R"(\("vorlixa" "[^"]*"\)\s+(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+))");
     for (const QString& tree : desktop_.TrayHostTrees()) {
       const QRegularExpressionMatch match = iconLine.match(tree);
       if (match.hasMatch() && match.captured(1).toInt() > 1) {
@@ -52,7 +52,7 @@ class ProgramTrayTest : public ::testing::Test {
   }
 
   int VisibleProgramWindows() {
-    return static_cast<int>(desktop_.Xdotool({"search", "--onlyvisible", "--class", "vorlixa"})
+    return static_cast<int>(desktop_.Xdotool({"search", "--onlyvisible", "--classname", "vorlixa"})
                                 .split('\n', Qt::SkipEmptyParts)
                                 .size());
   }

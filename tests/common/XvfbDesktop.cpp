@@ -1,6 +1,8 @@
 #include "common/XvfbDesktop.h"
 
+#include <QDeadlineTimer>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -66,7 +68,19 @@ QProcess* XvfbDesktop::StartTrayHost() {
   trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   trayer.start(tools_[kTrayer], {"--edge", "top", "--align", "right", "--widthtype", "request",
                                  "--height", "24", "--SetDockType", "true"});
-  return trayer.waitForStarted(kWaitMs) ? &trayer : nullptr;
+  if (!trayer.waitForStarted(kWaitMs)) {
+    return nullptr;
+  }
+  // trayer holds the tray selection before it maps its window: a program started after
+  // this finds a notification area.
+  const QDeadlineTimer deadline(kWaitMs);
+  while (Xdotool({"search", "--onlyvisible", "--class", "trayer"}).trimmed().isEmpty()) {
+    if (deadline.hasExpired() || trayer.state() != QProcess::Running) {
+      return nullptr;
+    }
+    QThread::msleep(50);
+  }
+  return &trayer;
 }
 
 QProcess& XvfbDesktop::NewProcess() {

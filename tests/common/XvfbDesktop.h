@@ -27,7 +27,8 @@ class XvfbDesktop {
   QStringList MissingTools() const;
   // Starts the display; false, with the reason in error, when it does not come up.
   bool StartDisplay(QString& error);
-  // trayer, docked at the top right; nullptr when it does not start.
+  // trayer, docked at the top right and ready to take icons; nullptr when it does not
+  // start.
   QProcess* StartTrayHost();
 
   // A process with the display's environment, not started yet; the desktop owns it.

@@ -10,11 +10,14 @@
 #include "ui/unMain.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -123,8 +126,9 @@ std::size_t NonZero(const SimBytes& unit, std::size_t from, std::size_t count) {
   return lit;
 }
 
-// "&Configure", the tray icon's double click and a second start (which runs the same
-// action) bring a minimised settings window back, not only to the front.
+// "&Configure", the tray icon's double click, its left click (all that a StatusNotifier
+// host sends) and a second start (which runs the same action) bring a minimised settings
+// window back, not only to the front.
 TEST_F(MainLoopTest, ConfigureRestoresAMinimisedSettingsWindow) {
   const auto window = CreateWindow();
   window->showMinimized();
@@ -136,6 +140,43 @@ TEST_F(MainLoopTest, ConfigureRestoresAMinimisedSettingsWindow) {
   window->showMinimized();
   window->tiTrayer->IconActivated(QSystemTrayIcon::DoubleClick);
   EXPECT_FALSE(window->isMinimized());
+
+  window->showMinimized();
+  window->tiTrayer->IconActivated(QSystemTrayIcon::Trigger);
+  EXPECT_FALSE(window->isMinimized());
+}
+
+// Offscreen, as on a desktop without any notification area, the settings window is the
+// way in: it shows once at start with a note and the one way out.
+TEST_F(MainLoopTest, WithoutANotificationAreaTheWindowShowsAtStartAndCarriesExit) {
+  if (TTrayIcon::TrayAvailable()) {
+    GTEST_SKIP() << "this platform has a notification area";
+  }
+  int terminations = 0;
+  TMainOptions options;
+  options.SettingsFile = SettingsFile();
+  options.Terminate = [&] { ++terminations; };
+  TfrmMain window(options);
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+  ASSERT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.lblNoTray->isVisible());
+  const std::string note = window.lblNoTray->text().toStdString();
+  EXPECT_EQ(note,
+            "No notification area on this desktop: start Vorlixa again to reopen this window.");
+  EXPECT_EQ(std::count(lines_.begin(), lines_.end(), note), 1);
+  EXPECT_EQ(std::count(lines_.begin(), lines_.end(), "Display settings"), 1);
+
+  // Closing only hides, as with a tray; a second start brings it back, note and all.
+  window.close();
+  EXPECT_FALSE(window.isVisible());
+  window.actConfigExecute();
+  EXPECT_TRUE(window.lblNoTray->isVisible());
+  EXPECT_EQ(terminations, 0);
+  window.btnExit->click();
+  EXPECT_EQ(terminations, 1);
 }
 
 TEST_F(MainLoopTest, WithoutPortsTheLoopStaysOffAndRestartDoesNothing) {

@@ -53,16 +53,16 @@ int main(int argc, char** argv) {
   auto* tray = new TTrayIcon(&window);
   tray->BeginLoad();
   tray->SetActive(true);
-  tray->PopUpMenu = &menu;
+  tray->SetPopUpMenu(&menu);
   tray->Popup = true;
   tray->SetLocationMinimized(loSysTray);
   tray->SetLocationNormal(loSysTray);
   tray->SetAnimateIndex(0);
-  tray->OnClick = [](QObject*) { Report("click"); };
-  tray->OnDblClick = [](QObject*) { Report("dblclick"); };
-  tray->OnRmouseClick = [](QObject*, bool&) { Report("rmouse"); };
-  tray->OnPopUp = [](QObject*) { Report("popup"); };
-  tray->OnTrayUnavailable = [](QObject*) { Report("unavailable"); };
+  QObject::connect(tray, &TTrayIcon::OnClick, [] { Report("click"); });
+  QObject::connect(tray, &TTrayIcon::OnDblClick, [] { Report("dblclick"); });
+  QObject::connect(tray, &TTrayIcon::OnRmouseClick, [](QMenu*, bool&) { Report("rmouse"); });
+  QObject::connect(tray, &TTrayIcon::OnPopUp, [](QMenu*) { Report("popup"); });
+  QObject::connect(tray, &TTrayIcon::OnTrayUnavailable, [] { Report("unavailable"); });
   tray->Loaded();
 
   QRect reported;
