@@ -7,8 +7,9 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format clang clang-tidy libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libqt6serialport6
   libasound2-dev
-  libsodium-dev
-  libxml2-dev libcurl4-openssl-dev libjpeg62-turbo-dev libfmt-dev
+  # Update signatures: checked with libsodium, made (and made by the tests) with minisign.
+  libsodium-dev minisign
+  libxml2-dev libjpeg62-turbo-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales
   # checks of the installed menu entry and metadata
