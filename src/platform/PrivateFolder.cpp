@@ -100,6 +100,7 @@ int StartDetachedFromFd(int fd, const std::vector<std::string>& arguments) {
   std::vector<std::string> words{Format("/proc/self/fd/%d", childFd)};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
