@@ -192,7 +192,10 @@ class UpdateWindowTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
-  OfferSignedSetup("/setup", SetupScript());
+  // In blocks with pauses between them, so that the window shows the progress.
+  const std::string setup = SetupScript() + std::string(64 * 1024, '#');
+  OfferSetup("/setup", setup);
+  server_.Route("/setup", SlowBody(setup, 16 * 1024));
   prompter_.Answers = {true};
   WindowDriver driver;
 
@@ -240,12 +243,13 @@ TEST_F(UpdateWindowTest, CancellingTheDownloadEndsTheCheckSilently) {
   WindowDriver driver;
   bool cancelled = false;
   driver.OnTick = [&cancelled](TfrmUpdate& window) {
+    // Closed on the tick after the one that saw the end.
+    CloseWhenDone(window);
     if (!cancelled && window.lblUpdate->text().startsWith(QStringLiteral("Downloaded "))) {
       cancelled = true;
       QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
       QCoreApplication::sendEvent(&window, &esc);
     }
-    CloseWhenDone(window);
   };
 
   EXPECT_EQ(Check(), -1);
