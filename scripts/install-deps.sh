@@ -9,8 +9,9 @@ packages=(
   # The program on Wayland desktops (also a dependency of the package).
   qt6-wayland
   libasound2-dev
-  libsodium-dev
-  libxml2-dev libcurl4-openssl-dev libjpeg62-turbo-dev libfmt-dev
+  # Update signatures: checked with libsodium, made (and made by the tests) with minisign.
+  libsodium-dev minisign
+  libxml2-dev libjpeg62-turbo-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales
   # A Wayland desktop for the tray test: headless sway, waybar as the StatusNotifier host

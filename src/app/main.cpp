@@ -14,6 +14,7 @@
 #include "ui/unMain.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -86,14 +87,19 @@ int main(int argc, char** argv) {
   TMessageBoxPrompter prompter;
   SetPrompter(&prompter);
   ProgramUpdateOptions().ReadAutoUpdate = ReadAutoUpdateSetting;
-  ProgramUpdateOptions().DownloadSetup = DownloadSetupInWindow;
+  ProgramUpdateOptions().NewDownloadView = NewDownloadWindow;
 
   // SIGTERM, SIGINT, SIGHUP and the end of the desktop session end the program as "&Exit"
   // does.
   std::unique_ptr<TfrmMain> frmMain;
+  TUpdateCheck* startCheck = nullptr;
   bool terminateRequested = false;
   const auto terminate = [&] {
     terminateRequested = true;
+    // A quit during the check at start ends it; its setup never starts.
+    if (startCheck != nullptr) {
+      startCheck->Cancel();
+    }
     if (frmMain) {
       frmMain->actExitExecute();
     } else {
@@ -108,10 +114,27 @@ int main(int argc, char** argv) {
   const NamedMutex mutex(kMutexName);
 
   LogMessage("Check for updates");
-  if (CheckForUpdates(false) == 1) {
-    SetPrompter(nullptr);
-    StopAppLog();
-    return 0;
+  {
+    // Before the window exists the check is all that runs: its requests go on in this
+    // loop, the only one.
+    TUpdateCheck check(false, ProgramUpdateOptions());
+    QEventLoop checking;
+    int checked = -1;
+    check.OnFinished = [&](int result) {
+      checked = result;
+      checking.quit();
+    };
+    startCheck = &check;
+    check.Start();
+    if (check.Running()) {
+      checking.exec();
+    }
+    startCheck = nullptr;
+    if (checked == 1) {
+      SetPrompter(nullptr);
+      StopAppLog();
+      return 0;
+    }
   }
 
   LogMessage("Init application");

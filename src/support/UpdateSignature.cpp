@@ -1,20 +1,21 @@
 #include "support/UpdateSignature.h"
 
-#include "base/Format.h"
-#include "platform/SystemError.h"
-
 #include <sodium.h>
 
-#include <array>
-#include <cerrno>
-#include <fstream>
+#include <algorithm>
+#include <charconv>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace vx {
 
 namespace {
+
+constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
+constexpr std::string_view kTrustedPrefix = "trusted comment: ";
+constexpr std::size_t kHashBytes = crypto_generichash_BYTES_MAX;  // BLAKE2b-512
+
+static_assert(crypto_sign_PUBLICKEYBYTES == 32 && crypto_sign_BYTES == 64);
 
 void EnsureSodium() {
   static const int ready = sodium_init();
@@ -23,86 +24,173 @@ void EnsureSodium() {
   }
 }
 
-std::string ToBase64(const unsigned char* bytes, std::size_t size) {
-  std::string text(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), bytes, size, sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.size() - 1);  // the terminating zero
-  return text;
+[[noreturn]] void Refuse() {
+  throw EUpdateSignature(kNotSignedCorrectly);
 }
 
-// The bytes of text, only when they are exactly size many.
-std::optional<std::vector<unsigned char>> FromBase64(const std::string& text, std::size_t size) {
+const unsigned char* Bytes(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+// The bytes of a base64 text (original alphabet, padded), only when they are exactly
+// size many.
+std::vector<unsigned char> FromBase64(std::string_view text, std::size_t size) {
   std::vector<unsigned char> bytes(size);
   std::size_t decoded = 0;
   const char* end = nullptr;
   if (sodium_base642bin(bytes.data(), bytes.size(), text.data(), text.size(), nullptr, &decoded,
                         &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
       end != text.data() + text.size() || decoded != size) {
-    return std::nullopt;
+    Refuse();
   }
   return bytes;
 }
 
-std::string ReadBytes(const std::string& fileName) {
-  errno = 0;
-  std::ifstream file(fileName, std::ios::binary);
-  std::ostringstream bytes;
-  if (file.is_open()) {
-    bytes << file.rdbuf();
+std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
   }
-  if (!file.is_open() || file.bad()) {
-    const int error = errno != 0 ? errno : EIO;
-    throw EInOutError(Format("Cannot read %s: %s", fileName, InOutErrorMessage(error)), error);
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
   }
-  return bytes.str();
+  return text;
 }
 
-const unsigned char* Bytes(const std::string& text) {
-  return reinterpret_cast<const unsigned char*>(text.data());
+// The lines of a signature file, each without its line end.
+std::vector<std::string_view> FileLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (line.ends_with('\r')) {
+      line.remove_suffix(1);
+    }
+    lines.push_back(line);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return lines;
+}
+
+std::optional<std::uint64_t> Decimal(std::string_view text) {
+  std::uint64_t value = 0;
+  if (text.empty() || (text.size() > 1 && text.front() == '0')) {
+    return std::nullopt;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::uint32_t> EightHexDigits(std::string_view text) {
+  if (text.size() != 8) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit && !(c >= 'A' && c <= 'F')) {
+      return std::nullopt;
+    }
+    value = value * 16 + static_cast<std::uint32_t>(digit ? c - '0' : c - 'A' + 10);
+  }
+  return value;
+}
+
+// "product=P build=XXXXXXXX size=N", nothing more and nothing less.
+TSignedSetup ParseTrustedComment(std::string_view comment) {
+  constexpr std::string_view kProduct = "product=";
+  constexpr std::string_view kBuild = " build=";
+  constexpr std::string_view kSize = " size=";
+  const std::size_t build = comment.find(kBuild);
+  const std::size_t size = comment.find(kSize);
+  if (!comment.starts_with(kProduct) || build == std::string_view::npos ||
+      size == std::string_view::npos || size < build) {
+    Refuse();
+  }
+  TSignedSetup setup;
+  setup.Product = std::string(comment.substr(kProduct.size(), build - kProduct.size()));
+  const auto buildValue =
+      EightHexDigits(comment.substr(build + kBuild.size(), size - build - kBuild.size()));
+  const auto sizeValue = Decimal(comment.substr(size + kSize.size()));
+  if (setup.Product.empty() || setup.Product.find(' ') != std::string::npos || !buildValue ||
+      !sizeValue) {
+    Refuse();
+  }
+  setup.Build = *buildValue;
+  setup.Size = *sizeValue;
+  return setup;
 }
 
 }  // namespace
 
-TUpdateKeyPair NewUpdateKeyPair() {
-  EnsureSodium();
-  std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> publicKey{};
-  std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secretKey{};
-  crypto_sign_keypair(publicKey.data(), secretKey.data());
-  TUpdateKeyPair pair{ToBase64(publicKey.data(), publicKey.size()),
-                      ToBase64(secretKey.data(), secretKey.size())};
-  sodium_memzero(secretKey.data(), secretKey.size());
-  return pair;
+TUpdatePublicKey::TUpdatePublicKey(std::string_view text) {
+  const std::vector<unsigned char> bytes = FromBase64(TrimBlanks(text), 2 + 8 + 32);
+  if (bytes[0] != 'E' || bytes[1] != 'd') {
+    Refuse();
+  }
+  std::copy(bytes.begin() + 2, bytes.begin() + 10, KeyId.begin());
+  std::copy(bytes.begin() + 10, bytes.end(), Key.begin());
 }
 
-std::string SignUpdateFile(const std::string& fileName, const std::string& secretKey) {
+TUpdateSignature ReadUpdateSignature(std::string_view text, const TUpdatePublicKey& key) {
   EnsureSodium();
-  auto key = FromBase64(secretKey, crypto_sign_SECRETKEYBYTES);
-  if (!key) {
-    throw Exception("The secret key is not a key.");
+  const std::vector<std::string_view> lines = FileLines(text);
+  if (lines.size() < 4 || !lines[0].starts_with(kUntrustedPrefix) ||
+      !lines[2].starts_with(kTrustedPrefix)) {
+    Refuse();
   }
-  const std::string bytes = ReadBytes(fileName);
-  std::array<unsigned char, crypto_sign_BYTES> signature{};
-  crypto_sign_detached(signature.data(), nullptr, Bytes(bytes), bytes.size(), key->data());
-  sodium_memzero(key->data(), key->size());
-  return ToBase64(signature.data(), signature.size());
+  for (std::size_t i = 4; i < lines.size(); ++i) {
+    if (!TrimBlanks(lines[i]).empty()) {
+      Refuse();
+    }
+  }
+  // The signature: "ED" (the hash of the file is signed), the key id, the signature.
+  const std::vector<unsigned char> signature = FromBase64(lines[1], 2 + 8 + 64);
+  if (signature[0] != 'E' || signature[1] != 'D' ||
+      !std::equal(key.KeyId.begin(), key.KeyId.end(), signature.begin() + 2)) {
+    Refuse();
+  }
+  TUpdateSignature result;
+  std::copy(signature.begin() + 10, signature.end(), result.FileSignature.begin());
+
+  // The global signature covers the file's signature and the trusted comment.
+  const std::string_view comment = lines[2].substr(kTrustedPrefix.size());
+  const std::vector<unsigned char> global = FromBase64(lines[3], 64);
+  std::vector<unsigned char> covered(result.FileSignature.begin(), result.FileSignature.end());
+  covered.insert(covered.end(), Bytes(comment), Bytes(comment) + comment.size());
+  if (crypto_sign_verify_detached(global.data(), covered.data(), covered.size(), key.Key.data()) !=
+      0) {
+    Refuse();
+  }
+  result.Setup = ParseTrustedComment(comment);
+  return result;
 }
 
-void VerifyUpdateFile(const std::string& fileName, const std::string& signature,
-                      const std::string& publicKey) {
+struct TSetupHash::TState {
+  crypto_generichash_state Hash{};
+};
+
+TSetupHash::TSetupHash() : state_(std::make_unique<TState>()) {
   EnsureSodium();
-  const auto key = FromBase64(publicKey, crypto_sign_PUBLICKEYBYTES);
-  const auto expected = FromBase64(signature, crypto_sign_BYTES);
-  if (!key || !expected) {
-    throw EUpdateSignature(kNotSignedCorrectly);
-  }
-  const std::string bytes = ReadBytes(fileName);
-  if (crypto_sign_verify_detached(expected->data(), Bytes(bytes), bytes.size(), key->data()) != 0) {
-    throw EUpdateSignature(kNotSignedCorrectly);
-  }
+  crypto_generichash_init(&state_->Hash, nullptr, 0, kHashBytes);
 }
 
-std::string BuiltInUpdatePublicKey() {
-  return VORLIXA_UPDATE_PUBLIC_KEY;
+TSetupHash::~TSetupHash() = default;
+
+void TSetupHash::Add(const char* data, std::size_t size) {
+  crypto_generichash_update(&state_->Hash, Bytes(std::string_view(data, size)), size);
+}
+
+void TSetupHash::Verify(const TUpdateSignature& signature, const TUpdatePublicKey& key) {
+  std::array<unsigned char, kHashBytes> hash{};
+  crypto_generichash_final(&state_->Hash, hash.data(), hash.size());
+  if (crypto_sign_verify_detached(signature.FileSignature.data(), hash.data(), hash.size(),
+                                  key.Key.data()) != 0) {
+    Refuse();
+  }
 }
 
 }  // namespace vx

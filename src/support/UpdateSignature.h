@@ -2,37 +2,72 @@
 
 #include "base/Exceptions.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace vx {
 
-// A setup whose signature is missing or does not match it; the message is always
-// kNotSignedCorrectly.
+// An update whose signature is missing, malformed, made with another key, or signs
+// something else than what is offered; the message is always kNotSignedCorrectly.
 VORLIXA_DECLARE_EXCEPTION(EUpdateSignature, Exception);
 
 inline constexpr const char* kNotSignedCorrectly = "The update is not signed correctly.";
 
-// Setups are signed with Ed25519 over the whole file; keys and signatures travel as
-// base64 (the original alphabet, with padding).
+// Setups are signed in the minisign format: the publisher's tool writes, beside the
+// setup, a signature file whose Ed25519 signature covers the setup's BLAKE2b-512 hash
+// ("ED"), and whose global signature covers that signature and the trusted comment
+// "product=Vorlixa build=XXXXXXXX size=N".
 
-struct TUpdateKeyPair {
-  std::string PublicKey;  // what the program is built with
-  std::string SecretKey;  // what the publisher keeps
+// What the trusted comment of a setup's signature says.
+struct TSignedSetup {
+  std::string Product;
+  std::uint32_t Build = 0;
+  std::uint64_t Size = 0;  // [bytes] of the setup
 };
 
-// A new random key pair.
-TUpdateKeyPair NewUpdateKeyPair();
+// A signature file checked against its key: the global signature holds, so the trusted
+// comment is the publisher's.
+struct TUpdateSignature {
+  TSignedSetup Setup;
+  std::array<unsigned char, 64> FileSignature{};  // Ed25519 over the setup's hash
+};
 
-// The signature of the file's bytes with secretKey. Raises EInOutError when the file
-// cannot be read and Exception for a key that is none.
-std::string SignUpdateFile(const std::string& fileName, const std::string& secretKey);
+// The minisign public key: the base64 line of its key file ("RW..."), blanks around it
+// dropped. Raises EUpdateSignature for a text that is no key.
+struct TUpdatePublicKey {
+  explicit TUpdatePublicKey(std::string_view text);
+  std::array<unsigned char, 8> KeyId{};
+  std::array<unsigned char, 32> Key{};
+};
 
-// Raises EUpdateSignature unless signature is publicKey's signature of the file's bytes.
-// An empty key or signature never matches. Raises EInOutError when the file cannot be read.
-void VerifyUpdateFile(const std::string& fileName, const std::string& signature,
-                      const std::string& publicKey);
+// Reads the signature file's text and checks its global signature with key. Raises
+// EUpdateSignature when the file is malformed, made with another key, not prehashed
+// ("ED"), when the global signature fails, or when the trusted comment is not exactly
+// "product=P build=XXXXXXXX size=N" (eight upper-case hexadecimal digits, N decimal).
+TUpdateSignature ReadUpdateSignature(std::string_view text, const TUpdatePublicKey& key);
 
-// The key that this build checks setups with; empty when it was built without one.
+// BLAKE2b-512 over a setup's bytes as they arrive, for the check at its end.
+class TSetupHash {
+ public:
+  TSetupHash();
+  ~TSetupHash();
+  TSetupHash(const TSetupHash&) = delete;
+  TSetupHash& operator=(const TSetupHash&) = delete;
+  void Add(const char* data, std::size_t size);
+  // Raises EUpdateSignature unless signature's file signature covers the bytes added.
+  void Verify(const TUpdateSignature& signature, const TUpdatePublicKey& key);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
+// The minisign public key that this build checks updates with; empty when it was built
+// without one, and then it has no update check.
 std::string BuiltInUpdatePublicKey();
 
 }  // namespace vx

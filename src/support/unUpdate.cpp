@@ -3,17 +3,15 @@
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Text.h"
+#include "platform/PrivateFolder.h"
 #include "platform/Prompter.h"
 #include "platform/SystemError.h"
 #include "support/HttpClient.h"
 #include "support/VersionInfo.h"
 #include "support/unLog.h"
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QTimer>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -25,13 +23,12 @@ namespace vx {
 
 namespace {
 
+constexpr const char* kUpdateFolderName = "~vxupd";
 constexpr const char* kUpdateInfoName = "~vxupd.ini";
 constexpr const char* kSetupName = "~vxupd.exe";
-
-// The user said no or the download window was closed without the setup: the check
-// ends without a word.
-VORLIXA_DECLARE_EXCEPTION(EAbort, Exception);
-VORLIXA_DECLARE_EXCEPTION(EFCreateError, Exception);
+constexpr const char* kPartSuffix = ".part";
+// The setup's signature file lies beside it.
+constexpr const char* kSignatureSuffix = ".minisig";
 
 // ---------------------------------------------------------------------------------------
 // Text helpers.
@@ -188,106 +185,19 @@ void WriteWholeFile(const std::string& fileName, const std::string& content) {
 // ---------------------------------------------------------------------------------------
 // The steps of the check.
 
-void SaveUpdateInfo(const std::string& fileName, const std::string& body) {
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s", fileName, InOutErrorMessage(errno)));
-  }
-  file.write(body.data(), static_cast<std::streamsize>(body.size()));
-  file.close();
-  if (!file) {
-    throw EInOutError(InOutErrorMessage(errno), errno);
-  }
-}
+const char* const kSetupArgument = "/silent";
 
-// Starts the setup detached from this program, which is about to end, with "/silent".
-void ExecuteSetup(const std::string& fileName) {
-  std::error_code error;
-  std::filesystem::permissions(fileName,
-                               std::filesystem::perms::owner_exec |
-                                   std::filesystem::perms::group_exec |
-                                   std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add, error);
-  if (error ||
-      !QProcess::startDetached(QString::fromStdString(fileName), {QStringLiteral("/silent")})) {
-    throw Exception("Failed to execute update.");
+// [bytes] of signed size at most: more is no setup of ours.
+constexpr std::uint64_t kMaxSetupSize = std::uint64_t{1} << 40;
+
+std::string ErrorText(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
   }
-}
-
-int RunCheck(bool Manual, const TUpdateOptions& options) {
-  if (options.UpdateAddress.empty()) {
-    LogMessage("Update: off, updates come with the system's packages");
-    return 0;
-  }
-  const TUpdateFiles files = options.ProgramFile.empty() ? TUpdateFiles(ProgramFilePlaces())
-                                                         : TUpdateFiles(options.ProgramFile);
-
-  LogMessage("Update: Get version");
-  TVersionInfo vi;
-  vi.SetApplication(true);
-  const std::string ownBuildText = VersionToBuildText(vi.GetValue("FileVersion"));
-  const std::uint32_t ownBuild = HexToBuild(ownBuildText);
-
-  WriteIniString(files.VersionRecord, kUpdateSection, "Description", vi.GetValue("ProductName"));
-  WriteIniString(files.VersionRecord, kUpdateSection, "Version", vi.GetValue("ProductVersion"));
-  WriteIniString(files.VersionRecord, kUpdateSection, "Build", ownBuildText);
-
-  bool automatic = true;
-  if (!Manual) {
-    LogMessage("Update: check if automatic is set");
-    automatic = options.ReadAutoUpdate && options.ReadAutoUpdate(files.SettingsFile);
-  }
-  if (!automatic) {
-    return 0;
-  }
-
-  LogMessage("Update: download update info");
-  {
-    THttpClient client;
-    client.ReadTimeout = options.InfoReadTimeout;
-    client.TotalTimeout = options.InfoReadTimeout;
-    client.MaxBodySize = options.MaxInfoSize;
-    SaveUpdateInfo(files.UpdateInfo, client.Get(options.UpdateAddress));
-  }
-
-  LogMessage("Update: check update info");
-  const std::string description = ReadIniString(files.UpdateInfo, kUpdateSection, "Description");
-  const std::string url = ReadIniString(files.UpdateInfo, kUpdateSection, "URL");
-  const std::string version = ReadIniString(files.UpdateInfo, kUpdateSection, "Version");
-  const std::string signature = ReadIniString(files.UpdateInfo, kUpdateSection, "Signature");
-  const std::uint32_t offeredBuild =
-      HexToBuild(ReadIniString(files.UpdateInfo, kUpdateSection, "Build"));
-
-  LogMessage("Update: delete update info");
-  std::error_code ignored;
-  std::filesystem::remove(files.UpdateInfo, ignored);
-
-  LogMessage("Update: compare versions");
-  if (offeredBuild <= ownBuild) {
-    return 0;
-  }
-  if (!CurrentPrompter().AskYesNo(Format(
-          "%s Update available. Do you want to update to version %s now?", description, version))) {
-    throw EAbort("declined");
-  }
-
-  LogMessage("Update: download setup");
-  if (!options.DownloadSetup) {
-    throw Exception("No download window.");
-  }
-  // Only a setup signed with our key is ever run: the address is plain HTTP, and whoever
-  // is on the way could offer any program.
-  const TSetupCheck checkSignature = [&](const std::string& fileName) {
-    VerifyUpdateFile(fileName, signature, options.UpdatePublicKey);
-  };
-  if (!options.DownloadSetup(url, files.Setup, checkSignature)) {
-    throw EAbort("not downloaded");
-  }
-
-  LogMessage("Update: execute setup");
-  ExecuteSetup(files.Setup);
-  return 1;
 }
 
 }  // namespace
@@ -381,8 +291,9 @@ TUpdateFiles::TUpdateFiles(const std::string& programFile)
 TUpdateFiles::TUpdateFiles(const TFilePlaces& places)
     : VersionRecord(places.VersionRecord),
       SettingsFile(places.SettingsFile),
-      UpdateInfo((std::filesystem::path(places.UpdateFolder) / kUpdateInfoName).string()),
-      Setup((std::filesystem::path(places.UpdateFolder) / kSetupName).string()) {}
+      Folder((std::filesystem::path(places.UpdateFolder) / kUpdateFolderName).string()),
+      UpdateInfo((std::filesystem::path(Folder) / kUpdateInfoName).string()),
+      Setup((std::filesystem::path(Folder) / kSetupName).string()) {}
 
 void RemoveLeftoverSetup(const std::string& programFile) {
   RemoveLeftoverSetup(TUpdateFiles(programFile));
@@ -391,10 +302,7 @@ void RemoveLeftoverSetup(const std::string& programFile) {
 void RemoveLeftoverSetup(const TUpdateFiles& files) {
   std::error_code ignored;
   std::filesystem::remove(files.Setup, ignored);
-}
-
-std::string DefaultUpdateAddress() {
-  return VORLIXA_UPDATE_ADDRESS;
+  std::filesystem::remove(files.Setup + kPartSuffix, ignored);
 }
 
 TUpdateOptions& ProgramUpdateOptions() {
@@ -403,22 +311,331 @@ TUpdateOptions& ProgramUpdateOptions() {
 }
 
 bool UpdatesFromPackages() {
-  return ProgramUpdateOptions().UpdateAddress.empty();
+  return ProgramUpdateOptions().UpdateAddress.empty() ||
+         ProgramUpdateOptions().UpdatePublicKey.empty();
 }
 
-int CheckForUpdates(bool Manual) {
-  return CheckForUpdates(Manual, ProgramUpdateOptions());
+// ---------------------------------------------------------------------------------------
+
+struct TUpdateCheck::TState {
+  std::optional<TUpdateFiles> Files;
+  std::uint32_t OwnBuild = 0;
+  std::uint32_t OfferedBuild = 0;
+  std::string Description;
+  std::string Version;
+  std::string Url;
+  std::optional<TUpdatePublicKey> Key;
+  std::optional<TUpdateSignature> Signed;
+  THttpClient Info;
+  THttpClient Signature;
+  THttpClient Download;
+  std::optional<TPrivateFolder> Folder;
+  UniqueFd Part;  // the setup while it downloads, open for writing
+  std::uint64_t Received = 0;
+  std::unique_ptr<TSetupHash> Hash;
+  std::unique_ptr<TDownloadView> View;
+};
+
+TUpdateCheck::TUpdateCheck(bool Manual, TUpdateOptions options, QObject* parent)
+    : QObject(parent),
+      Manual_(Manual),
+      options_(std::move(options)),
+      state_(std::make_unique<TState>()) {}
+
+TUpdateCheck::~TUpdateCheck() {
+  // Whatever runs stops here; a setup that has not been started never is.
+  cancelled_ = true;
+  DropPart();
 }
 
-int CheckForUpdates(bool Manual, const TUpdateOptions& options) {
+void TUpdateCheck::Start() {
+  if (started_) {
+    return;
+  }
+  started_ = true;
   try {
-    return RunCheck(Manual, options);
-  } catch (const EAbort&) {
-    return -1;
-  } catch (const std::exception& e) {
-    LogException(e);
-    ShowMessage(e.what());
-    return -1;
+    Run();
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+void TUpdateCheck::Run() {
+  if (options_.UpdateAddress.empty()) {
+    LogMessage("Update: off, updates come with the system's packages");
+    Finish(0);
+    return;
+  }
+  if (options_.UpdatePublicKey.empty()) {
+    LogMessage("Update: off, this build has no key to check updates with");
+    Finish(0);
+    return;
+  }
+  state_->Files = options_.ProgramFile.empty() ? TUpdateFiles(ProgramFilePlaces())
+                                               : TUpdateFiles(options_.ProgramFile);
+  const TUpdateFiles& files = *state_->Files;
+
+  LogMessage("Update: Get version");
+  TVersionInfo vi;
+  vi.SetApplication(true);
+  const std::string ownBuildText = VersionToBuildText(vi.GetValue("FileVersion"));
+  state_->OwnBuild = HexToBuild(ownBuildText);
+
+  WriteIniString(files.VersionRecord, kUpdateSection, "Description", vi.GetValue("ProductName"));
+  WriteIniString(files.VersionRecord, kUpdateSection, "Version", vi.GetValue("ProductVersion"));
+  WriteIniString(files.VersionRecord, kUpdateSection, "Build", ownBuildText);
+
+  bool automatic = true;
+  if (!Manual_) {
+    LogMessage("Update: check if automatic is set");
+    automatic = options_.ReadAutoUpdate && options_.ReadAutoUpdate(files.SettingsFile);
+  }
+  if (!automatic) {
+    Finish(0);
+    return;
+  }
+  state_->Key.emplace(options_.UpdatePublicKey);
+
+  LogMessage("Update: download update info");
+  THttpClient& info = state_->Info;
+  info.ReadTimeout = options_.InfoReadTimeout;
+  info.TotalTimeout = options_.InfoReadTimeout;
+  info.MaxBodySize = options_.MaxInfoSize;
+  info.OnDone = [this](const std::exception_ptr& error) {
+    if (error) {
+      Fail(error);
+      return;
+    }
+    try {
+      InfoArrived();
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  };
+  info.Get(options_.UpdateAddress);
+}
+
+void TUpdateCheck::InfoArrived() {
+  const TUpdateFiles& files = *state_->Files;
+  state_->Folder.emplace(files.Folder);
+  {
+    const std::string& body = state_->Info.Body();
+    const UniqueFd file = state_->Folder->CreateNew(kUpdateInfoName, 0600);
+    if (const int error = WriteAll(file.Get(), body.data(), body.size())) {
+      RaiseInOutError(error);
+    }
+  }
+
+  LogMessage("Update: check update info");
+  state_->Description = ReadIniString(files.UpdateInfo, kUpdateSection, "Description");
+  state_->Url = ReadIniString(files.UpdateInfo, kUpdateSection, "URL");
+  state_->Version = ReadIniString(files.UpdateInfo, kUpdateSection, "Version");
+  state_->OfferedBuild = HexToBuild(ReadIniString(files.UpdateInfo, kUpdateSection, "Build"));
+
+  LogMessage("Update: delete update info");
+  state_->Folder->Remove(kUpdateInfoName);
+
+  LogMessage("Update: compare versions");
+  if (state_->OfferedBuild <= state_->OwnBuild) {
+    Finish(0);
+    return;
+  }
+
+  // Build, Version and URL come as plain text from whoever answered: the publisher's
+  // signature must say the same before the user is asked.
+  LogMessage("Update: check signature");
+  THttpClient& signature = state_->Signature;
+  signature.FollowRedirects = true;
+  signature.ReadTimeout = options_.InfoReadTimeout;
+  signature.TotalTimeout = options_.InfoReadTimeout;
+  signature.MaxBodySize = options_.MaxSignatureSize;
+  signature.OnDone = [this](const std::exception_ptr& error) {
+    if (error) {
+      Fail(error);
+      return;
+    }
+    try {
+      SignatureArrived();
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  };
+  signature.Get(state_->Url + kSignatureSuffix);
+}
+
+void TUpdateCheck::SignatureArrived() {
+  const TUpdateSignature signature = ReadUpdateSignature(state_->Signature.Body(), *state_->Key);
+  const TSignedSetup& setup = signature.Setup;
+  // An older setup under a newer Build, or one of another product, is a replay.
+  if (setup.Product != kUpdateSection || setup.Build != state_->OfferedBuild ||
+      setup.Build <= state_->OwnBuild || setup.Size == 0 || setup.Size > kMaxSetupSize) {
+    throw EUpdateSignature(kNotSignedCorrectly);
+  }
+  state_->Signed = signature;
+
+  ++asking_;
+  const bool yes = CurrentPrompter().AskYesNo(
+      Format("%s Update available. Do you want to update to version %s now?", state_->Description,
+             state_->Version));
+  --asking_;
+  if (!yes || cancelled_) {
+    Finish(-1);
+    return;
+  }
+  BeginDownload();
+}
+
+void TUpdateCheck::BeginDownload() {
+  LogMessage("Update: download setup");
+  state_->Part = state_->Folder->CreateNew(std::string(kSetupName) + kPartSuffix, 0700);
+  state_->Hash = std::make_unique<TSetupHash>();
+  state_->Received = 0;
+  if (!options_.NewDownloadView) {
+    StartDownload();
+    return;
+  }
+  state_->View = options_.NewDownloadView();
+  TDownloadView& view = *state_->View;
+  view.OnStart = [this] { StartDownload(); };
+  view.OnCancel = [this] { CancelDownload(); };
+  // Later: the view is not destroyed from inside its own event.
+  view.OnClose = [this] {
+    QTimer::singleShot(0, this, [this] {
+      state_->View.reset();
+      DropPart();
+      Finish(-1);
+    });
+  };
+  view.Show();
+}
+
+void TUpdateCheck::StartDownload() {
+  if (state_->View) {
+    state_->View->Downloading();
+  }
+  THttpClient& download = state_->Download;
+  download.FollowRedirects = true;
+  download.ReadTimeout = options_.SetupReadTimeout;
+  download.TotalTimeout = options_.SetupTotalTimeout;
+  // More than was signed is not the setup; it is cut off as it comes.
+  download.MaxBodySize = state_->Signed->Setup.Size;
+  download.OnWorkBegin = [this](std::int64_t size) {
+    if (state_->View) {
+      state_->View->WorkBegin(size);
+    }
+  };
+  download.OnWork = [this](std::int64_t received) {
+    if (state_->View) {
+      state_->View->Work(received);
+    }
+  };
+  const THttpClient::TSink sink = [this](const char* data, std::size_t size) {
+    if (const int error = WriteAll(state_->Part.Get(), data, size)) {
+      throw EInOutError(InOutErrorMessage(error), error);
+    }
+    state_->Hash->Add(data, size);
+    state_->Received += size;
+  };
+  download.OnDone = [this](const std::exception_ptr& error) { DownloadEnded(error); };
+  download.Get(state_->Url, sink);
+}
+
+void TUpdateCheck::CancelDownload() {
+  state_->Download.Abort();
+  if (state_->View) {
+    state_->View->Ended("Download cancelled");
+  }
+}
+
+void TUpdateCheck::DownloadEnded(const std::exception_ptr& error) {
+  if (error) {
+    // Download errors show in the window only.
+    DropPart();
+    if (state_->View) {
+      state_->View->Ended(ErrorText(error));
+    } else {
+      Finish(-1);
+    }
+    return;
+  }
+  state_->View.reset();
+  try {
+    ExecuteSetup();
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+void TUpdateCheck::ExecuteSetup() {
+  TState& state = *state_;
+  const std::string partName = std::string(kSetupName) + kPartSuffix;
+  if (state.Received != state.Signed->Setup.Size) {
+    throw EUpdateSignature(kNotSignedCorrectly);
+  }
+  state.Hash->Verify(*state.Signed, *state.Key);
+  // The setup runs from the file that was written and verified, never by its name.
+  const UniqueFd setup = ReopenForReading(state.Part.Get());
+  state.Part.Reset();
+  state.Folder->Remove(kSetupName);
+  state.Folder->RenameNoReplace(partName, kSetupName);
+  if (static_cast<std::uint64_t>(FileSize(setup.Get())) != state.Signed->Setup.Size) {
+    throw EUpdateSignature(kNotSignedCorrectly);
+  }
+
+  LogMessage("Update: execute setup");
+  if (StartDetachedFromFd(setup.Get(), {kSetupArgument}) != 0) {
+    throw Exception("Failed to execute update.");
+  }
+  Finish(1);
+}
+
+void TUpdateCheck::Cancel() {
+  if (!Running()) {
+    return;
+  }
+  cancelled_ = true;
+  state_->Info.Abort();
+  state_->Signature.Abort();
+  state_->Download.Abort();
+  state_->View.reset();
+  DropPart();
+  // An open question ends the check when it returns.
+  if (asking_ == 0) {
+    Finish(-1);
+  }
+}
+
+void TUpdateCheck::DropPart() {
+  state_->Part.Reset();
+  if (state_->Folder) {
+    state_->Folder->Remove(std::string(kSetupName) + kPartSuffix);
+  }
+}
+
+void TUpdateCheck::Fail(const std::exception_ptr& error) {
+  state_->View.reset();
+  DropPart();
+  if (!cancelled_) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      LogException(e);
+      ++asking_;
+      ShowMessage(e.what());
+      --asking_;
+    }
+  }
+  Finish(-1);
+}
+
+void TUpdateCheck::Finish(int result) {
+  if (finished_) {
+    return;
+  }
+  finished_ = true;
+  if (OnFinished) {
+    const auto finished = OnFinished;
+    finished(cancelled_ && result != 1 ? -1 : result);
   }
 }
 

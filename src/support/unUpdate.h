@@ -4,9 +4,13 @@
 #include "support/FilePlaces.h"
 #include "support/UpdateSignature.h"
 
+#include <QObject>
+
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -60,8 +64,10 @@ struct TUpdateFiles {
   explicit TUpdateFiles(const TFilePlaces& places);
   std::string VersionRecord;  // the program's own version: the program file with ".ini"
   std::string SettingsFile;   // the settings, with "AutoUpdate"
-  std::string UpdateInfo;     // "~vxupd.ini": the downloaded update information
-  std::string Setup;          // "~vxupd.exe": the downloaded setup, while it runs
+  // "~vxupd": what the check downloads, in a folder that only this user may enter.
+  std::string Folder;
+  std::string UpdateInfo;  // "~vxupd.ini" in Folder: the downloaded update information
+  std::string Setup;       // "~vxupd.exe" in Folder: the downloaded setup, while it runs
 };
 
 // Deletes the setup that the previous update left behind, which has done its work by the
@@ -73,8 +79,22 @@ void RemoveLeftoverSetup(const TUpdateFiles& files);
 // system package, whose updates come with the system's packages.
 std::string DefaultUpdateAddress();
 
-// Checks a downloaded setup before it is moved into place; raises when it must not run.
-using TSetupCheck = std::function<void(const std::string& fileName)>;
+// The download window as the check sees it. The check owns it while the setup downloads
+// and sets the events before Show.
+class TDownloadView {
+ public:
+  virtual ~TDownloadView() = default;
+  std::function<void()> OnStart;   // the view is ready: the download may begin
+  std::function<void()> OnCancel;  // the user asks to stop the download
+  std::function<void()> OnClose;   // the user closes the view after the download ended
+  virtual void Show() = 0;
+  virtual void Downloading() = 0;
+  // The size that the server announced, -1 for none.
+  virtual void WorkBegin(std::int64_t size) = 0;
+  virtual void Work(std::int64_t received) = 0;
+  // The download ended without the setup: shows why, and waits for OnClose.
+  virtual void Ended(const std::string& text) = 0;
+};
 
 // What the check needs from outside this unit.
 struct TUpdateOptions {
@@ -84,40 +104,81 @@ struct TUpdateOptions {
   // GET here for the update information (scheme, host, port, path "/updates"). Empty:
   // the program has no update check of its own (UpdatesFromPackages).
   std::string UpdateAddress = DefaultUpdateAddress();
-  // The Ed25519 public key (base64) that a setup's "Signature" must match; empty: no
-  // downloaded setup is ever run.
+  // The minisign public key that the setup's signature file must match. Empty: no
+  // update check either.
   std::string UpdatePublicKey = BuiltInUpdatePublicKey();
-  // [ms] that the update information request may take in all, however slowly the server
-  // sends, before it gives up.
+  // [ms] that the update information and the signature file may each take in all,
+  // however slowly the server sends, before the check gives up.
   int InfoReadTimeout = 10000;
   // [bytes] of update information at most; a longer answer is an error.
   std::size_t MaxInfoSize = std::size_t{64} * 1024;
+  // [bytes] of the setup's signature file at most.
+  std::size_t MaxSignatureSize = 4096;
+  // [ms] that the setup's server may stay silent, and that its download may take in all.
+  int SetupReadTimeout = 10000;
+  int SetupTotalTimeout = 10 * 60 * 1000;
   // The settings file's "AutoUpdate" value, asked for by the automatic check only. It
   // logs the errors it forgives and raises the ones that end the check. Unset: false.
   std::function<bool(const std::string& settingsFile)> ReadAutoUpdate;
-  // Downloads url into fileName in the download window, running check on the whole
-  // download before it takes the name fileName (its error goes to the caller); false
-  // when cancelled or failed (the window has shown why).
-  std::function<bool(const std::string& url, const std::string& fileName, const TSetupCheck& check)>
-      DownloadSetup;
+  // The download window; unset: the setup downloads without one.
+  std::function<std::unique_ptr<TDownloadView>()> NewDownloadView;
 };
 
 // The program's options; the program entry installs the settings reader and the
 // download window before the first check.
 TUpdateOptions& ProgramUpdateOptions();
 
-// Whether the program leaves its updates to the system's package manager: it has no
-// update address (ProgramUpdateOptions), so it never checks by itself and offers no
-// check to the user.
+// Whether the program has no update check of its own: it has no update address (its
+// updates come with the system's packages) or no key to check them with
+// (ProgramUpdateOptions). It then never checks by itself and offers no check to the user.
 bool UpdatesFromPackages();
 
-// Looks for a newer release on the update server, asks the user, downloads its setup,
-// checks the setup's signature and starts it with "/silent". 1: a setup runs, end the
-// program; 0: nothing newer, or (Manual false) automatic updates are off; -1: declined,
-// cancelled, or failed (the error has been logged and shown). Each step is logged as it
-// begins. Without an update address it logs that updates are off and gives 0, touching
-// no file.
-int CheckForUpdates(bool Manual);
-int CheckForUpdates(bool Manual, const TUpdateOptions& options);
+// The update check, run beside the event loop: its requests never block the thread.
+// It looks for a newer release on the update server, fetches the signature file beside
+// the setup and checks it, asks the user, downloads the setup (at most its signed size,
+// hashed as it arrives), verifies it and starts it with "/silent". Each step is logged as
+// it begins.
+class TUpdateCheck : public QObject {
+  Q_OBJECT
+
+ public:
+  TUpdateCheck(bool Manual, TUpdateOptions options, QObject* parent = nullptr);
+  ~TUpdateCheck() override;
+  Q_DISABLE_COPY_MOVE(TUpdateCheck)
+
+  // The result, once: 1: a setup runs, end the program; 0: nothing newer, or (Manual
+  // false) automatic updates are off; -1: declined, cancelled, or failed (the error has
+  // been logged and shown). Without an update check (no address or no key) it logs that
+  // updates are off and gives 0, touching no file. The check may be destroyed from inside.
+  std::function<void(int result)> OnFinished;
+
+  void Start();
+  // The program ends: breaks off every request, closes the download window and never
+  // starts the setup; the result is -1 unless the check had ended.
+  void Cancel();
+  bool Running() const { return started_ && !finished_; }
+
+ private:
+  struct TState;
+  void Run();
+  void InfoArrived();
+  void SignatureArrived();
+  void BeginDownload();
+  void StartDownload();
+  void DownloadEnded(const std::exception_ptr& error);
+  void CancelDownload();
+  void ExecuteSetup();
+  void DropPart();
+  void Fail(const std::exception_ptr& error);
+  void Finish(int result);
+
+  bool Manual_;
+  TUpdateOptions options_;
+  std::unique_ptr<TState> state_;
+  bool started_ = false;
+  bool finished_ = false;
+  bool cancelled_ = false;
+  int asking_ = 0;  // a message box of the check is open
+};
 
 }  // namespace vx

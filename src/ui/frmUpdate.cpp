@@ -2,17 +2,16 @@
 
 #include "ui/Application.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include <algorithm>
 #include <climits>
-#include <exception>
 
 namespace vx {
 
@@ -58,59 +57,29 @@ TfrmUpdate::TfrmUpdate(QWidget* parent)
   connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
   tmrStart->setObjectName(QStringLiteral("tmrStart"));
   tmrStart->setInterval(1000);
+  tmrStart->setSingleShot(true);
   connect(tmrStart, &QTimer::timeout, this, [this] { tmrStartTimer(); });
-
-  // FormCreate
-  HttpClient.FollowRedirects = true;
-  HttpClient.ReadTimeout = 10000;
-  HttpClient.OnWorkBegin = [this](std::int64_t size) { HttpClientWorkBegin(size); };
-  HttpClient.OnWork = [this](std::int64_t received) { HttpClientWork(received); };
-  HttpClient.OnWait = [this] { HttpClientWait(); };
 }
 
 TfrmUpdate::~TfrmUpdate() = default;
 
-bool TfrmUpdate::Download(const std::string& URL, const std::string& FileName,
-                          const TSetupCheck& Check) {
-  bool downloaded = false;
-  try {
-    url_ = URL;
-    fileName_ = FileName;
-    partFileName_ = FileName + ".part";
-    // Unbuffered, so that a failing write shows at once and ends the request.
-    stream_ = std::make_unique<QFile>(QString::fromStdString(partFileName_));
-    if (!stream_->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-      stream_.reset();
-      return false;
-    }
-    const int result = exec();
-    stream_->close();
-    downloaded = result == QDialog::Accepted && stream_->error() == QFileDevice::NoError;
-    stream_.reset();
-  } catch (const std::exception&) {
-    stream_.reset();
-    downloaded = false;
+void TfrmUpdate::Show() {
+  // Shown beside the settings window and the tray, which stay usable.
+  setWindowModality(Qt::NonModal);
+  QScreen* where = screen();
+  show();
+  if (where != nullptr) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(where->availableGeometry().center());
+    move(frame.topLeft());
   }
-  const QString partName = QString::fromStdString(partFileName_);
-  if (downloaded && Check) {
-    try {
-      Check(partFileName_);
-    } catch (...) {
-      QFile::remove(partName);
-      throw;
-    }
-  }
-  // A setup that is already there stays; the move does not replace it.
-  if (downloaded && QFile::rename(partName, QString::fromStdString(FileName))) {
-    return true;
-  }
-  QFile::remove(partName);
-  return false;
 }
 
 void TfrmUpdate::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) {
+    FormShow();
+  }
 }
 
 void TfrmUpdate::reject() {
@@ -123,59 +92,46 @@ void TfrmUpdate::FormShow() {
 
 void TfrmUpdate::tmrStartTimer() {
   tmrStart->stop();
-  StartDownload();
+  if (OnStart) {
+    OnStart();
+  }
 }
 
-void TfrmUpdate::StartDownload() {
+void TfrmUpdate::Downloading() {
   lblUpdate->setText(QStringLiteral("Downloading..."));
-  try {
-    HttpClient.Get(url_, *stream_);
-    if (!cancel_) {
-      done(QDialog::Accepted);
-      return;
-    }
-    lblUpdate->setText(QStringLiteral("Download cancelled"));
-  } catch (const std::exception& e) {
-    lblUpdate->setText(cancel_ ? QStringLiteral("Download cancelled")
-                               : QString::fromStdString(e.what()));
-  }
-  btnCancel->setText(QStringLiteral("Close"));
-  btnCancelModalResult_ = kModalAbort;
 }
 
 void TfrmUpdate::btnCancelClick() {
-  cancel_ = true;
-  if (btnCancelModalResult_ != 0) {
-    done(btnCancelModalResult_);
+  if (ended_) {
+    if (OnClose) {
+      OnClose();
+    }
+  } else if (OnCancel) {
+    OnCancel();
   }
 }
 
-void TfrmUpdate::HttpClientWorkBegin(std::int64_t size) {
+void TfrmUpdate::WorkBegin(std::int64_t size) {
   if (size >= 0) {
     pbUpdate->setMaximum(ProgressValue(size));
   }
 }
 
-void TfrmUpdate::HttpClientWork(std::int64_t received) {
+void TfrmUpdate::Work(std::int64_t received) {
   lblUpdate->setText(QStringLiteral("Downloaded %1 of %2 MB")
                          .arg(MegaBytes(received), MegaBytes(pbUpdate->maximum())));
   pbUpdate->setValue(std::min(ProgressValue(received), pbUpdate->maximum()));
-  HttpClientWait();
 }
 
-// Lets the window repaint and the Cancel button work while the download blocks this
-// thread; a cancel closes the connection.
-void TfrmUpdate::HttpClientWait() {
-  QCoreApplication::processEvents();
-  if (cancel_) {
-    HttpClient.Disconnect();
-  }
+void TfrmUpdate::Ended(const std::string& text) {
+  tmrStart->stop();
+  lblUpdate->setText(QString::fromStdString(text));
+  btnCancel->setText(QStringLiteral("Close"));
+  ended_ = true;
 }
 
-bool DownloadSetupInWindow(const std::string& url, const std::string& fileName,
-                           const TSetupCheck& check) {
-  TfrmUpdate frmUpdate(DialogParent());
-  return frmUpdate.Download(url, fileName, check);
+std::unique_ptr<TDownloadView> NewDownloadWindow() {
+  return std::make_unique<TfrmUpdate>(DialogParent());
 }
 
 }  // namespace vx

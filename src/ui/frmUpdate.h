@@ -1,6 +1,5 @@
 #pragma once
 
-#include "support/HttpClient.h"
 #include "support/unUpdate.h"
 
 #include <QDialog>
@@ -9,7 +8,6 @@
 #include <memory>
 #include <string>
 
-class QFile;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -17,30 +15,27 @@ class QTimer;
 
 namespace vx {
 
-// The download window of the update check: shows the setup's download with its
-// progress, and lets the user cancel it.
-class TfrmUpdate : public QDialog {
+// The download window of the update check: shows the setup's download with its progress
+// and lets the user cancel it. It runs no event loop of its own: the check drives it from
+// the program's loop, which goes on beside it.
+class TfrmUpdate : public QDialog, public TDownloadView {
   Q_OBJECT
 
  public:
-  // The modal result of btnCancel once the download has ended without the setup.
-  static constexpr int kModalAbort = 3;
-
   explicit TfrmUpdate(QWidget* parent = nullptr);
   ~TfrmUpdate() override;
   Q_DISABLE_COPY_MOVE(TfrmUpdate)
 
-  // Shows the window modally and downloads URL into FileName, through FileName + ".part"
-  // while it runs. True only when the whole body arrived and was moved to FileName; the
-  // part file is gone either way. Check, when given, runs on the whole part file before
-  // the move; its error removes the part file and goes on to the caller.
-  bool Download(const std::string& URL, const std::string& FileName, const TSetupCheck& Check = {});
+  void Show() override;
+  void Downloading() override;
+  void WorkBegin(std::int64_t size) override;
+  void Work(std::int64_t received) override;
+  void Ended(const std::string& text) override;
 
   QLabel* lblUpdate;
   QProgressBar* pbUpdate;
   QPushButton* btnCancel;
   QTimer* tmrStart;
-  THttpClient HttpClient;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -50,23 +45,12 @@ class TfrmUpdate : public QDialog {
  private:
   void FormShow();
   void tmrStartTimer();
-  void StartDownload();
   void btnCancelClick();
-  void HttpClientWorkBegin(std::int64_t size);
-  void HttpClientWork(std::int64_t received);
-  void HttpClientWait();
 
-  std::string url_;
-  std::string fileName_;
-  std::string partFileName_;
-  std::unique_ptr<QFile> stream_;
-  bool cancel_ = false;
-  int btnCancelModalResult_ = 0;  // none: the button only sets the cancel flag
+  bool ended_ = false;  // btnCancel says "Close"
 };
 
-// Downloads url into fileName in a download window of its own; the update check's
-// DownloadSetup.
-bool DownloadSetupInWindow(const std::string& url, const std::string& fileName,
-                           const TSetupCheck& check);
+// A download window for the update check (TUpdateOptions::NewDownloadView).
+std::unique_ptr<TDownloadView> NewDownloadWindow();
 
 }  // namespace vx

@@ -31,6 +31,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace vx {
 
@@ -325,7 +326,19 @@ void TfrmMain::actConfigExecute() {
 }
 
 void TfrmMain::actUpdateExecute() {
-  switch (CheckForUpdates(true)) {
+  if (updateCheck_ != nullptr) {
+    return;
+  }
+  updateCheck_ = new TUpdateCheck(true, ProgramUpdateOptions(), this);
+  updateCheck_->OnFinished = [this](int result) {
+    std::exchange(updateCheck_, nullptr)->deleteLater();
+    UpdateChecked(result);
+  };
+  updateCheck_->Start();
+}
+
+void TfrmMain::UpdateChecked(int result) {
+  switch (result) {
     case 0:
       ShowMessage("No updates available!");
       break;
@@ -345,6 +358,10 @@ void TfrmMain::actAboutExecute() {
 
 void TfrmMain::actExitExecute() {
   terminating_ = true;
+  // A quit never starts a setup that is still on its way.
+  if (updateCheck_ != nullptr) {
+    updateCheck_->Cancel();
+  }
   if (options_.Terminate) {
     options_.Terminate();
   } else {

@@ -25,6 +25,7 @@ class TResumeWatch;
 class TMainPages;
 class TSettings;
 class TTrayIcon;
+class TUpdateCheck;
 class TVersionInfo;
 
 // How a main window is made; the program uses the defaults, tests a settings file of
@@ -90,8 +91,8 @@ class TfrmMain : public QMainWindow {
 
   // Centres the window on the screen and shows it restored and raised.
   void actConfigExecute();
-  // A manual update check: "No updates available!" when nothing is newer; a started
-  // setup saves the settings and ends the program.
+  // A manual update check, run beside the loop (one at a time): "No updates available!"
+  // when nothing is newer; a started setup saves the settings and ends the program.
   void actUpdateExecute();
   void actAboutExecute();
   void actExitExecute();
@@ -127,6 +128,7 @@ class TfrmMain : public QMainWindow {
   void CreateNoTrayNote();
   void CreateTrayIcon();
   void TrayUnavailable();
+  void UpdateChecked(int result);
 
   TMainOptions options_;
   std::unique_ptr<TPortCfgList> ports_;
@@ -135,7 +137,8 @@ class TfrmMain : public QMainWindow {
   std::shared_ptr<Autostart> autostart_;
   TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits
   std::string settingsFile_;
-  bool terminating_ = false;  // the application ends: closing is no longer hiding
+  bool terminating_ = false;             // the application ends: closing is no longer hiding
+  TUpdateCheck* updateCheck_ = nullptr;  // child; the manual check while it runs
 };
 
 }  // namespace vx

@@ -83,14 +83,14 @@ std::string KnightRiderSettings(const std::string& device) {
          "</Vorlixa>\n";
 }
 
-ProgramFolder::ProgramFolder() {
+ProgramFolder::ProgramFolder(const std::string& programFile) {
   std::string pattern = (fs::temp_directory_path() / "vorlixa-program-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot make a folder for the program");
   }
   folder_ = pattern;
   // A copy, not a link: the program's folder is where its file really lies.
-  fs::copy_file(VORLIXA_APP_PATH, Program());
+  fs::copy_file(programFile, Program());
 }
 
 ProgramFolder::~ProgramFolder() {

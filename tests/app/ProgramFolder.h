@@ -46,8 +46,9 @@ std::string KnightRiderSettings(const std::string& device);
 // process still running at the end is killed and the folder removed.
 class ProgramFolder {
  public:
-  // Raises std::runtime_error when the folder cannot be made.
-  ProgramFolder();
+  // A copy of programFile (the program by default) as "vorlixa". Raises
+  // std::runtime_error when the folder cannot be made.
+  explicit ProgramFolder(const std::string& programFile = VORLIXA_APP_PATH);
   ~ProgramFolder();
   ProgramFolder(const ProgramFolder&) = delete;
   ProgramFolder& operator=(const ProgramFolder&) = delete;

@@ -161,10 +161,14 @@ void HttpTestServer::Answer(int client) {
     }
   }
 
-  std::string header = "HTTP/1.1 " + std::to_string(response.Status) + " " + response.Reason +
-                       "\r\nContent-Length: " +
-                       std::to_string(response.ContentLength.value_or(response.Body.size())) +
-                       "\r\nConnection: close\r\n";
+  std::string header =
+      "HTTP/1.1 " + std::to_string(response.Status) + " " + response.Reason + "\r\n";
+  if (response.AnnounceLength) {
+    header +=
+        "Content-Length: " + std::to_string(response.ContentLength.value_or(response.Body.size())) +
+        "\r\n";
+  }
+  header += "Connection: close\r\n";
   for (const auto& [name, value] : response.Headers) {
     header += name + ": " + value + "\r\n";
   }

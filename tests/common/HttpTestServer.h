@@ -27,6 +27,8 @@ class HttpTestServer {
     std::string Body;
     // The announced size; Body's size when unset.
     std::optional<std::size_t> ContentLength;
+    // false: no size is announced, the body ends when the connection closes.
+    bool AnnounceLength = true;
     // A slow server: the body goes out in pieces of ChunkSize bytes with ChunkPause
     // between them (0: all at once).
     std::size_t ChunkSize = 0;

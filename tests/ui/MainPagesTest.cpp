@@ -440,17 +440,28 @@ TEST_F(MainPagesTest, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
   ::close(master);
 }
 
-// A build for a system package has no update address: the tray menu has no update check,
-// the Options page says where updates come from, and the choice that the file holds
-// survives a save. A build with an address shows the box and the button instead.
-TEST_F(MainPagesTest, ABuildWithoutUpdateAddressLeavesUpdatesToTheSystemsPackages) {
+// A build for a system package has no update address, and a build without a key has
+// nothing to check updates with: the tray menu has no update check, the Options page says
+// where updates come from, and the choice that the file holds survives a save. A build
+// with both shows the box and the button instead.
+TEST_F(MainPagesTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystemsPackages) {
   struct RestoreAddress {
     std::string address = ProgramUpdateOptions().UpdateAddress;
-    ~RestoreAddress() { ProgramUpdateOptions().UpdateAddress = address; }
+    std::string key = ProgramUpdateOptions().UpdatePublicKey;
+    ~RestoreAddress() {
+      ProgramUpdateOptions().UpdateAddress = address;
+      ProgramUpdateOptions().UpdatePublicKey = key;
+    }
   } restore;
   WriteSettings(kTwoPorts, true);
-  for (const bool fromPackages : {true, false}) {
-    ProgramUpdateOptions().UpdateAddress = fromPackages ? "" : "http://127.0.0.1:9/updates";
+  const std::vector<std::pair<std::string, std::string>> builds = {
+      {"", "RWQ-a-key"},
+      {"http://127.0.0.1:9/updates", ""},
+      {"http://127.0.0.1:9/updates", "RWQ-a-key"}};
+  for (const auto& [address, key] : builds) {
+    const bool fromPackages = address.empty() || key.empty();
+    ProgramUpdateOptions().UpdateAddress = address;
+    ProgramUpdateOptions().UpdatePublicKey = key;
     TMainOptions options;
     options.SettingsFile = settingsFile;
     options.StartAtLogin = std::make_shared<XdgAutostart>(

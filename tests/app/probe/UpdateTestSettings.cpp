@@ -1,0 +1,20 @@
+// The program's entry and libraries unchanged, with the build settings of an update test
+// in place of the configured ones (src/support/BuildSettings.cpp): the update address and
+// the publisher's key that the test made, from VORLIXA_TEST_UPDATE_ADDRESS and
+// VORLIXA_TEST_UPDATE_KEY. The program itself reads no environment for them.
+#include "support/UpdateSignature.h"
+#include "support/unUpdate.h"
+
+#include <QByteArray>
+
+namespace vx {
+
+std::string DefaultUpdateAddress() {
+  return qgetenv("VORLIXA_TEST_UPDATE_ADDRESS").toStdString();
+}
+
+std::string BuiltInUpdatePublicKey() {
+  return qgetenv("VORLIXA_TEST_UPDATE_KEY").toStdString();
+}
+
+}  // namespace vx
