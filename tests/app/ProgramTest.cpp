@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -255,6 +256,22 @@ TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
 
 // The disk under the log fills up while the program runs. The exit still blanks the
 // chain, and says once on standard error that the log is not written.
+// The log's place is taken by a link to another file (laid there by whoever may write the
+// folder). The program neither empties nor writes that file, and runs on without a log.
+TEST_F(ProgramTest, ALinkInTheLogsPlaceIsNotFollowed) {
+  SimProcess sim;
+  WriteSettings(sim.LinkPath());
+  const std::string target = program_.Folder() + "/precious.txt";
+  std::ofstream(target) << "not a log\n";
+  fs::create_symlink(target, LogFile());
+  QProcess* program = Launch();
+  ASSERT_TRUE(sim.WaitForUnits(10));
+  EXPECT_EQ(Terminate(program), 0);
+  EXPECT_EQ(ReadText(target), "not a log\n");
+  const std::string errors = program->readAllStandardError().toStdString();
+  EXPECT_NE(errors.find("Log file " + LogFile() + " not written: "), std::string::npos) << errors;
+}
+
 TEST_F(ProgramTest, ALogThatCannotBeWrittenDoesNotStopTheExit) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
