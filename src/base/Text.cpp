@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 namespace vx {
 
@@ -24,6 +25,68 @@ std::string_view Trim(std::string_view text, bool (*isBlank)(char)) {
     text.remove_suffix(1);
   }
   return text;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of text, and its code point;
+// 0 when it is not one.
+std::size_t Utf8Sequence(std::string_view text, char32_t& codePoint) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned low = 0x80;   // the allowed range of the second byte: no overlong forms,
+  unsigned high = 0xBF;  // no surrogates, nothing beyond U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1FU;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0FU;
+    low = lead == 0xE0 ? 0xA0U : 0x80U;
+    high = lead == 0xED ? 0x9FU : 0xBFU;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07U;
+    low = lead == 0xF0 ? 0x90U : 0x80U;
+    high = lead == 0xF4 ? 0x8FU : 0xBFU;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0U) != 0x80) {
+      return 0;
+    }
+    codePoint = (codePoint << 6U) | (byte(i) & 0x3FU);
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string PrintableText(std::string_view text) {
+  std::string printable;
+  printable.reserve(text.size());
+  while (!text.empty()) {
+    char32_t codePoint = 0;
+    const std::size_t length = Utf8Sequence(text, codePoint);
+    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+    if (length == 0 || control) {
+      printable += '?';
+      text.remove_prefix(length == 0 ? 1 : length);
+    } else {
+      printable.append(text.substr(0, length));
+      text.remove_prefix(length);
+    }
+  }
+  return printable;
 }
 
 }  // namespace vx

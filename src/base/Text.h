@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vx {
@@ -13,5 +14,11 @@ bool IsBlank(char c) noexcept;
 
 // text without the characters at either end for which isBlank holds.
 std::string_view Trim(std::string_view text, bool (*isBlank)(char) = IsBlank);
+
+// text with every control character (C0, DEL and C1) and every byte that is not part of
+// well-formed UTF-8 replaced by "?": what a line of the log may hold of text from outside
+// (server replies, device names), so that no escape sequence reaches a terminal that
+// shows the log and no carriage return forges a line.
+std::string PrintableText(std::string_view text);
 
 }  // namespace vx

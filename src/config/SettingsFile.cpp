@@ -300,10 +300,8 @@ TSettingsFileContent ReadSettingsFile(const std::string& fileName) {
     return {NewSettingsDocument(), TSettingsFileState::Unreadable, InOutErrorMessage(EIO)};
   }
   text.resize(filled);
-  if (text.size() > kMaxSettingsFileSize) {
-    throw EInOutError(
-        Format("The settings file %s is larger than 16 MiB and is not read.", fileName), EFBIG);
-  }
+  // Unreadable as any other file we cannot take, so that a save keeps it as ".bad" and
+  // replaces it.
   return ParseSettingsText(text);
 }
 

@@ -58,14 +58,15 @@ struct TSettingsFileContent {
 // complaints.
 TSettingsFileContent ParseSettingsText(std::string_view text);
 
-// Reads and parses fileName. A file larger than kMaxSettingsFileSize raises EInOutError.
+// Reads and parses fileName. A file larger than kMaxSettingsFileSize is Unreadable; no
+// more than one byte beyond the limit is read.
 TSettingsFileContent ReadSettingsFile(const std::string& fileName);
 
 // ParseSettingsText's document; *loaded tells whether it is Loaded.
 XmlDocPtr ParseSettingsDocument(std::string_view text, bool* loaded = nullptr);
 
 // ReadSettingsFile's document: a missing, unreadable or malformed file gives an empty
-// document and *loaded false. A file larger than kMaxSettingsFileSize raises EInOutError.
+// document and *loaded false.
 XmlDocPtr LoadSettingsDocument(const std::string& fileName, bool* loaded = nullptr);
 
 // Keeps the file at fileName (or the file that it links to) under the first free name of

@@ -6,10 +6,11 @@
 
 namespace vx {
 
-// Named kernel objects are stream sockets in the abstract namespace: the name exists
-// exactly as long as its holder keeps the listening socket open, whatever way the
-// holder ends, and leaves no file behind. The socket name carries the object's name
-// and the user id, so that the programs of different users never meet.
+// Named kernel objects where the user has no runtime folder (LocalSocket.h) are stream
+// sockets in the abstract namespace: the name exists exactly as long as its holder keeps
+// the listening socket open, whatever way the holder ends, and leaves no file behind. The socket
+// name carries the object's name and the user id, so that the programs of different users never
+// meet.
 std::string AbstractSocketName(const std::string& name, unsigned user);
 
 // Binds a new listening socket (non-blocking, close-on-exec) to the abstract name.

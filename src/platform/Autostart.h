@@ -16,8 +16,9 @@ class Autostart {
   // entry exists but cannot be read.
   virtual bool IsEnabled(TAutostartScope scope) const = 0;
   // Writes an entry that starts this program file, replacing one that starts another
-  // copy, or removes the entry (a missing entry is no error). Raises EInOutError when the
-  // location cannot be written.
+  // copy, or stops the entry of that scope from starting anything (a missing entry is no
+  // error; a user's entry that is switched off already stays as it is). Raises
+  // EInOutError when the location cannot be written.
   virtual void SetEnabled(TAutostartScope scope, bool enabled) = 0;
 };
 

@@ -20,8 +20,9 @@ bool LockedFile::Open(const std::string& fileName, bool append) {
   Close();
   // Never O_TRUNC: the file may belong to a running writer until the lock says
   // otherwise. O_CLOEXEC keeps programs that we start (a setup) from inheriting the
-  // lock and holding it after we have ended.
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
+  // lock and holding it after we have ended. O_NOFOLLOW: a link laid in the file's place
+  // (by whoever may write its folder) must not make us empty or write the file it names.
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
   bool existed = true;
   UniqueFd fd(::open(fileName.c_str(), kFlags));
   if (!fd.IsValid() && errno == ENOENT) {
@@ -71,6 +72,14 @@ void LockedFile::Write(std::string_view bytes) {
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }
+}
+
+std::uint64_t LockedFile::Size() const {
+  struct stat info {};
+  if (::fstat(fd_.Get(), &info) != 0) {
+    RaiseInOutError(errno);
+  }
+  return static_cast<std::uint64_t>(info.st_size);
 }
 
 void LockedFile::Close() {

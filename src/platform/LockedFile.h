@@ -2,6 +2,7 @@
 
 #include "platform/UniqueFd.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,10 +19,13 @@ class LockedFile {
 
   // Opens fileName for writing at its end, creating it when missing; unless append is
   // true, an existing file is emptied once the lock is held. Returns true when an
-  // existing file is kept and written on.
+  // existing file is kept and written on. A symbolic link in fileName's place is not
+  // followed: opening fails with ELOOP.
   bool Open(const std::string& fileName, bool append);
   // Hands every byte to the system before returning (no buffering of our own).
   void Write(std::string_view bytes);
+  // The open file's size in bytes.
+  std::uint64_t Size() const;
   // Releases the lock; an error of the close itself is raised after the handle is gone.
   void Close();
   bool IsOpen() const { return fd_.IsValid(); }

@@ -7,6 +7,6 @@ namespace vx {
 NamedMutex::NamedMutex(const std::string& name) : NamedMutex(name, ::geteuid()) {}
 
 NamedMutex::NamedMutex(const std::string& name, unsigned user)
-    : error_(ListenOnAbstractName(AbstractSocketName(name, user), holder_)) {}
+    : error_(holder_.Listen(LocalSocketName(name, user))) {}
 
 }  // namespace vx

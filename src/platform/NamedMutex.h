@@ -1,15 +1,15 @@
 #pragma once
 
-#include "platform/AbstractSocket.h"
+#include "platform/LocalSocket.h"
 
 #include <string>
 
 namespace vx {
 
-// A named mutex that exists while a program of the current user holds it: the first
-// holder takes the name, and the name is released when that holder ends, however it
-// ends. Creating one whose name is already held is no error: it just does not hold it.
-// Nothing waits on it; it only shows, to whoever looks, that such a program runs.
+// A named mutex that exists while a program of the current user holds it (a named local
+// socket, LocalSocketName): the first holder takes the name, and the name is released when that
+// holder ends, however it ends. Creating one whose name is already held is no error: it just does
+// not hold it. Nothing waits on it; it only shows, to whoever looks, that such a program runs.
 class NamedMutex {
  public:
   explicit NamedMutex(const std::string& name);
@@ -25,7 +25,7 @@ class NamedMutex {
   int Error() const { return error_; }
 
  private:
-  UniqueFd holder_;
+  LocalListener holder_;
   int error_ = 0;
 };
 

@@ -34,14 +34,15 @@ bool OfOurUser(const UniqueFd& connection) {
 }  // namespace
 
 UnixInstanceChannel::UnixInstanceChannel(const std::string& name, unsigned user)
-    : socketName_(AbstractSocketName(name, user)) {}
+    : socketName_(LocalSocketName(name, user)) {}
 
 int UnixInstanceChannel::Open() {
   UniqueFd connection;
-  if (const int error = ConnectToAbstractName(socketName_, connection)) {
+  if (const int error = ConnectToLocalName(socketName_, connection)) {
     return error;
   }
-  // Any local user can bind the name first; only a holder of our own user is a copy.
+  // Any local user can bind an abstract name first; only a holder of our own user is a
+  // copy.
   if (!OfOurUser(connection)) {
     return kHeldByAnotherUser;
   }
@@ -50,7 +51,7 @@ int UnixInstanceChannel::Open() {
 }
 
 int UnixInstanceChannel::Create() {
-  return ListenOnAbstractName(socketName_, listener_);
+  return listener_.Listen(socketName_);
 }
 
 int UnixInstanceChannel::Signal() {
@@ -83,7 +84,8 @@ bool UnixInstanceChannel::AcceptOne(int& error) {
     error = errno;
     return false;
   }
-  // The name is reachable by every local user; only our own user's programs count.
+  // An abstract name is reachable by every local user; only our own user's programs
+  // count.
   if (!OfOurUser(connection)) {
     return true;
   }

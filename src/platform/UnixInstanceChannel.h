@@ -1,15 +1,16 @@
 #pragma once
 
-#include "platform/AbstractSocket.h"
 #include "platform/InstanceChannel.h"
+#include "platform/LocalSocket.h"
 
 #include <string>
 #include <vector>
 
 namespace vx {
 
-// InstanceChannel over an abstract-namespace Unix socket and an eventfd. The first copy
-// listens on the name; a later copy connects and sends one byte, and every connection
+// InstanceChannel over a named local socket (LocalSocketName: a file of mode 0600 in the
+// user's runtime folder, else an abstract name) and an eventfd. The first copy listens on
+// the name; a later copy connects and sends one byte, and every connection
 // that delivers a byte is one signal. The stop event is an eventfd that is never read,
 // so once set it stays set. Connections from another user are dropped unheard.
 class UnixInstanceChannel final : public InstanceChannel {
@@ -33,8 +34,8 @@ class UnixInstanceChannel final : public InstanceChannel {
   bool AcceptOne(int& error);
 
   std::string socketName_;
-  UniqueFd listener_;    // the created start-up event
-  UniqueFd connection_;  // the opened start-up event
+  LocalListener listener_;  // the created start-up event
+  UniqueFd connection_;     // the opened start-up event
   UniqueFd stopEvent_;
   // Accepted connections whose byte has not come yet; touched by the waiting thread only.
   std::vector<UniqueFd> pending_;

@@ -187,7 +187,8 @@ std::string XdgUserAutostartFolder() {
   return HomeFolder() + "/.config/autostart";
 }
 
-std::string AutostartEntryText(const std::string& programPath) {
+std::string AutostartEntryText(const std::string& programPath, bool enabled) {
+  // Both keys say it: some desktops read only the one, some only the other.
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Vorlixa\n"
@@ -195,8 +196,10 @@ std::string AutostartEntryText(const std::string& programPath) {
          "Exec=" +
          QuoteExecArgument(programPath) +
          "\n"
-         "Terminal=false\n"
-         "X-GNOME-Autostart-enabled=true\n";
+         "Terminal=false\n" +
+         (enabled ? "X-GNOME-Autostart-enabled=true\n"
+                  : "Hidden=true\n"
+                    "X-GNOME-Autostart-enabled=false\n");
 }
 
 std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
@@ -260,11 +263,27 @@ bool XdgAutostart::IsEnabled(TAutostartScope scope) const {
 
 void XdgAutostart::SetEnabled(TAutostartScope scope, bool enabled) {
   const std::string fileName = EntryFileName(scope);
-  if (!enabled) {
+  if (!enabled && scope == TAutostartScope::AllUsers) {
     if (::unlink(fileName.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
       const int error = errno;
       throw EInOutError(Format("Cannot remove %s: %s", fileName, InOutErrorMessage(error)), error);
     }
+    return;
+  }
+  if (!enabled) {
+    // The user's entry is switched off, never removed: removing it would bring back the
+    // all-users entry of the same name that it hides. One that is off already stays as
+    // the user's desktop tools wrote it.
+    std::string text;
+    if (!ReadEntry(fileName, text)) {
+      return;
+    }
+    bool off = false;
+    AutostartEntryProgram(text, &off);
+    if (off) {
+      return;
+    }
+    ReplaceFileContent(fileName, AutostartEntryText(programPath_, false));
     return;
   }
   const std::string& folder = scope == TAutostartScope::AllUsers ? allUsersFolder_ : userFolder_;

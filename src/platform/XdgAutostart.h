@@ -22,8 +22,9 @@ class XdgAutostart final : public Autostart {
 
   // The entry exists, is not hidden, and its Exec command is this program file.
   bool IsEnabled(TAutostartScope scope) const override;
-  // Enabled: writes the entry (creating the folder when missing) in one piece; otherwise
-  // removes it.
+  // Enabled: writes the entry (creating the folder when missing) in one piece. Otherwise
+  // removes the all-users entry, and replaces a user's entry that is on with one that is
+  // off (a user's entry that is off already, or none, is left as it is).
   void SetEnabled(TAutostartScope scope, bool enabled) override;
 
   std::string EntryFileName(TAutostartScope scope) const;
@@ -39,8 +40,11 @@ class XdgAutostart final : public Autostart {
 std::string XdgAllUsersAutostartFolder();
 std::string XdgUserAutostartFolder();
 
-// The desktop entry that starts programPath (its Exec quoted as desktop entries need).
-std::string AutostartEntryText(const std::string& programPath);
+// The desktop entry that starts programPath (its Exec quoted as desktop entries need), or,
+// with enabled false, one that is switched off (Hidden=true and
+// X-GNOME-Autostart-enabled=false): in the user's folder it keeps an all-users entry of
+// the same name from starting the program for that user.
+std::string AutostartEntryText(const std::string& programPath, bool enabled = true);
 // The program of a desktop entry's Exec line, quoting and escapes removed; empty when
 // the text holds no Exec in its "Desktop Entry" group. *hidden tells whether the entry
 // is switched off (Hidden=true or X-GNOME-Autostart-enabled=false).

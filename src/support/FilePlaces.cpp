@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <string_view>
-#include <system_error>
 
 namespace vx {
 
@@ -42,7 +41,7 @@ TFilePlaces FilePlacesBeside(const std::string& programFile) {
 TFilePlaces ChooseFilePlaces(const TFilePlaceFacts& facts) {
   const std::string config = BaseFolder(facts.ConfigHome, facts.Home, ".config");
   const std::string state = BaseFolder(facts.StateHome, facts.Home, ".local/state");
-  if (facts.SettingsBeside || facts.FolderWritable || config.empty() || state.empty()) {
+  if (facts.FolderWritable || config.empty() || state.empty()) {
     return FilePlacesBeside(facts.ProgramFile);
   }
   const fs::path configFolder = fs::path(config) / kFolderName;
@@ -58,8 +57,6 @@ TFilePlaces ChooseFilePlaces(const TFilePlaceFacts& facts) {
 TFilePlaceFacts SystemFilePlaceFacts() {
   TFilePlaceFacts facts;
   facts.ProgramFile = ProgramFilePath();
-  std::error_code ignored;
-  facts.SettingsBeside = fs::exists(ChangeFileExt(facts.ProgramFile, ".xml"), ignored);
   facts.FolderWritable = CanCreateFilesIn(fs::path(facts.ProgramFile).parent_path().string());
   facts.ConfigHome = EnvironmentText("XDG_CONFIG_HOME");
   facts.StateHome = EnvironmentText("XDG_STATE_HOME");

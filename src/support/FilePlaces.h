@@ -4,11 +4,10 @@
 
 namespace vx {
 
-// Where the program keeps the files it writes. A program in a folder of its own (one that
-// it may write, or that holds its settings file) keeps them all beside itself, named
-// after its program file. An installed program (in a system folder, such as /usr/bin)
-// keeps them in the user's folders: the settings in $XDG_CONFIG_HOME/vorlixa, the rest in
-// $XDG_STATE_HOME/vorlixa.
+// Where the program keeps the files it writes. A program in a folder of its own that the
+// user may write keeps them all beside itself, named after its program file. An installed program
+// (in a system folder, such as /usr/bin) keeps them in the user's folders: the settings in
+// $XDG_CONFIG_HOME/vorlixa, the rest in $XDG_STATE_HOME/vorlixa.
 struct TFilePlaces {
   std::string SettingsFile;   // the settings: vorlixa.xml
   std::string LogFile;        // the program-wide log: vorlixa.log
@@ -19,7 +18,6 @@ struct TFilePlaces {
 // What the choice rests on, as the system tells it.
 struct TFilePlaceFacts {
   std::string ProgramFile;      // full path of the running program file
-  bool SettingsBeside = false;  // the program's folder holds its settings file
   bool FolderWritable = false;  // the user may create files in the program's folder
   std::string ConfigHome;       // $XDG_CONFIG_HOME as set (maybe empty or relative)
   std::string StateHome;        // $XDG_STATE_HOME as set
@@ -29,8 +27,9 @@ struct TFilePlaceFacts {
 // Every file beside programFile: its path with ".xml", ".log" and ".ini", and its folder.
 TFilePlaces FilePlacesBeside(const std::string& programFile);
 
-// Beside the program when its folder holds the settings file or may be written, so that
-// portable copies and existing users keep their files; otherwise the user's folders. The
+// Beside the program when its folder may be written, so that portable copies keep their
+// files; otherwise the user's folders, even when the folder holds a settings file: one that
+// root saved beside an installed program can be neither replaced nor logged beside. The
 // user's folders follow the base directory rules: a variable that is unset, empty or not
 // an absolute path counts as missing, and the home folder's ".config" and ".local/state"
 // take its place. Without a home folder to fall back on, beside the program.

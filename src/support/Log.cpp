@@ -1,6 +1,7 @@
 #include "support/Log.h"
 
 #include "base/Exceptions.h"
+#include "base/Text.h"
 #include "platform/SystemError.h"
 
 #include <QLocale>
@@ -56,6 +57,13 @@ void CreateFolders(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+std::string LimitText(std::uint64_t maxSize) {
+  constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
+  const std::string size =
+      maxSize % kMiB == 0 ? Format("%d MiB", maxSize / kMiB) : Format("%d bytes", maxSize);
+  return Format("[-WARNING-] The log stops here: it has reached its limit of %s", size);
+}
 
 TDateTimeSeparators DateTimeSeparators(const QLocale& locale) {
   return {SeparatorOf(locale.dateFormat(QLocale::ShortFormat), "/"),
@@ -230,12 +238,16 @@ void TLog::OpenLog() {
   const std::filesystem::path fileName(GetLogFileName());
   CreateFolders(fileName.parent_path());
   LockedFile file;
+  size_ = 0;
   if (file.Open(fileName.string(), Append)) {
     file.Write(kLineEnd);  // keeps the runs apart
+    size_ = file.Size();
   }
   file_ = std::move(file);
   open_ = true;
-  file_.Write(Banner("Log opened") + std::string(kLineEnd));
+  maxSize_ = MaxSize;
+  full_ = false;
+  Put(Banner("Log opened") + std::string(kLineEnd));
 }
 
 void TLog::CloseLog() {
@@ -250,19 +262,28 @@ void TLog::CloseLog() {
 }
 
 void TLog::WriteLine(const std::string& text) {
-  if (!open_) {
+  if (!open_ || full_) {
     return;
   }
-  std::string line;
+  std::string stamp;
   if (!DateFormat.empty()) {
-    line += FormattedNow(DateFormat) + " - ";
+    stamp += FormattedNow(DateFormat) + " - ";
   }
   if (!TimeFormat.empty()) {
-    line += FormattedNow(TimeFormat) + " - ";
+    stamp += FormattedNow(TimeFormat) + " - ";
   }
-  line += text;
-  line += kLineEnd;
-  file_.Write(line);
+  std::string line = stamp + PrintableText(text) + std::string(kLineEnd);
+  if (maxSize_ != 0 && size_ + line.size() > maxSize_) {
+    // A source that fails every second must not fill the disk over a long run.
+    full_ = true;
+    line = stamp + LimitText(maxSize_) + std::string(kLineEnd);
+  }
+  Put(line);
+}
+
+void TLog::Put(const std::string& bytes) {
+  file_.Write(bytes);
+  size_ += bytes.size();
 }
 
 // Each call reads the clock anew: a line's date and time are two readings.

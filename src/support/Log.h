@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ struct TDateTimeParts {
 // One reading of the clock in local time.
 TDateTimeParts CurrentLocalTime();
 
+// The text of a log's last line when it reaches maxSize bytes.
+std::string LimitText(std::uint64_t maxSize);
+
 // Formats when by pattern: yyyy and yy the year, mm and m the month (the minutes right
 // after an hour), dd and d the day, hh and h the hour 0..23, nn and n the minutes, ss and
 // s the seconds, zzz and z the milliseconds; the doubled forms are zero-padded, letters
@@ -53,9 +57,12 @@ std::string FormatDateTime(std::string_view pattern, const TDateTimeParts& when,
 
 // A text log file: time-stamped lines, each handed to the system at once, every
 // opening and closing framed by a banner. "/" and ":" in the patterns write the
-// separators of QLocale() as they were when the log was opened. The file is held for
-// writing by this log alone and can be read by anyone while it is open. File errors
-// are raised as EInOutError to whoever set the property or wrote the line.
+// separators of QLocale() as they were when the log was opened. Control characters and
+// bytes that are not UTF-8 in a line's text are written as "?" (PrintableText); the
+// events get the text as it was given. The file is held for writing by this log alone
+// and can be read by anyone while it is open; a symbolic link in its place is not
+// followed. File errors are raised as EInOutError to whoever set the property or wrote
+// the line.
 class TLog : public QObject {
   Q_OBJECT
 
@@ -72,6 +79,10 @@ class TLog : public QObject {
   bool Append = true;
   std::string DateFormat = "yyyy/mm/dd";    // empty: no date in lines and banners
   std::string TimeFormat = "hh:mm:ss.zzz";  // empty: no time in lines and banners
+  // The file's limit in bytes, 0 for none: the line that would pass it is replaced by one
+  // that says the log stops here (LimitText), and only the closing banner follows it.
+  // Takes effect on the next opening.
+  std::uint64_t MaxSize = 0;
   TLogMessageEvent OnMessage;
   TLogMessageEvent OnWarning;
   TLogMessageEvent OnError;
@@ -116,6 +127,8 @@ class TLog : public QObject {
   void OpenLog();
   void CloseLog();
   void WriteLine(const std::string& text);
+  // Writes bytes to the open file and counts them.
+  void Put(const std::string& bytes);
   std::string Banner(const char* what) const;
   std::string FormattedNow(const std::string& pattern) const;
 
@@ -124,6 +137,9 @@ class TLog : public QObject {
   bool putInTemp_ = false;
   bool loading_ = false;
   bool open_ = false;
+  std::uint64_t maxSize_ = 0;  // MaxSize as it was at the opening
+  std::uint64_t size_ = 0;     // of the open file, as far as we know
+  bool full_ = false;          // the limit's line has been written: nothing more
   // Read when opening, so that closing needs no locale data: the program-wide log
   // closes while the program's static objects, Qt's among them, are destroyed.
   TDateTimeSeparators separators_;

@@ -64,6 +64,7 @@ bool StartAppLog(const std::string& fileName) {
   writeFailureReported = false;
   auto log = std::make_unique<TLog>();
   log->Append = false;
+  log->MaxSize = kAppLogMaxSize;
   appLog = log.release();
   try {
     appLog->SetLogFile(fileName);

@@ -2,6 +2,7 @@
 
 #include "base/Format.h"
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -18,8 +19,11 @@ TLog* AppLog() noexcept;
 // named like it with ".log", or the user's vorlixa.log for an installed program.
 std::string AppLogFileName();
 
-// Creates AppLog writing to fileName, emptied first. If the file cannot be opened (no
-// write permission, or held by a running copy of the program, whose log is then left
+// The program-wide log stops at this size with a line that says so (TLog::MaxSize).
+inline constexpr std::uint64_t kAppLogMaxSize = std::uint64_t{10} * 1024 * 1024;
+
+// Creates AppLog writing to fileName, emptied first, limited to kAppLogMaxSize. If the file cannot
+// be opened (no write permission, or held by a running copy of the program, whose log is then left
 // untouched), the reason goes to standard error, AppLog runs without a file (its lines
 // are dropped, its events still fire) and the result is false. A running AppLog is
 // stopped first. Program end stops it by itself, after everything destroyed before it.

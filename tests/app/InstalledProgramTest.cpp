@@ -12,8 +12,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,6 +159,72 @@ bool WaitForLitFrames(const SimProcess& sim, std::size_t skip) {
   });
 }
 
+// A system user of the test's own, removed again at the end; Valid() is false where
+// none can be made (not root, or no useradd).
+class TestUser {
+ public:
+  TestUser() {
+    if (::geteuid() != 0) {
+      problem_ = "needs root to make a user of its own";
+      return;
+    }
+    name_ = "vxtest" + std::to_string(::getpid());
+    std::string output;
+    if (RunTool("useradd",
+                {"--system", "--no-create-home", "--no-user-group", "--gid", "nogroup", "--shell",
+                 "/usr/sbin/nologin", QString::fromStdString(name_)},
+                output) != 0) {
+      problem_ = "useradd failed: " + output;
+      name_.clear();
+      return;
+    }
+    const passwd* entry = ::getpwnam(name_.c_str());
+    if (entry == nullptr) {
+      problem_ = "the new user " + name_ + " is not found";
+      return;
+    }
+    uid_ = entry->pw_uid;
+    gid_ = entry->pw_gid;
+  }
+  ~TestUser() {
+    if (!name_.empty()) {
+      std::string output;
+      RunTool("userdel", {QString::fromStdString(name_)}, output);
+    }
+  }
+  TestUser(const TestUser&) = delete;
+  TestUser& operator=(const TestUser&) = delete;
+
+  bool Valid() const { return problem_.empty(); }
+  const std::string& Problem() const { return problem_; }
+  uid_t Uid() const { return uid_; }
+
+  // Makes process run as this user, with no other groups.
+  void RunAs(QProcess& process) const {
+    const uid_t uid = uid_;
+    const gid_t gid = gid_;
+    process.setChildProcessModifier([uid, gid] {
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+          ::setresuid(uid, uid, uid) != 0) {
+        ::_exit(127);  // never run the program as root by mistake
+      }
+    });
+  }
+
+  // A folder for this user alone.
+  bool MakeOwnFolder(const std::string& folder) const {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return !error && ::chown(folder.c_str(), uid_, gid_) == 0 && ::chmod(folder.c_str(), 0700) == 0;
+  }
+
+ private:
+  std::string name_;
+  std::string problem_;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
 }  // namespace
 
 TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
@@ -284,6 +353,89 @@ TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
   EXPECT_TRUE(WaitForLitFrames(sim, 0));
   EXPECT_EQ(ProgramFolder::Terminate(&program), 0);
   EXPECT_FALSE(fs::exists(tree.StateHome())) << "nothing in the user's state folder";
+}
+
+// "sudo vorlixa" and OK once leave a root-owned vorlixa.xml (and log) beside a program in
+// a folder that users cannot write. A user's program then keeps its files in the user's
+// folders, as if the file were not there: it logs there, saves there, and leaves root's
+// files alone.
+TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoot) {
+  const TestUser user;
+  if (!user.Valid()) {
+    GTEST_SKIP() << user.Problem();
+  }
+  std::string base = (fs::temp_directory_path() / "vorlixa-rootfile-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(base.data()), nullptr);
+  struct RemoveFolder {
+    std::string folder;
+    ~RemoveFolder() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } removeFolder{base};
+  ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+  const std::string bin = base + "/bin";
+  fs::create_directory(bin);
+  fs::copy_file(VORLIXA_APP_PATH, bin + "/vorlixa");
+  const std::string rootSettings = KnightRiderSettings("/dev/no-such-port");
+  const std::string rootLog = "root's run\r\n";
+  WriteFile(bin + "/vorlixa.xml", rootSettings);
+  WriteFile(bin + "/vorlixa.log", rootLog);
+  const std::string home = base + "/home";
+  const std::string runtime = base + "/run";
+  ASSERT_TRUE(user.MakeOwnFolder(home) && user.MakeOwnFolder(runtime));
+  const std::string userSettings = home + "/config/vorlixa/vorlixa.xml";
+  const std::string userLog = home + "/state/vorlixa/vorlixa.log";
+
+  XvfbDesktop desktop;
+  if (!desktop.MissingTools().isEmpty()) {
+    GTEST_SKIP() << "needs " << desktop.MissingTools().join(", ").toStdString();
+  }
+  QString error;
+  ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  const auto startAsUser = [&](QProcess& process) {
+    QProcessEnvironment environment = process.processEnvironment();
+    environment.insert("HOME", QString::fromStdString(home));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(home + "/config"));
+    environment.insert("XDG_STATE_HOME", QString::fromStdString(home + "/state"));
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(QString::fromStdString(home));
+    user.RunAs(process);
+    process.start(QString::fromStdString(bin + "/vorlixa"), {});
+  };
+
+  QProcess& first = desktop.NewProcess();
+  startAsUser(first);
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Run application"); }))
+      << first.readAllStandardError().toStdString();
+  EXPECT_TRUE(LogHas(userLog, "Loading config from " + userSettings)) << ReadText(userLog);
+
+  // A second start of the same user opens the first copy's settings window; OK saves.
+  QProcess& second = desktop.NewProcess();
+  startAsUser(second);
+  ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));
+  EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Display settings"); })) << ReadText(userLog);
+  const QString window =
+      desktop.Xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tremanic Vorlixa$"})
+          .split('\n', Qt::SkipEmptyParts)
+          .value(0);
+  ASSERT_FALSE(window.isEmpty());
+  desktop.Xdotool({"windowfocus", "--sync", window});
+  desktop.Xdotool({"key", "Return"});
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Saving settings to " + userSettings); }));
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(userSettings); }));
+  EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
+
+  struct stat info {};
+  ASSERT_EQ(::stat(userSettings.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, user.Uid());
+  EXPECT_EQ(ReadText(bin + "/vorlixa.xml"), rootSettings);
+  EXPECT_EQ(ReadText(bin + "/vorlixa.log"), rootLog);
+  EXPECT_FALSE(fs::exists(bin + "/vorlixa.ini"));
+  EXPECT_EQ(ReadText(userLog).find("[-"), std::string::npos) << ReadText(userLog);
+  EXPECT_TRUE(LogHas(userLog, "========--- Log closed"));
 }
 
 }  // namespace vx

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,12 @@ class ProgramTest : public ::testing::Test {
   }
 
   QProcess* Launch() { return program_.Launch(); }
+  // The program's environment without a runtime folder: the guard's name is abstract.
+  QProcess* LaunchWithoutRuntimeFolder() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("XDG_RUNTIME_DIR");
+    return program_.Launch(environment);
+  }
   bool WaitForLogText(const std::string& text) const { return program_.WaitForLogText(text); }
   static int Terminate(QProcess* process, int signal = SIGTERM) {
     return ProgramFolder::Terminate(process, signal);
@@ -186,8 +193,8 @@ TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn)
   EXPECT_EQ(Terminate(program), 0);
 }
 
-// Any local user can bind the guard's socket name first. Taking that stranger for the
-// first copy would end every start silently.
+// Without a runtime folder, any local user can bind the guard's abstract name first.
+// Taking that stranger for the first copy would end every start silently.
 TEST_F(ProgramTest, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to listen under another user id";
@@ -215,7 +222,7 @@ TEST_F(ProgramTest, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
   ::close(ready[0]);
   ASSERT_TRUE(listening);
 
-  QProcess* program = Launch();
+  QProcess* program = LaunchWithoutRuntimeFolder();
   ASSERT_TRUE(WaitForLogText("Run application"))
       << program->readAllStandardError().toStdString() << ReadText(LogFile());
   EXPECT_TRUE(Contains(LogTexts(LogFile()),
@@ -239,7 +246,7 @@ TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
     }
     queued.push_back(std::move(connection));
   }
-  QProcess* program = Launch();
+  QProcess* program = LaunchWithoutRuntimeFolder();
   ASSERT_TRUE(program->waitForFinished(kWaitMs));
   EXPECT_EQ(program->exitCode(), 1);
   const std::string errors = program->readAllStandardError().toStdString();
@@ -251,6 +258,71 @@ TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
 
 // The disk under the log fills up while the program runs. The exit still blanks the
 // chain, and says once on standard error that the log is not written.
+// With a runtime folder, the guard and the start-up mutex are sockets there that only the
+// user can reach, and a second start finds the first there. A copy that is killed leaves
+// its sockets behind; the next start takes their place.
+TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
+  SimProcess sim;
+  WriteSettings(sim.LinkPath());
+  std::string runtime = (fs::temp_directory_path() / "vorlixa-run-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(runtime.data()), nullptr);
+  struct RemoveFolder {
+    std::string folder;
+    ~RemoveFolder() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } removeFolder{runtime};
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+  const std::string user = std::to_string(::geteuid());
+  const std::vector<std::string> sockets{runtime + "/FirstApp@Vorlixa-" + user,
+                                         runtime + "/TremanicVorlixaMutex-" + user};
+
+  QProcess* first = program_.Launch(environment);
+  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
+  for (const std::string& socket : sockets) {
+    struct stat info {};
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0) << socket;
+    EXPECT_TRUE(S_ISSOCK(info.st_mode)) << socket;
+    EXPECT_EQ(info.st_mode & 07777, 0600U) << socket;
+  }
+  QProcess* second = program_.Launch(environment);
+  ASSERT_TRUE(second->waitForFinished(kWaitMs));
+  EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
+  ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
+
+  EXPECT_EQ(Terminate(first, SIGKILL), -1);
+  ASSERT_TRUE(fs::exists(sockets[0]));
+  fs::remove(LogFile());
+  const std::size_t before = sim.Units().size();
+  QProcess* third = program_.Launch(environment);
+  ASSERT_TRUE(WaitForLogText("Run application"))
+      << third->readAllStandardError().toStdString() << ReadText(LogFile());
+  EXPECT_TRUE(sim.WaitForUnits(before + 10));
+  EXPECT_EQ(Terminate(third), 0);
+  EXPECT_EQ(ReadText(LogFile()).find("[-"), std::string::npos) << ReadText(LogFile());
+  for (const std::string& socket : sockets) {
+    EXPECT_FALSE(fs::exists(socket)) << "a copy that ends removes " << socket;
+  }
+}
+
+// The log's place is taken by a link to another file (laid there by whoever may write the
+// folder). The program neither empties nor writes that file, and runs on without a log.
+TEST_F(ProgramTest, ALinkInTheLogsPlaceIsNotFollowed) {
+  SimProcess sim;
+  WriteSettings(sim.LinkPath());
+  const std::string target = program_.Folder() + "/precious.txt";
+  std::ofstream(target) << "not a log\n";
+  fs::create_symlink(target, LogFile());
+  QProcess* program = Launch();
+  ASSERT_TRUE(sim.WaitForUnits(10));
+  EXPECT_EQ(Terminate(program), 0);
+  EXPECT_EQ(ReadText(target), "not a log\n");
+  const std::string errors = program->readAllStandardError().toStdString();
+  EXPECT_NE(errors.find("Log file " + LogFile() + " not written: "), std::string::npos) << errors;
+}
+
 TEST_F(ProgramTest, ALogThatCannotBeWrittenDoesNotStopTheExit) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());

@@ -36,7 +36,7 @@ class AutoLoadTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AutoLoadTest, SavedBoxesAreReadBackAndClearedBoxesRemoveTheEntries) {
+TEST_F(AutoLoadTest, SavedBoxesAreReadBackAndClearedBoxesSwitchTheEntriesOff) {
   FakePrompter prompter;
   CapturedLog log;
   SaveAutoLoad(autostart_, true, true);
@@ -58,10 +58,14 @@ TEST_F(AutoLoadTest, SavedBoxesAreReadBackAndClearedBoxesRemoveTheEntries) {
   EXPECT_FALSE(allUsers);
   EXPECT_TRUE(user);
 
-  // Clearing what is already gone is no error.
+  // The user's entry is switched off, not removed: it still hides an all-users entry.
+  // Clearing again, or what is already gone, is no error.
   SaveAutoLoad(autostart_, false, false);
+  const std::string off = ReadFile(userEntry_);
+  EXPECT_NE(off.find("\nHidden=true\n"), std::string::npos) << off;
+  EXPECT_NE(off.find("\nX-GNOME-Autostart-enabled=false\n"), std::string::npos) << off;
   SaveAutoLoad(autostart_, false, false);
-  EXPECT_FALSE(Exists(userEntry_));
+  EXPECT_EQ(ReadFile(userEntry_), off);
   LoadAutoLoad(autostart_, allUsers, user);
   EXPECT_FALSE(allUsers);
   EXPECT_FALSE(user);

@@ -251,17 +251,22 @@ TEST_F(SettingsFile, AnErrorWhileApplyingThePortsIsReportedAndTheOptionStays) {
   EXPECT_EQ(log.Lines.back(), "error: ERangeError - Range check error");
 }
 
-TEST_F(SettingsFile, AFileOverTheLimitIsNeitherReadNorReplaced) {
+// A file over the size limit is unreadable as any other: a save moves it aside first
+// instead of failing before the copy.
+TEST_F(SettingsFile, AFileOverTheLimitIsNotReadAndASaveMovesItAside) {
   const std::string huge =
-      SettingsXml("<AutoUpdate>1</AutoUpdate>" + std::string(kMaxSettingsFileSize, ' '));
+      SettingsXml("<AutoUpdate>-1</AutoUpdate>" + std::string(kMaxSettingsFileSize, ' '));
   WriteFile(fileName, huge);
   settings.LoadSettings();
-  settings.SaveSettings();
   EXPECT_FALSE(settings.AutoUpdate);
-  ASSERT_EQ(prompter.Messages.size(), 2u);
-  EXPECT_EQ(prompter.Messages[0],
-            "The settings file " + fileName + " is larger than 16 MiB and is not read.");
-  EXPECT_EQ(ReadFile(fileName), huge);
+  ASSERT_EQ(prompter.Messages.size(), 1u);
+  EXPECT_TRUE(prompter.Messages[0].starts_with("The settings file " + fileName +
+                                               " cannot be read: it is larger than 16 MiB."))
+      << prompter.Messages[0];
+  settings.SaveSettings();
+  EXPECT_EQ(prompter.Messages.size(), 1u) << prompter.Messages.back();
+  EXPECT_EQ(ReadFile(fileName + ".bad"), huge);
+  EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
 }
 
 class InterruptedSave : public SettingsFile, public ::testing::WithParamInterface<const char*> {};

@@ -83,6 +83,28 @@ TEST_F(AppLogTest, ExceptionsAreLoggedAsClassNameAndMessage) {
                                               "Exception - not one of ours"}));
 }
 
+// A run that goes on for weeks beside a source that keeps failing.
+TEST_F(AppLogTest, AFloodStopsTheFileAtTenMiB) {
+  const std::string fileName = PathOf("vorlixa.log");
+  ASSERT_TRUE(StartAppLog(fileName));
+  const std::string line(64 * 1024, 'x');
+  for (int i = 0; i < 200; ++i) {
+    LogMessage(line);
+  }
+  StopAppLog();
+  const std::string text = ReadLogFile(fileName);
+  constexpr std::size_t kMiB = 1024 * 1024;
+  EXPECT_LE(text.size(), 10 * kMiB + 256);
+  EXPECT_GT(text.size(), 10 * kMiB - line.size() - 256);
+  const auto lines = CrLfLines(text);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_TRUE(Matches(lines[lines.size() - 2],
+                      kStamp + R"(\[-WARNING-\] The log stops here: it has reached its limit of )"
+                               "10 MiB"))
+      << lines[lines.size() - 2].substr(0, 200);
+  EXPECT_TRUE(Matches(lines.back(), R"(========--- Log closed --- .* ---========)"));
+}
+
 TEST_F(AppLogTest, CallsWithoutAProgramWideLogAreDropped) {
   LogMessage("before");
   const std::string fileName = PathOf("vorlixa.log");

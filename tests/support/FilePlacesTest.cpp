@@ -42,18 +42,16 @@ TEST(ChooseFilePlacesTest, AnInstalledProgramUsesTheUsersFoldersAndEveryOtherSta
   EXPECT_EQ(Settings(xdg), "/home/ann/.config/vorlixa/vorlixa.xml");
   EXPECT_EQ(ChooseFilePlaces(xdg).LogFile, "/home/ann/.local/state/vorlixa/vorlixa.log");
 
-  // A portable copy, an existing user's writable folder, and a user without any home:
-  // every file beside the program, named after it.
+  // A portable copy in a folder that the user may write: every file beside the program,
+  // named after it.
   TFilePlaceFacts portable = Installed();
   portable.ProgramFile = "/media/stick/vorlixa.bin";
-  portable.SettingsBeside = true;
+  portable.FolderWritable = true;
   const TFilePlaces beside = ChooseFilePlaces(portable);
+  EXPECT_EQ(beside.SettingsFile, "/media/stick/vorlixa.xml");
   EXPECT_EQ(beside.LogFile, "/media/stick/vorlixa.log");
   EXPECT_EQ(beside.VersionRecord, "/media/stick/vorlixa.ini");
-
-  TFilePlaceFacts writable = Installed();
-  writable.FolderWritable = true;
-  EXPECT_EQ(Settings(writable), "/usr/bin/vorlixa.xml");
+  EXPECT_EQ(beside.UpdateFolder, "/media/stick");
 
   TFilePlaceFacts homeless = Installed();
   homeless.Home.clear();

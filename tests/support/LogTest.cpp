@@ -191,6 +191,67 @@ TEST_F(TLogTest, EmptyPatternsLeaveDateOrTimeAndTheirSeparatorOut) {
   EXPECT_EQ(lines[4], "========--- Log closed ---========");
 }
 
+// Text from outside (a server's reply, a device name) may hold line breaks, terminal
+// escapes and bytes that are not UTF-8. In the file each becomes "?", so no line can be
+// forged and nothing reaches the terminal that shows the log; the listeners get the text
+// as it came.
+TEST_F(TLogTest, ControlCharactersFromOutsideBecomeQuestionMarks) {
+  const std::string fileName = PathOf("app.log");
+  const std::string reply =
+      "Build=1\r\n2026/12/06 - 21:37:30.123 - forged\x1b]0;title\x07\t"
+      "\xc2\x9b"
+      "2J \x9b"
+      "2J \x7f \xc0\xaf \xed\xa0\x80 Gr\xc3\xbc\xc3\x9f"
+      "e \xe2\x82\xac "
+      "\xf0\x9f\x92\xa1 \xe2\x82";
+  std::vector<std::string> heard;
+  {
+    TLog log;
+    log.DateFormat = "";
+    log.TimeFormat = "";
+    log.OnWarning = [&](TLog&, const std::string& sMsg) { heard.push_back(sMsg); };
+    log.SetLogFile(fileName);
+    log.Warning(reply);
+  }
+  const auto lines = FileLines(fileName);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1],
+            "[-WARNING-] Build=1??2026/12/06 - 21:37:30.123 - forged?]0;title??"
+            "?2J ?2J ? ?? ??? Gr\xc3\xbc\xc3\x9f"
+            "e \xe2\x82\xac \xf0\x9f\x92\xa1 ??");
+  EXPECT_EQ(heard, std::vector<std::string>{reply});
+}
+
+// A source that fails every second writes a line a second for as long as the program
+// runs. The file stops at its limit with one line that says so; the closing banner still
+// follows, and the listeners still hear every line.
+TEST_F(TLogTest, TheFileStopsAtItsLimitWithALineThatSaysSo) {
+  const std::string fileName = PathOf("app.log");
+  int heard = 0;
+  {
+    TLog log;
+    log.MaxSize = 4096;
+    log.OnMessage = [&](TLog&, const std::string&) { ++heard; };
+    log.SetLogFile(fileName);
+    for (int i = 0; i < 200; ++i) {
+      log.LogFmt("Port COM3 lost %d", i);
+    }
+  }
+  EXPECT_EQ(heard, 200);
+  const std::string text = ReadLogFile(fileName);
+  const auto lines = CrLfLines(text);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(Matches(lines[lines.size() - 2],
+                      kStamp + R"(\[-WARNING-\] The log stops here: it has reached its limit )"
+                               "of 4096 bytes"))
+      << lines[lines.size() - 2];
+  EXPECT_TRUE(Matches(lines.back(), ClosedBanner())) << lines.back();
+  EXPECT_TRUE(Matches(lines[lines.size() - 3], kStamp + R"(Port COM3 lost \d+)"));
+  // Every line before the last one fits: the file ends below the limit plus those two.
+  EXPECT_LE(text.size() - lines[lines.size() - 2].size() - lines.back().size() - 4, 4096u);
+  EXPECT_GT(text.size(), 4096u - 64);
+}
+
 TEST_F(TLogTest, ListenersGetTheBareTextWhetherOpenOrNot) {
   TLog log;
   std::vector<std::string> heard;

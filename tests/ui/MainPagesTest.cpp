@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -79,6 +80,17 @@ int Selected(const QTreeWidget& list) {
 
 void Select(QTreeWidget& list, int row) {
   list.setCurrentItem(list.topLevelItem(row));
+}
+
+std::string ReadFile(const std::string& fileName) {
+  QFile file(QString::fromStdString(fileName));
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(unreadable)";
+}
+
+void WriteFile(const std::string& fileName, const std::string& text) {
+  QFile file(QString::fromStdString(fileName));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(text.data(), static_cast<qint64>(text.size()));
 }
 
 // Answers the next modal dialog of type Dialog: act fills it in, then OK or Cancel.
@@ -396,6 +408,45 @@ TEST_F(MainPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
   EXPECT_TRUE(pages->findChild<QCheckBox*>("cbAutoUpdate")->isChecked());
   pages->show();
   EXPECT_EQ(Rows(BarsList()), shownBars);
+  EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
+}
+
+// The desktop's tools switch an all-users entry off for one user with a user's entry of
+// the same name that says so. OK with the box left clear keeps that entry as it is; ticking
+// and then clearing the box switches the user's entry off again instead of removing it,
+// which would bring the all-users entry back.
+TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
+  const std::string allUsersEntry = autostart.EntryFileName(TAutostartScope::AllUsers);
+  const std::string userEntry = autostart.EntryFileName(TAutostartScope::CurrentUser);
+  ASSERT_TRUE(QDir().mkpath(dir.filePath("all")) && QDir().mkpath(dir.filePath("user")));
+  const std::string optOut =
+      "[Desktop Entry]\nType=Application\nName=Vorlixa\nExec=" + std::string(kProgram) +
+      "\nX-GNOME-Autostart-enabled=false\n";
+  WriteFile(allUsersEntry, AutostartEntryText(kProgram));
+  WriteFile(userEntry, optOut);
+  Create(kTwoPorts);
+  auto* cbAutoLoadAll = pages->findChild<QCheckBox*>("cbAutoLoadAll");
+  auto* cbAutoLoadUser = pages->findChild<QCheckBox*>("cbAutoLoadUser");
+  EXPECT_TRUE(cbAutoLoadAll->isChecked());
+  EXPECT_FALSE(cbAutoLoadUser->isChecked());
+
+  pages->btnOk->click();
+  EXPECT_EQ(ReadFile(userEntry), optOut);
+  EXPECT_EQ(ReadFile(allUsersEntry), AutostartEntryText(kProgram));
+
+  pages->show();
+  cbAutoLoadUser->setChecked(true);
+  pages->btnOk->click();
+  EXPECT_TRUE(autostart.IsEnabled(TAutostartScope::CurrentUser));
+  pages->show();
+  ASSERT_TRUE(cbAutoLoadUser->isChecked());
+  cbAutoLoadUser->setChecked(false);
+  pages->btnOk->click();
+  EXPECT_EQ(ReadFile(userEntry), AutostartEntryText(kProgram, false));
+  EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::CurrentUser));
+  EXPECT_TRUE(autostart.IsEnabled(TAutostartScope::AllUsers));
+  EXPECT_FALSE(cbAutoLoadUser->isChecked());
+  EXPECT_EQ(applied, 3);
   EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
 }
 
