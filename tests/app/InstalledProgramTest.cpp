@@ -40,7 +40,7 @@ int RunTool(const QString& program, const QStringList& arguments, std::string& o
   tool.setProcessEnvironment(environment);
   tool.setProcessChannelMode(QProcess::MergedChannels);
   tool.start(program, arguments);
-  const bool ended = tool.waitForFinished(kProgramWaitMs);
+  const bool ended = tool.waitForFinished(kWaitLimitMs);
   output = tool.readAll().toStdString();
   if (!ended || tool.exitStatus() != QProcess::NormalExit) {
     output += tool.errorString().toStdString();
@@ -150,7 +150,7 @@ bool LogHas(const std::string& logFile, const std::string& text) {
 
 // Whether the chain receives frames with lit LEDs after the first skip units.
 bool WaitForLitFrames(const SimProcess& sim, std::size_t skip) {
-  return WaitUntil([&] {
+  return WaitFor([&] {
     const std::vector<SimBytes> units = sim.Units();
     return units.size() > skip + 5 && NonZero(units.back()) > 0;
   });
@@ -214,7 +214,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
 
   QProcess& first = desktop.NewProcess();
   tree.StartReadOnly(first);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }))
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Run application"); }))
       << first.readAllStandardError().toStdString();
   EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
   ASSERT_TRUE(WaitForLitFrames(sim, 0));
@@ -224,8 +224,8 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   fs::remove_all(fs::path(tree.UserSettings()).parent_path());
   QProcess& second = desktop.NewProcess();
   tree.Start(second);
-  ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Display settings"); }));
+  ASSERT_TRUE(second.waitForFinished(kWaitLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Display settings"); }));
   const QString window =
       desktop.Xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tremanic Vorlixa$"})
           .split('\n', Qt::SkipEmptyParts)
@@ -233,8 +233,8 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   ASSERT_FALSE(window.isEmpty());
   desktop.Xdotool({"windowfocus", "--sync", window});
   desktop.Xdotool({"key", "Return"});
-  ASSERT_TRUE(WaitUntil(
-      [&] { return LogHas(tree.UserLog(), "Saving settings to " + tree.UserSettings()); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return LogHas(tree.UserLog(), "Saving settings to " + tree.UserSettings()); }));
   EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
   {
@@ -252,7 +252,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   const std::size_t before = sim.Units().size();
   QProcess& again = desktop.NewProcess();
   tree.StartReadOnly(again);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Run application"); }));
   EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
   EXPECT_TRUE(WaitForLitFrames(sim, before));
   EXPECT_EQ(ProgramFolder::Terminate(&again), 0);
@@ -275,7 +275,7 @@ TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
   offscreen.insert("QT_QPA_PLATFORM", "offscreen");
   program.setProcessEnvironment(offscreen);
   tree.Start(program);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(log, "Run application"); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(log, "Run application"); }));
   EXPECT_TRUE(LogHas(log, "Loading config from " + tree.Bin() + "/vorlixa.xml"));
   EXPECT_TRUE(WaitForLitFrames(sim, 0));
   EXPECT_EQ(ProgramFolder::Terminate(&program), 0);

@@ -2,11 +2,9 @@
 
 #include "ProgramFolder.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <fstream>
 
@@ -103,18 +101,14 @@ bool SoundServer::Pactl(const QStringList& arguments) {
   QProcess pactl;
   pactl.setProcessEnvironment(Environment());
   pactl.start("pactl", arguments);
-  return pactl.waitForFinished(kProgramWaitMs) && pactl.exitStatus() == QProcess::NormalExit &&
+  return pactl.waitForFinished(kWaitLimitMs) && pactl.exitStatus() == QProcess::NormalExit &&
          pactl.exitCode() == 0;
 }
 
 bool SoundServer::WaitForServer() {
-  const QDeadlineTimer deadline(kProgramWaitMs);
-  while (!Pactl({"info"})) {
-    if (deadline.hasExpired()) {
-      error_ = "the sound server does not answer";
-      return false;
-    }
-    QThread::msleep(50);
+  if (!WaitFor([this] { return Pactl({"info"}); })) {
+    error_ = "the sound server does not answer";
+    return false;
   }
   return true;
 }
@@ -135,10 +129,7 @@ bool SoundServer::Start() {
                                  "--address=" + Environment().value("DBUS_SESSION_BUS_ADDRESS")});
       bus_.push_back(std::move(bus));
       const QString socket = QDir(dir_.path()).filePath("run/bus");
-      const QDeadlineTimer deadline(kProgramWaitMs);
-      while (!QFile::exists(socket) && !deadline.hasExpired()) {
-        QThread::msleep(20);
-      }
+      WaitFor([&socket] { return QFile::exists(socket); });
     }
     Spawn("pipewire", {});
     Spawn("wireplumber", {});
@@ -169,7 +160,7 @@ void SoundServer::KillAll(std::vector<std::unique_ptr<QProcess>>& processes) {
     }
   }
   for (const auto& process : processes) {
-    process->waitForFinished(kProgramWaitMs);
+    process->waitForFinished(kWaitLimitMs);
   }
   processes.clear();
 }

@@ -1,5 +1,7 @@
 #include "common/XvfbDesktop.h"
 
+#include "common/Wait.h"
+
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -43,7 +45,7 @@ bool XvfbDesktop::StartDisplay(QString& error) {
   QProcess& xvfb = NewProcess();
   // -displayfd: the server picks a free display number and writes it once it is ready.
   xvfb.start(tools_[kXvfb], {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-  if (!xvfb.waitForStarted(kWaitMs) || !xvfb.waitForReadyRead(kWaitMs)) {
+  if (!xvfb.waitForStarted(kWaitLimitMs) || !xvfb.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("Xvfb did not start: ") + xvfb.errorString();
     return false;
   }
@@ -66,7 +68,7 @@ QProcess* XvfbDesktop::StartTrayHost() {
   trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   trayer.start(tools_[kTrayer], {"--edge", "top", "--align", "right", "--widthtype", "request",
                                  "--height", "24", "--SetDockType", "true"});
-  return trayer.waitForStarted(kWaitMs) ? &trayer : nullptr;
+  return trayer.waitForStarted(kWaitLimitMs) ? &trayer : nullptr;
 }
 
 QProcess& XvfbDesktop::NewProcess() {
@@ -104,7 +106,7 @@ QStringList XvfbDesktop::TrayHostTrees() {
 QString XvfbDesktop::Run(const QString& program, const QStringList& arguments) {
   QProcess& process = NewProcess();
   process.start(program, arguments);
-  if (!process.waitForFinished(kWaitMs)) {
+  if (!process.waitForFinished(kWaitLimitMs)) {
     ADD_FAILURE() << program.toStdString() << " did not finish";
     return {};
   }

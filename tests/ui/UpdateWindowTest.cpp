@@ -1,6 +1,7 @@
 #include "common/FakePrompter.h"
 #include "common/HttpTestServer.h"
 #include "common/LogText.h"
+#include "common/Wait.h"
 #include "support/UpdateSignature.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
@@ -17,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -165,9 +165,7 @@ class UpdateWindowTest : public ::testing::Test {
 
   // The setup runs on its own: waits a bounded while for the file that it writes.
   std::string SetupArguments() const {
-    for (int i = 0; i < 500 && !Exists(PathOf("ran")); ++i) {
-      QThread::msleep(20);
-    }
+    WaitFor([this] { return Exists(PathOf("ran")); });
     return ReadFile(PathOf("ran"));
   }
 
@@ -318,7 +316,7 @@ TEST_P(SignedUpdateTest, OnlyASetupSignedWithTheBuiltInKeyIsRun) {
   EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"The update is not signed correctly."});
   EXPECT_EQ(LogTexts().back(), "[-ERROR-] EUpdateSignature - The update is not signed correctly.");
   EXPECT_FALSE(Exists(PathOf("~vxupd.exe")));
-  QThread::msleep(200);  // a setup started by mistake would have written by now
+  RunEventsFor(200);  // a setup started by mistake would have written by now
   EXPECT_FALSE(Exists(PathOf("ran")));
 }
 
