@@ -1,4 +1,5 @@
 #include "AllocationCounter.h"
+#include "common/Wait.h"
 #include "common/WaveTestDevice.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
@@ -49,7 +50,7 @@ void BM_UpdateBar_WaveInput(benchmark::State& state) {
   TLEDBarController link;
   link.SetLEDBarCtrlCount(1);
   input.Activate(link.LEDBarCtrls(0).Bars(0));
-  if (!RunEventsUntil([&] { return input.Recorder->GetLevel(3) != 0.0; })) {
+  if (!WaitFor([&] { return input.Recorder->GetLevel(3) != 0.0; })) {
     state.SkipWithError("the recorder did not deliver a buffer");
     return;
   }

@@ -27,6 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A port that comes back is written to again within this: users notice a longer wait.
+constexpr int kReconnectMs = 2000;
+
 // The simulator stamps its log with the same monotonic clock.
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -122,7 +125,7 @@ TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   WriteSettings(program, Port(unplugged.LinkPath(), 1) + Port(steady.LinkPath(), 1));
   QProcess* process = program.Launch();
   ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
-  ASSERT_TRUE(WaitUntil([&] { return Frames(unplugged, 1).size() >= 20; }));
+  ASSERT_TRUE(WaitFor([&] { return Frames(unplugged, 1).size() >= 20; }));
 
   // The adapter is pulled while the bars move, and plugged in again 2 s later.
   ASSERT_TRUE(unplugged.Drop());
@@ -130,9 +133,10 @@ TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   const std::vector<SimLogEntry> log = unplugged.Log();
   const double dropped = Last(log, "drop");
   const double back = Last(log, "up");
-  ASSERT_TRUE(WaitUntil([&] { return !Between(Frames(unplugged, 1), back, 1e9).empty(); }))
-      << "no frame on the new line";
-  RunFor(1.0);
+  ASSERT_TRUE(
+      WaitFor([&] { return !Between(Frames(unplugged, 1), back, 1e9).empty(); }, kReconnectMs))
+      << "no frame on the new line within 2 s";
+  RunEventsFor(1000);
 
   // Detection, then the complete frame that the other chain shows at the same time: the
   // boards did not lose their levels, and the sweep went on while the line was away.
@@ -146,15 +150,14 @@ TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   EXPECT_EQ(after[0], SimBytes{0xFF});
   ASSERT_EQ(after[1].size(), 81U) << HexText(after[1]);
   const Frame first = Between(Frames(unplugged, 1), back, 1e9).front();
-  EXPECT_LT(first.Time - back, 2.0);
   const std::vector<Frame> alongside = Between(Frames(steady, 1), first.Time - 0.15, first.Time);
   EXPECT_TRUE(std::any_of(alongside.begin(), alongside.end(), [&](const Frame& f) {
     return Dot(f.Bytes) == Dot(first.Bytes);
   })) << "the first frame after the return is not the sweep's present place";
 
-  // The other chain kept its frame rate meanwhile.
-  const std::vector<Frame> meanwhile = Between(Frames(steady, 1), dropped, back);
-  EXPECT_GT(static_cast<double>(meanwhile.size()) / (back - dropped), 30.0);
+  // The other chain went on meanwhile: of the 80 ticks of the 2 s that the line was away
+  // (longer on a busy machine), at least half reached it.
+  EXPECT_GE(Between(Frames(steady, 1), dropped, back).size(), 40U);
 
   // One line for the loss and one for the return, not one per tick.
   EXPECT_EQ(ProgramFolder::Terminate(process), 0);
@@ -189,31 +192,31 @@ TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnce
       << ReadText(program.LogFile());
 
   // The adapter comes more than 3 s after the program, and its stable name with it.
-  RunFor(std::max(0.0, launched + 4.0 - Now()));
+  RunEventsFor(static_cast<int>(std::max(0.0, launched + 4.0 - Now()) * 1000.0));
   SimProcess::Options options;
   options.Boards = 1;
   auto first = std::make_unique<SimProcess>(options);
   const double plugged = Now();
   ASSERT_EQ(::symlink(first->LinkPath().c_str(), stable.c_str()), 0);
-  ASSERT_TRUE(WaitUntil([&] { return !Frames(*first, 1).empty(); }));
-  EXPECT_LT(Frames(*first, 1).front().Time - plugged, 2.0);
+  ASSERT_TRUE(WaitFor([&] { return !Frames(*first, 1).empty(); }, kReconnectMs))
+      << "not found within 2 s";
 
   // It goes away, and the stable name comes back pointing to another line.
   SimProcess second(options);
   first.reset();
   const double gone = Now();
-  RunFor(3.0);
+  RunEventsFor(3000);
   const std::string moving = stable + ".new";
   ASSERT_EQ(::symlink(second.LinkPath().c_str(), moving.c_str()), 0);
   ASSERT_EQ(::rename(moving.c_str(), stable.c_str()), 0);
   const double moved = Now();
-  ASSERT_TRUE(WaitUntil([&] { return !Frames(second, 1).empty(); }));
-  EXPECT_LT(Frames(second, 1).front().Time - moved, 2.0);
+  ASSERT_TRUE(WaitFor([&] { return !Frames(second, 1).empty(); }, kReconnectMs))
+      << "not found within 2 s";
 
   const pid_t vorlixa = ChildOf(static_cast<pid_t>(tracer->processId()));
   ASSERT_GT(vorlixa, 0);
   ::kill(vorlixa, SIGTERM);
-  ASSERT_TRUE(tracer->waitForFinished(kProgramWaitMs));
+  ASSERT_TRUE(tracer->waitForFinished(kWaitLimitMs));
   EXPECT_TRUE(WaitForDarkChain(second, 1));
 
   // While the device was missing the program looked for it about once a second; the
@@ -225,14 +228,16 @@ TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnce
       ++misses;
     }
   }
+  // The finds within 2 s show that it kept looking; the trace shows the start's two tries
+  // and at least one while each adapter was away, and no look at every tick.
   const double missing = (plugged - launched) + (moved - gone);
   EXPECT_LE(misses, static_cast<int>(missing) + 3) << missing << " s missing";
-  EXPECT_GE(misses, static_cast<int>(missing / 2)) << missing << " s missing";
+  EXPECT_GE(misses, 4) << missing << " s missing";
 }
 
 TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEveryTick) {
   // Both lines deliver bytes no faster than 115200 baud do: 641 bytes of eight boards
-  // take 55.6 ms, so at most 17.97 frames a second; 161 bytes of two boards fit a tick.
+  // take 55.6 ms, 2.2 ticks of the loop; 161 bytes of two boards fit a tick.
   SimProcess::Options eight;
   eight.Boards = 8;
   eight.Extra = {"--pace"};
@@ -245,30 +250,37 @@ TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEvery
   QProcess* process = program.Launch();
   ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
   const double from = Now() + 1.0;
-  RunFor(7.0);
+  RunEventsFor(7000);
   const double to = Now() - 0.5;
   EXPECT_EQ(ProgramFolder::Terminate(process), 0);
 
+  // The boards of both chains take the same sweep, one LED a tick, and the short chain gets
+  // every tick: its frames count the ticks, and its frame with the same dot tells which tick
+  // made a frame of the long chain.
   const std::vector<Frame> longFrames = Between(Frames(longChain, 8), from, to);
   const std::vector<Frame> shortFrames = Frames(shortChain, 2);
-  const double seconds = to - from;
-  EXPECT_GT(static_cast<double>(longFrames.size()) / seconds, 0.8 * 11520.0 / 641.0);
-  EXPECT_GT(static_cast<double>(Between(shortFrames, from, to).size()) / seconds, 34.0);
+  const std::size_t ticks = Between(shortFrames, from, to).size();
+  ASSERT_GT(ticks, 40U);
+  // The line's rate: a frame every 2.2 ticks, 0.45 a tick. A loop that waited for the long
+  // line would give it every tick (and the short chain no more than that).
+  const double perTick = static_cast<double>(longFrames.size()) / static_cast<double>(ticks);
+  EXPECT_GT(perTick, 0.8 * 0.45) << longFrames.size() << " frames in " << ticks << " ticks";
+  EXPECT_LT(perTick, 0.9) << longFrames.size() << " frames in " << ticks << " ticks";
 
-  // The boards of both chains take the same sweep tick for tick, and the short chain gets
-  // every tick: its frame with the same dot tells when the long chain's frame was made.
-  // Leaving the program takes at most the tick it waits for plus its own line time; the
+  // Without backlog a frame is out within the tick it waits for plus its own line time; the
   // rest is the simulators' scheduling, which a busy machine stretches to a few tenths of a
-  // second. A backlog grows by more than half a second each second.
-  double worst = 0.0;
+  // second. A backlog grows by more than twenty ticks each second.
+  std::ptrdiff_t worst = 0;
   for (const Frame& frame : longFrames) {
-    const auto made = std::find_if(shortFrames.rbegin(), shortFrames.rend(), [&](const Frame& f) {
-      return f.Time <= frame.Time && Dot(f.Bytes) == Dot(frame.Bytes);
+    const auto arrived = std::find_if(shortFrames.rbegin(), shortFrames.rend(),
+                                      [&](const Frame& f) { return f.Time <= frame.Time; });
+    const auto made = std::find_if(arrived, shortFrames.rend(), [&](const Frame& f) {
+      return Dot(f.Bytes) == Dot(frame.Bytes);
     });
     ASSERT_NE(made, shortFrames.rend()) << "a frame the short chain never showed";
-    worst = std::max(worst, frame.Time - made->Time);
+    worst = std::max(worst, std::distance(arrived, made));
   }
-  EXPECT_LT(worst, 0.025 + 0.0556 + 0.5) << "frames queue up behind each other";
+  EXPECT_LE(worst, 20) << "frames queue up behind each other (ticks behind)";
 }
 
 }  // namespace

@@ -164,16 +164,16 @@ TEST_F(ChainStatus, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStan
 
   // Let in, the refused chain starts by itself.
   ASSERT_EQ(::chmod(device.c_str(), 0620), 0);
-  EXPECT_TRUE(WaitUntil([&] { return Status(3) == "Connected"; })) << Status(3);
-  EXPECT_TRUE(WaitUntil([&] { return refused.Units().size() >= 2; }));
+  EXPECT_TRUE(WaitFor([&] { return Status(3) == "Connected"; })) << Status(3);
+  EXPECT_TRUE(WaitFor([&] { return refused.Units().size() >= 2; }));
 
   // Unplugged, the chain is reconnecting until its line is back.
   ASSERT_TRUE(answering.Drop());
-  EXPECT_TRUE(WaitUntil([&] { return Status(0).rfind("Reconnecting", 0) == 0; })) << Status(0);
-  EXPECT_TRUE(WaitUntil([&] { return TipLines().front().ends_with(": reconnecting"); }));
+  EXPECT_TRUE(WaitFor([&] { return Status(0).rfind("Reconnecting", 0) == 0; })) << Status(0);
+  EXPECT_TRUE(WaitFor([&] { return TipLines().front().ends_with(": reconnecting"); }));
   ASSERT_TRUE(answering.WaitUntilBack());
-  EXPECT_TRUE(WaitUntil([&] { return Status(0) == "Connected"; })) << Status(0);
-  EXPECT_TRUE(WaitUntil([&] { return TipLines().front() == "tty: connected"; }));
+  EXPECT_TRUE(WaitFor([&] { return Status(0) == "Connected"; })) << Status(0);
+  EXPECT_TRUE(WaitFor([&] { return TipLines().front() == "tty: connected"; }));
   EXPECT_TRUE(prompter_.Messages.empty());
 }
 
@@ -188,10 +188,10 @@ TEST_F(ChainStatus, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
   window_->Ports().Items(0).Controller().LEDBarCtrls(0).Bars(0).SetLevel(0.5);
   const auto quiet = [&sim] {
     const std::size_t before = sim.Units().size();
-    RunFor(0.5);  // twenty ticks
+    RunEventsFor(500);  // twenty ticks
     return sim.Units().size() == before;
   };
-  ASSERT_TRUE(WaitUntil([&] { return sim.Units().size() >= 3 && quiet(); }));
+  ASSERT_TRUE(WaitFor([&] { return sim.Units().size() >= 3 && quiet(); }));
   const std::vector<SimBytes> shown = sim.Units();
   ASSERT_EQ(shown.back().size(), 81U);
   ASSERT_GT(NonZero(shown.back()), 0U);
@@ -201,7 +201,7 @@ TEST_F(ChainStatus, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
   EXPECT_TRUE(quiet());
   // Ten seconds are: the boards may have been without power.
   clock->Sleep(std::chrono::seconds(10));
-  ASSERT_TRUE(WaitUntil([&] { return sim.Units().size() > shown.size(); }));
+  ASSERT_TRUE(WaitFor([&] { return sim.Units().size() > shown.size(); }));
   EXPECT_TRUE(quiet());
   const std::vector<SimBytes> after = sim.Units();
   ASSERT_EQ(after.size(), shown.size() + 1);

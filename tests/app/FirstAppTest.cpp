@@ -1,6 +1,7 @@
 #include "FakeInstanceChannel.h"
 #include "app/FirstApp.h"
 #include "base/Format.h"
+#include "common/Wait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vx {
@@ -23,18 +25,6 @@ namespace {
 // Every test uses IDs of its own: several test programs may run at the same time.
 std::string TestID(const std::string& what) {
   return Format("VorlixaTest.%d.%s", static_cast<int>(QCoreApplication::applicationPid()), what);
-}
-
-// Runs the event loop until done holds, at most a few seconds (a bound, not a measurement).
-bool ProcessEventsUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(5000);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
 }
 
 // Every call of OnStartOther: the sender and the thread it ran on.
@@ -90,7 +80,7 @@ TEST(FirstAppTest, TheFirstCopyWaitsAndEachLaterStartIsReportedOnItsThread) {
     later.OnStartOther = laterStarts.Handler();
     EXPECT_FALSE(later.IsFirstCopy());
     EXPECT_EQ(later.Thread(), nullptr);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return starts.senders.size() == n; }));
+    ASSERT_TRUE(WaitFor([&] { return starts.senders.size() == n; }));
     EXPECT_TRUE(laterStarts.senders.empty());
   }
   for (std::size_t i = 0; i < starts.senders.size(); ++i) {
@@ -121,7 +111,7 @@ TEST(FirstAppTest, ACopyStartedInAnotherProcessSignalsTheFirst) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the child must see that it is a later copy";
-  ASSERT_TRUE(ProcessEventsUntil([&] { return starts.senders.size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return starts.senders.size() == 1; }));
   EXPECT_EQ(starts.senders[0], &first);
 }
 
@@ -138,13 +128,13 @@ TEST(FirstAppTest, WithoutHandlerAStartPassesUnseenAndTheWaiterGoesOn) {
   const std::string id = TestID("nohandler");
   CountingFirstApp first(nullptr, id);
   { TFirstApp later(nullptr, id); }
-  ASSERT_TRUE(ProcessEventsUntil([&] { return first.calls == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return first.calls == 1; }));
   EXPECT_TRUE(first.Thread()->isRunning());
 
   StartRecorder starts;
   first.OnStartOther = starts.Handler();
   { TFirstApp later(nullptr, id); }
-  ASSERT_TRUE(ProcessEventsUntil([&] { return starts.senders.size() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return starts.senders.size() == 1; }));
   EXPECT_EQ(first.calls, 2);
 }
 
@@ -164,7 +154,7 @@ TEST(FirstAppTest, CopiesWithOtherIDsOrOfOtherUsersDoNotMeet) {
 
   // A start that does reach the first copy comes through alone.
   { TFirstApp later(nullptr, id); }
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !starts.senders.empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return !starts.senders.empty(); }));
   EXPECT_EQ(starts.senders.size(), 1u);
 }
 
@@ -251,7 +241,8 @@ TEST(FirstAppTest, AFailedWaitEndsOnlyTheWaiter) {
   component->OnStartOther = starts.Handler();
   TFAThread* thread = component->Thread();
   ASSERT_NE(thread, nullptr);
-  ASSERT_TRUE(thread->wait(QDeadlineTimer(5000)));
+  // Without events: nothing of the waiter may reach this thread meanwhile.
+  ASSERT_TRUE(thread->wait(QDeadlineTimer(kWaitLimitMs)));
   ASSERT_TRUE(thread->FatalException());
   EXPECT_EQ(ErrorOf([&] { std::rethrow_exception(thread->FatalException()); }),
             "Events of fa (TFirstApp) went awry: Bad file descriptor (#9)");
@@ -266,11 +257,11 @@ TEST(FirstAppTest, TeardownWhileAStartIsBeingHandedOverEndsTheWaiter) {
   StartRecorder starts;
   auto component = LoadedFirstApp("fa", "X", FakeInstanceChannel::Factory(script));
   component->OnStartOther = starts.Handler();
-  QDeadlineTimer deadline(5000);
-  while (script->waits == 0 && !deadline.hasExpired()) {
-    QThread::yieldCurrentThread();
-  }
-  ASSERT_GE(script->waits, 1);
+  // Waited for on a thread without events: this thread must not take the start over before
+  // the teardown.
+  bool waiting = false;
+  std::thread([&] { waiting = WaitFor([&script] { return script->waits >= 1; }); }).join();
+  ASSERT_TRUE(waiting);
   component.reset();
   EXPECT_TRUE(starts.senders.empty());
 }

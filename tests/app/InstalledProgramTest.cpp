@@ -43,7 +43,7 @@ int RunTool(const QString& program, const QStringList& arguments, std::string& o
   tool.setProcessEnvironment(environment);
   tool.setProcessChannelMode(QProcess::MergedChannels);
   tool.start(program, arguments);
-  const bool ended = tool.waitForFinished(kProgramWaitMs);
+  const bool ended = tool.waitForFinished(kWaitLimitMs);
   output = tool.readAll().toStdString();
   if (!ended || tool.exitStatus() != QProcess::NormalExit) {
     output += tool.errorString().toStdString();
@@ -153,7 +153,7 @@ bool LogHas(const std::string& logFile, const std::string& text) {
 
 // Whether the chain receives frames with lit LEDs after the first skip units.
 bool WaitForLitFrames(const SimProcess& sim, std::size_t skip) {
-  return WaitUntil([&] {
+  return WaitFor([&] {
     const std::vector<SimBytes> units = sim.Units();
     return units.size() > skip + 5 && NonZero(units.back()) > 0;
   });
@@ -285,7 +285,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
 
   QProcess& first = desktop.NewProcess();
   tree.StartReadOnly(first);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }))
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Run application"); }))
       << first.readAllStandardError().toStdString();
   EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
   ASSERT_TRUE(WaitForLitFrames(sim, 0));
@@ -296,8 +296,8 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   EXPECT_FALSE(LogHas(tree.UserLog(), "Display settings"));
   QProcess& second = desktop.NewProcess();
   tree.Start(second);
-  ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Display settings"); }));
+  ASSERT_TRUE(second.waitForFinished(kWaitLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Display settings"); }));
   const QString window =
       desktop.Xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tremanic Vorlixa$"})
           .split('\n', Qt::SkipEmptyParts)
@@ -305,8 +305,8 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   ASSERT_FALSE(window.isEmpty());
   desktop.Xdotool({"windowfocus", "--sync", window});
   desktop.Xdotool({"key", "Return"});
-  ASSERT_TRUE(WaitUntil(
-      [&] { return LogHas(tree.UserLog(), "Saving settings to " + tree.UserSettings()); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return LogHas(tree.UserLog(), "Saving settings to " + tree.UserSettings()); }));
   EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
   {
@@ -325,7 +325,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
   const std::size_t before = sim.Units().size();
   QProcess& again = desktop.NewProcess();
   tree.StartReadOnly(again);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(tree.UserLog(), "Run application"); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(tree.UserLog(), "Run application"); }));
   EXPECT_TRUE(LogHas(tree.UserLog(), "Loading config from " + tree.UserSettings()));
   EXPECT_TRUE(WaitForLitFrames(sim, before));
   EXPECT_EQ(ProgramFolder::Terminate(&again), 0);
@@ -348,7 +348,7 @@ TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
   offscreen.insert("QT_QPA_PLATFORM", "offscreen");
   program.setProcessEnvironment(offscreen);
   tree.Start(program);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(log, "Run application"); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(log, "Run application"); }));
   EXPECT_TRUE(LogHas(log, "Loading config from " + tree.Bin() + "/vorlixa.xml"));
   EXPECT_TRUE(WaitForLitFrames(sim, 0));
   EXPECT_EQ(ProgramFolder::Terminate(&program), 0);
@@ -407,16 +407,16 @@ TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoo
 
   QProcess& first = desktop.NewProcess();
   startAsUser(first);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Run application"); }))
+  ASSERT_TRUE(WaitFor([&] { return LogHas(userLog, "Run application"); }))
       << first.readAllStandardError().toStdString();
   EXPECT_TRUE(LogHas(userLog, "Loading config from " + userSettings)) << ReadText(userLog);
 
   // A second start of the same user opens the first copy's settings window; OK saves.
   QProcess& second = desktop.NewProcess();
   startAsUser(second);
-  ASSERT_TRUE(second.waitForFinished(kProgramWaitMs));
+  ASSERT_TRUE(second.waitForFinished(kWaitLimitMs));
   EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Display settings"); })) << ReadText(userLog);
+  ASSERT_TRUE(WaitFor([&] { return LogHas(userLog, "Display settings"); })) << ReadText(userLog);
   const QString window =
       desktop.Xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tremanic Vorlixa$"})
           .split('\n', Qt::SkipEmptyParts)
@@ -424,8 +424,8 @@ TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoo
   ASSERT_FALSE(window.isEmpty());
   desktop.Xdotool({"windowfocus", "--sync", window});
   desktop.Xdotool({"key", "Return"});
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(userLog, "Saving settings to " + userSettings); }));
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(userSettings); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(userLog, "Saving settings to " + userSettings); }));
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(userSettings); }));
   EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
 
   struct stat info {};

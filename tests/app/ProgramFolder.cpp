@@ -2,11 +2,8 @@
 
 #include "common/LogText.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QProcessEnvironment>
 #include <QStringList>
-#include <QTimer>
 
 #include <signal.h>
 #include <stdlib.h>
@@ -20,30 +17,6 @@
 namespace vx {
 
 namespace fs = std::filesystem;
-
-bool WaitUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(kProgramWaitMs);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    // Waits with this process's event loop running, so that windows and timers of its
-    // own go on meanwhile.
-    QEventLoop pause;
-    QTimer::singleShot(20, &pause, &QEventLoop::quit);
-    pause.exec();
-  }
-  return true;
-}
-
-void RunFor(double seconds) {
-  QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
-  while (!deadline.hasExpired()) {
-    QEventLoop pause;
-    QTimer::singleShot(std::min<qint64>(20, deadline.remainingTime()), &pause, &QEventLoop::quit);
-    pause.exec();
-  }
-}
 
 std::string ReadText(const std::string& fileName) {
   std::ifstream in(fileName);
@@ -66,7 +39,7 @@ std::size_t NonZero(const SimBytes& unit) {
 }
 
 bool WaitForDarkChain(const SimProcess& sim, std::size_t boards) {
-  return WaitUntil([&] {
+  return WaitFor([&] {
     const std::vector<SimBytes> units = sim.Units();
     return !units.empty() && units.back().size() == 1 + 80 * boards && NonZero(units.back()) == 0;
   });
@@ -97,7 +70,7 @@ ProgramFolder::~ProgramFolder() {
   for (const auto& process : processes_) {
     if (process->state() != QProcess::NotRunning) {
       process->kill();
-      process->waitForFinished(kProgramWaitMs);
+      process->waitForFinished(kWaitLimitMs);
     }
   }
   processes_.clear();
@@ -126,13 +99,13 @@ QProcess* ProgramFolder::Launch(QProcessEnvironment environment,
   return process;
 }
 
-bool ProgramFolder::WaitForLogText(const std::string& text) const {
-  return WaitUntil([&] { return Contains(LogTexts(LogFile()), text); });
+bool ProgramFolder::WaitForLogText(const std::string& text, int limitMs) const {
+  return WaitFor([&] { return Contains(LogTexts(LogFile()), text); }, limitMs);
 }
 
-int ProgramFolder::Terminate(QProcess* process, int signal) {
+int ProgramFolder::Terminate(QProcess* process, int signal, int limitMs) {
   ::kill(static_cast<pid_t>(process->processId()), signal);
-  if (!process->waitForFinished(kProgramWaitMs)) {
+  if (!WaitFor([process] { return process->state() == QProcess::NotRunning; }, limitMs)) {
     return -1;
   }
   return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/SimProcess.h"
+#include "common/Wait.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -14,14 +15,6 @@
 #include <vector>
 
 namespace vx {
-
-// A bound for a busy machine, not a measurement.
-inline constexpr int kProgramWaitMs = 15000;
-
-// Polls until done holds or the bound has passed; the event loop runs in between.
-bool WaitUntil(const std::function<bool()>& done);
-// Runs the event loop for that many seconds.
-void RunFor(double seconds);
 
 std::string ReadText(const std::string& fileName);
 
@@ -64,10 +57,10 @@ class ProgramFolder {
   // program when given.
   QProcess* Launch(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(),
                    const std::function<void()>& childSetup = {}, const QStringList& wrapper = {});
-  bool WaitForLogText(const std::string& text) const;
+  bool WaitForLogText(const std::string& text, int limitMs = kWaitLimitMs) const;
 
-  // Sends signal and gives the exit code; -1 when it did not end in time or crashed.
-  static int Terminate(QProcess* process, int signal = SIGTERM);
+  // Sends signal and gives the exit code; -1 when it did not end within limitMs or crashed.
+  static int Terminate(QProcess* process, int signal = SIGTERM, int limitMs = kWaitLimitMs);
 
  private:
   std::string folder_;

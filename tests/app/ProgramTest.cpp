@@ -2,7 +2,6 @@
 #include "common/SimProcess.h"
 #include "platform/AbstractSocket.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -26,8 +25,6 @@ namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kWaitMs = kProgramWaitMs;
 
 // The highest resident memory that process has had so far, from the kernel's account.
 long PeakResidentKiB(const QProcess* process) {
@@ -72,7 +69,9 @@ class ProgramTest : public ::testing::Test {
     environment.remove("XDG_RUNTIME_DIR");
     return program_.Launch(environment);
   }
-  bool WaitForLogText(const std::string& text) const { return program_.WaitForLogText(text); }
+  bool WaitForLogText(const std::string& text, int limitMs = kWaitLimitMs) const {
+    return program_.WaitForLogText(text, limitMs);
+  }
   static int Terminate(QProcess* process, int signal = SIGTERM) {
     return ProgramFolder::Terminate(process, signal);
   }
@@ -84,7 +83,7 @@ TEST_F(ProgramTest, ANormalStartLogsItsStepsInOrderAndSigtermBlanksTheChain) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   QProcess* program = Launch();
-  ASSERT_TRUE(program->waitForStarted(kWaitMs));
+  ASSERT_TRUE(program->waitForStarted(kWaitLimitMs));
   ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
   // The bar moves: frames with lit LEDs arrive.
   ASSERT_TRUE(sim.WaitForUnits(10));
@@ -122,7 +121,7 @@ TEST_F(ProgramTest, ASecondCopySignalsTheFirstAndLeavesItsLogAlone) {
   ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
 
   QProcess* second = Launch();
-  ASSERT_TRUE(second->waitForFinished(kWaitMs));
+  ASSERT_TRUE(second->waitForFinished(kWaitLimitMs));
   EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second->exitCode(), 0);
 
@@ -143,7 +142,7 @@ TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
   WriteSettings(sim.LinkPath());
   fs::create_directory(LogFile());  // the log's name is taken by a folder
   QProcess* program = Launch();
-  ASSERT_TRUE(program->waitForStarted(kWaitMs));
+  ASSERT_TRUE(program->waitForStarted(kWaitLimitMs));
   // It drives the chain all the same.
   ASSERT_TRUE(sim.WaitForUnits(10));
   EXPECT_EQ(Terminate(program), 0);
@@ -171,11 +170,9 @@ TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn)
   bomb += "</Name><Interval>25</Interval><Enabled>0</Enabled></Port></Ports></Vorlixa>\n";
   std::ofstream(SettingsFile()) << bomb;
 
-  QElapsedTimer clock;
-  clock.start();
   QProcess* program = Launch();
-  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
-  EXPECT_LT(clock.elapsed(), 2000);
+  // Refused at once: the program runs within 2 s, as with a harmless file.
+  ASSERT_TRUE(WaitForLogText("Run application", 2000)) << ReadText(LogFile());
   const long peak = PeakResidentKiB(program);
   EXPECT_GT(peak, 0);
   // Expanded, the entities would take gigabytes. Under the address sanitizer its shadow
@@ -247,7 +244,7 @@ TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
     queued.push_back(std::move(connection));
   }
   QProcess* program = LaunchWithoutRuntimeFolder();
-  ASSERT_TRUE(program->waitForFinished(kWaitMs));
+  ASSERT_TRUE(program->waitForFinished(kWaitLimitMs));
   EXPECT_EQ(program->exitCode(), 1);
   const std::string errors = program->readAllStandardError().toStdString();
   EXPECT_NE(errors.find("EFirstApp: faAppStart (TFirstApp) could not set up an event: Address "
@@ -288,7 +285,7 @@ TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
     EXPECT_EQ(info.st_mode & 07777, 0600U) << socket;
   }
   QProcess* second = program_.Launch(environment);
-  ASSERT_TRUE(second->waitForFinished(kWaitMs));
+  ASSERT_TRUE(second->waitForFinished(kWaitLimitMs));
   EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
   ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
 

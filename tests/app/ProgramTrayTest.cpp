@@ -21,8 +21,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kWaitMs = kProgramWaitMs;
-
 class ProgramTrayTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,29 +77,28 @@ TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
   QProcess& program = desktop_.NewProcess();
   program.setWorkingDirectory(QString::fromStdString(program_.Folder()));
   program.start(QString::fromStdString(program_.Program()), {});
-  ASSERT_TRUE(program.waitForStarted(kWaitMs));
-  ASSERT_TRUE(WaitUntil([&] { return LogHas("Run application"); }));
+  ASSERT_TRUE(program.waitForStarted(kWaitLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return LogHas("Run application"); }));
 
   std::optional<QStringList> centre;
-  ASSERT_TRUE(WaitUntil([&] { return (centre = IconCentre()).has_value(); }))
+  ASSERT_TRUE(WaitFor([&] { return (centre = IconCentre()).has_value(); }))
       << "the icon did not appear in the tray";
   EXPECT_FALSE(LogHas("Display settings"));
 
   desktop_.Xdotool(QStringList{"mousemove", "--sync"} + *centre +
                    QStringList{"click", "--repeat", "2", "--delay", "80", "1"});
-  ASSERT_TRUE(WaitUntil([&] { return LogHas("Display settings"); }))
-      << ReadText(program_.LogFile());
-  ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows() >= 1; }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas("Display settings"); })) << ReadText(program_.LogFile());
+  ASSERT_TRUE(WaitFor([&] { return VisibleProgramWindows() >= 1; }));
   const int windows = VisibleProgramWindows();
 
   // The pointer is still on the icon.
   desktop_.Xdotool({"click", "3"});
-  ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows() > windows; }))
+  ASSERT_TRUE(WaitFor([&] { return VisibleProgramWindows() > windows; }))
       << "the menu did not open";
   EXPECT_TRUE(program.state() == QProcess::Running);
   // "&Exit" by its accelerator in the open menu.
   desktop_.Xdotool({"key", "e"});
-  ASSERT_TRUE(program.waitForFinished(kWaitMs)) << "the program did not end";
+  ASSERT_TRUE(program.waitForFinished(kWaitLimitMs)) << "the program did not end";
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0);
   EXPECT_TRUE(LogHas("Stopping"));

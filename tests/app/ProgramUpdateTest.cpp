@@ -65,7 +65,7 @@ TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheS
   program.setProcessEnvironment(environment);
   program.setWorkingDirectory(QString::fromStdString(folder.Folder()));
   program.start(QString::fromStdString(folder.Program()), {});
-  ASSERT_TRUE(program.waitForStarted(kProgramWaitMs));
+  ASSERT_TRUE(program.waitForStarted(kWaitLimitMs));
 
   // "&Yes" by its mnemonic in the question.
   const QString question =
@@ -75,8 +75,7 @@ TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheS
   ASSERT_FALSE(question.isEmpty()) << ReadText(folder.LogFile());
   desktop.Xdotool({"windowfocus", "--sync", question});
   desktop.Xdotool({"key", "y"});
-  ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 3; }))
-      << ReadText(folder.LogFile());
+  ASSERT_TRUE(WaitFor([&] { return server.Requests().size() == 3; })) << ReadText(folder.LogFile());
   EXPECT_EQ(server.Requests().back(), "GET /setup HTTP/1.1");
 
   ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
@@ -92,7 +91,7 @@ TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheS
   EXPECT_FALSE(fs::exists(folder.Folder() + "/~vxupd/~vxupd.exe.part"));
   EXPECT_FALSE(fs::exists(folder.Folder() + "/~vxupd/~vxupd.exe"));
   // A setup started on the way out would have run by now.
-  RunFor(0.5);
+  RunEventsFor(500);
   EXPECT_FALSE(fs::exists(ran));
 }
 

@@ -151,13 +151,13 @@ TEST_F(ProgramWaylandTrayTest, TheItemCarriesNameAndMenuActivateOpensTheSettings
   program.setProcessEnvironment(environment);
   program.setWorkingDirectory(QString::fromStdString(program_.Folder()));
   program.start(QString::fromStdString(program_.Program()), {});
-  ASSERT_TRUE(program.waitForStarted(kProgramWaitMs));
-  ASSERT_TRUE(WaitUntil([&] { return LogHas("Run application"); }))
+  ASSERT_TRUE(program.waitForStarted(kWaitLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return LogHas("Run application"); }))
       << program.readAllStandardError().toStdString();
 
   // The item is registered with the watcher, under the program's name, with its icon.
   std::optional<QString> item;
-  ASSERT_TRUE(WaitUntil([&] { return (item = ProgramItem(program.processId())).has_value(); }))
+  ASSERT_TRUE(WaitFor([&] { return (item = ProgramItem(program.processId())).has_value(); }))
       << "no item of the program registered; " << program.readAllStandardError().toStdString();
   EXPECT_EQ(ItemProperty(*item, "Title").toString(), "Tremanic Vorlixa");
   const QDBusArgument pixmaps = ItemProperty(*item, "IconPixmap").value<QDBusArgument>();
@@ -176,7 +176,7 @@ TEST_F(ProgramWaylandTrayTest, TheItemCarriesNameAndMenuActivateOpensTheSettings
   EXPECT_GT(images, 0) << "the item has no icon";
   // The tool tip tells how the chain is doing.
   QString tip;
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(WaitFor([&] {
     const QDBusArgument toolTip = ItemProperty(*item, "ToolTip").value<QDBusArgument>();
     QString iconName;
     toolTip.beginStructure();
@@ -234,7 +234,7 @@ TEST_F(ProgramWaylandTrayTest, TheItemCarriesNameAndMenuActivateOpensTheSettings
       Call(*item, "/StatusNotifierItem", kItemInterface, "Activate", {0, 0});
   EXPECT_EQ(activate.type(), QDBusMessage::ReplyMessage) << activate.errorMessage().toStdString();
   QJsonObject window;
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(WaitFor([&] {
     window = FindWindow(desktop_.Tree(), "vorlixa");
     return !window.isEmpty();
   })) << "sway lists no window of the program";
@@ -251,7 +251,7 @@ TEST_F(ProgramWaylandTrayTest, TheItemCarriesNameAndMenuActivateOpensTheSettings
       Call(*item, menuPath.path(), kMenuInterface, "Event",
            {exitId, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)),
             static_cast<uint>(QDateTime::currentSecsSinceEpoch())});
-  ASSERT_TRUE(program.waitForFinished(kProgramWaitMs))
+  ASSERT_TRUE(program.waitForFinished(kWaitLimitMs))
       << "the program did not end; " << clicked.errorMessage().toStdString();
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0);

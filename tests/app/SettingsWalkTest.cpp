@@ -82,7 +82,7 @@ std::set<std::size_t> DotPlaces(const SimProcess& sim, std::size_t skip) {
 }
 
 bool WaitForSweep(const SimProcess& sim, std::size_t skip) {
-  return WaitUntil([&] { return DotPlaces(sim, skip).size() >= 10; });
+  return WaitFor([&] { return DotPlaces(sim, skip).size() >= 10; });
 }
 
 }  // namespace

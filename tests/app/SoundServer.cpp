@@ -2,11 +2,9 @@
 
 #include "ProgramFolder.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <fstream>
 #include <functional>
@@ -106,7 +104,7 @@ std::optional<QString> SoundServer::Run(const QString& program, const QStringLis
   QProcess client;
   client.setProcessEnvironment(Environment());
   client.start(program, arguments);
-  if (!client.waitForFinished(kProgramWaitMs) || client.exitStatus() != QProcess::NormalExit ||
+  if (!client.waitForFinished(kWaitLimitMs) || client.exitStatus() != QProcess::NormalExit ||
       client.exitCode() != 0) {
     return std::nullopt;
   }
@@ -115,17 +113,6 @@ std::optional<QString> SoundServer::Run(const QString& program, const QStringLis
 
 bool SoundServer::Pactl(const QStringList& arguments) {
   return Run("pactl", arguments).has_value();
-}
-
-bool SoundServer::WaitFor(const std::function<bool()>& done) {
-  const QDeadlineTimer deadline(kProgramWaitMs);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QThread::msleep(20);
-  }
-  return true;
 }
 
 bool SoundServer::WaitForServer() {
@@ -209,7 +196,7 @@ void SoundServer::KillAll(std::vector<std::unique_ptr<QProcess>>& processes) {
     }
   }
   for (const auto& process : processes) {
-    process->waitForFinished(kProgramWaitMs);
+    process->waitForFinished(kWaitLimitMs);
   }
   processes.clear();
 }

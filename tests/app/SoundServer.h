@@ -46,8 +46,6 @@ class SoundServer {
   // A client's output, trimmed; none when it failed.
   std::optional<QString> Run(const QString& program, const QStringList& arguments);
   bool Pactl(const QStringList& arguments);
-  // Polls done until it holds or the bound for a busy machine has passed.
-  static bool WaitFor(const std::function<bool()>& done);
   bool WaitForServer();
   void KillAll(std::vector<std::unique_ptr<QProcess>>& processes);
 

@@ -1,14 +1,14 @@
 #include "SwayDesktop.h"
 
+#include "common/Wait.h"
+
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QStandardPaths>
-#include <QThread>
 #include <QVariant>
 
 #include <grp.h>
@@ -55,18 +55,6 @@ bool WriteFile(const QString& name, const QByteArray& text) {
                              QFile::ReadOther);
 }
 
-template <typename Done>
-bool WaitFor(Done done, int ms = SwayDesktop::kWaitMs) {
-  const QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) {
-      return false;
-    }
-    QThread::msleep(50);
-  }
-  return true;
-}
-
 }  // namespace
 
 SwayDesktop::SwayDesktop()
@@ -103,7 +91,7 @@ bool SwayDesktop::PickUser(QString& reason) {
   if (::getpwnam(kUser) == nullptr) {
     QProcess useradd;
     useradd.start(QStringLiteral("useradd"), {"--system", "--create-home", kUser});
-    if (!useradd.waitForFinished(kWaitMs) || useradd.exitCode() != 0) {
+    if (!useradd.waitForFinished(kWaitLimitMs) || useradd.exitCode() != 0) {
       reason = QStringLiteral("sway refuses to run as root, and the user %1 could not be made: %2")
                    .arg(kUser, QString::fromLocal8Bit(useradd.readAllStandardError()).trimmed());
       return false;
@@ -151,7 +139,7 @@ bool SwayDesktop::Start(QString& error) {
 
   QProcess& bus = NewProcess();
   bus.start(tools_[kDbusDaemon], {"--config-file=" + busConfig, "--nofork", "--print-address"});
-  if (!bus.waitForStarted(kWaitMs) || !bus.waitForReadyRead(kWaitMs)) {
+  if (!bus.waitForStarted(kWaitLimitMs) || !bus.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("dbus-daemon did not start: ") + bus.readAllStandardError();
     return false;
   }
@@ -168,7 +156,7 @@ bool SwayDesktop::Start(QString& error) {
   QProcess& sway = NewProcess();
   sway.start(tools_[kSway], {"--config", swayConfig});
   const bool up =
-      sway.waitForStarted(kWaitMs) && WaitFor([&] {
+      sway.waitForStarted(kWaitLimitMs) && WaitFor([&] {
         return sway.state() != QProcess::Running || (!RuntimeFile("wayland-", "").isEmpty() &&
                                                      !RuntimeFile("sway-ipc.", ".sock").isEmpty());
       });
@@ -181,7 +169,7 @@ bool SwayDesktop::Start(QString& error) {
 
   QProcess& waybar = NewProcess();
   waybar.start(tools_[kWaybar], {"--config", waybarConfig});
-  if (!waybar.waitForStarted(kWaitMs) || !WaitFor([&] {
+  if (!waybar.waitForStarted(kWaitLimitMs) || !WaitFor([&] {
         return waybar.state() != QProcess::Running ||
                Property("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
                         "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered")
@@ -246,7 +234,7 @@ bool SwayDesktop::Screenshot(const QString& file) {
 QString SwayDesktop::Run(const QString& program, const QStringList& arguments) {
   QProcess& process = NewProcess();
   process.start(program, arguments);
-  if (!process.waitForFinished(kWaitMs)) {
+  if (!process.waitForFinished(kWaitLimitMs)) {
     ADD_FAILURE() << program.toStdString() << " did not finish";
     return {};
   }

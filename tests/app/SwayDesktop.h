@@ -24,8 +24,6 @@ namespace vx {
 // Every process started here ends with the desktop, clients first.
 class SwayDesktop {
  public:
-  static constexpr int kWaitMs = 20000;  // a bound for a busy machine, not a measurement
-
   SwayDesktop();
   ~SwayDesktop();
   SwayDesktop(const SwayDesktop&) = delete;

@@ -97,6 +97,11 @@ std::vector<std::string> HttpTestServer::Requests() const {
   return requests_;
 }
 
+std::vector<std::size_t> HttpTestServer::BodyBytesSent() const {
+  const std::lock_guard lock(mutex_);
+  return bodyBytesSent_;
+}
+
 std::uint16_t HttpTestServer::UnusedPort() {
   const int fd = BindLoopback();
   const std::uint16_t port = BoundPort(fd);
@@ -151,6 +156,7 @@ void HttpTestServer::Answer(int client) {
   {
     const std::lock_guard lock(mutex_);
     requests_.push_back(requestLine);
+    bodyBytesSent_.push_back(0);
     const auto route = routes_.find(path);
     if (route != routes_.end()) {
       response = route->second;
@@ -213,9 +219,12 @@ void HttpTestServer::Answer(int client) {
     if (offset > 0 && clientGone(response.ChunkPause)) {
       return;
     }
-    if (!sendAll(body.substr(offset, std::min(chunk, sendable - offset)))) {
+    const std::string_view piece = body.substr(offset, std::min(chunk, sendable - offset));
+    if (!sendAll(piece)) {
       return;
     }
+    const std::lock_guard lock(mutex_);
+    bodyBytesSent_.back() += piece.size();
   }
   if (response.StallAfter) {
     while (!clientGone(std::chrono::milliseconds(kPollMs))) {

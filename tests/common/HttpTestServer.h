@@ -56,6 +56,9 @@ class HttpTestServer {
   std::string Url(const std::string& path) const;
   // The request lines received so far ("GET /updates HTTP/1.1").
   std::vector<std::string> Requests() const;
+  // For each request so far, how many bytes of its response's body went out: fewer than the
+  // body's size when the client hung up before the end.
+  std::vector<std::size_t> BodyBytesSent() const;
 
   // A port on 127.0.0.1 on which nothing listens (it was free a moment ago).
   static std::uint16_t UnusedPort();
@@ -72,6 +75,7 @@ class HttpTestServer {
   mutable std::mutex mutex_;
   std::map<std::string, Response> routes_;
   std::vector<std::string> requests_;
+  std::vector<std::size_t> bodyBytesSent_;
   std::thread thread_;
 };
 

@@ -12,14 +12,10 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace vx {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr std::chrono::milliseconds kPollStep{10};
 
 std::string MakeTempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "vorlixa-sim-XXXXXX").string();
@@ -41,20 +37,6 @@ std::string ReadFile(const std::string& path) {
   }
   ::close(fd);
   return text;
-}
-
-template <typename Predicate>
-bool WaitFor(std::chrono::milliseconds limit, Predicate done) {
-  const auto end = Clock::now() + limit;
-  for (;;) {
-    if (done()) {
-      return true;
-    }
-    if (Clock::now() >= end) {
-      return false;
-    }
-    std::this_thread::sleep_for(kPollStep);
-  }
 }
 
 // Starts the simulator with standard output and error going to files.
@@ -103,14 +85,16 @@ int StatusOf(int status) {
   return -1;
 }
 
-// Waits for pid to end within limit, then kills it; returns its exit status.
-int Reap(pid_t pid, std::chrono::milliseconds limit) {
+// Waits for pid to end within limitMs, then kills it; returns its exit status.
+int Reap(pid_t pid, int limitMs) {
   int status = 0;
   pid_t done = 0;
-  WaitFor(limit, [&] {
-    done = ::waitpid(pid, &status, WNOHANG);
-    return done != 0;
-  });
+  WaitFor(
+      [&] {
+        done = ::waitpid(pid, &status, WNOHANG);
+        return done != 0;
+      },
+      limitMs);
   if (done == 0) {
     ::kill(pid, SIGKILL);
     done = ::waitpid(pid, &status, 0);
@@ -148,7 +132,7 @@ SimProcess::SimProcess(const Options& options) : dir_(MakeTempDir()) {
 
   // The link is published before "up" is logged.
   bool exited = false;
-  const bool up = WaitFor(kSimWait, [&] {
+  const bool up = WaitFor([&] {
     int status = 0;
     exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
     return exited || !Events("up").empty();
@@ -217,13 +201,12 @@ std::vector<std::string> SimProcess::Events(std::string_view name) const {
   return texts;
 }
 
-bool SimProcess::WaitForUnits(std::size_t count, std::chrono::milliseconds limit) const {
-  return WaitFor(limit, [&] { return Units().size() >= count; });
+bool SimProcess::WaitForUnits(std::size_t count, int limitMs) const {
+  return WaitFor([&] { return Units().size() >= count; }, limitMs);
 }
 
-bool SimProcess::WaitForEvents(std::string_view name, std::size_t count,
-                               std::chrono::milliseconds limit) const {
-  return WaitFor(limit, [&] { return Events(name).size() >= count; });
+bool SimProcess::WaitForEvents(std::string_view name, std::size_t count, int limitMs) const {
+  return WaitFor([&] { return Events(name).size() >= count; }, limitMs);
 }
 
 void SimProcess::Signal(int signal) const {
@@ -238,8 +221,8 @@ bool SimProcess::Drop() {
   return WaitForEvents("drop", drops_);
 }
 
-bool SimProcess::WaitUntilBack(std::chrono::milliseconds limit) const {
-  return WaitForEvents("up", drops_ + 1, limit);
+bool SimProcess::WaitUntilBack(int limitMs) const {
+  return WaitForEvents("up", drops_ + 1, limitMs);
 }
 
 int SimProcess::Stop(int signal) {
@@ -247,7 +230,7 @@ int SimProcess::Stop(int signal) {
     return -1;
   }
   ::kill(pid_, signal);
-  const int status = Reap(pid_, kSimWait);
+  const int status = Reap(pid_, kWaitLimitMs);
   pid_ = -1;
   return status;
 }
@@ -256,11 +239,10 @@ std::string SimProcess::ErrorOutput() const {
   return ReadFile(dir_ + "/stderr");
 }
 
-SimRunResult SimProcess::Run(const std::vector<std::string>& args,
-                             std::chrono::milliseconds limit) {
+SimRunResult SimProcess::Run(const std::vector<std::string>& args, int limitMs) {
   const std::string dir = MakeTempDir();
   SimRunResult result;
-  result.ExitStatus = Reap(Spawn(args, dir + "/stdout", dir + "/stderr"), limit);
+  result.ExitStatus = Reap(Spawn(args, dir + "/stdout", dir + "/stderr"), limitMs);
   result.Out = ReadFile(dir + "/stdout");
   result.Err = ReadFile(dir + "/stderr");
   std::error_code ignored;

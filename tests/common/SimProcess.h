@@ -1,8 +1,9 @@
 #pragma once
 
+#include "common/Wait.h"
+
 #include <sys/types.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +29,6 @@ struct SimRunResult {
   std::string Out;
   std::string Err;
 };
-
-inline constexpr std::chrono::milliseconds kSimWait{10000};
 
 // vorlixa-sim as a child process in a temporary folder of its own: its link, log and
 // output files live there and go away with the object. Every wait is bounded and
@@ -63,15 +62,14 @@ class SimProcess {
   // The texts of the events of that name, in order.
   std::vector<std::string> Events(std::string_view name) const;
 
-  bool WaitForUnits(std::size_t count, std::chrono::milliseconds limit = kSimWait) const;
-  bool WaitForEvents(std::string_view name, std::size_t count,
-                     std::chrono::milliseconds limit = kSimWait) const;
+  bool WaitForUnits(std::size_t count, int limitMs = kWaitLimitMs) const;
+  bool WaitForEvents(std::string_view name, std::size_t count, int limitMs = kWaitLimitMs) const;
 
   void Signal(int signal) const;
   // Unplugs the line (SIGUSR1) and waits until the simulator has closed it.
   bool Drop();
   // Waits until the line dropped last is published again.
-  bool WaitUntilBack(std::chrono::milliseconds limit = kSimWait) const;
+  bool WaitUntilBack(int limitMs = kWaitLimitMs) const;
 
   // Sends signal, waits for the process to end and returns its exit status; kills it
   // when it does not end in time.
@@ -80,8 +78,7 @@ class SimProcess {
   std::string ErrorOutput() const;
 
   // Runs the simulator with args to its end (bounded) and collects its output.
-  static SimRunResult Run(const std::vector<std::string>& args,
-                          std::chrono::milliseconds limit = kSimWait);
+  static SimRunResult Run(const std::vector<std::string>& args, int limitMs = kWaitLimitMs);
 
  private:
   std::string dir_;

@@ -1,9 +1,5 @@
 #include "common/WaveTestDevice.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -82,19 +78,6 @@ WaveSignal SineBetween(int low, int high) {
     return static_cast<std::uint8_t>(
         std::lround((low + high) / 2.0 + (high - low) / 2.0 * std::sin(phase)));
   };
-}
-
-bool RunEventsUntil(const std::function<bool()>& done) {
-  const QDeadlineTimer limit(std::chrono::seconds(30));
-  QTimer wake;  // lets the loop look at done() even when nothing else happens
-  wake.start(std::chrono::milliseconds(10));
-  while (!done()) {
-    if (limit.hasExpired()) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
 }
 
 }  // namespace vx

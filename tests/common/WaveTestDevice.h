@@ -46,8 +46,4 @@ std::vector<std::uint8_t> StereoSamples(int buffers, const WaveSignal& left,
 // A sine between low and high, reaching both in every buffer.
 WaveSignal SineBetween(int low, int high);
 
-// Runs the event loop until done() holds; false if it never does. The limit only keeps a
-// broken capture from hanging the run; nothing is measured against it.
-bool RunEventsUntil(const std::function<bool()>& done);
-
 }  // namespace vx

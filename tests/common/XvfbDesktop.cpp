@@ -1,8 +1,8 @@
 #include "common/XvfbDesktop.h"
 
-#include <QDeadlineTimer>
+#include "common/Wait.h"
+
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ bool XvfbDesktop::StartDisplay(QString& error) {
   QProcess& xvfb = NewProcess();
   // -displayfd: the server picks a free display number and writes it once it is ready.
   xvfb.start(tools_[kXvfb], {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-  if (!xvfb.waitForStarted(kWaitMs) || !xvfb.waitForReadyRead(kWaitMs)) {
+  if (!xvfb.waitForStarted(kWaitLimitMs) || !xvfb.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("Xvfb did not start: ") + xvfb.errorString();
     return false;
   }
@@ -68,19 +68,16 @@ QProcess* XvfbDesktop::StartTrayHost() {
   trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   trayer.start(tools_[kTrayer], {"--edge", "top", "--align", "right", "--widthtype", "request",
                                  "--height", "24", "--SetDockType", "true"});
-  if (!trayer.waitForStarted(kWaitMs)) {
+  if (!trayer.waitForStarted(kWaitLimitMs)) {
     return nullptr;
   }
   // trayer holds the tray selection before it maps its window: a program started after
   // this finds a notification area.
-  const QDeadlineTimer deadline(kWaitMs);
-  while (Xdotool({"search", "--onlyvisible", "--class", "trayer"}).trimmed().isEmpty()) {
-    if (deadline.hasExpired() || trayer.state() != QProcess::Running) {
-      return nullptr;
-    }
-    QThread::msleep(50);
-  }
-  return &trayer;
+  const bool shown = WaitFor([&] {
+    return trayer.state() != QProcess::Running ||
+           !Xdotool({"search", "--onlyvisible", "--class", "trayer"}).trimmed().isEmpty();
+  });
+  return shown && trayer.state() == QProcess::Running ? &trayer : nullptr;
 }
 
 QProcess& XvfbDesktop::NewProcess() {
@@ -118,7 +115,7 @@ QStringList XvfbDesktop::TrayHostTrees() {
 QString XvfbDesktop::Run(const QString& program, const QStringList& arguments) {
   QProcess& process = NewProcess();
   process.start(program, arguments);
-  if (!process.waitForFinished(kWaitMs)) {
+  if (!process.waitForFinished(kWaitLimitMs)) {
     ADD_FAILURE() << program.toStdString() << " did not finish";
     return {};
   }

@@ -16,8 +16,6 @@ namespace vx {
 // on it ends with it, clients first and the display last, each within a bound.
 class XvfbDesktop {
  public:
-  static constexpr int kWaitMs = 15000;  // a bound for a busy machine, not a measurement
-
   XvfbDesktop();
   ~XvfbDesktop();
   XvfbDesktop(const XvfbDesktop&) = delete;

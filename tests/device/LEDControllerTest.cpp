@@ -1,10 +1,10 @@
 #include "FakeSerialPort.h"
 #include "base/Exceptions.h"
 #include "common/FakePrompter.h"
+#include "common/Wait.h"
 #include "device/LEDController.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -29,15 +29,6 @@ Bytes Frame(std::size_t length, std::initializer_list<std::tuple<int, int, int>>
     std::fill(frame.begin() + first, frame.begin() + last + 1, static_cast<std::uint8_t>(value));
   }
   return frame;
-}
-
-// Runs the event loop until done() holds; gives up after a generous bound.
-bool ProcessEventsUntil(const std::function<bool()>& done) {
-  QDeadlineTimer bound(5000);
-  while (!done() && !bound.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return done();
 }
 
 class LinkTest : public ::testing::Test {
@@ -325,11 +316,12 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
   link.KeepOpen();  // within the second: no attempt
   EXPECT_EQ(*port.Calls, Calls{"open COM1"});
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
   port.FailOpen = false;
   port.Replies = {0xFF};
-  link.KeepOpen();
-  EXPECT_TRUE(link.Connected());
+  ASSERT_TRUE(WaitFor([&] {
+    link.KeepOpen();
+    return link.Connected();
+  }));
   EXPECT_EQ(link.State(), TLinkState::Connected);
   EXPECT_EQ(port.Calls->at(1), "open COM1");
 
@@ -346,7 +338,7 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
   port.FailOpen = true;
   link.SetConnected(false);
   EXPECT_EQ(link.State(), TLinkState::Closed);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  RunEventsFor(1050);
   const std::size_t calls = port.Calls->size();
   link.KeepOpen();
   EXPECT_EQ(port.Calls->size(), calls);
@@ -387,7 +379,7 @@ TEST_F(LinkTest, AutoUpdateSendsOnEveryBarChangeAndTimerExpiry) {
   board.LEDs[1] = 100;
   board.Bars(0).SetFadeAmount(50);
   // Every expiry fades once more, so the timer keeps sending until the LED is dark.
-  EXPECT_TRUE(ProcessEventsUntil([&] { return port.Writes.back()[1] == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return port.Writes.back()[1] == 0; }));
   EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 0, 254}}));
   link.Close();
   EXPECT_FALSE(link.TimerActive());
@@ -400,7 +392,7 @@ TEST_F(LinkTest, TimerSendsOnlyWhileAutoUpdateIsOn) {
   TLEDBarCtrl& board = link.LEDBarCtrls(0);
   board.Bars(0).SetFadeAmount(1);
   board.LEDs[1] = 200;  // every expiry fades it by one step: every send changes the frame
-  EXPECT_TRUE(ProcessEventsUntil([&] { return port.Writes.size() >= 4; }));
+  EXPECT_TRUE(WaitFor([&] { return port.Writes.size() >= 4; }));
 
   link.SetAutoUpdate(false);
   EXPECT_TRUE(link.TimerActive());
@@ -411,12 +403,12 @@ TEST_F(LinkTest, TimerSendsOnlyWhileAutoUpdateIsOn) {
   int expired = 0;
   QObject::connect(&periods, &QTimer::timeout, [&] { ++expired; });
   periods.start(10);
-  EXPECT_TRUE(ProcessEventsUntil([&] { return expired >= 5; }));
+  EXPECT_TRUE(WaitFor([&] { return expired >= 5; }));
   EXPECT_TRUE(port.Writes.empty());
   EXPECT_EQ(board.LEDs[1], faded);  // no expiry faded it either
 
   link.SetAutoUpdate(true);
-  EXPECT_TRUE(ProcessEventsUntil([&] { return !port.Writes.empty(); }));
+  EXPECT_TRUE(WaitFor([&] { return !port.Writes.empty(); }));
   link.Close();
   EXPECT_FALSE(link.TimerActive());
 }
@@ -428,7 +420,7 @@ TEST_F(LinkTest, ErrorsOnTheTimerAreShownNotThrownIntoTheEventLoop) {
   EXPECT_THROW(link.Open(), ERangeError);  // from the send after detection
   EXPECT_TRUE(link.Connected());
   link.SetAutoUpdate(true);
-  EXPECT_TRUE(ProcessEventsUntil([&] { return !prompter.Messages.empty(); }));
+  EXPECT_TRUE(WaitFor([&] { return !prompter.Messages.empty(); }));
   EXPECT_EQ(prompter.Messages[0], kRangeCheckError);
 
   EXPECT_THROW(link.Close(), ERangeError);

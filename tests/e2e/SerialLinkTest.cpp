@@ -1,4 +1,5 @@
 #include "common/SimProcess.h"
+#include "common/Wait.h"
 #include "device/LEDController.h"
 
 #include <fcntl.h>
@@ -8,10 +9,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vx {
@@ -267,10 +266,10 @@ TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
 
   // Once the line is back, the link finds it by its name and sends what the boards show.
   ASSERT_TRUE(sim.WaitUntilBack());
-  for (int round = 0; round < 100 && !link.Connected(); ++round) {
+  EXPECT_TRUE(WaitFor([&link] {
     link.KeepOpen();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    return link.Connected();
+  }));
   EXPECT_EQ(link.State(), TLinkState::Connected);
   link.Close();
   ASSERT_TRUE(WriteMarker(sim.LinkPath()));

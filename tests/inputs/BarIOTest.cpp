@@ -1,6 +1,7 @@
 #include "base/Exceptions.h"
 #include "common/FakePrompter.h"
 #include "common/ScopedLocale.h"
+#include "common/Wait.h"
 #include "common/WaveTestDevice.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
@@ -333,7 +334,7 @@ TEST_F(InputOnBar, WaveInputShowsTheSwingOfTheLastBuffer) {
   EXPECT_TRUE(Bar().FillBar);
   EXPECT_EQ(input.Channels, 3);
   EXPECT_EQ(Bar().FadeAmount(), 152);
-  ASSERT_TRUE(RunEventsUntil([&] {
+  ASSERT_TRUE(WaitFor([&] {
     input.UpdateBar(Bar());
     return Bar().Level() != 0.0;
   }));
@@ -362,7 +363,7 @@ TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   // No device: level 0, and a message once the opening has failed (the speakers' recorder,
   // without a sound server, may have said so too).
   const std::string missing = "Could not open wave device: 2";
-  ASSERT_TRUE(RunEventsUntil([&] {
+  ASSERT_TRUE(WaitFor([&] {
     first->UpdateBar(Bar());
     return std::count(prompter.Messages.begin(), prompter.Messages.end(), missing) == 1;
   }));

@@ -1,3 +1,4 @@
+#include "common/Wait.h"
 #include "platform/PosixSerialPort.h"
 
 #include <fcntl.h>
@@ -152,19 +153,19 @@ TEST_F(PosixSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
   ChainSends("\x01\x02");
   // Each read takes what has reached the port by then, without waiting for more.
   std::size_t received = 0;
-  for (int tries = 0; tries < 200 && received < 2; ++tries) {
-    ::usleep(1000);
+  EXPECT_TRUE(WaitFor([&] {
     received += port.Read(reply.data() + received, reply.size() - received);
-  }
+    return received >= 2;
+  }));
   EXPECT_EQ(received, 2u);
   EXPECT_EQ(reply, (std::array<std::uint8_t, 4>{0x01, 0x02, 0x00, 0x00}));
 }
 
 TEST_F(PosixSerialPortTest, PurgeDiscardsWhatTheChainSent) {
   ChainSends("\x01\x02\x03");
-  ::usleep(20000);  // let the bytes reach the port's input queue
+  // The three bytes come in one write: with the first, the rest waits in the port's buffer.
   std::array<std::uint8_t, 1> first{};
-  ASSERT_EQ(port.Read(first.data(), 1), 1u);  // the rest now waits in the port's buffer
+  ASSERT_TRUE(WaitFor([&] { return port.Read(first.data(), 1) == 1; }));
   port.Purge();
   std::array<std::uint8_t, 2> rest{};
   EXPECT_EQ(port.Read(rest.data(), 2), 0u);

@@ -1,7 +1,5 @@
+#include "common/Wait.h"
 #include "platform/TerminationSignals.h"
-
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 
 #include <gtest/gtest.h>
 
@@ -12,15 +10,6 @@ namespace vx {
 
 namespace {
 
-// Runs the event loop until count signals have arrived, at most a few seconds.
-bool ProcessEventsUntil(const std::vector<int>& received, std::size_t count) {
-  QDeadlineTimer deadline(5000);
-  while (received.size() < count && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return received.size() >= count;
-}
-
 TEST(TerminationSignalsTest, TermAndIntArriveOnTheEventLoopInOrder) {
   std::vector<int> received;
   {
@@ -29,7 +18,7 @@ TEST(TerminationSignalsTest, TermAndIntArriveOnTheEventLoopInOrder) {
     ASSERT_EQ(std::raise(SIGINT), 0);
     // The handler only queues them: nothing runs outside the event loop.
     EXPECT_TRUE(received.empty());
-    ASSERT_TRUE(ProcessEventsUntil(received, 2));
+    ASSERT_TRUE(WaitFor([&received] { return received.size() >= 2; }));
     EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
   }
   // Gone with the object: the previous disposition is back.

@@ -118,7 +118,6 @@ bool LinkExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-constexpr int kReplyWaitMs = 5000;
 // How long a silent chain is listened to before it counts as silent.
 constexpr int kSilenceMs = 300;
 
@@ -140,7 +139,7 @@ TEST_P(SimReplies, AnswerEveryReset) {
   // Detection, then a frame: two RESETs.
   ASSERT_TRUE(client.Write(Join({{0xFF}, {0xFF}, Frame(1, 0)})));
   ASSERT_TRUE(sim.WaitForUnits(2));
-  EXPECT_EQ(HexText(client.Read(GetParam().Expected.size(), kReplyWaitMs)),
+  EXPECT_EQ(HexText(client.Read(GetParam().Expected.size(), kWaitLimitMs)),
             HexText(GetParam().Expected));
   // One answer per RESET, no more.
   EXPECT_EQ(HexText(client.Read(1, kSilenceMs)), "");
@@ -304,7 +303,7 @@ TEST(Simulator, DroppedLineFailsWritesAndTakesItsLinkAway) {
   SimProcess sim(Chain(0, "", 3600 * 1000));
   RawClient client(sim.LinkPath());
   ASSERT_TRUE(client.Write({0xFF}));
-  ASSERT_EQ(HexText(client.Read(1, kReplyWaitMs)), "FF");
+  ASSERT_EQ(HexText(client.Read(1, kWaitLimitMs)), "FF");
 
   ASSERT_TRUE(sim.Drop());
   EXPECT_FALSE(LinkExists(sim.LinkPath()));
@@ -329,7 +328,7 @@ TEST(Simulator, DroppedLineComesBackUnderTheSameLink) {
   RawClient again(sim.LinkPath());
   ASSERT_TRUE(again.IsOpen());
   ASSERT_TRUE(again.Write({0xFF}));
-  EXPECT_EQ(HexText(again.Read(1, kReplyWaitMs)), "FF");
+  EXPECT_EQ(HexText(again.Read(1, kWaitLimitMs)), "FF");
   ASSERT_TRUE(sim.WaitForUnits(1));
   EXPECT_EQ(sim.Events("up").size(), 2U);
 }

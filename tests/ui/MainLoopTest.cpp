@@ -1,5 +1,6 @@
 #include "common/FakePrompter.h"
 #include "common/SimProcess.h"
+#include "common/Wait.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
@@ -50,17 +51,6 @@ std::unique_ptr<TLBInput> CreateFailing() {
   return std::make_unique<TLBFailing>();
 }
 const TLBInputClass TLBFailing::ClassInfo{"TLBFailing", &CreateFailing};
-
-// Polls until done holds, at most a few seconds (a bound, not a measurement).
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int round = 0; round < 500; ++round) {
-    if (done()) {
-      return true;
-    }
-    ::usleep(20000);
-  }
-  return done();
-}
 
 class MainLoopTest : public ::testing::Test {
  protected:
@@ -316,10 +306,10 @@ TEST_F(MainLoopTest, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheCha
     return !units.empty() && units.back().size() == 1U + 80U &&
            (NonZero(units.back(), 1, 80) > 0) == lit;
   };
-  ASSERT_TRUE(WaitUntil([&] { return lastUnitLit(true); }));
+  ASSERT_TRUE(WaitFor([&] { return lastUnitLit(true); }));
   window.reset();
   // The last thing the chain gets is a dark frame.
-  EXPECT_TRUE(WaitUntil([&] { return lastUnitLit(false); }));
+  EXPECT_TRUE(WaitFor([&] { return lastUnitLit(false); }));
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
+#include "common/Wait.h"
 #include "common/XvfbDesktop.h"
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -17,8 +16,6 @@ namespace vx {
 // trayer as the tray host, the probe program showing the icon, xdotool as the user.
 namespace {
 
-constexpr int kStartMs = 15000;  // bound for a process to come up
-constexpr int kEventMs = 10000;  // bound for a reaction to a click
 constexpr const char* kProbeName = "vorlixa-trayprobe";
 
 // Lines that a process writes, read on demand with a bound on the wait.
@@ -28,21 +25,22 @@ class LineReader {
 
   // The next line that starts with prefix (lines before it are passed over), or none
   // when it does not come in time.
-  std::optional<QString> Expect(const QString& prefix, int ms = kEventMs) {
-    QDeadlineTimer deadline(ms);
-    for (;;) {
-      while (process_.canReadLine()) {
-        const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
-        seen_ << line;
-        if (line.startsWith(prefix)) {
-          return line;
-        }
-      }
-      if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) {
-        return std::nullopt;
-      }
-      process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-    }
+  std::optional<QString> Expect(const QString& prefix, int limitMs = kWaitLimitMs) {
+    std::optional<QString> found;
+    WaitFor(
+        [&] {
+          while (process_.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
+            seen_ << line;
+            if (line.startsWith(prefix)) {
+              found = line;
+              return true;
+            }
+          }
+          return process_.state() == QProcess::NotRunning;
+        },
+        limitMs);
+    return found;
   }
 
   QString Seen() const { return seen_.join(" | "); }
@@ -73,7 +71,7 @@ class TrayHostTest : public ::testing::Test {
     QProcess& probe = desktop_.NewProcess();
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     probe.start(VORLIXA_TRAYPROBE_PATH, {});
-    ASSERT_TRUE(probe.waitForStarted(kStartMs));
+    ASSERT_TRUE(probe.waitForStarted(kWaitLimitMs));
     probe_ = std::make_unique<LineReader>(probe);
   }
 
@@ -110,7 +108,7 @@ TEST_F(TrayHostTest, TheIconSitsInTheTrayAndAnswersTheMouse) {
   // trayer sits at the top right: an icon still at the screen's origin is not docked yet.
   std::optional<QString> embedded;
   do {
-    embedded = probe_->Expect("embedded", kStartMs);
+    embedded = probe_->Expect("embedded");
   } while (embedded.has_value() && embedded->startsWith("embedded 0 0 "));
   ASSERT_TRUE(embedded.has_value()) << probe_->Seen().toStdString();
   EXPECT_TRUE(IconInTrayHost());
@@ -131,16 +129,16 @@ TEST_F(TrayHostTest, TheIconSitsInTheTrayAndAnswersTheMouse) {
 
 TEST_F(TrayHostTest, TheIconComesWhenTheTrayHostStartsLaterOrAgain) {
   StartProbe();
-  ASSERT_TRUE(probe_->Expect("unavailable", kStartMs).has_value()) << probe_->Seen().toStdString();
+  ASSERT_TRUE(probe_->Expect("unavailable").has_value()) << probe_->Seen().toStdString();
 
   StartTrayHost();
-  ASSERT_TRUE(probe_->Expect("embedded", kStartMs).has_value()) << probe_->Seen().toStdString();
+  ASSERT_TRUE(probe_->Expect("embedded").has_value()) << probe_->Seen().toStdString();
   EXPECT_TRUE(IconInTrayHost());
 
   XvfbDesktop::Stop(*trayer_);
-  ASSERT_TRUE(probe_->Expect("lost", kStartMs).has_value()) << probe_->Seen().toStdString();
+  ASSERT_TRUE(probe_->Expect("lost").has_value()) << probe_->Seen().toStdString();
   StartTrayHost();
-  ASSERT_TRUE(probe_->Expect("embedded", kStartMs).has_value()) << probe_->Seen().toStdString();
+  ASSERT_TRUE(probe_->Expect("embedded").has_value()) << probe_->Seen().toStdString();
   EXPECT_TRUE(IconInTrayHost());
 }
 

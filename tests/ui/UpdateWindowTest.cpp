@@ -2,13 +2,13 @@
 #include "common/HttpTestServer.h"
 #include "common/LogText.h"
 #include "common/Minisign.h"
+#include "common/Wait.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/Application.h"
 #include "ui/frmUpdate.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -45,18 +45,6 @@ std::string ReadFile(const std::string& fileName) {
 
 bool Exists(const std::string& fileName) {
   return QFileInfo::exists(QString::fromStdString(fileName));
-}
-
-// Runs events until done holds or limitMs have passed; false when it gave up.
-bool RunUntil(const std::function<bool()>& done, int limitMs = kCheckWaitMs) {
-  QDeadlineTimer limit(limitMs);
-  while (!done()) {
-    if (limit.hasExpired()) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-  }
-  return true;
 }
 
 // Watches the download window from the program's event loop, which goes on while the
@@ -149,7 +137,7 @@ class UpdateWindowTest : public ::testing::Test {
     int result = 99;
     check.OnFinished = [&result](int r) { result = r; };
     check.Start();
-    RunUntil([&check] { return !check.Running(); });
+    WaitFor([&check] { return !check.Running(); }, kCheckWaitMs);
     return result;
   }
 
@@ -174,7 +162,7 @@ class UpdateWindowTest : public ::testing::Test {
 
   // The setup runs on its own: waits a bounded while for the file that it writes.
   std::string SetupArguments() const {
-    RunUntil([this] { return Exists(PathOf("ran")); });
+    WaitFor([this] { return Exists(PathOf("ran")); });
     return ReadFile(PathOf("ran"));
   }
 
@@ -212,7 +200,7 @@ TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
   ASSERT_FALSE(driver.Texts.empty());
   EXPECT_EQ(driver.Texts.front(), "Please wait...");
   EXPECT_TRUE(driver.SawPrefix("Downloaded "));
-  EXPECT_TRUE(RunUntil([] {
+  EXPECT_TRUE(WaitFor([] {
     return std::none_of(QApplication::topLevelWidgets().begin(),
                         QApplication::topLevelWidgets().end(),
                         [](QWidget* w) { return qobject_cast<TfrmUpdate*>(w) != nullptr; });
