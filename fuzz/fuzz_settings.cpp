@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 
+#include <libxml/tree.h>
 #include <stdlib.h>
 
 #include <cstddef>

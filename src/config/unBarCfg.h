@@ -1,6 +1,6 @@
 #pragma once
 
-#include <libxml/tree.h>
+#include "config/XmlTypes.h"
 
 #include <array>
 #include <cstdint>

@@ -79,9 +79,9 @@ void TSettings::SaveSettings() {
 }
 
 bool ReadAutoUpdateSetting(const std::string& fileName) {
-  const XmlDocPtr doc = LoadSettingsDocument(fileName);
+  const TSettingsFileContent content = ReadSettingsFile(fileName);
   try {
-    xmlNode* root = FindSettingsRoot(doc.get());
+    xmlNode* root = FindSettingsRoot(content.Doc.get());
     return root != nullptr && TextToBoolDef(GetNodeText(root, "AutoUpdate", ""), false);
   } catch (const std::exception& e) {
     LogException(e);

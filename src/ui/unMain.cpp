@@ -2,10 +2,8 @@
 
 #include "config/PortStatus.h"
 #include "config/SettingsFile.h"
-#include "config/unBarCfg.h"
 #include "config/unSettings.h"
-#include "device/LEDController.h"
-#include "device/ResumeWatch.h"
+#include "loop/UpdateLoop.h"
 #include "platform/Prompter.h"
 #include "platform/XdgAutostart.h"
 #include "support/VersionInfo.h"
@@ -37,7 +35,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kUpdateIntervalMs = 25;
 constexpr int kClientWidth = 595;
 constexpr int kClientHeight = 341;
 
@@ -53,9 +50,16 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
   // The default size; the lists and the live view grow with the window.
   resize(kClientWidth, kClientHeight);
 
-  LBCTimer.setTimerType(Qt::PreciseTimer);
-  LBCTimer.setInterval(kUpdateIntervalMs);
-  connect(&LBCTimer, &QTimer::timeout, this, [this] { LEDUpdateExecute(); });
+  loop_ = new TUpdateLoop(options_.Clock, this);
+  connect(loop_, &TUpdateLoop::StatusChanged, this, [this] { UpdateTrayHint(); });
+  // An error that stopped the loop goes the way of every error that escapes a handler.
+  connect(loop_, &TUpdateLoop::TickFailed, this, [](const std::exception_ptr& error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (...) {
+      HandleCurrentException();
+    }
+  });
 
   vi = new TVersionInfo(this);
   InstallSetupDialogs();
@@ -79,7 +83,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::FormCreate() {
   LogMessage("Initializing");
   ports_ = std::make_unique<TPortCfgList>(options_.PortFactory);
-  resumeWatch_ = std::make_unique<TResumeWatch>(options_.Clock);
+  loop_->SetPorts(ports_.get());
   settingsFile_ = options_.SettingsFile.empty() ? vx::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
   autostart_ = options_.StartAtLogin ? options_.StartAtLogin : std::make_shared<XdgAutostart>();
@@ -99,6 +103,7 @@ void TfrmMain::FormDestroy() {
   delete pages_;
   pages_ = nullptr;
   settings_.reset();
+  loop_->SetPorts(nullptr);
   ports_.reset();
 }
 
@@ -116,47 +121,15 @@ void TfrmMain::FormClose() {
 }
 
 void TfrmMain::Start() {
-  LogMessage("Starting");
-  if (!ports_) {
-    return;
-  }
-  for (int i = 0; i < ports_->Count(); ++i) {
-    try {
-      TPortCfg& port = ports_->Items(i);
-      // A port that cannot be opened keeps failing quietly in its link.
-      port.Controller().Open();
-      port.Controllers().ActivateAll();
-      LBCTimer.start();
-    } catch (const std::exception& e) {
-      LogExceptionWarning(e);
-    }
-  }
-  UpdateTrayHint();
+  loop_->Start();
 }
 
 void TfrmMain::Stop() {
-  LogMessage("Stopping");
-  LBCTimer.stop();
-  if (!ports_) {
-    return;
-  }
-  for (int i = 0; i < ports_->Count(); ++i) {
-    try {
-      TPortCfg& port = ports_->Items(i);
-      port.Controllers().DeactivateAll();
-      port.Controller().Close();
-    } catch (const std::exception& e) {
-      LogExceptionWarning(e);
-    }
-  }
-  UpdateTrayHint();
+  loop_->Stop();
 }
 
 void TfrmMain::Restart() {
-  if (Active()) {
-    Stop();
-    Start();
-  }
+  loop_->Restart();
 }
 
 void TfrmMain::ApplySettings() {
@@ -164,47 +137,16 @@ void TfrmMain::ApplySettings() {
   Restart();
 }
 
+bool TfrmMain::Active() const {
+  return loop_->Active();
+}
+
 void TfrmMain::SetActive(bool value) {
-  if (value == Active()) {
-    return;
-  }
-  if (value) {
-    Start();
-  } else {
-    Stop();
-  }
+  loop_->SetActive(value);
 }
 
 void TfrmMain::LEDUpdateExecute() {
-  std::exception_ptr error;
-  try {
-    if (resumeWatch_->Resumed()) {
-      LogMessage("Resumed from sleep: every chain gets its complete frame");
-      ports_->ResendFrames();
-    }
-    ports_->KeepOpen();
-    for (int i = 0; i < ports_->Count(); ++i) {
-      TLEDBarCfgList& controllers = ports_->Items(i).Controllers();
-      if (controllers.Count() == 0) {
-        continue;
-      }
-      // Errors of single bars are swallowed in there; what comes out concerns the port.
-      controllers.UpdateBars();
-    }
-  } catch (...) {
-    error = std::current_exception();
-  }
-  if (ports_->TakeStatusChanged()) {
-    UpdateTrayHint();
-  }
-  if (error) {
-    Stop();
-    try {
-      std::rethrow_exception(error);
-    } catch (...) {
-      HandleCurrentException();
-    }
-  }
+  loop_->LEDUpdateExecute();
 }
 
 void TfrmMain::UpdateTrayHint() {

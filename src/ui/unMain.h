@@ -3,7 +3,6 @@
 #include "config/unPortCfg.h"
 
 #include <QMainWindow>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -21,11 +20,11 @@ namespace vx {
 class Autostart;
 class SuspendClock;
 class TImageList;
-class TResumeWatch;
 class TMainPages;
 class TSettings;
 class TTrayIcon;
 class TUpdateCheck;
+class TUpdateLoop;
 class TVersionInfo;
 
 // How a main window is made; the program uses the defaults, tests a settings file of
@@ -44,9 +43,9 @@ struct TMainOptions {
   std::shared_ptr<SuspendClock> Clock;
 };
 
-// The main window. It stays hidden while the program runs its update loop: every 25 ms
-// each port's inputs update their bars and the port's link sends the frame when it
-// changed. It owns the port list and the settings store, the tray icon and its menu,
+// The main window. It stays hidden while the program runs its update loop (TUpdateLoop),
+// whose states it shows in the tray icon and whose errors in a message box. It owns the
+// port list, the loop that drives it, the settings store, the tray icon and its menu,
 // and doubles as the settings window, which the tray menu opens.
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -63,19 +62,15 @@ class TfrmMain : public QMainWindow {
 
   // ---- Running side: the update loop ---------------------------------------------------
 
+  TUpdateLoop& Loop() const { return *loop_; }
+  // The loop's operations (TUpdateLoop).
   void Start();
   void Stop();
-  // Stop and Start, only while Active.
   void Restart();
   // Logs "Apply settings", then Restart.
   void ApplySettings();
-  // Whether the update timer runs; setting it starts or stops, the current value does
-  // nothing.
-  bool Active() const { return LBCTimer.isActive(); }
+  bool Active() const;
   void SetActive(bool value);
-  // One tick. An error beyond a single bar stops the loop and is shown. Links that
-  // should be open but are not try their ports again; after a sleep of the machine every
-  // chain gets its complete frame.
   void LEDUpdateExecute();
   // The tray icon's tooltip: one line per driven port with its state.
   void UpdateTrayHint();
@@ -110,7 +105,6 @@ class TfrmMain : public QMainWindow {
   QLabel* lblNoTray{};
   QPushButton* btnExit{};
   TVersionInfo* vi;
-  QTimer LBCTimer;
 
   // ---- Settings side -----------------------------------------------------------------
   // The pages of the settings window (ports, controllers, options); they fill themselves
@@ -131,8 +125,8 @@ class TfrmMain : public QMainWindow {
   void UpdateChecked(int result);
 
   TMainOptions options_;
+  TUpdateLoop* loop_ = nullptr;  // child; made with the window, given the ports by FormCreate
   std::unique_ptr<TPortCfgList> ports_;
-  std::unique_ptr<TResumeWatch> resumeWatch_;
   std::unique_ptr<TSettings> settings_;
   std::shared_ptr<Autostart> autostart_;
   TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits

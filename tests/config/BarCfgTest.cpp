@@ -8,6 +8,7 @@
 #include "inputs/unWaveIn.h"
 
 #include <gtest/gtest.h>
+#include <libxml/tree.h>
 
 #include <memory>
 #include <string>
@@ -35,11 +36,11 @@ std::string Controller(const std::string& index, const std::string& barSize,
 class BarCfgList : public ::testing::Test {
  protected:
   void Load(const std::string& controllers) {
-    doc_ = ParseSettingsDocument("<Port><Controllers>" + controllers + "</Controllers></Port>");
+    doc_ = ParseSettingsText("<Port><Controllers>" + controllers + "</Controllers></Port>").Doc;
     list.LoadFromXML(xmlDocGetRootElement(doc_.get()));
   }
   std::string Saved() {
-    doc_ = ParseSettingsDocument("<Port/>");
+    doc_ = ParseSettingsText("<Port/>").Doc;
     list.SaveToXML(xmlDocGetRootElement(doc_.get()));
     return SettingsDocumentText(doc_.get());
   }

@@ -29,11 +29,11 @@ std::string GoodPort(const std::string& name, bool enabled = false) {
 class PortCfgList : public ::testing::Test {
  protected:
   void Load(const std::string& ports) {
-    doc_ = ParseSettingsDocument(SettingsXml("<Ports>" + ports + "</Ports>"));
+    doc_ = ParseSettingsText(SettingsXml("<Ports>" + ports + "</Ports>")).Doc;
     list.LoadFromXML(FindSettingsRoot(doc_.get()));
   }
   std::string Saved() {
-    doc_ = ParseSettingsDocument("<Vorlixa/>");
+    doc_ = ParseSettingsText("<Vorlixa/>").Doc;
     list.SaveToXML(FindSettingsRoot(doc_.get()));
     return SettingsDocumentText(doc_.get());
   }

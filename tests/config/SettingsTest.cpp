@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
+#include <libxml/tree.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -101,9 +102,9 @@ const char* kRichDescription =
 class SettingsFile : public ::testing::Test {
  protected:
   std::vector<std::string> RootChildren() const {
-    const XmlDocPtr doc = LoadSettingsDocument(fileName);
+    const TSettingsFileContent content = ReadSettingsFile(fileName);
     std::vector<std::string> names;
-    const xmlNode* root = FindSettingsRoot(doc.get());
+    const xmlNode* root = FindSettingsRoot(content.Doc.get());
     for (const xmlNode* child = root != nullptr ? root->children : nullptr; child != nullptr;
          child = child->next) {
       names.push_back(NodeName(child));

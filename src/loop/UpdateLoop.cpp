@@ -1,0 +1,111 @@
+#include "loop/UpdateLoop.h"
+
+#include "config/unBarCfg.h"
+#include "config/unPortCfg.h"
+#include "device/LEDController.h"
+#include "device/ResumeWatch.h"
+#include "support/unLog.h"
+
+#include <utility>
+
+namespace vx {
+
+namespace {
+
+constexpr int kUpdateIntervalMs = 25;
+
+}  // namespace
+
+TUpdateLoop::TUpdateLoop(std::shared_ptr<SuspendClock> clock, QObject* parent)
+    : QObject(parent), resumeWatch_(std::make_unique<TResumeWatch>(std::move(clock))) {
+  LBCTimer.setTimerType(Qt::PreciseTimer);
+  LBCTimer.setInterval(kUpdateIntervalMs);
+  connect(&LBCTimer, &QTimer::timeout, this, [this] { LEDUpdateExecute(); });
+}
+
+TUpdateLoop::~TUpdateLoop() = default;
+
+void TUpdateLoop::Start() {
+  LogMessage("Starting");
+  if (ports_ == nullptr) {
+    return;
+  }
+  for (int i = 0; i < ports_->Count(); ++i) {
+    try {
+      TPortCfg& port = ports_->Items(i);
+      // A port that cannot be opened keeps failing quietly in its link.
+      port.Controller().Open();
+      port.Controllers().ActivateAll();
+      LBCTimer.start();
+    } catch (const std::exception& e) {
+      LogExceptionWarning(e);
+    }
+  }
+  emit StatusChanged();
+}
+
+void TUpdateLoop::Stop() {
+  LogMessage("Stopping");
+  LBCTimer.stop();
+  if (ports_ == nullptr) {
+    return;
+  }
+  for (int i = 0; i < ports_->Count(); ++i) {
+    try {
+      TPortCfg& port = ports_->Items(i);
+      port.Controllers().DeactivateAll();
+      port.Controller().Close();
+    } catch (const std::exception& e) {
+      LogExceptionWarning(e);
+    }
+  }
+  emit StatusChanged();
+}
+
+void TUpdateLoop::Restart() {
+  if (Active()) {
+    Stop();
+    Start();
+  }
+}
+
+void TUpdateLoop::SetActive(bool value) {
+  if (value == Active()) {
+    return;
+  }
+  if (value) {
+    Start();
+  } else {
+    Stop();
+  }
+}
+
+void TUpdateLoop::LEDUpdateExecute() {
+  std::exception_ptr error;
+  try {
+    if (resumeWatch_->Resumed()) {
+      LogMessage("Resumed from sleep: every chain gets its complete frame");
+      ports_->ResendFrames();
+    }
+    ports_->KeepOpen();
+    for (int i = 0; i < ports_->Count(); ++i) {
+      TLEDBarCfgList& controllers = ports_->Items(i).Controllers();
+      if (controllers.Count() == 0) {
+        continue;
+      }
+      // Errors of single bars are swallowed in there; what comes out concerns the port.
+      controllers.UpdateBars();
+    }
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (ports_->TakeStatusChanged()) {
+    emit StatusChanged();
+  }
+  if (error) {
+    Stop();
+    emit TickFailed(error);
+  }
+}
+
+}  // namespace vx
