@@ -20,7 +20,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -174,6 +176,66 @@ TEST_F(ChainStatus, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStan
   ASSERT_TRUE(answering.WaitUntilBack());
   EXPECT_TRUE(WaitUntil([&] { return Status(0) == "Connected"; })) << Status(0);
   EXPECT_TRUE(WaitUntil([&] { return TipLines().front() == "tty: connected"; }));
+  EXPECT_TRUE(prompter_.Messages.empty());
+}
+
+TEST_F(ChainStatus, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherChain) {
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  SimProcess steady(chain);
+  // Stops reading its line two seconds after its start; the line stays open, so what the
+  // program writes fills the line's buffer (16 KiB: about five seconds of frames).
+  chain.Extra = {"--stall-after", "2"};
+  SimProcess stuck(chain);
+  Create(Port(stuck.LinkPath()) + Port(steady.LinkPath()));
+  window_->actConfigExecute();
+  EXPECT_EQ(Status(0), "Connected");
+
+  // Once the buffer is full, the port is lost and tried again once a second; the chain
+  // takes its RESET but does not answer it, so it is not back.
+  ASSERT_TRUE(WaitUntil([&] { return Status(0).starts_with("Reconnecting"); })) << Status(0);
+  EXPECT_EQ(Status(0), "Reconnecting (Connection timed out)");
+  RunFor(2.5);
+  EXPECT_TRUE(Status(0).starts_with("Reconnecting")) << Status(0);
+
+  stuck.Signal(SIGUSR2);  // it reads again
+  EXPECT_TRUE(WaitUntil([&] { return Status(0) == "Connected"; })) << Status(0);
+  EXPECT_EQ(Status(1), "Connected");
+  const auto stamp = [](const SimProcess& sim, const std::string& event) {
+    for (const SimLogEntry& entry : sim.Log()) {
+      if (entry.Event == event) {
+        return entry.Time;
+      }
+    }
+    return -1.0;
+  };
+  const double stalled = stamp(stuck, "stall");
+  const double reading = stamp(stuck, "read");
+  ASSERT_GT(stalled, 0.0);
+  ASSERT_GT(reading, stalled);
+  const auto frames = [](const SimProcess& sim, double from, double to) {
+    std::size_t count = 0;
+    for (const SimLogEntry& entry : sim.Log()) {
+      if (entry.Event.empty() && entry.Data.size() == 81 && entry.Time >= from && entry.Time < to) {
+        ++count;
+      }
+    }
+    return count;
+  };
+  // Its chain gets frames again (what waited in its line comes first).
+  EXPECT_TRUE(WaitUntil([&] { return frames(stuck, reading + 0.5, 1e9) >= 10; }));
+
+  // The other chain got every tick meanwhile, by the simulators' own clock: a frame
+  // every 25 ms. Each loss of the stuck port may cost it a tick or four.
+  const double rate = static_cast<double>(frames(steady, stalled, reading)) / (reading - stalled);
+  EXPECT_GE(rate, 38.0) << "frames a second over " << reading - stalled << " s";
+
+  // One line for the loss and one for the return, not one per attempt.
+  const std::vector<std::string> texts = LogLineTexts(folder_.LogFile());
+  EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                       "[-WARNING-] Port " + stuck.LinkPath() + " lost: Connection timed out"),
+            1);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Port " + stuck.LinkPath() + " is back"), 1);
   EXPECT_TRUE(prompter_.Messages.empty());
 }
 

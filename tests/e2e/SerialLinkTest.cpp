@@ -98,8 +98,8 @@ class CountingPort final : public SerialPort {
     ++Reads;
     return port_->Read(buffer, count);
   }
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    return port_->Write(data, count);
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override {
+    return port_->Write(data, count, deadline);
   }
   void Purge() override { port_->Purge(); }
   SerialFailure Failure() const override { return port_->Failure(); }
