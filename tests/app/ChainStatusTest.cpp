@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -47,14 +48,14 @@ class FileModesApply {
     if (::geteuid() != 0) {
       return;  // modes apply anyway
     }
-    active_ = ::syscall(SYS_capget, &header_, saved_) == 0;
-    __user_cap_data_struct changed[2] = {saved_[0], saved_[1]};
+    active_ = ::syscall(SYS_capget, &header_, saved_.data()) == 0;
+    std::array<__user_cap_data_struct, 2> changed = saved_;
     changed[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
-    active_ = active_ && ::syscall(SYS_capset, &header_, changed) == 0;
+    active_ = active_ && ::syscall(SYS_capset, &header_, changed.data()) == 0;
   }
   ~FileModesApply() {
     if (active_) {
-      ::syscall(SYS_capset, &header_, saved_);
+      ::syscall(SYS_capset, &header_, saved_.data());
     }
   }
   FileModesApply(const FileModesApply&) = delete;
@@ -62,7 +63,7 @@ class FileModesApply {
 
  private:
   __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct saved_[2]{};
+  std::array<__user_cap_data_struct, 2> saved_{};
   bool active_ = false;
 };
 
@@ -225,10 +226,13 @@ TEST_F(ChainStatus, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherCha
   // Its chain gets frames again (what waited in its line comes first).
   EXPECT_TRUE(WaitUntil([&] { return frames(stuck, reading + 0.5, 1e9) >= 10; }));
 
-  // The other chain got every tick meanwhile, by the simulators' own clock: a frame
-  // every 25 ms. Each loss of the stuck port may cost it a tick or four.
+  // The other chain got its tick meanwhile, by the simulators' own clock: a frame every
+  // 25 ms, but for the few ticks that the loss itself takes (at most a frame's line time
+  // and 100 ms each) and a busy machine's late ones. A stuck port that holds every tick
+  // leaves it 28 a second.
   const double rate = static_cast<double>(frames(steady, stalled, reading)) / (reading - stalled);
-  EXPECT_GE(rate, 38.0) << "frames a second over " << reading - stalled << " s";
+  RecordProperty("FramesPerSecond", std::to_string(rate));
+  EXPECT_GE(rate, 37.0) << "frames a second over " << reading - stalled << " s";
 
   // One line for the loss and one for the return, not one per attempt.
   const std::vector<std::string> texts = LogLineTexts(folder_.LogFile());

@@ -265,9 +265,10 @@ TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
   EXPECT_FALSE(link.Connected());
   EXPECT_EQ(link.State(), TLinkState::Reconnecting);
 
-  // Once the line is back, the link finds it by its name and sends what the boards show.
+  // Once the line is back, the link finds it by its name, hears the chain's answer on a
+  // later call and sends what the boards show.
   ASSERT_TRUE(sim.WaitUntilBack());
-  for (int round = 0; round < 100 && !link.Connected(); ++round) {
+  for (int round = 0; round < 100 && link.State() != TLinkState::Connected; ++round) {
     link.KeepOpen();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

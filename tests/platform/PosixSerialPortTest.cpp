@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
@@ -113,7 +113,7 @@ TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
 }
 
 // Far more than the line's queues hold, so that writing has to wait for room.
-constexpr std::size_t kLongWrite = 256 * 1024;
+constexpr std::size_t kLongWrite = std::size_t{256} * 1024;
 
 TEST_F(PosixSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
   std::vector<std::uint8_t> data(kLongWrite);
