@@ -17,7 +17,8 @@ namespace vx {
 
 namespace {
 
-// The highest LED value; also what a port gets when the file does not name one.
+// What a port read from a file without "LEDmax" gets. A new port keeps the link's own
+// 0, which sends every LED that is not inverted dark until the user sets it.
 constexpr std::uint8_t kDefaultLEDmax = 255;
 
 TPortCfgDialog& PortCfgDialog() {
@@ -39,9 +40,6 @@ TPortCfg::TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port)
     : portList_(portList),
       controller_(std::make_unique<TLEDBarController>(std::move(port))),
       controllers_(std::make_unique<TLEDBarCfgList>(*controller_)) {
-  // The link's own default of 0 would send every LED dark; a new port shows the full
-  // range, as one read from a file without "LEDmax" does.
-  controller_->MaxValue = kDefaultLEDmax;
   controller_->OnStateChange = [this](TLEDBarController&, TLinkState previous) {
     LinkStateChanged(previous);
   };

@@ -352,11 +352,12 @@ bool TLEDBarController::Open() {
   }
   wanted_ = true;
   lost_ = false;
-  return Reopen();
+  return Reopen(true);
 }
 
-bool TLEDBarController::Reopen() {
+bool TLEDBarController::Reopen(bool waitForAnswer) {
   lastError_.clear();
+  detecting_ = false;
   nextAttempt_ = Clock::now() + kReopenPeriod;
   if (!port_->Open(Port)) {
     // Nothing can be sent, so the next complete frame goes out once the port is back.
@@ -370,7 +371,19 @@ bool TLEDBarController::Reopen() {
   // Started before detection, so that a send that raises there still leaves an open link
   // with its timer running; nothing can expire while detection blocks the thread.
   StartTimer();
+  if (!waitForAnswer) {
+    // A retry looks for the answer on the next ticks: a line that takes bytes but never
+    // answers then costs the loop nothing, however often it is tried.
+    SendReset();
+    detecting_ = Connected();
+    answerDue_ = Clock::now() + std::chrono::milliseconds(timeout_);
+    return detecting_;
+  }
   Detect();
+  return Detected();
+}
+
+bool TLEDBarController::Detected() {
   if (!Connected()) {
     return false;  // gone again during detection
   }
@@ -380,16 +393,51 @@ bool TLEDBarController::Reopen() {
 }
 
 void TLEDBarController::KeepOpen() {
+  if (detecting_) {
+    ContinueDetection();
+    return;
+  }
   if (!wanted_ || Connected() || Clock::now() < nextAttempt_) {
     return;
   }
-  Reopen();
+  Reopen(false);
+}
+
+void TLEDBarController::ContinueDetection() {
+  std::array<std::uint8_t, 1> reply{};
+  // Waits no longer than the read time-outs of one byte allow (2 ms).
+  const std::size_t received = port_->Read(reply.data(), reply.size());
+  if (CheckLost() || !Connected()) {
+    detecting_ = false;
+    return;
+  }
+  if (received == 0 && Clock::now() < answerDue_) {
+    return;
+  }
+  detecting_ = false;
+  auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
+  if (warning && lost_ && answered_) {
+    // Such a chain has not come back (an adapter that takes bytes but passes nothing on):
+    // frames would only fill its queue until it is lost again.
+    StopTimer();
+    port_->Close();
+    nextAttempt_ = Clock::now() + kReopenPeriod;
+    return;
+  }
+  answered_ = !warning;
+  if (warning) {
+    lastError_ = std::move(*warning);
+  }
+  InvalidateLastFrame();
+  SendLevels();
+  Detected();
 }
 
 void TLEDBarController::Close() {
   StopTimer();  // also when the port went away by itself
   wanted_ = false;
   lost_ = false;
+  detecting_ = false;
   if (!Connected()) {
     SetState(TLinkState::Closed);
     return;
@@ -483,16 +531,20 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
   if (frame.size() < length || length > lastFrame_.size()) {
     RaiseRangeCheck();
   }
-  if (paced && LineBusy()) {
+  // A reopened port sends its complete frame once the chain has answered.
+  if (detecting_ || (paced && LineBusy())) {
     return;
   }
-  const bool resetSent = SendReset();
+  // RESET and the frame share one limit, so a stuck line costs a tick no more than that.
+  const SerialDeadline deadline = WriteDeadline(1 + length);
+  const bool resetSent = SendReset(deadline);
   const auto data = frame.first(length);
-  const bool written = WriteBytes(data);
+  const bool written = WriteBefore(data, deadline) == data.size();
   std::copy(data.begin(), data.end(), lastFrame_.begin());
-  // A frame that did not reach the chain is written again by the next send. A failed
-  // RESET is the first failure of this attempt, so its text stays.
-  forced_ = !written;
+  // Written or not, the frame counts as written: an unchanged display is not retried on
+  // every tick. A port that took nothing is lost, and its return brings a complete
+  // frame. A failed RESET is the first failure of this attempt, so its text stays.
+  forced_ = false;
   if (!written && resetSent) {
     lastError_ = "Could not send frame.";
   }
@@ -502,9 +554,22 @@ bool TLEDBarController::LineBusy() const {
   return port_->LineSpeed() != 0 && Connected() && Clock::now() + kSendAhead < lineFreeAt_;
 }
 
+SerialDeadline TLEDBarController::WriteDeadline(std::size_t bytes) const {
+  std::chrono::nanoseconds onLine{0};
+  if (const std::uint32_t speed = port_->LineSpeed(); speed != 0) {
+    onLine = std::chrono::nanoseconds(
+        static_cast<std::int64_t>(bytes * kBitsPerByte * 1'000'000'000ULL / speed));
+  }
+  return Clock::now() + onLine + std::chrono::milliseconds(timeout_);
+}
+
 bool TLEDBarController::SendReset() {
+  return SendReset(WriteDeadline(1));
+}
+
+bool TLEDBarController::SendReset(SerialDeadline deadline) {
   const std::uint8_t reset = kResetCommand;
-  if (!WriteBytes(std::span(&reset, 1))) {
+  if (WriteBefore(std::span(&reset, 1), deadline) != 1) {
     lastError_ = "Could not send RESET command.";
     return false;
   }
@@ -528,20 +593,29 @@ std::size_t TLEDBarController::ReadBytes(std::span<std::uint8_t> buffer, std::ui
 }
 
 bool TLEDBarController::WriteBytes(std::span<const std::uint8_t> data) {
+  // Nothing to send is no failure, even on a closed port.
+  return data.empty() || WriteBefore(data, WriteDeadline(data.size())) == data.size();
+}
+
+std::size_t TLEDBarController::WriteBefore(std::span<const std::uint8_t> data,
+                                           SerialDeadline deadline) {
   if (data.empty()) {
-    return true;  // nothing to send is no failure, even on a closed port
+    return 0;
   }
-  const std::size_t written = port_->Write(data.data(), data.size());
+  const std::size_t written = port_->Write(data.data(), data.size(), deadline);
   if (const std::uint32_t speed = port_->LineSpeed(); speed != 0 && written > 0) {
     const auto onLine = std::chrono::nanoseconds(
         static_cast<std::int64_t>(written * kBitsPerByte * 1'000'000'000ULL / speed));
     lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + onLine;
   }
   CheckLost();
-  return written == data.size();
+  return written;
 }
 
 void TLEDBarController::PurgeBuffers() {
+  if (detecting_) {
+    return;  // what came in is the chain's answer, still to be read
+  }
   port_->Purge();
   CheckLost();
 }
@@ -551,6 +625,7 @@ bool TLEDBarController::CheckLost() {
     return false;
   }
   // The boards keep their levels; the port is tried again in a second.
+  detecting_ = false;
   StopTimer();
   port_->Close();
   lost_ = true;

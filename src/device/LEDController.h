@@ -151,10 +151,11 @@ enum class TLinkState {
 // serial calls block. Serial failures never raise: LastError() records them.
 //
 // A link that was asked to open stays asked until Close: when its port cannot be opened
-// or goes away (unplugged, hung up), KeepOpen tries again, at most once a second, and
-// the chain gets its complete frame as soon as it is back. Frames are paced to the line:
-// one that would only queue up behind the previous frame is skipped, so the freshest
-// levels go next.
+// or goes away (unplugged, hung up, or it stopped taking bytes), KeepOpen tries again, at
+// most once a second, and the chain gets its complete frame as soon as it is back. No
+// send waits longer than the frame's line time plus Timeout: a port that takes nothing
+// in that time is lost. Frames are paced to the line: one that would only queue up
+// behind the previous frame is skipped, so the freshest levels go next.
 class TLEDBarController {
  public:
   explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort());
@@ -211,7 +212,10 @@ class TLEDBarController {
   // to be open.
   void Close();
   // A link asked to be open whose port is not: opens it again (looking the name up
-  // afresh) and detects the chain as Open does, at most once a second.
+  // afresh), at most once a second, and sends RESET. The chain's answer is awaited on
+  // the following calls (one per tick), not by blocking; frames wait for it. A chain
+  // that answered before its port was lost and is silent now has not come back: the
+  // port is let go again.
   void KeepOpen();
   void ConfigurePort();
   // RESET and one reply byte (warnings go to LastError), then a forced send.
@@ -224,13 +228,14 @@ class TLEDBarController {
   void InvalidateLastFrame();
   // Writes RESET and the first FrameLen bytes of frame unless they equal the frame
   // written last, or the line is still busy with an earlier frame: a skipped frame is not
-  // written, and the next one is compared with the frame written last.
+  // written, and the next one is compared with the frame written last. A frame that
+  // failed or went out in part counts as written.
   void SendFrame(std::span<const std::uint8_t> frame);
   bool SendReset();  // true when the RESET byte went out
   // Reads until at least one byte arrived or limit ms have passed; returns the count.
   // Gives up at once on a port that is not open or has gone.
   std::size_t ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit);
-  // True when every byte was written (and has left the port).
+  // True when every byte was handed to the port within their line time plus Timeout.
   bool WriteBytes(std::span<const std::uint8_t> data);
   void PurgeBuffers();
 
@@ -240,8 +245,17 @@ class TLEDBarController {
   // index as an index of boards_; raises the ERangeError of LEDBarCtrls otherwise.
   std::size_t BoardIndex(int index) const;
 
-  // Opens the port, configures and detects; the state follows the outcome.
-  bool Reopen();
+  // Opens the port, configures and detects (waiting for the answer, or on later ticks);
+  // the state follows the outcome.
+  bool Reopen(bool waitForAnswer);
+  // The state after a detection on a port that is still open.
+  bool Detected();
+  // One look for the answer of a detection that does not block.
+  void ContinueDetection();
+  // When bytes handed over now must have been taken at the latest.
+  SerialDeadline WriteDeadline(std::size_t bytes) const;
+  bool SendReset(SerialDeadline deadline);
+  std::size_t WriteBefore(std::span<const std::uint8_t> data, SerialDeadline deadline);
   void Send(std::span<const std::uint8_t> frame, bool paced);
   // Whether the line is still too busy for another frame to go out without queuing.
   bool LineBusy() const;
@@ -255,9 +269,11 @@ class TLEDBarController {
 
   std::unique_ptr<SerialPort> port_;
   TLinkState state_ = TLinkState::Closed;
-  bool wanted_ = false;    // asked to be open: Open ran, Close did not since
-  bool lost_ = false;      // the port went away since the last Open
-  bool answered_ = false;  // the chain answered the last detection with RESET
+  bool wanted_ = false;     // asked to be open: Open ran, Close did not since
+  bool lost_ = false;       // the port went away since the last Open
+  bool answered_ = false;   // the chain answered the last detection with RESET
+  bool detecting_ = false;  // RESET went out on a reopened port; the answer is due
+  Clock::time_point answerDue_;
   Clock::time_point nextAttempt_;
   Clock::time_point lineFreeAt_;
   std::uint32_t timeout_ = 100;

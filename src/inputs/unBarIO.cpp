@@ -28,7 +28,7 @@ std::int32_t TLBInputProp::AsInteger() const {
   }
   if (const auto* text = std::get_if<std::string>(&Value)) {
     try {
-      return StrToInt(*text);
+      return DecimalToInt(*text);
     } catch (const EConvertError&) {
       return 0;
     }

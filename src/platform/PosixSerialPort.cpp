@@ -121,36 +121,39 @@ void PosixSerialPort::Close() {
   if (!fd_.IsValid()) {
     return;
   }
-  if (failure_ != SerialFailure::Lost) {
-    Drain();
-    ::tcsetattr(fd_.Get(), TCSANOW, &found_);
-    // The device stays open elsewhere (a pseudo-terminal's other side): let the next
-    // opening in again.
-    ::ioctl(fd_.Get(), TIOCNXCL);
+  if (failure_ != SerialFailure::Lost && Drain()) {
+    // TCSADRAIN: the device may still hold the end of the dark frame after the driver's
+    // queue is empty, and it must go out at our speed.
+    ::tcsetattr(fd_.Get(), TCSADRAIN, &found_);
+  } else {
+    // Nothing more leaves a line that stopped taking bytes; what it still holds is
+    // dropped, or closing would wait for it up to the driver's own limit (half a minute).
+    // The speed stays: changing it under unsent bytes would garble them.
+    ::tcflush(fd_.Get(), TCOFLUSH);
   }
+  // The device stays open elsewhere (a pseudo-terminal's other side): let the next
+  // opening in again.
+  ::ioctl(fd_.Get(), TIOCNXCL);
   fd_.Reset();
 }
 
-// What was handed over last (the dark frame) leaves before the line is let go, but a
-// device that stopped taking bytes without hanging up must not hold the program: after
-// the time the queue needs on the line, what is left is dropped (closing would otherwise
-// wait for it up to the driver's own limit, half a minute).
-void PosixSerialPort::Drain() {
+// What was handed over last (the dark frame) may take the time it needs on the line,
+// and a little more for the adapter; a device that stopped taking bytes without hanging
+// up must not hold the program longer.
+bool PosixSerialPort::Drain() {
   int queued = 0;
-  if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0 || queued <= 0) {
-    return;
+  if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
+    return false;
   }
   const auto needed = std::chrono::microseconds(std::int64_t{queued} * 10 * 1'000'000 / kLineSpeed);
   const auto deadline = Clock::now() + needed + std::chrono::milliseconds(100);
   while (queued > 0 && Clock::now() < deadline) {
     ::usleep(2000);
     if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
-      return;
+      return false;
     }
   }
-  if (queued > 0) {
-    ::tcflush(fd_.Get(), TCOFLUSH);
-  }
+  return queued <= 0;
 }
 
 bool PosixSerialPort::SetLine() {
@@ -241,13 +244,15 @@ std::size_t PosixSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
   return received;
 }
 
-std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count) {
+std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count,
+                                   SerialDeadline deadline) {
   if (!Usable() || count == 0) {
     return 0;
   }
-  const bool limited = timeouts_.WriteTotalMultiplier != 0 || timeouts_.WriteTotalConstant != 0;
-  const auto deadline =
-      Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, count);
+  if (timeouts_.WriteTotalMultiplier != 0 || timeouts_.WriteTotalConstant != 0) {
+    deadline = std::min(
+        deadline, Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, count));
+  }
   std::size_t written = 0;
   while (written < count) {
     const ssize_t n = ::write(fd_.Get(), data + written, count - written);
@@ -262,13 +267,20 @@ std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count) 
       Failed(n == 0 ? EIO : errno);
       break;
     }
-    // The output queue is full: wait for room as long as the time-out allows. What does
-    // not fit in time is never queued, as a timed-out write on the device drops its rest.
-    const int wait = limited ? MillisecondsLeft(deadline) : -1;
+    // The output queue is full: wait for room until the deadline. What does not fit in
+    // time is never queued, as a timed-out write on the device drops its rest.
+    const int wait = deadline == SerialDeadline::max() ? -1 : MillisecondsLeft(deadline);
     pollfd ready{fd_.Get(), POLLOUT, 0};
     const int result = wait == 0 ? 0 : ::poll(&ready, 1, wait);
     if (result < 0 && errno == EINTR) {
       continue;
+    }
+    if (result == 0 && written == 0) {
+      // A device that takes nothing for a frame's time and more has stopped taking bytes
+      // without hanging up (stuck adapter firmware, a radio link out of range): as good
+      // as gone, and waiting for it again every frame would hold the caller.
+      MarkLost(ETIMEDOUT);
+      break;
     }
     if (result <= 0) {
       errorString_ = InOutErrorMessage(result == 0 ? ETIMEDOUT : errno);

@@ -26,7 +26,7 @@ class PosixSerialPort final : public SerialPort {
   void Close() override;
   void Configure(const SerialTimeouts& timeouts) override;
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override;
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override;
   void Purge() override;
   SerialFailure Failure() const override { return failure_; }
   std::uint32_t LineSpeed() const override { return kLineSpeed; }
@@ -34,7 +34,9 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool SetLine();
-  void Drain();
+  // True once the bytes handed over have left the driver; false when they could not in
+  // their time and were dropped.
+  bool Drain();
   // Records the error number; one that means the device is gone marks the port lost.
   void Failed(int errorCode);
   void MarkLost(int errorCode);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,12 +22,16 @@ struct SerialTimeouts {
   std::uint32_t WriteTotalConstant = 0;
 };
 
+// When a write gives up at the latest.
+using SerialDeadline = std::chrono::steady_clock::time_point;
+
 // Why a port did not open, or why an open port stopped working.
 enum class SerialFailure {
   None,
   Missing,  // no such device: not plugged in (yet), or a name that leads nowhere
   Denied,   // the user may not open the device
-  Lost,     // the device went away while open: unplugged, hung up, powered off
+  Lost,     // the device went away while open: unplugged, hung up, powered off, or it
+            // stopped taking bytes (a write took nothing in its time)
   Other,    // anything else: in use, not a serial device, ...
 };
 
@@ -41,6 +46,9 @@ class SerialPort {
   // The name is looked up afresh every time (a symlink may point elsewhere by now).
   virtual bool Open(const std::string& name) = 0;
   virtual bool IsOpen() const = 0;
+  // Gives the device its own line settings back once the bytes handed over have left; a
+  // line that cannot send them in their time (or a lost port) keeps its speed and drops
+  // them, so that closing never waits much longer than the line needs.
   virtual void Close() = 0;
   // Applies the line settings and the time-outs to an open port.
   virtual void Configure(const SerialTimeouts& timeouts) = 0;
@@ -48,9 +56,11 @@ class SerialPort {
   // returns the number read (0 on a closed or lost port or when nothing arrived).
   virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
   // Hands count bytes to the device, waiting for room at most as long as the write
-  // time-outs allow; returns the number of bytes taken. It does not wait for them to
-  // leave the line: LineSpeed tells how long that takes.
-  virtual std::size_t Write(const std::uint8_t* data, std::size_t count) = 0;
+  // time-outs allow and never past deadline; returns the number of bytes taken. A write
+  // that could take nothing by then marks the port lost. It does not wait for the bytes
+  // to leave the line: LineSpeed tells how long that takes.
+  virtual std::size_t Write(const std::uint8_t* data, std::size_t count,
+                            SerialDeadline deadline) = 0;
   // Discards pending input. Output is left alone: it is what the chain has yet to see.
   virtual void Purge() = 0;
   // The reason of the last failed Open, or Lost once the open port has failed for good

@@ -464,7 +464,11 @@ void TMainPages::lvBarsSelectItem() {
 
 void TMainPages::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  FormShow();
+  // A window restored from the taskbar (a spontaneous show) keeps its lists and the
+  // user's selection; only showing it afresh fills them.
+  if (!event->spontaneous()) {
+    FormShow();
+  }
   tmrStatus.start();
 }
 

@@ -175,9 +175,7 @@ void TfrmPortSetup::Changed(Handler handler) {
 }
 
 void TfrmPortSetup::cbPortChange() {
-  // Checked on every edit, also while loading: a name typed into an empty box can be
-  // confirmed, and a port cannot be saved without a name.
-  UpdateOkButton();
+  // The OK button keeps the state it got when the dialog opened.
   if (!loading_) {
     workingCopy_->Controller().Port = cbPort->currentText().toStdString();
   }

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QString>
@@ -117,9 +118,12 @@ TEST(SettingsWalkTest, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterARes
     return pages.findChild<QAction*>(QString::fromLatin1(name));
   };
 
-  // The port: typed into the port box, as a path the machine does not list.
-  ConfirmNextDialog<TfrmPortSetup>(
-      [&link](TfrmPortSetup& d) { d.cbPort->setEditText(QString::fromStdString(link)); });
+  // The port: typed into the port box, as a path the machine does not list, and its LED
+  // max, which a new port has at 0 (every LED dark).
+  ConfirmNextDialog<TfrmPortSetup>([&link](TfrmPortSetup& d) {
+    d.cbPort->setEditText(QString::fromStdString(link));
+    d.ebLEDmax->setText(QStringLiteral("254"));
+  });
   action("actPortAdd")->trigger();
   ASSERT_EQ(ports.topLevelItemCount(), 1);
   EXPECT_EQ(ports.topLevelItem(0)->text(0).toStdString(), link);

@@ -24,7 +24,9 @@ class DiscardingPort final : public SerialPort {
     buffer[0] = kResetCommand;
     return 1;
   }
-  std::size_t Write(const std::uint8_t*, std::size_t count) override { return count; }
+  std::size_t Write(const std::uint8_t*, std::size_t count, SerialDeadline) override {
+    return count;
+  }
   void Purge() override {}
   SerialFailure Failure() const override { return SerialFailure::None; }
   std::uint32_t LineSpeed() const override { return 0; }

@@ -73,7 +73,7 @@ std::size_t FakeChainPort::Read(std::uint8_t* buffer, std::size_t count) {
   return n;
 }
 
-std::size_t FakeChainPort::Write(const std::uint8_t* data, std::size_t count) {
+std::size_t FakeChainPort::Write(const std::uint8_t* data, std::size_t count, SerialDeadline) {
   if (count == 1 && data[0] == 0xFF) {
     ++pendingReplies_;  // RESET: the chain answers
     return count;

@@ -123,7 +123,7 @@ TEST_F(PortCfgList, LoadingConnectsEachEnabledPortOnceAndClosesTheOldOnes) {
   EXPECT_FALSE(list.Items(1).Controller().Connected());
 }
 
-TEST_F(PortCfgList, AddReconnectsEnabledPortsAndStartsDisabledAtFullRange) {
+TEST_F(PortCfgList, AddReconnectsEnabledPortsAndStartsDisabledWithTheLinksDefaults) {
   Load(GoodPort("A", true) + GoodPort("B"));
   const std::size_t start = journal->size();
   TPortCfg& added = list.Add();
@@ -131,7 +131,7 @@ TEST_F(PortCfgList, AddReconnectsEnabledPortsAndStartsDisabledAtFullRange) {
   EXPECT_EQ(added.DisplayName(), "COM1");
   EXPECT_EQ(added.Controller().UpdateInterval(), 50u);
   EXPECT_EQ(added.Controller().MinValue, 0);
-  EXPECT_EQ(added.Controller().MaxValue, 255);
+  EXPECT_EQ(added.Controller().MaxValue, 0);
   EXPECT_FALSE(added.Enabled);
   EXPECT_EQ(added.Index(), 2);
   EXPECT_THROW(list.Items(3), EListError);

@@ -45,7 +45,8 @@ class FakeSerialPort final : public SerialPort {
     Replies.erase(Replies.begin(), Replies.begin() + static_cast<std::ptrdiff_t>(n));
     return n;
   }
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override {
+    Deadlines.push_back(deadline);
     std::size_t accepted = open_ && !Gone ? count : 0;
     if (open_ && !WriteLimits.empty()) {
       accepted = std::min(count, WriteLimits.front());
@@ -73,6 +74,7 @@ class FakeSerialPort final : public SerialPort {
   std::deque<std::uint8_t> Replies;     // bytes the chain sends back
   std::deque<std::size_t> WriteLimits;  // bytes accepted by the next writes (all if empty)
   std::vector<std::vector<std::uint8_t>> Writes;  // accepted bytes of every write
+  std::vector<SerialDeadline> Deadlines;          // of every write
   SerialTimeouts Timeouts;
   std::shared_ptr<Journal> Calls = std::make_shared<Journal>();
 

@@ -131,7 +131,7 @@ TEST_F(LinkTest, PortThatCannotOpenLeavesTheLinkClosedAndSendsFailQuietly) {
   EXPECT_NO_THROW(link.SendLevels());
   EXPECT_EQ(link.LastError(), "Could not send RESET command.");  // the first failure
   EXPECT_EQ(link.LastFrame()[80 + 40], 254);                     // kept up to date all the same
-  EXPECT_TRUE(link.Forced());
+  EXPECT_FALSE(link.Forced());  // and counted as written: opening forces the next one
   link.Close();
   EXPECT_EQ(std::count(port.Calls->begin(), port.Calls->end(), "close"), 0);
 }
@@ -251,17 +251,24 @@ TEST_F(LinkTest, ChainOf409BoardsFillsTheFrameBufferAndA410thRaises) {
   EXPECT_TRUE(port.Writes.empty());
 }
 
-TEST_F(LinkTest, FailedOrShortFrameWriteIsWrittenAgainByTheNextSend) {
+TEST_F(LinkTest, AShortFrameCountsAsWrittenAndRESETAndFrameShareOneLimit) {
+  port.Speed = 115200;
   OpenQuietly(1);
   link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
   port.WriteLimits = {1, 40};  // RESET goes out, the frame only half
+  port.Deadlines.clear();
+  const auto before = std::chrono::steady_clock::now();
   link.SendLevels();
+  const auto after = std::chrono::steady_clock::now();
   EXPECT_EQ(link.LastError(), "Could not send frame.");
-  EXPECT_TRUE(link.Forced());
-  port.Writes.clear();
-  link.SendLevels();
-  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(80, {{0, 38, 254}})}));
   EXPECT_FALSE(link.Forced());
+  // The line time of 81 bytes (7.03 ms) plus Timeout, for both writes together.
+  ASSERT_EQ(port.Deadlines.size(), 2U);
+  EXPECT_EQ(port.Deadlines[0], port.Deadlines[1]);
+  const auto limit = std::chrono::nanoseconds(107031250);
+  EXPECT_GE(port.Deadlines[0], before + limit);
+  EXPECT_LE(port.Deadlines[0], after + limit);
+  // An unchanged display is not tried again on every tick.
   port.Writes.clear();
   link.SendLevels();
   EXPECT_TRUE(port.Writes.empty());
@@ -322,6 +329,8 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
     link.KeepOpen();
     return link.Connected();
   }));
+  EXPECT_EQ(link.State(), TLinkState::Waiting);  // the answer is looked for on the next tick
+  link.KeepOpen();
   EXPECT_EQ(link.State(), TLinkState::Connected);
   EXPECT_EQ(port.Calls->at(1), "open COM1");
 

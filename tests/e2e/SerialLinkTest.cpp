@@ -97,8 +97,8 @@ class CountingPort final : public SerialPort {
     ++Reads;
     return port_->Read(buffer, count);
   }
-  std::size_t Write(const std::uint8_t* data, std::size_t count) override {
-    return port_->Write(data, count);
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override {
+    return port_->Write(data, count, deadline);
   }
   void Purge() override { port_->Purge(); }
   SerialFailure Failure() const override { return port_->Failure(); }
@@ -264,11 +264,12 @@ TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
   EXPECT_FALSE(link.Connected());
   EXPECT_EQ(link.State(), TLinkState::Reconnecting);
 
-  // Once the line is back, the link finds it by its name and sends what the boards show.
+  // Once the line is back, the link finds it by its name, hears the chain's answer on a
+  // later call and sends what the boards show.
   ASSERT_TRUE(sim.WaitUntilBack());
   EXPECT_TRUE(WaitFor([&link] {
     link.KeepOpen();
-    return link.Connected();
+    return link.State() == TLinkState::Connected;
   }));
   EXPECT_EQ(link.State(), TLinkState::Connected);
   link.Close();

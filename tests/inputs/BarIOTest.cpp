@@ -51,6 +51,12 @@ TEST(InputProp, IntegerPropertyKeepsItsTextAndReadsItAsANumber) {
   EXPECT_EQ(prop.AsInteger(), 0);
   EXPECT_DOUBLE_EQ(prop.AsFloat(), 0.0);
   EXPECT_EQ(prop.AsText(), "twelve");
+  for (const char* text : {"$10", "0x10", " 12", "12 "}) {
+    prop.SetAsText(text);
+    EXPECT_EQ(prop.AsInteger(), 0) << text;  // decimal digits only
+  }
+  prop.SetAsText("-7");
+  EXPECT_EQ(prop.AsInteger(), -7);
   prop.SetFloat(2.5);
   EXPECT_EQ(prop.AsInteger(), 2);  // halves to the even neighbour
   prop.SetFloat(1e12);

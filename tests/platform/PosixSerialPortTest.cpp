@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,6 +18,8 @@
 namespace vx {
 
 namespace {
+
+constexpr SerialDeadline kNoDeadline = SerialDeadline::max();
 
 // (name in the settings, device opened)
 using NamePair = std::pair<std::string, std::string>;
@@ -84,7 +88,7 @@ class PosixSerialPortTest : public ::testing::Test {
 TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
   EXPECT_TRUE(port.IsOpen());
   const std::array<std::uint8_t, 4> frame{0xFF, 0x00, 0x7F, 0xFE};
-  EXPECT_EQ(port.Write(frame.data(), frame.size()), 4u);
+  EXPECT_EQ(port.Write(frame.data(), frame.size(), kNoDeadline), 4u);
   EXPECT_EQ(ChainReceives(4), std::string("\xFF\x00\x7F\xFE", 4));
 
   // The link purges right after every send; frames must arrive whole all the same, also
@@ -94,7 +98,7 @@ TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
   std::thread chain([&] { chainGot = ChainReceives(100 * levels.size()); });
   for (std::uint8_t round = 0; round < 100; ++round) {
     levels.fill(round);
-    port.Write(levels.data(), levels.size());
+    port.Write(levels.data(), levels.size(), kNoDeadline);
     port.Purge();
   }
   chain.join();
@@ -110,7 +114,7 @@ TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
 }
 
 // Far more than the line's queues hold, so that writing has to wait for room.
-constexpr std::size_t kLongWrite = 256 * 1024;
+constexpr std::size_t kLongWrite = std::size_t{256} * 1024;
 
 TEST_F(PosixSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
   std::vector<std::uint8_t> data(kLongWrite);
@@ -119,7 +123,7 @@ TEST_F(PosixSerialPortTest, LongWriteWaitsForRoomAndArrivesWhole) {
   }
   std::string chainGot;
   std::thread chain([&] { chainGot = ChainReceives(data.size()); });
-  EXPECT_EQ(port.Write(data.data(), data.size()), data.size());
+  EXPECT_EQ(port.Write(data.data(), data.size(), kNoDeadline), data.size());
   chain.join();
   EXPECT_EQ(chainGot, std::string(data.begin(), data.end()));
   EXPECT_EQ(port.ErrorString(), "");
@@ -131,14 +135,52 @@ TEST_F(PosixSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
   port.Configure(timeouts);
   const std::vector<std::uint8_t> data(kLongWrite, 0x55);
   // Nobody reads the other end: the queues fill up and stay full.
-  const std::size_t written = port.Write(data.data(), data.size());
+  const std::size_t written = port.Write(data.data(), data.size(), kNoDeadline);
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, data.size());
   EXPECT_FALSE(port.ErrorString().empty());
+  EXPECT_EQ(port.Failure(), SerialFailure::None);  // it took part of it
   // What went out arrives, and nothing of what was refused follows it.
   EXPECT_EQ(ChainReceives(written).size(), written);
   pollfd more{master, POLLIN, 0};
   EXPECT_EQ(::poll(&more, 1, 0), 0);
+}
+
+TEST_F(PosixSerialPortTest, ALineThatTakesNothingInTimeIsLostAndClosesAtItsSpeed) {
+  SerialTimeouts timeouts;
+  timeouts.WriteTotalConstant = 50;
+  port.Configure(timeouts);
+  const std::vector<std::uint8_t> data(kLongWrite, 0x55);
+  ASSERT_LT(port.Write(data.data(), data.size(), kNoDeadline), data.size());
+  // The caller's deadline comes before the port's own time-out.
+  const std::uint8_t reset = 0xFF;
+  EXPECT_EQ(port.Write(&reset, 1, std::chrono::steady_clock::now()), 0u);
+  EXPECT_EQ(port.Failure(), SerialFailure::Lost);
+  EXPECT_EQ(port.ErrorString(), "Connection timed out");
+  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0u);  // at once from now on
+
+  // Closing leaves the device to the next opening and the speed unchanged under the
+  // bytes it still holds.
+  port.Close();
+  const int line = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(line, 0) << "the port stayed exclusive";
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(line, &tio), 0);
+  EXPECT_EQ(::cfgetospeed(&tio), B115200);
+  ::close(line);
+}
+
+TEST_F(PosixSerialPortTest, ClosingGivesTheLineItsOwnSettingsBack) {
+  const std::array<std::uint8_t, 81> frame{0xFF};
+  ASSERT_EQ(port.Write(frame.data(), frame.size(), kNoDeadline), frame.size());
+  port.Close();
+  EXPECT_EQ(ChainReceives(frame.size()).size(), frame.size());
+  const int line = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(line, 0);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(line, &tio), 0);
+  EXPECT_EQ(::cfgetospeed(&tio), B38400);  // a pseudo-terminal's own
+  ::close(line);
 }
 
 TEST_F(PosixSerialPortTest, ReadOfASilentLineEndsWithNothing) {
@@ -175,7 +217,7 @@ TEST_F(PosixSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   const std::uint8_t reset = 0xFF;
-  EXPECT_EQ(port.Write(&reset, 1), 0u);
+  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0u);
   std::uint8_t byte = 0;
   EXPECT_EQ(port.Read(&byte, 1), 0u);
   port.Purge();

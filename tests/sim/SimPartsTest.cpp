@@ -71,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                         With([](SimOptions& o) { o.Display = SimDisplay::Off; })},
         GoodOptionsCase{"MostBoards", {"-n", "409"}, With([](SimOptions& o) { o.Boards = 409; })},
         GoodOptionsCase{"Paced", {"--pace"}, With([](SimOptions& o) { o.Pace = true; })},
+        GoodOptionsCase{
+            "Stalling", {"--stall-after=3"}, With([](SimOptions& o) { o.StallAfter = 3; })},
         GoodOptionsCase{"Help", {"--boards", "1", "-h"}, With([](SimOptions& o) {
                           o.Boards = 1;
                           o.Help = true;

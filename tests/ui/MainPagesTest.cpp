@@ -231,6 +231,11 @@ TEST_F(MainPagesTest, ShowingSelectsTheFirstPortAndTheBarsFollowTheSelection) {
   EXPECT_FALSE(Action("actBarCtrlUp")->isEnabled());
   EXPECT_FALSE(Action("actBarCtrlDown")->isEnabled());
 
+  // Restored after being minimised, it stays where the user was.
+  pages->showMinimized();
+  pages->showNormal();
+  EXPECT_EQ(Selected(PortsList()), 1);
+  EXPECT_EQ(Rows(BarsList()).size(), 1u);
   // Shown again, the window starts over at the first port.
   pages->hide();
   pages->show();

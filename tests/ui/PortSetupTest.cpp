@@ -147,24 +147,35 @@ TEST(PortSetup, ArrowsStepWithinTheirRangeButAStoredValueShowsAsItIs) {
   EXPECT_EQ(port.Controller().UpdateInterval(), 1000u);
 }
 
-TEST(PortSetup, OkIsEnabledExactlyWhileThePortNameIsNotEmpty) {
+TEST(PortSetup, ANewPortShowsTheLinksDefaultsAndOkIsSetOnceWhenTheDialogOpens) {
   TPortCfg port;
-  SetPort(port, "", 25, 0, 255);
   TfrmPortSetup dialog(nullptr, kPorts);
-  const bool confirmed = RunDialog(dialog, port, [](TfrmPortSetup& d) {
-    EXPECT_FALSE(d.btnOk->isEnabled());
-    d.cbPort->setEditText("/dev/ttyUSB1");
+  bool confirmed = RunDialog(dialog, port, [](TfrmPortSetup& d) {
+    EXPECT_EQ(d.cbPort->currentText(), "COM1");
+    EXPECT_EQ(d.ebInterval->text(), "50");
+    EXPECT_EQ(d.ebLEDmin->text(), "0");
+    EXPECT_EQ(d.ebLEDmax->text(), "0");
     EXPECT_TRUE(d.btnOk->isEnabled());
     d.cbPort->setEditText("");
+    EXPECT_TRUE(d.btnOk->isEnabled());
+    d.btnCancel->click();
+  });
+  EXPECT_FALSE(confirmed);
+
+  // A port without a name can only be cancelled, whatever is typed.
+  SetPort(port, "", 25, 0, 255);
+  TfrmPortSetup nameless(nullptr, kPorts);
+  confirmed = RunDialog(nameless, port, [](TfrmPortSetup& d) {
+    EXPECT_FALSE(d.btnOk->isEnabled());
+    d.cbPort->setEditText("/dev/ttyUSB1");
+    d.cbPort->setCurrentIndex(0);  // a port chosen from the list
     EXPECT_FALSE(d.btnOk->isEnabled());
     d.btnOk->click();  // disabled: nothing happens
     EXPECT_TRUE(d.isVisible());
-    d.cbPort->setCurrentIndex(0);  // a port chosen from the list
-    EXPECT_TRUE(d.btnOk->isEnabled());
-    d.btnOk->click();
+    d.btnCancel->click();
   });
-  EXPECT_TRUE(confirmed);
-  EXPECT_EQ(port.Controller().Port, kPorts[0].Name);
+  EXPECT_FALSE(confirmed);
+  EXPECT_EQ(port.Controller().Port, "");
 }
 
 TEST(PortSetup, AnIntervalTheBoxCannotShowKeepsTheDialogClosed) {

@@ -113,6 +113,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       options.DropMs = IntValue(name, value(), 0, 3600 * 1000);
     } else if (name == "--idle-ms") {
       options.IdleMs = IntValue(name, value(), 1, 60 * 1000);
+    } else if (name == "--stall-after") {
+      options.StallAfter = IntValue(name, value(), 0, 24 * 3600);
     } else if (name == "--pace") {
       flag();
       options.Pace = true;
@@ -151,10 +153,15 @@ std::string SimUsage() {
       "      --pace           take bytes only as fast as the line settings that the\n"
       "                       program set would carry them (10 bits a byte), as a real\n"
       "                       line does; what it sends faster waits in the line\n"
+      "      --stall-after SECONDS\n"
+      "                       stop reading the line SECONDS after the start, as an\n"
+      "                       adapter that stops taking bytes without hanging up: the\n"
+      "                       line stays open and its buffer fills; logged as 'stall'\n"
       "  -h, --help           show this help and exit\n"
       "\n"
       "SIGUSR1 closes the line for --drop-ms and then publishes a new one under the same\n"
-      "link. SIGINT and SIGTERM end the simulator and remove the link.\n",
+      "link. SIGUSR2 stops reading the line, or reads it again when stopped (logged as\n"
+      "'stall' and 'read'). SIGINT and SIGTERM end the simulator and remove the link.\n",
       kSimDefaultLink, kSimMaxBoards);
 }
 

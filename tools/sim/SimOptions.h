@@ -27,6 +27,9 @@ struct SimOptions {
   int RefreshMs = 50;                     // display redraw period
   // Take bytes no faster than the line settings that the program set would carry them.
   bool Pace = false;
+  // Seconds after the start at which the chain stops reading its line (an adapter that
+  // stops taking bytes without hanging up); -1: never. SIGUSR2 toggles it at any time.
+  int StallAfter = -1;
   bool Help = false;
 
   bool operator==(const SimOptions&) const = default;

@@ -64,7 +64,7 @@ class SignalPipe {
   int Fd() const { return read_.Get(); }
 
  private:
-  static constexpr std::array<int, 5> kSignals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGWINCH};
+  static constexpr std::array<int, 6> kSignals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGWINCH};
   vx::UniqueFd read_;
   vx::UniqueFd write_;
 };
@@ -116,6 +116,9 @@ int Simulator::Run() {
   if (display) {
     display_ = std::make_unique<TerminalWriter>();
   }
+  if (options_.StallAfter >= 0) {
+    stallAt_ = Clock::now() + std::chrono::seconds(options_.StallAfter);
+  }
   BringUp();
 
   bool running = true;
@@ -135,7 +138,7 @@ int Simulator::Run() {
         timeout = std::min(timeout, static_cast<int>(std::ceil(wait * 1000.0)));
       }
     }
-    if (pty_ && limit > 0) {
+    if (pty_ && limit > 0 && !stalled_) {
       fds[count++] = pollfd{pty_->Master(), POLLIN, 0};
     }
     const nfds_t displayIndex = count;
@@ -152,6 +155,9 @@ int Simulator::Run() {
       while (::read(signals.Fd(), &signal, 1) == 1) {
         if (signal == SIGUSR1) {
           Drop();
+        } else if (signal == SIGUSR2) {
+          stallAt_.reset();
+          SetStalled(!stalled_);
         } else if (signal == SIGWINCH) {
           dirty_ = true;
         } else {
@@ -168,6 +174,10 @@ int Simulator::Run() {
     }
 
     const auto now = Clock::now();
+    if (stallAt_ && now >= *stallAt_) {
+      stallAt_.reset();
+      SetStalled(true);
+    }
     if (decoder_.Pending() && now - lastReceived_ >= std::chrono::milliseconds(options_.IdleMs)) {
       FlushUnit();
     }
@@ -210,6 +220,15 @@ void Simulator::Drop() {
   pty_.reset();
   dropUntil_ = Clock::now() + std::chrono::milliseconds(options_.DropMs);
   Log("drop");
+  dirty_ = true;
+}
+
+void Simulator::SetStalled(bool value) {
+  if (value == stalled_) {
+    return;
+  }
+  stalled_ = value;
+  Log(stalled_ ? "stall" : "read");
   dirty_ = true;
 }
 
@@ -339,6 +358,9 @@ int Simulator::NextTimeoutMs(Clock::time_point now) const {
   }
   if (!pty_) {
     timeout = std::min(timeout, MsUntil(now, dropUntil_));
+  }
+  if (stallAt_) {
+    timeout = std::min(timeout, MsUntil(now, *stallAt_));
   }
   if (display_ && dirty_) {
     timeout = std::min(timeout, MsUntil(now, nextDraw_));

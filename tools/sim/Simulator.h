@@ -34,6 +34,8 @@ class Simulator {
 
   void BringUp();
   void Drop();
+  // Stops reading the line, or reads it again.
+  void SetStalled(bool value);
   // Reads what the line holds, at most limit bytes.
   void ReadLine(std::size_t limit);
   // Bytes per second that the line carries with the settings on it; 0: no limit.
@@ -61,6 +63,8 @@ class Simulator {
   Clock::time_point nextDraw_;
   double credit_ = 0.0;  // bytes the paced line may still deliver
   Clock::time_point creditTime_;
+  std::optional<Clock::time_point> stallAt_;  // when --stall-after stops the reading
+  bool stalled_ = false;                      // the line is not read
   bool dirty_ = true;
 };
 
