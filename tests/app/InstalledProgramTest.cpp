@@ -393,6 +393,8 @@ TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoo
   }
   QString error;
   ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  // With a notification area the window stays hidden until the second start.
+  ASSERT_NE(desktop.StartTrayHost(), nullptr);
   const auto startAsUser = [&](QProcess& process) {
     QProcessEnvironment environment = process.processEnvironment();
     environment.insert("HOME", QString::fromStdString(home));
@@ -424,7 +426,8 @@ TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoo
   ASSERT_FALSE(window.isEmpty());
   desktop.Xdotool({"windowfocus", "--sync", window});
   desktop.Xdotool({"key", "Return"});
-  ASSERT_TRUE(WaitFor([&] { return LogHas(userLog, "Saving settings to " + userSettings); }));
+  ASSERT_TRUE(WaitFor([&] { return LogHas(userLog, "Saving settings to " + userSettings); }))
+      << ReadText(userLog);
   ASSERT_TRUE(WaitFor([&] { return fs::exists(userSettings); }));
   EXPECT_EQ(ProgramFolder::Terminate(&first), 0);
 
