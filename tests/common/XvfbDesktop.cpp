@@ -60,6 +60,12 @@ bool XvfbDesktop::StartDisplay(QString& error) {
   // No session bus: tray icons go to the X11 tray protocol, and no bus gets launched.
   environment_.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
   environment_.remove("WAYLAND_DISPLAY");
+  // A client that connects right after the server named its display was seen to be turned
+  // away now and then: the display counts as started once a client is served.
+  if (!WaitFor([&] { return !Xdotool({"getdisplaygeometry"}).trimmed().isEmpty(); })) {
+    error = QStringLiteral("Xvfb does not serve display :") + number;
+    return false;
+  }
   return true;
 }
 
