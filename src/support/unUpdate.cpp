@@ -401,18 +401,23 @@ void TUpdateCheck::Run() {
   info.ReadTimeout = options_.InfoReadTimeout;
   info.TotalTimeout = options_.InfoReadTimeout;
   info.MaxBodySize = options_.MaxInfoSize;
-  info.OnDone = [this](const std::exception_ptr& error) {
+  info.OnDone = ThenOrFail(&TUpdateCheck::InfoArrived);
+  info.Get(options_.UpdateAddress);
+}
+
+std::function<void(const std::exception_ptr&)> TUpdateCheck::ThenOrFail(
+    void (TUpdateCheck::*next)()) {
+  return [this, next](const std::exception_ptr& error) {
     if (error) {
       Fail(error);
       return;
     }
     try {
-      InfoArrived();
+      (this->*next)();
     } catch (...) {
       Fail(std::current_exception());
     }
   };
-  info.Get(options_.UpdateAddress);
 }
 
 void TUpdateCheck::InfoArrived() {
@@ -449,17 +454,7 @@ void TUpdateCheck::InfoArrived() {
   signature.ReadTimeout = options_.InfoReadTimeout;
   signature.TotalTimeout = options_.InfoReadTimeout;
   signature.MaxBodySize = options_.MaxSignatureSize;
-  signature.OnDone = [this](const std::exception_ptr& error) {
-    if (error) {
-      Fail(error);
-      return;
-    }
-    try {
-      SignatureArrived();
-    } catch (...) {
-      Fail(std::current_exception());
-    }
-  };
+  signature.OnDone = ThenOrFail(&TUpdateCheck::SignatureArrived);
   signature.Get(state_->Url + kSignatureSuffix);
 }
 

@@ -161,6 +161,8 @@ class TUpdateCheck : public QObject {
  private:
   struct TState;
   void Run();
+  // A request's end: next runs when it succeeded; its error, or next's, ends the check.
+  std::function<void(const std::exception_ptr&)> ThenOrFail(void (TUpdateCheck::*next)());
   void InfoArrived();
   void SignatureArrived();
   void BeginDownload();
