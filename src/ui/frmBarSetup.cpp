@@ -330,6 +330,20 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
   QWidget* editor = nullptr;
   switch (prop.Kind) {
     case pkString:
+      if (!prop.Choices.empty()) {
+        // What the input found on this machine, offered beside free text.
+        auto* box = new QComboBox(&page);
+        box->setGeometry(editorLeft, top, 145, 21);
+        box->setEditable(true);
+        for (const std::string& choice : prop.Choices) {
+          box->addItem(QString::fromStdString(choice));
+        }
+        box->setEditText(QString::fromStdString(prop.AsText()));
+        connect(box, &QComboBox::editTextChanged, this, [this] { OnCtrlChange(); });
+        editor = box;
+        break;
+      }
+      [[fallthrough]];
     case pkInteger:
     case pkFloat: {
       auto* edit = new QLineEdit(QString::fromStdString(prop.AsText()), &page);
@@ -374,11 +388,13 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
   TLBInputProp& prop = RowProp(*editor);
   message.clear();
   try {
-    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit != nullptr) {
-      const std::string text = edit->text().toStdString();
+    auto* box = qobject_cast<QComboBox*>(editor);
+    if (auto* edit = qobject_cast<QLineEdit*>(editor);
+        edit != nullptr || (box != nullptr && box->isEditable())) {
+      const std::string text = (edit != nullptr ? edit->text() : box->currentText()).toStdString();
       switch (prop.Kind) {
         case pkString:
-          if (text.empty()) {
+          if (text.empty() && !prop.EmptyAllowed) {
             message = Format("Please fill enter a %s value.", prop.Name);
           } else {
             prop.Value = text;
@@ -399,7 +415,7 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
             message = Format("'%s' is not a valid floating point %s value.", text, prop.Name);
           }
       }
-    } else if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr) {
+    } else if (box != nullptr) {
       prop.SetInteger(box->currentIndex());
     }
   } catch (const std::exception&) {
