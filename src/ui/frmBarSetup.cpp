@@ -42,6 +42,7 @@ constexpr int kCaptionLeft = 8;
 constexpr int kCaptionWidth = 106;  // a longer caption widens the dialog
 constexpr int kEditorGap = 4;       // between the caption and the editor
 constexpr int kUnitOffset = 149;    // from the editor's left to the unit caption's
+constexpr int kUnitWidth = 32;      // a longer unit widens the dialog
 
 int BarSizeIndex(std::int32_t barSize) {
   for (std::size_t i = 0; i < kBarSizes.size(); ++i) {
@@ -91,6 +92,7 @@ TfrmBarSetup::TfrmBarSetup(QWidget* parent)
   setWindowTitle(QStringLiteral("Bar setup"));
   setFixedSize(336, 385);
   captionWidth_ = kCaptionWidth;
+  unitWidth_ = kUnitWidth;
 
   gbOptions->setObjectName(QStringLiteral("gbOptions"));
   gbOptions->setGeometry(8, 4, 320, 52);
@@ -170,22 +172,27 @@ QString TfrmBarSetup::Caption(const TLBInputProp& prop) {
 }
 
 void TfrmBarSetup::FitCaptions(const TLBInput& input) {
+  // Measured as a label lays out its text, which may take a pixel more than its advance.
+  const auto textWidth = [this](const QString& text) {
+    return fontMetrics()
+        .boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                      text)
+        .width();
+  };
   int widest = captionWidth_;
+  int widestUnit = unitWidth_;
   for (int r = 0; r < input.PropCount(); ++r) {
-    // Measured as a label lays out its text, which may take a pixel more than its advance.
-    widest = std::max(widest,
-                      fontMetrics()
-                          .boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, kRowHeight),
-                                        Qt::AlignLeft | Qt::AlignVCenter, Caption(*input.Props(r)))
-                          .width());
+    widest = std::max(widest, textWidth(Caption(*input.Props(r))));
+    widestUnit = std::max(widestUnit, textWidth(QString::fromStdString(input.Props(r)->Unit)));
   }
-  const int delta = widest - captionWidth_;
+  const int delta = widest - captionWidth_ + widestUnit - unitWidth_;
   if (delta <= 0) {
     return;
   }
   // The dialog grows by what the caption column lacks; everything keeps its place, the
   // parts that span the dialog get wider and the buttons stay at the right.
   captionWidth_ = widest;
+  unitWidth_ = widestUnit;
   setFixedSize(width() + delta, height());
   for (QWidget* part : std::initializer_list<QWidget*>{gbOptions, tcBars, pnlBar, gbSource,
                                                        cbBarSource, gbProps, sbOptions}) {
@@ -312,7 +319,8 @@ void TfrmBarSetup::ShowBar() {
   for (int r = 0; r < input.PropCount(); ++r) {
     AddRow(*page, r, *input.Props(r));
   }
-  page->resize(kRowWidth + captionWidth_ - kCaptionWidth, kRowTop + kRowHeight * input.PropCount());
+  page->resize(kRowWidth + captionWidth_ - kCaptionWidth + unitWidth_ - kUnitWidth,
+               kRowTop + kRowHeight * input.PropCount());
   // Set once complete: the scroll box shows the page with every row on it.
   sbOptions->setWidget(page.release());
   UpdateOkButton();
@@ -324,7 +332,7 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
   QLabel* caption = RowLabel(Caption(prop), kCaptionLeft, top, captionWidth_, &page);
   caption->setObjectName(QStringLiteral("lblProp%1").arg(row));
   QLabel* unit =
-      RowLabel(QString::fromStdString(prop.Unit), editorLeft + kUnitOffset, top, 32, &page);
+      RowLabel(QString::fromStdString(prop.Unit), editorLeft + kUnitOffset, top, unitWidth_, &page);
   unit->setObjectName(QStringLiteral("lblUnit%1").arg(row));
 
   QWidget* editor = nullptr;

@@ -92,7 +92,7 @@ TEST(MachineFiles, ReadWhatTheKernelWritesAndRefuseWhatItDoesNot) {
             "/proc/meminfo: \"99999999999999999999999\" is no count of MemTotal");
   root.Write("proc/meminfo", "MemTotal: 0 kB\nMemAvailable: 0 kB\n");
   EXPECT_EQ(ErrorOf([&] { files->ReadMemory(); }), "/proc/meminfo has no MemTotal");
-  root.Write("proc/meminfo", std::string(5 * 1024 * 1024, 'M'));
+  root.Write("proc/meminfo", std::string(std::size_t{5} * 1024 * 1024, 'M'));
   EXPECT_EQ(ErrorOf([&] { files->ReadMemory(); }), "/proc/meminfo is too large to be the kernel's");
 
   root.Write("proc/net/dev", kNetTitles + NetLine("lo", 500, 500) + "  eth0: 12 3\n");
