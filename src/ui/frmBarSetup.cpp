@@ -9,6 +9,7 @@
 #include "platform/Prompter.h"
 #include "ui/UpDown.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -347,6 +348,8 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
           box->addItem(QString::fromStdString(choice));
         }
         box->setEditText(QString::fromStdString(prop.AsText()));
+        // The list shows whole names, wider than the box when it has to.
+        box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
         connect(box, &QComboBox::editTextChanged, this, [this] { OnCtrlChange(); });
         editor = box;
         break;
