@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the sound meter costs, beside cava, on the same real-time source: a private
-# PulseAudio (own runtime folder and home) whose null sink "speakers" is the default output
-# and whose monitor is the default recording device (ALSA "default" goes to it through the
-# pulse plugin).
+# PulseAudio whose null sink "speakers" is the default output and whose monitor is the
+# default recording device. The program lives in a notification area when Xvfb and trayer
+# are installed, as users run it.
 #   1. pacat plays noise into the sink. The program (demo settings, two boards on the
 #      LED chain simulator, one bar the sound level) and cava (40 frames/s, 20 bars, raw output to
 #      /dev/null) run side by side for SECONDS; their CPU time comes from the scheduler's
@@ -17,6 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/demo-settings.sh
 source scripts/demo-settings.sh
+# shellcheck source=bench/bench-env.sh
+source bench/bench-env.sh
 
 build="${1:-build/dev}"
 seconds="${2:-30}"
@@ -53,19 +55,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The server's world: runtime folder, home, ALSA default, no autospawn.
-mkdir -p "$folder/run" "$folder/home/.config/pulse" "$folder/app" "$folder/cava"
-chmod 700 "$folder/run"
-export XDG_RUNTIME_DIR="$folder/run" HOME="$folder/home" XDG_CONFIG_HOME="$folder/home/.config"
-unset PULSE_SERVER ALSA_CONFIG_PATH
-echo "autospawn = no" >"$HOME/.config/pulse/client.conf"
-printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
-cat >"$folder/server.pa" <<PA
-load-module module-native-protocol-unix
-load-module module-null-sink sink_name=speakers
-set-default-sink speakers
-set-default-source speakers.monitor
-PA
+mkdir -p "$folder/app" "$folder/cava"
+start_sound_server "$folder"
+start_tray_desktop
+echo "Desktop: $desktop"
 cat >"$folder/cava/config" <<CAVA
 [general]
 framerate = 40
@@ -81,12 +74,6 @@ raw_target = /dev/null
 data_format = binary
 CAVA
 
-pulseaudio -n -F "$folder/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-  2>"$folder/pulseaudio.log" &
-pids+=($!)
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null || { echo "sound_cost: the sound server did not start" >&2; exit 1; }
-
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 player=$!
 pids+=("$player")
@@ -100,7 +87,7 @@ for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
 
 cp "$app" "$folder/app/vorlixa"
 write_demo_settings "$folder/app/vorlixa.xml" "$link"
-QT_QPA_PLATFORM=offscreen "$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
+"$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
 app_pid=$!
 pids+=("$app_pid")
 cava -p "$folder/cava/config" >/dev/null 2>"$folder/cava/stderr.txt" &
