@@ -111,7 +111,7 @@ void TBandMeter::Transform(int channelMask) {
 
 int TBandMeter::Bin(double hz, int samplesPerSec) {
   const double bin = std::ceil(hz * static_cast<double>(kFrames) / samplesPerSec);
-  return static_cast<int>(std::clamp(bin, 1.0, static_cast<double>(kFrames / 2)));
+  return static_cast<int>(std::clamp(bin, 1.0, static_cast<double>(kBins - 1)));
 }
 
 double TBandMeter::Level(int channelMask, int first, int end) const {
