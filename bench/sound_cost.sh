@@ -176,7 +176,7 @@ band_bar() {
   done
   echo "</Controllers></Port></Ports></Vorlixa>"
 } >"$folder/app/vorlixa.xml"
-QT_QPA_PLATFORM=offscreen "$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
+"$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
 app_pid=$!
 pids+=("$app_pid")
 sleep "$warmup"
