@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the sound meter costs, beside cava, on the same real-time source: a private
-# PulseAudio (own runtime folder and home) whose null sink "speakers" is the default output
-# and whose monitor is the default recording device (ALSA "default" goes to it through the
-# pulse plugin).
+# PulseAudio whose null sink "speakers" is the default output and whose monitor is the
+# default recording device. The program lives in a notification area when Xvfb and trayer
+# are installed, as users run it.
 #   1. pacat plays noise into the sink. The program (demo settings, two boards on the
 #      LED chain simulator, one bar the sound level) and cava (40 frames/s, 20 bars, raw output to
 #      /dev/null) run side by side for SECONDS; their CPU time comes from the scheduler's
@@ -10,13 +10,18 @@
 #   2. vorlixa-tonesteps plays silence and noise by turns and tells when each step to noise
 #      is played; the delay is the time from there to the first frame on the simulator's
 #      line whose sound bar shows it (at least 20 of its 40 LEDs lit).
-# Prints both CPU shares, their ratio, and the delay's median and 95th percentile.
+#   3. Frequency bands: the program again, now with 8 sound bars of 8 bands on 4 boards from
+#      one source (a spectrum display), beside cava on the noise again, for SECONDS.
+# Prints both CPU shares, their ratio, and the delay's median and 95th percentile, then the
+# shares and ratio of the band case.
 # Usage: bench/sound_cost.sh [BUILD_DIR] [SECONDS] [PROGRAM]
 #   (default build/dev, 30, the build's program; PROGRAM measures another build of it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/demo-settings.sh
 source scripts/demo-settings.sh
+# shellcheck source=bench/bench-env.sh
+source bench/bench-env.sh
 
 build="${1:-build/dev}"
 seconds="${2:-30}"
@@ -53,19 +58,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The server's world: runtime folder, home, ALSA default, no autospawn.
-mkdir -p "$folder/run" "$folder/home/.config/pulse" "$folder/app" "$folder/cava"
-chmod 700 "$folder/run"
-export XDG_RUNTIME_DIR="$folder/run" HOME="$folder/home" XDG_CONFIG_HOME="$folder/home/.config"
-unset PULSE_SERVER ALSA_CONFIG_PATH
-echo "autospawn = no" >"$HOME/.config/pulse/client.conf"
-printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
-cat >"$folder/server.pa" <<PA
-load-module module-native-protocol-unix
-load-module module-null-sink sink_name=speakers
-set-default-sink speakers
-set-default-source speakers.monitor
-PA
+mkdir -p "$folder/app" "$folder/cava"
+start_sound_server "$folder"
+start_tray_desktop
+echo "Desktop: $desktop"
 cat >"$folder/cava/config" <<CAVA
 [general]
 framerate = 40
@@ -81,12 +77,6 @@ raw_target = /dev/null
 data_format = binary
 CAVA
 
-pulseaudio -n -F "$folder/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-  2>"$folder/pulseaudio.log" &
-pids+=($!)
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null || { echo "sound_cost: the sound server did not start" >&2; exit 1; }
-
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 player=$!
 pids+=("$player")
@@ -100,7 +90,7 @@ for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
 
 cp "$app" "$folder/app/vorlixa"
 write_demo_settings "$folder/app/vorlixa.xml" "$link"
-QT_QPA_PLATFORM=offscreen "$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
+"$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
 app_pid=$!
 pids+=("$app_pid")
 cava -p "$folder/cava/config" >/dev/null 2>"$folder/cava/stderr.txt" &
@@ -113,20 +103,24 @@ done
 
 # On-CPU time of all of a process's threads in nanoseconds.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%d", sum }'; }
-app_start=$(cpu_ns "$app_pid")
-cava_start=$(cpu_ns "$cava_pid")
-start_ns=$(date +%s%N)
-sleep "$seconds"
-app_end=$(cpu_ns "$app_pid")
-cava_end=$(cpu_ns "$cava_pid")
-end_ns=$(date +%s%N)
-
-awk -v app="$((app_end - app_start))" -v cava="$((cava_end - cava_start))" \
-  -v ns="$((end_ns - start_ns))" 'BEGIN {
-    printf "Program CPU:     %.3f %% of one core\n", 100 * app / ns
-    printf "cava CPU:        %.3f %% of one core\n", 100 * cava / ns
-    printf "Ratio:           %.2f (program / cava; target at most 0.50)\n", app / cava
-  }'
+# Prints the CPU shares of the program and cava over SECONDS. Usage: measure_cpu TARGET
+measure_cpu() {
+  local app_start cava_start start_ns app_end cava_end end_ns
+  app_start=$(cpu_ns "$app_pid")
+  cava_start=$(cpu_ns "$cava_pid")
+  start_ns=$(date +%s%N)
+  sleep "$seconds"
+  app_end=$(cpu_ns "$app_pid")
+  cava_end=$(cpu_ns "$cava_pid")
+  end_ns=$(date +%s%N)
+  awk -v app="$((app_end - app_start))" -v cava="$((cava_end - cava_start))" \
+    -v ns="$((end_ns - start_ns))" -v target="$1" 'BEGIN {
+      printf "Program CPU:     %.3f %% of one core\n", 100 * app / ns
+      printf "cava CPU:        %.3f %% of one core\n", 100 * cava / ns
+      printf "Ratio:           %.2f (program / cava; target at most %s)\n", app / cava, target
+    }'
+}
+measure_cpu 0.50
 
 # Delay: the noise stops, the steps play.
 kill -TERM "$player"
@@ -153,3 +147,39 @@ awk -v steps="$folder/steps.txt" '
     p95 = int(0.95 * k + 0.999) - 1
     printf "Delay:           median %.1f ms, 95th percentile %.1f ms, max %.1f ms (%d of %d steps; target p95 <= 40 ms)\n", d[int(k / 2)], d[p95], d[k - 1], k, n
   }' "$frames"
+
+# Bands: the first program ends (one copy per user), the noise plays again, and the
+# program starts with 8 band bars on 4 boards of a second simulator.
+kill -TERM "$app_pid"
+for _ in $(seq 40); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
+pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
+pids+=($!)
+band_link="$folder/band-chain"
+"$sim" --no-display --link "$band_link" --boards 4 >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -L "$band_link" ] && break; sleep 0.05; done
+[ -L "$band_link" ] || { echo "sound_cost: the band simulator did not start" >&2; exit 1; }
+band_bar() {
+  echo "<Bar Index=\"$1\"><Input>WaveInput</Input><Prop.Band>5</Prop.Band>" \
+    "<Prop.Low_frequency>$2</Prop.Low_frequency><Prop.High_frequency>$3</Prop.High_frequency></Bar>"
+}
+{
+  echo '<?xml version="1.0" encoding="UTF-8"?>'
+  echo "<Vorlixa><AutoUpdate>0</AutoUpdate><Ports><Port><Name>$band_link</Name>"
+  echo "<Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin><LEDmax>254</LEDmax><Controllers>"
+  edges=(20 50 120 300 700 1600 3600 8000 16000)
+  for board in 0 1 2 3; do
+    echo "<Controller Index=\"$board\"><BarSize>40</BarSize><Bars>"
+    band_bar 0 "${edges[2 * board]}" "${edges[2 * board + 1]}"
+    band_bar 1 "${edges[2 * board + 1]}" "${edges[2 * board + 2]}"
+    echo "</Bars></Controller>"
+  done
+  echo "</Controllers></Port></Ports></Vorlixa>"
+} >"$folder/app/vorlixa.xml"
+"$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
+app_pid=$!
+pids+=("$app_pid")
+sleep "$warmup"
+kill -0 "$app_pid" 2>/dev/null || { echo "sound_cost: the band program ended early" >&2; exit 1; }
+echo "Bands (8 band bars on 4 boards, one source):"
+measure_cpu 0.75

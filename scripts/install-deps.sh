@@ -23,6 +23,8 @@ packages=(
   desktop-file-utils appstream
   # Sound: what the speakers play (libpulse); the sound-server tests and the cost bench.
   libpulse-dev pulseaudio pulseaudio-utils libasound2-plugins
+  # The frequency bands of the sound input.
+  libfftw3-dev
   dbus-daemon pipewire pipewire-bin wireplumber pipewire-pulse
   cava
   # The chain recovery test counts the program's attempts to open a missing port.

@@ -321,6 +321,9 @@ void TLEDBarCfgList::SaveToXML(xmlNode* portNode) {
       if (const TLBInput* input = item.Input(bar)) {
         for (int p = 0; p < input->PropCount(); ++p) {
           const TLBInputProp* prop = input->Props(p);
+          if (prop->UnwrittenDefault && prop->AsText() == *prop->UnwrittenDefault) {
+            continue;
+          }
           SetChildText(barNode, "Prop." + prop->Name, prop->AsText(), false);
         }
       }

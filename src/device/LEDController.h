@@ -257,6 +257,10 @@ class TLEDBarController {
   bool SendReset(SerialDeadline deadline);
   std::size_t WriteBefore(std::span<const std::uint8_t> data, SerialDeadline deadline);
   void Send(std::span<const std::uint8_t> frame, bool paced);
+  // Where SendLevels and SendBlank assemble the frame, right behind a place for RESET.
+  std::span<std::uint8_t, kMaxFrameSize> FrameBuffer() {
+    return std::span(wire_).subspan<1, kMaxFrameSize>();
+  }
   // Whether the line is still too busy for another frame to go out without queuing.
   bool LineBusy() const;
   // True when the port has just gone: the link has then closed it and waits for it.
@@ -288,7 +292,8 @@ class TLEDBarController {
   std::vector<std::unique_ptr<TLEDBarCtrl>> boards_;
   QTimer timer_;  // armed only while the timer runs and AutoUpdate is on
   std::array<std::uint8_t, kMaxFrameSize> lastFrame_{};  // the frame written last
-  std::array<std::uint8_t, kMaxFrameSize> frame_{};      // assembled by SendLevels/SendBlank
+  // RESET, then the frame assembled by SendLevels/SendBlank: one write sends both.
+  std::array<std::uint8_t, 1 + kMaxFrameSize> wire_{};
 };
 
 }  // namespace vx

@@ -9,6 +9,8 @@
 #include "inputs/unMachine.h"
 #include "inputs/unWaveIn.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -82,6 +84,10 @@ void TLBInputProp::SetAsText(const std::string& text) {
 }
 
 // ---- TLBInput --------------------------------------------------------------------
+
+std::string TLBInput::PropError(const TLBInputProp& /*prop*/) const {
+  return "";
+}
 
 void TLBInput::Assign(const TLBInput& source) {
   if (&source.Class() != &Class()) {
@@ -186,6 +192,32 @@ void TLBKnightRider::Deactivate(TLEDBar& /*bar*/) {}
 
 const TLBInputClass TLBWaveInput::ClassInfo{"TLBWaveInput", &CreateInput<TLBWaveInput>};
 
+namespace {
+
+constexpr std::int32_t kRangeMin = 6;  // dB
+constexpr std::int32_t kRangeMax = 120;
+constexpr std::int32_t kLowestFrequency = 20;  // Hz
+constexpr std::int32_t kHighestFrequency = 20000;
+constexpr int kCustomBand = 5;
+
+struct TFrequencyBand {
+  double Low;  // Hz
+  double High;
+};
+// "Bass", "Low mid", "High mid" and "Treble"; "Full" is the swing, "Custom" its properties.
+constexpr std::array<TFrequencyBand, 4> kBands{
+    {{20.0, 250.0}, {250.0, 1000.0}, {1000.0, 4000.0}, {4000.0, 16000.0}}};
+
+// Added after files with sound bars existed: each is stored as the index of its choice or
+// as its number, and a file without it reads as the default, which is the level as before.
+TLBInputProp& AddLaterProp(TLBInputProp& prop, std::int32_t value) {
+  prop.SetInteger(value);
+  prop.UnwrittenDefault = prop.AsText();
+  return prop;
+}
+
+}  // namespace
+
 TLBWaveInput::TLBWaveInput() {
   Description = "Wave input from default soundcard";
   AddProp("Decay_perc", pkInteger, "%").SetInteger(60);
@@ -194,9 +226,17 @@ TLBWaveInput::TLBWaveInput() {
   source.Choices = {SoundSourceName(SoundSource::RecordingDevice),
                     SoundSourceName(SoundSource::SpeakerMonitor)};
   source.SetInteger(0);
+  AddLaterProp(AddProp("Channel", pkChoice, ""), 0).Choices = {"Both", "Left", "Right"};
+  AddLaterProp(AddProp("Scale", pkChoice, ""), 0).Choices = {"Linear", "Decibel"};
+  AddLaterProp(AddProp("Range", pkInteger, "dB"), 48);
+  AddLaterProp(AddProp("Band", pkChoice, ""), 0).Choices = {"Full",     "Bass",   "Low mid",
+                                                            "High mid", "Treble", "Custom"};
+  AddLaterProp(AddProp("Low_frequency", pkInteger, "Hz"), 20);
+  AddLaterProp(AddProp("High_frequency", pkInteger, "Hz"), 250);
 }
 
 TLBWaveInput::~TLBWaveInput() {
+  DropBand();
   ReleaseRecorder(Recorder);
 }
 
@@ -205,21 +245,74 @@ void TLBWaveInput::Activate(TLEDBar& bar) {
   bar.SetAllLEDs(0);
   bar.SetLevel(0.0);
   SetFadePercentage(bar, PropByName("Decay_perc")->AsInteger());
-  Channels = 3;
+  constexpr std::array<std::uint8_t, 3> kMasks{3, 1, 2};  // "Both", "Left", "Right"
+  const std::int32_t channel = PropByName("Channel")->AsInteger();
+  Channels = channel >= 1 && channel <= 2 ? kMasks.at(static_cast<std::size_t>(channel)) : 3;
+  Decibel = PropByName("Scale")->AsInteger() == 1;
+  Range = std::clamp(PropByName("Range")->AsInteger(), kRangeMin, kRangeMax);
+  DropBand();
   // Only now, when the source is known: a working copy in the bar dialog records nothing.
   const SoundSource source = PropByName("Source")->AsInteger() == 1 ? SoundSource::SpeakerMonitor
                                                                     : SoundSource::RecordingDevice;
   Recorder = AcquireRecorder(source);
+  const std::int32_t band = PropByName("Band")->AsInteger();
+  if (band >= 1 && band <= static_cast<std::int32_t>(kBands.size())) {
+    const TFrequencyBand& range = kBands.at(static_cast<std::size_t>(band - 1));
+    Band = Recorder->AddBand(range.Low, range.High, Channels);
+  } else if (band == kCustomBand) {
+    const std::int32_t low =
+        std::clamp(PropByName("Low_frequency")->AsInteger(), kLowestFrequency, kHighestFrequency);
+    const std::int32_t high =
+        std::clamp(PropByName("High_frequency")->AsInteger(), low, kHighestFrequency);
+    Band = Recorder->AddBand(low, high, Channels);
+  }
 }
 
 void TLBWaveInput::UpdateBar(TLEDBar& bar) {
   // Held for the call: a message box of the recorder runs the event loop meanwhile.
   const std::shared_ptr<TWaveIn> recorder = Recorder;
-  bar.SetLevel(recorder ? recorder->GetLevel(Channels) : 0.0);
+  double level = 0.0;
+  if (recorder) {
+    level = Band >= 0 ? recorder->GetBandLevel(Band) : recorder->GetLevel(Channels);
+  }
+  if (Decibel) {
+    // A swing of half the sample range (or a band at full scale) is 0 dB.
+    level = level > 0.0 ? std::clamp(1.0 + 20.0 * std::log10(level) / Range, 0.0, 1.0) : 0.0;
+  }
+  bar.SetLevel(level);
 }
 
 void TLBWaveInput::Deactivate(TLEDBar& bar) {
+  DropBand();
   bar.SetLevel(0.0);
+}
+
+std::string TLBWaveInput::PropError(const TLBInputProp& prop) const {
+  const std::int32_t value = prop.AsInteger();
+  if (&prop == PropByName("Range") && (value < kRangeMin || value > kRangeMax)) {
+    return Format("The range must lie between %d and %d dB.", kRangeMin, kRangeMax);
+  }
+  const std::int32_t low = PropByName("Low_frequency")->AsInteger();
+  const std::int32_t high = PropByName("High_frequency")->AsInteger();
+  // The pair is checked on the high frequency's row, which comes second, so that either
+  // row can mend it.
+  if (&prop == PropByName("Low_frequency") &&
+      (low < kLowestFrequency || low >= kHighestFrequency)) {
+    return Format("The low frequency must be at least %d Hz and below %d Hz.", kLowestFrequency,
+                  kHighestFrequency);
+  }
+  if (&prop == PropByName("High_frequency") && (high <= low || high > kHighestFrequency)) {
+    return Format("The high frequency must be above the low frequency and at most %d Hz.",
+                  kHighestFrequency);
+  }
+  return "";
+}
+
+void TLBWaveInput::DropBand() {
+  if (Recorder) {
+    Recorder->RemoveBand(Band);
+  }
+  Band = -1;
 }
 
 const TLBInputClass TLBCPUUsage::ClassInfo{"TLBCPUUsage", &CreateInput<TLBCPUUsage>};

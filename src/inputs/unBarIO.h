@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -39,6 +40,9 @@ class TLBInputProp {
   void Assign(const TLBInputProp& source) { Value = source.Value; }
 
   TValue Value;
+  // A property added after files were first written: while its text is this one, the file
+  // leaves it out, so that a file without it is saved as it was.
+  std::optional<std::string> UnwrittenDefault;
   std::vector<std::string> Choices;
   std::string Name;
   std::string Unit;
@@ -74,6 +78,10 @@ class TLBInput {
   virtual void Activate(TLEDBar& bar) = 0;
   virtual void UpdateBar(TLEDBar& bar) = 0;
   virtual void Deactivate(TLEDBar& bar) = 0;
+
+  // Why the input refuses the value that prop holds, for the bar dialog; empty when it
+  // takes it. The base takes every value.
+  virtual std::string PropError(const TLBInputProp& prop) const;
 
   // First property of that name, letter case ignored; nullptr when there is none.
   TLBInputProp* PropByName(const std::string& name) const;
@@ -120,7 +128,8 @@ class TLBKnightRider final : public TLBInput {
   std::int8_t Direction = 1;  // +1 up, -1 down
 };
 
-// The sound level of the recording device, or of what the speakers play ("Source").
+// The sound level of the recording device, or of what the speakers play ("Source"): of
+// one channel or both, over all frequencies or one band, linear or in decibels.
 class TLBWaveInput final : public TLBInput {
  public:
   TLBWaveInput();
@@ -133,10 +142,17 @@ class TLBWaveInput final : public TLBInput {
   void Activate(TLEDBar& bar) override;
   void UpdateBar(TLEDBar& bar) override;
   void Deactivate(TLEDBar& bar) override;
+  std::string PropError(const TLBInputProp& prop) const override;
 
   // The shared recorder of the chosen source, from Activate on; nullptr before.
   std::shared_ptr<TWaveIn> Recorder;
   std::uint8_t Channels = 0;  // channel mask: bit 0 left, bit 1 right
+  bool Decibel = false;       // "Scale": the level is 1 + dB / Range
+  std::int32_t Range = 48;    // dB that the bar spans, with "Decibel"
+  int Band = -1;              // the recorder's handle of the band shown; -1: the swing
+
+ private:
+  void DropBand();
 };
 
 // The load of one processor ("Processor" counts from 1).

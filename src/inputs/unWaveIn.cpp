@@ -1,6 +1,7 @@
 #include "inputs/unWaveIn.h"
 
 #include "base/Format.h"
+#include "inputs/BandMeter.h"
 #include "platform/Prompter.h"
 #include "support/Log.h"
 #include "support/unLog.h"
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <mutex>
 #include <semaphore>
@@ -90,6 +92,23 @@ double UnpackExtreme(std::uint32_t packed, int index) {
 
 }  // namespace
 
+// The bands that a recorder's bars show. The GUI thread sets the keys, the capture thread
+// writes the levels, and neither waits for the other.
+struct TBandTable {
+  static constexpr std::size_t kSlots = 32;
+  // The bins first .. end - 1 of the channels in mask, packed; 0: the slot is free.
+  static std::uint32_t Key(int first, int end, int mask) {
+    return static_cast<std::uint32_t>(first) | static_cast<std::uint32_t>(end) << 12 |
+           static_cast<std::uint32_t>(mask) << 24;
+  }
+  struct Slot {
+    std::atomic<std::uint32_t> Key{0};
+    std::atomic<std::uint64_t> Level{0};  // the bits of a double
+  };
+  std::array<Slot, kSlots> Slots;
+  std::array<int, kSlots> Users{};  // the GUI thread's own
+};
+
 // What one capture thread and the GUI thread share. The thread writes, the GUI thread
 // reads, all without waiting: the thread takes no lock while it is inside the sound
 // library, where it may stay for good.
@@ -100,7 +119,8 @@ class TWaveCapture {
     Clock::duration Silence;
   };
 
-  explicit TWaveCapture(Timing timing) : timing_(timing) {}
+  TWaveCapture(Timing timing, std::shared_ptr<TBandTable> bands)
+      : timing_(timing), bands_(std::move(bands)) {}
 
   // The thread's whole life: open, capture until lost, close, wait, again; until stopped.
   void Run(SoundCapture& capture);
@@ -126,8 +146,12 @@ class TWaveCapture {
   void Requested(Clock::time_point now);
   // The extremes of the latest buffer, packed one byte each; 0 when none came lately.
   std::uint32_t LatestExtremes(Clock::time_point now) const {
+    return Fresh(now) ? extremes_.load() : 0;
+  }
+  // True when a buffer came lately.
+  bool Fresh(Clock::time_point now) const {
     const std::int64_t at = lastBuffer_.load();
-    return at != 0 && now - FromTicks(at) <= kFreshness ? extremes_.load() : 0;
+    return at != 0 && now - FromTicks(at) <= kFreshness;
   }
   unsigned Openings() const { return openings_.load(); }
   unsigned Failures() const { return failures_.load(); }
@@ -151,6 +175,8 @@ class TWaveCapture {
   void CaptureUntilLost(SoundCapture& capture);
   Clock::time_point NextReadAt(Clock::time_point now) const;
   void Published(std::span<const std::uint8_t> samples);
+  // Measures the bands that bars show, when any does.
+  void MeasureBands(std::span<const std::uint8_t> samples);
   void SleepUntil(Clock::time_point time) {
     if (!stop_.load()) {
       // A stop request wakes it early.
@@ -159,6 +185,8 @@ class TWaveCapture {
   }
 
   const Timing timing_;
+  const std::shared_ptr<TBandTable> bands_;
+  std::unique_ptr<TBandMeter> meter_;  // the thread's own, made when a band is first shown
   std::atomic<bool> stop_{false};
   std::binary_semaphore wake_{0};
   std::binary_semaphore ended_{0};
@@ -238,10 +266,14 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
     const SoundRead read = Library([&] { return capture.Read(buffer, readAt); });
     const Clock::time_point now = Clock::now();
     switch (read.Status) {
-      case SoundReadStatus::Filled:
-        Published(std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size())));
+      case SoundReadStatus::Filled: {
+        const auto samples =
+            std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size()));
+        Published(samples);
+        MeasureBands(samples);
         lastSound = now;
         break;
+      }
       case SoundReadStatus::Empty:
         if (now - lastSound >= timing_.Silence) {
           return;
@@ -260,6 +292,33 @@ void TWaveCapture::Published(std::span<const std::uint8_t> samples) {
   }
   extremes_.store(PackExtremes(samples));
   lastBuffer_.store(std::max<std::int64_t>(Ticks(Clock::now()), 1));
+}
+
+void TWaveCapture::MeasureBands(std::span<const std::uint8_t> samples) {
+  int channels = 0;
+  for (const TBandTable::Slot& slot : bands_->Slots) {
+    channels |= static_cast<int>(slot.Key.load(std::memory_order_relaxed) >> 24);
+  }
+  if (channels == 0) {
+    return;
+  }
+  if (!meter_) {
+    try {
+      meter_ = std::make_unique<TBandMeter>();
+    } catch (const std::exception&) {
+      return;  // no memory for the transform: the bands stay dark
+    }
+  }
+  meter_->Add(samples);
+  meter_->Transform(channels);
+  for (TBandTable::Slot& slot : bands_->Slots) {
+    const std::uint32_t key = slot.Key.load(std::memory_order_relaxed);
+    if (key != 0) {
+      const double level = meter_->Level(static_cast<int>(key >> 24), static_cast<int>(key & 0xFFF),
+                                         static_cast<int>((key >> 12) & 0xFFF));
+      slot.Level.store(std::bit_cast<std::uint64_t>(level), std::memory_order_relaxed);
+    }
+  }
 }
 
 void TWaveCapture::Finish() {
@@ -314,7 +373,9 @@ TWaveIn::TWaveIn(SoundSource source)
     : TWaveIn([source] { return CreateSoundCapture(source); }, SoundSourceName(source)) {}
 
 TWaveIn::TWaveIn(CaptureFactory factory, std::string sourceName)
-    : factory_(std::move(factory)), sourceName_(std::move(sourceName)) {
+    : factory_(std::move(factory)),
+      sourceName_(std::move(sourceName)),
+      bands_(std::make_shared<TBandTable>()) {
   OpenDevice();
 }
 
@@ -365,6 +426,54 @@ double TWaveIn::GetLevel(int channelMask) {
   return level;
 }
 
+int TWaveIn::AddBand(double lowHz, double highHz, int channelMask) {
+  const int first = TBandMeter::Bin(lowHz, kWaveFormat.SamplesPerSec);
+  const int end = std::max(TBandMeter::Bin(highHz, kWaveFormat.SamplesPerSec), first + 1);
+  const std::uint32_t key = TBandTable::Key(first, end, channelMask & 3);
+  if ((channelMask & 3) == 0) {
+    return -1;
+  }
+  std::size_t free = TBandTable::kSlots;
+  for (std::size_t i = 0; i < TBandTable::kSlots; ++i) {
+    if (bands_->Users[i] > 0 && bands_->Slots[i].Key.load() == key) {
+      ++bands_->Users[i];
+      return static_cast<int>(i);
+    }
+    if (bands_->Users[i] == 0 && free == TBandTable::kSlots) {
+      free = i;
+    }
+  }
+  if (free == TBandTable::kSlots) {
+    return -1;
+  }
+  bands_->Users[free] = 1;
+  bands_->Slots[free].Level.store(0);
+  bands_->Slots[free].Key.store(key);
+  return static_cast<int>(free);
+}
+
+void TWaveIn::RemoveBand(int band) {
+  if (band < 0 || band >= static_cast<int>(TBandTable::kSlots)) {
+    return;
+  }
+  const auto slot = static_cast<std::size_t>(band);
+  if (bands_->Users[slot] > 0 && --bands_->Users[slot] == 0) {
+    bands_->Slots[slot].Key.store(0);
+  }
+}
+
+double TWaveIn::GetBandLevel(int band) {
+  if (band < 0 || band >= static_cast<int>(TBandTable::kSlots) || !OpenDevice()) {
+    return 0.0;
+  }
+  const Clock::time_point now = Clock::now();
+  capture_->Requested(now);
+  if (!capture_->Fresh(now)) {
+    return 0.0;
+  }
+  return std::bit_cast<double>(bands_->Slots[static_cast<std::size_t>(band)].Level.load());
+}
+
 void TWaveIn::CloseDevice() {
   if (!capture_) {
     return;
@@ -386,7 +495,8 @@ void TWaveIn::StartCapture() {
   if (leftBehind.load() >= kMaxLeftBehind) {
     return;
   }
-  auto capture = std::make_shared<TWaveCapture>(TWaveCapture::Timing{RetryInterval, SilenceLimit});
+  auto capture =
+      std::make_shared<TWaveCapture>(TWaveCapture::Timing{RetryInterval, SilenceLimit}, bands_);
   try {
     thread_ = std::thread(CaptureThread, capture, factory_());
   } catch (const std::exception& e) {

@@ -28,6 +28,7 @@ TWaveExtremes MeasureWaveBuffer(std::span<const std::uint8_t> samples);
 const char* SoundSourceName(SoundSource source);
 
 class TWaveCapture;
+struct TBandTable;
 
 // Records from a sound source without pause and keeps the extremes of the most recent
 // 512 blocks. The capture runs on a thread of its own, which may get stuck in the sound
@@ -54,6 +55,14 @@ class TWaveIn {
   // Widest swing of the masked channels (bit 0 left, bit 1 right), 0..255/128, from the
   // latest buffer; 0 when not capturing or when no buffer came lately.
   double GetLevel(int channelMask);
+  // Starts measuring the band lowHz..highHz of the masked channels (bars of the same band
+  // share it); a handle for GetBandLevel and RemoveBand, -1 when no more bands fit.
+  int AddBand(double lowHz, double highHz, int channelMask);
+  // Lets go of a handle of AddBand (-1: nothing); the last one stops the band's measuring.
+  void RemoveBand(int band);
+  // The band's level from the latest piece of sound, the larger of its channels (a
+  // full-scale sine reads 1); 0 when not capturing, when no sound came lately, or for -1.
+  double GetBandLevel(int band);
   // Stops the capture; waits StopWait at most for it, then leaves it behind.
   void CloseDevice();
   // True from an opening attempt until the device is closed.
@@ -82,6 +91,7 @@ class TWaveIn {
   CaptureFactory factory_;
   std::string sourceName_;
   std::shared_ptr<TWaveCapture> capture_;  // shared with its thread
+  std::shared_ptr<TBandTable> bands_;      // shared with every capture thread it starts
   std::thread thread_;
   // What the GUI thread has taken notice of.
   unsigned openingsSeen_ = 0;

@@ -433,6 +433,10 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
     message = Format("'%s' is not a valid %s value.",
                      editor->property("currentText").toString().toStdString(), prop.Name);
   }
+  if (message.empty()) {
+    // Limits that the input sets on the values it takes.
+    message = workingCopy_->Input(CurrentBar())->PropError(prop);
+  }
   const bool passed = message.empty();
   SetTextColour(*editor,
                 passed ? QApplication::palette(editor).color(QPalette::Text) : QColor(Qt::red));

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -195,6 +197,136 @@ TEST_F(SpeakersAndSilentMicrophone, WhatTheSpeakersPlayFollowsTheToneAndTheRecor
     }
   }
   EXPECT_GE(Lit(units.back(), 0), kLoud);
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
+}
+
+// Meters as users of level meters and spectrum displays set them up: one channel each,
+// a decibel scale, and frequency bands, all on one source.
+class SoundMeters : public ProgramSoundTest {
+ protected:
+  static constexpr int kRate = 44100;
+
+  // A stereo tone of amplitude (of full scale) on each channel, long enough for a phase.
+  QString Tone(const std::string& name, double hz, double left, double right) const {
+    const std::string path = program_.SettingsFile() + "." + name + ".raw";
+    std::vector<char> samples;
+    constexpr int kSeconds = 20;
+    for (int i = 0; i < kRate * kSeconds; ++i) {
+      const double wave = std::sin(2.0 * std::numbers::pi * hz * i / kRate);
+      for (const double amplitude : {left, right}) {
+        samples.push_back(static_cast<char>(std::lround(128.0 + 128.0 * amplitude * wave)));
+      }
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(samples.data(), static_cast<std::streamsize>(samples.size()));
+    return QString::fromStdString(path);
+  }
+
+  // The lit LEDs of a bar of the three-board chain.
+  static std::size_t LitOf(const SimBytes& unit, std::size_t board, std::size_t bar) {
+    if (!Frame(unit)) {
+      return 0;
+    }
+    const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>((board * 2 + bar) * kBarLEDs);
+    return static_cast<std::size_t>(std::count_if(first,
+                                                  first + static_cast<std::ptrdiff_t>(kBarLEDs),
+                                                  [](std::uint8_t led) { return led != 0; }));
+  }
+  static bool Frame(const SimBytes& unit) { return unit.size() == 1 + kBoards * 2 * kBarLEDs; }
+
+  // Waits for a frame for which holds is true, then for half a second more; true when every
+  // frame from that one on also meets keeps.
+  bool Settles(const std::function<bool(const SimBytes&)>& holds,
+               const std::function<bool(const SimBytes&)>& keeps) {
+    std::size_t at = 0;
+    const std::size_t from = threeBoards_.Units().size();
+    if (!WaitFor([&] {
+          const std::vector<SimBytes> units = threeBoards_.Units();
+          for (std::size_t i = from; i < units.size(); ++i) {
+            if (Frame(units[i]) && holds(units[i])) {
+              at = i;
+              return true;
+            }
+          }
+          return false;
+        })) {
+      return false;
+    }
+    RunEventsFor(500);
+    const std::vector<SimBytes> units = threeBoards_.Units();
+    for (std::size_t i = at; i < units.size(); ++i) {
+      if (Frame(units[i]) && !keeps(units[i])) {
+        ADD_FAILURE() << "frame " << i << " of " << units.size() << ": " << HexText(units[i]);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  static constexpr std::size_t kBoards = 3;
+  SimProcess threeBoards_{[] {
+    SimProcess::Options options;
+    options.Boards = kBoards;
+    return options;
+  }()};
+};
+
+std::string Meter(int index, const std::string& props) {
+  return "<Bar Index=\"" + std::to_string(index) +
+         "\"><Input>WaveInput</Input><Prop.Source>1</Prop.Source>" + props + "</Bar>";
+}
+
+TEST_F(SoundMeters, ChannelsDecibelsAndBandsShowWhatIsPlayed) {
+  ASSERT_TRUE(server_.Play(Tone("right", 1000, 0.0, 0.5)));
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  const auto controller = [](int index, const std::string& bars) {
+    return "<Controller Index=\"" + std::to_string(index) + "\"><BarSize>40</BarSize><Bars>" +
+           bars + "</Bars></Controller>";
+  };
+  std::ofstream(program_.SettingsFile())
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
+         "<Ports><Port><Name>"
+      << threeBoards_.LinkPath()
+      << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
+         "<LEDmax>254</LEDmax><Controllers>"
+      << controller(0, Meter(0, "<Prop.Channel>1</Prop.Channel>") +
+                           Meter(1, "<Prop.Channel>2</Prop.Channel>"))
+      << controller(1, Meter(0, "<Prop.Scale>1</Prop.Scale><Prop.Range>48</Prop.Range>") +
+                           Meter(1, "<Prop.Band>1</Prop.Band>"))
+      << controller(2, Meter(0, "<Prop.Band>4</Prop.Band>") + Bar(1, "Nothing"))
+      << "</Controllers></Port></Ports></Vorlixa>\n";
+  QProcess* program = program_.Launch(server_.Environment());
+  const auto lit = [](std::size_t board, std::size_t bar) {
+    return [=](const SimBytes& unit) { return LitOf(unit, board, bar); };
+  };
+  const auto left = lit(0, 0);
+  const auto right = lit(0, 1);
+  const auto decibel = lit(1, 0);
+  const auto bass = lit(1, 1);
+  const auto treble = lit(2, 0);
+
+  // A tone on the right only: "Left" stays dark, "Right" and "Both" light.
+  EXPECT_TRUE(Settles(
+      [&](const SimBytes& u) { return left(u) <= 1 && right(u) >= kLoud && decibel(u) >= kLoud; },
+      [&](const SimBytes& u) { return left(u) <= 1; }))
+      << Log() << program->readAllStandardError().toStdString();
+
+  // -30 dBFS: a swing of 1/16 is -24 dB, half of a range of 48 dB: 20 of 40 LEDs.
+  ASSERT_TRUE(server_.Play(Tone("quiet", 1000, 0.0316, 0.0316)));
+  const auto half = [&](const SimBytes& u) { return decibel(u) >= 19 && decibel(u) <= 21; };
+  EXPECT_TRUE(Settles(half, half)) << Log();
+
+  // 100 Hz is bass, not treble; 8 kHz the other way round.
+  ASSERT_TRUE(server_.Play(Tone("low", 100, 0.5, 0.5)));
+  EXPECT_TRUE(Settles([&](const SimBytes& u) { return bass(u) >= 15 && treble(u) <= 1; },
+                      [&](const SimBytes& u) { return treble(u) <= 1; }))
+      << Log();
+  ASSERT_TRUE(server_.Play(Tone("high", 8000, 0.5, 0.5)));
+  EXPECT_TRUE(Settles([&](const SimBytes& u) { return treble(u) >= 15 && bass(u) <= 1; },
+                      [&](const SimBytes& u) { return bass(u) <= 1; }))
+      << Log();
+
   EXPECT_EQ(ProgramFolder::Terminate(program), 0);
   EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
 }

@@ -124,6 +124,7 @@ bool SoundServer::WaitForServer() {
 }
 
 bool SoundServer::Start() {
+  player_ = nullptr;
   KillAll(server_);
   const QDir root(dir_.path());
   if (kind_ == SoundServerKind::PulseAudio) {
@@ -174,8 +175,9 @@ bool SoundServer::Start() {
              Run("pactl", {"info"}).value_or("no answer").toStdString();
     return false;
   }
-  Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},
-        "/dev/urandom");
+  player_ =
+      Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},
+            played_);
   for (const auto& process : server_) {
     if (process->state() == QProcess::NotRunning) {
       error_ = process->program().toStdString() + " has ended";
@@ -185,7 +187,21 @@ bool SoundServer::Start() {
   return true;
 }
 
+bool SoundServer::Play(const QString& file) {
+  played_ = file;
+  if (player_ == nullptr) {
+    return true;
+  }
+  player_->kill();
+  player_->waitForFinished(kWaitLimitMs);
+  player_ =
+      Spawn("pacat", {"--raw", "--format=u8", "--channels=2", "--rate=44100", "--device=speakers"},
+            played_);
+  return player_->waitForStarted(kWaitLimitMs);
+}
+
 void SoundServer::Kill() {
+  player_ = nullptr;
   KillAll(server_);
 }
 

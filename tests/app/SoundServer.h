@@ -35,6 +35,9 @@ class SoundServer {
   QStringList Missing() const;
   // Starts the server (again) and the player; false, with Error(), when it does not answer.
   bool Start();
+  // Plays raw stereo 8-bit samples at 44100 Hz from file into the speakers instead of
+  // noise, now and after every later Start; false when the player does not start.
+  bool Play(const QString& file);
   // Kills the server and the player at once, as a crash of the server would.
   void Kill();
   // For clients: the runtime folder, the home, the session bus.
@@ -54,6 +57,8 @@ class SoundServer {
   QTemporaryDir dir_;
   std::vector<std::unique_ptr<QProcess>> bus_;     // the session bus, for the whole life
   std::vector<std::unique_ptr<QProcess>> server_;  // server processes and the player
+  QProcess* player_ = nullptr;                     // in server_
+  QString played_ = "/dev/urandom";
   std::string error_;
 };
 

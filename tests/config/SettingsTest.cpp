@@ -152,6 +152,64 @@ TEST_F(SettingsFile, LoadSaveLoadKeepsTheConfigurationAndTheBytes) {
   EXPECT_EQ(log.Lines.front(), "message: Loading config from " + fileName);
 }
 
+// Sound bars as a file from before their channel, scale and band properties holds them:
+// saved again, the file keeps every byte; a value set away from its default is written.
+TEST_F(SettingsFile, SoundBarsFromBeforeTheMeterPropertiesKeepTheirBytes) {
+  // As the program saved it then.
+  const std::string before = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Vorlixa>
+  <AutoUpdate>0</AutoUpdate>
+  <Ports>
+    <Port>
+      <Name>/dev/null-a</Name>
+      <Interval>25</Interval>
+      <Enabled>-1</Enabled>
+      <LEDmin>0</LEDmin>
+      <LEDmax>254</LEDmax>
+      <Controllers>
+        <Controller Index="0">
+          <BarSize>40</BarSize>
+          <Bars>
+            <Bar Index="0">
+              <Input>WaveInput</Input>
+              <Inverted>0</Inverted>
+              <Reversed>0</Reversed>
+              <FallOff>0</FallOff>
+              <Prop.Decay_perc>60</Prop.Decay_perc>
+              <Prop.Source>0</Prop.Source>
+            </Bar>
+            <Bar Index="1">
+              <Input>WaveInput</Input>
+              <Inverted>0</Inverted>
+              <Reversed>-1</Reversed>
+              <FallOff>0</FallOff>
+              <Prop.Decay_perc>25</Prop.Decay_perc>
+              <Prop.Source>1</Prop.Source>
+            </Bar>
+          </Bars>
+        </Controller>
+      </Controllers>
+    </Port>
+  </Ports>
+</Vorlixa>
+)";
+  WriteFile(fileName, before);
+  settings.LoadSettings();
+  settings.SaveSettings();
+  EXPECT_EQ(ReadFile(fileName), before);
+
+  ports.Items(0).Controllers().Items(0).Input(1)->PropByName("Band")->SetInteger(4);
+  settings.SaveSettings();
+  EXPECT_NE(ReadFile(fileName).find("<Prop.Source>1</Prop.Source>\n              "
+                                    "<Prop.Band>4</Prop.Band>\n            </Bar>"),
+            std::string::npos)
+      << ReadFile(fileName);
+  ports.Clear();
+  settings.LoadSettings();
+  EXPECT_EQ(ports.Items(0).Controllers().Items(0).Input(1)->PropByName("Band")->AsInteger(), 4);
+  EXPECT_TRUE(prompter.Messages.empty());
+}
+
 TEST_F(SettingsFile, EverythingElseInTheFileStaysInPlace) {
   WriteFile(fileName,
             "<!--before--><Vorlixa><Foreign a=\"1\">x<y/></Foreign>"

@@ -52,8 +52,7 @@ class FakeSerialPort final : public SerialPort {
       accepted = std::min(count, WriteLimits.front());
       WriteLimits.pop_front();
     }
-    Calls->push_back("write " + std::to_string(accepted));
-    Writes.emplace_back(data, data + accepted);
+    Record(data, count, accepted);
     return accepted;
   }
   void Purge() override {
@@ -79,6 +78,22 @@ class FakeSerialPort final : public SerialPort {
   std::shared_ptr<Journal> Calls = std::make_shared<Journal>();
 
  private:
+  // A write that starts with RESET carries the frame behind it: recorded as the two
+  // messages that the chain sees, RESET and then the frame.
+  void Record(const std::uint8_t* data, std::size_t count, std::size_t accepted) {
+    if (count > 1 && data[0] == 0xFF) {
+      const std::size_t reset = std::min<std::size_t>(accepted, 1);
+      RecordOne(data, reset);
+      RecordOne(data + 1, accepted - reset);
+    } else {
+      RecordOne(data, accepted);
+    }
+  }
+  void RecordOne(const std::uint8_t* data, std::size_t accepted) {
+    Calls->push_back("write " + std::to_string(accepted));
+    Writes.emplace_back(data, data + accepted);
+  }
+
   bool open_ = false;
 };
 

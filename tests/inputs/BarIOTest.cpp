@@ -352,6 +352,46 @@ TEST_F(InputOnBar, WaveInputShowsTheSwingOfTheLastBuffer) {
   EXPECT_TRUE(prompter.Messages.empty());
 }
 
+// Left swings by a quarter (-12 dB), right by a sixteenth (-24 dB).
+TEST_F(InputOnBar, WaveInputShowsTheChosenChannelOnTheChosenScale) {
+  const WaveTestDevice device(WaveTestSetup::Samples,
+                              StereoSamples(2000, SineBetween(112, 144), SineBetween(124, 132)));
+  FakePrompter prompter;
+  TLBWaveInput keeper;  // holds the recorder for the whole test
+  keeper.Activate(Bar());
+  const auto level = [&](const std::string& channel, const std::string& scale, int range) {
+    TLBWaveInput input;
+    input.PropByName("Channel")->SetAsText(channel);
+    input.PropByName("Scale")->SetAsText(scale);
+    input.PropByName("Range")->SetInteger(range);
+    input.Activate(Bar());
+    EXPECT_TRUE(WaitFor([&] {
+      input.UpdateBar(Bar());
+      return Bar().Level() != 0.0 && Bar().Level() != 1.0 / 128.0;
+    }));
+    return Bar().Level();
+  };
+  EXPECT_DOUBLE_EQ(level("0", "0", 48), 0.25);
+  EXPECT_DOUBLE_EQ(level("2", "0", 48), 1.0 / 16);
+  EXPECT_NEAR(level("1", "1", 48), 1.0 - 12.0412 / 48, 1e-4);
+  EXPECT_NEAR(level("2", "1", 48), 1.0 - 24.0824 / 48, 1e-4);
+  EXPECT_NEAR(level("2", "1", 120), 1.0 - 24.0824 / 120, 1e-4);
+  // Below the range: dark; a range outside 6 .. 120 dB counts as the nearest limit.
+  TLBWaveInput narrow;
+  narrow.PropByName("Scale")->SetInteger(1);
+  narrow.PropByName("Range")->SetInteger(1);
+  narrow.PropByName("Channel")->SetInteger(2);
+  narrow.Activate(Bar());
+  EXPECT_EQ(narrow.Range, 6);
+  ASSERT_TRUE(WaitFor([&] {
+    keeper.UpdateBar(Bar());
+    return Bar().Level() == 0.25;
+  }));
+  narrow.UpdateBar(Bar());
+  EXPECT_EQ(Bar().Level(), 0.0);
+  EXPECT_TRUE(prompter.Messages.empty());
+}
+
 TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   const WaveTestDevice device(WaveTestSetup::NoDefault);
   FakePrompter prompter;

@@ -2,6 +2,7 @@
 #include "common/LogText.h"
 #include "common/Wait.h"
 #include "common/WaveTestDevice.h"
+#include "inputs/BandMeter.h"
 #include "inputs/unWaveIn.h"
 #include "support/unLog.h"
 
@@ -10,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <functional>
+#include <numbers>
 #include <semaphore>
 #include <thread>
 
@@ -319,6 +322,39 @@ TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTh
   EXPECT_EQ(prompter_.Messages.size(), 1u);
   EXPECT_EQ(Lines(), std::vector<std::string>{
                          "[-WARNING-] The sound source \"Test source\" cannot be opened: Refused"});
+}
+
+// A band's level is its share of a sine of amplitude 1/2: 1 kHz on the left, 100 Hz on the
+// right, each measured in its band and next to it, through 8-bit samples as they come.
+TEST(BandMeter, ASineShowsItsAmplitudeInItsOwnBandAndOnItsOwnChannel) {
+  constexpr int kRate = 44100;
+  TBandMeter meter;
+  std::vector<std::uint8_t> samples;
+  // More than the window: only the newest frames count, and the older ones were silence.
+  for (int i = 0; i < TBandMeter::kFrames + 1000; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    const auto sample = [&](double hz) {
+      return static_cast<std::uint8_t>(
+          std::lround(128.0 + 64.0 * std::sin(2.0 * std::numbers::pi * hz * t)));
+    };
+    samples.push_back(i < 1000 ? 128 : sample(1000.0));
+    samples.push_back(i < 1000 ? 128 : sample(100.0));
+  }
+  meter.Add(std::span<const std::uint8_t>(samples).first(2000));
+  meter.Add(std::span<const std::uint8_t>(samples).subspan(2000));
+  meter.Transform(3);
+  const auto level = [&](int mask, double low, double high) {
+    return meter.Level(mask, TBandMeter::Bin(low, kRate), TBandMeter::Bin(high, kRate));
+  };
+  EXPECT_NEAR(level(1, 250, 4000), 0.5, 0.01);
+  EXPECT_NEAR(level(2, 20, 250), 0.5, 0.01);
+  EXPECT_LT(level(1, 20, 250), 0.01);
+  EXPECT_LT(level(2, 4000, 16000), 0.01);
+  EXPECT_LT(level(1, 1500, 16000), 0.01);  // the window's leakage stays next to the tone
+  // Both channels: the larger.
+  EXPECT_NEAR(level(3, 20, 250), 0.5, 0.01);
+  // Every bin: the whole sine.
+  EXPECT_NEAR(level(1, 1, 22050), 0.5, 0.01);
 }
 
 std::vector<std::uint8_t> Block(std::uint8_t left, std::uint8_t right) {

@@ -499,4 +499,58 @@ TEST(BarSetup, TheMachineInputsOfASettingsFileShowWithTheirEditorsAndSaveBack) {
   SetSensorList(previous);
 }
 
+// The meter rows of a sound bar: the choices in their boxes, the limits refused with a
+// reason, and a pair of frequencies mended from either of its rows.
+TEST(BarSetup, SoundBarsOfferTheirMeterRowsAndRefuseValuesOutsideTheLimits) {
+  FakePrompter prompter;
+  TLEDBarCfg item;
+  item.BarSize = 40;
+  item.SetInput(0, "WaveInput");
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [&prompter](TfrmBarSetup& d) {
+    ASSERT_EQ(d.RowCount(), 8);
+    QStringList captions;
+    for (int row = 2; row < 8; ++row) {
+      captions << RowCaption(d, row);
+    }
+    EXPECT_EQ(captions, (QStringList{"Channel", "Scale", "Range", "Band", "Low frequency",
+                                     "High frequency"}));
+    auto* band = qobject_cast<QComboBox*>(d.RowEditor(5));
+    ASSERT_NE(band, nullptr);
+    EXPECT_EQ(band->currentText(), "Full");
+    EXPECT_EQ(band->count(), 6);
+    QLineEdit* range = RowEdit(d, 4);
+    QLineEdit* low = RowEdit(d, 6);
+    QLineEdit* high = RowEdit(d, 7);
+    range->setText("121");
+    EXPECT_TRUE(IsRed(*range));
+    EXPECT_EQ(range->toolTip(), "The range must lie between 6 and 120 dB.");
+    range->setText("6");
+    EXPECT_FALSE(IsRed(*range));
+
+    low->setText("300");  // above the high frequency of 250 Hz
+    EXPECT_FALSE(IsRed(*low));
+    EXPECT_TRUE(IsRed(*high));
+    d.btnOk->click();
+    EXPECT_EQ(prompter.Messages,
+              std::vector<std::string>{
+                  "The high frequency must be above the low frequency and at most 20000 Hz."});
+    high->setText("20001");
+    EXPECT_TRUE(IsRed(*high));
+    high->setText("2000");
+    EXPECT_FALSE(IsRed(*high));
+    low->setText("19");
+    EXPECT_EQ(low->toolTip(), "The low frequency must be at least 20 Hz and below 20000 Hz.");
+    low->setText("300");
+    band->setCurrentIndex(5);
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  const TLBInput& input = *item.Input(0);
+  EXPECT_EQ(input.PropByName("Band")->AsInteger(), 5);
+  EXPECT_EQ(input.PropByName("Range")->AsInteger(), 6);
+  EXPECT_EQ(input.PropByName("Low_frequency")->AsInteger(), 300);
+  EXPECT_EQ(input.PropByName("High_frequency")->AsInteger(), 2000);
+}
+
 }  // namespace vx

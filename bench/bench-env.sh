@@ -1,0 +1,53 @@
+# Sourced by the figures scripts: the world that the measured programs run in. Each
+# function records the processes it starts in the array pids, for the caller's cleanup.
+
+# start_tray_desktop: an X server with a notification area (Xvfb and trayer), so that the
+# program lives in the tray with its window hidden, as users run it. Exports DISPLAY and
+# the platform; without both tools the programs run offscreen, where the program shows
+# its window (and costs more for it). Sets desktop to a description.
+start_tray_desktop() {
+  desktop="no notification area (offscreen: the program shows its window)"
+  export QT_QPA_PLATFORM=offscreen
+  if ! command -v Xvfb >/dev/null || ! command -v trayer >/dev/null; then
+    return 0
+  fi
+  local display=":$((100 + RANDOM % 800))"
+  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    DISPLAY="$display" xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  DISPLAY="$display" trayer --edge top --align right >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    DISPLAY="$display" xdotool search --class trayer >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  export DISPLAY="$display" QT_QPA_PLATFORM=xcb
+  desktop="X11 with a notification area (Xvfb and trayer: the window stays hidden)"
+}
+
+# start_sound_server FOLDER: a private PulseAudio (own runtime folder and home under
+# FOLDER) whose null sink "speakers" is the default output and whose monitor is the
+# default recording device (ALSA "default" goes to it through the pulse plugin).
+start_sound_server() {
+  local folder=$1
+  mkdir -p "$folder/run" "$folder/home/.config/pulse"
+  chmod 700 "$folder/run"
+  export XDG_RUNTIME_DIR="$folder/run" HOME="$folder/home" XDG_CONFIG_HOME="$folder/home/.config"
+  unset PULSE_SERVER ALSA_CONFIG_PATH
+  echo "autospawn = no" >"$HOME/.config/pulse/client.conf"
+  printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$HOME/.asoundrc"
+  cat >"$folder/server.pa" <<PA
+load-module module-native-protocol-unix
+load-module module-null-sink sink_name=speakers
+set-default-sink speakers
+set-default-source speakers.monitor
+PA
+  pulseaudio -n -F "$folder/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    2>"$folder/pulseaudio.log" &
+  pids+=($!)
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl info >/dev/null || { echo "the sound server did not start" >&2; return 1; }
+}
