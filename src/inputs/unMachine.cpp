@@ -88,6 +88,9 @@ TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_s
       } catch (const std::exception& e) {
         result.State = TSourceResult::TState::Failed;
         result.Error = e.what();
+      } catch (...) {
+        result.State = TSourceResult::TState::Failed;
+        result.Error = "Unknown error";
       }
       std::unique_lock<std::mutex> lock(shared->Guard);
       shared->Result = std::move(result);
