@@ -169,7 +169,9 @@ TEST(MachineBars, TrafficOnLoopbackAndTheMemoryInUseShowAsTheKernelCountsThem) {
   LoopbackTraffic traffic;
   ASSERT_TRUE(traffic.Ok());
   std::string seen;
-  const auto showsTheMachine = [&] {
+  // The memory only while waiting: what others run here may move it between the frame and
+  // the test's own reading.
+  const auto showsTheMachine = [&](bool withMemory) {
     const std::vector<SimBytes> units = sim.Units();
     if (units.empty()) {
       return false;
@@ -181,15 +183,15 @@ TEST(MachineBars, TrafficOnLoopbackAndTheMemoryInUseShowAsTheKernelCountsThem) {
          << LitLEDs(unit, 0, 1) << " (meminfo " << memory << "), disk " << LitLEDs(unit, 1, 1);
     seen = text.str();
     return WithinOne(LitLEDs(unit, 0, 0), kExpectedLit) &&
-           WithinOne(LitLEDs(unit, 1, 0), kExpectedLit) && WithinOne(LitLEDs(unit, 0, 1), memory) &&
-           LitLEDs(unit, 1, 1) <= 1;
+           WithinOne(LitLEDs(unit, 1, 0), kExpectedLit) &&
+           (!withMemory || WithinOne(LitLEDs(unit, 0, 1), memory)) && LitLEDs(unit, 1, 1) <= 1;
   };
   // Once the program's second of traffic is all the test's, and again later: a level that
   // merely passes through the right LEDs on its way does not count.
   ASSERT_TRUE(WaitFor([&] { return traffic.SecondsSent() >= 2.5; })) << traffic.SecondsSent();
-  EXPECT_TRUE(WaitFor(showsTheMachine)) << seen;
+  EXPECT_TRUE(WaitFor([&] { return showsTheMachine(true); })) << seen;
   ASSERT_TRUE(WaitFor([&] { return traffic.SecondsSent() >= 4.0; }));
-  EXPECT_TRUE(showsTheMachine()) << seen;
+  EXPECT_TRUE(showsTheMachine(false)) << seen;
 
   EXPECT_EQ(ProgramFolder::Terminate(process), 0);
   EXPECT_TRUE(WaitForDarkChain(sim, 2));
