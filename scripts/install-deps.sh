@@ -12,6 +12,8 @@ packages=(
   # Update signatures: checked with libsodium, made (and made by the tests) with minisign.
   libsodium-dev minisign
   libxml2-dev libjpeg62-turbo-dev libfmt-dev
+  # Temperature bars: lm-sensors' library, so that the user's sensors.conf applies.
+  libsensors-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils trayer xdotool locales
   # A Wayland desktop for the tray test: headless sway, waybar as the StatusNotifier host

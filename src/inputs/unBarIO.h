@@ -47,6 +47,8 @@ class TLBInputProp {
   std::string Name;
   std::string Unit;
   TLBPropKind Kind;
+  // A text property whose empty text stands for the input's own choice.
+  bool EmptyAllowed = false;
 };
 
 // A class of input as the registry knows it: its class name and its constructor.
@@ -182,7 +184,7 @@ class TLBInputList {
   std::vector<const TLBInputClass*> classes_;
 };
 
-// The one registry of the process, with the four built-in inputs.
+// The one registry of the process, with the built-in inputs.
 TLBInputList& InputList();
 
 // Sets the bar's fade amount from a percentage; "Range check error" outside 0..100.

@@ -9,6 +9,7 @@
 #include "platform/Prompter.h"
 #include "ui/UpDown.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,6 +43,7 @@ constexpr int kCaptionLeft = 8;
 constexpr int kCaptionWidth = 106;  // a longer caption widens the dialog
 constexpr int kEditorGap = 4;       // between the caption and the editor
 constexpr int kUnitOffset = 149;    // from the editor's left to the unit caption's
+constexpr int kUnitWidth = 32;      // a longer unit widens the dialog
 
 int BarSizeIndex(std::int32_t barSize) {
   for (std::size_t i = 0; i < kBarSizes.size(); ++i) {
@@ -91,6 +93,7 @@ TfrmBarSetup::TfrmBarSetup(QWidget* parent)
   setWindowTitle(QStringLiteral("Bar setup"));
   setFixedSize(336, 385);
   captionWidth_ = kCaptionWidth;
+  unitWidth_ = kUnitWidth;
 
   gbOptions->setObjectName(QStringLiteral("gbOptions"));
   gbOptions->setGeometry(8, 4, 320, 52);
@@ -170,22 +173,27 @@ QString TfrmBarSetup::Caption(const TLBInputProp& prop) {
 }
 
 void TfrmBarSetup::FitCaptions(const TLBInput& input) {
+  // Measured as a label lays out its text, which may take a pixel more than its advance.
+  const auto textWidth = [this](const QString& text) {
+    return fontMetrics()
+        .boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                      text)
+        .width();
+  };
   int widest = captionWidth_;
+  int widestUnit = unitWidth_;
   for (int r = 0; r < input.PropCount(); ++r) {
-    // Measured as a label lays out its text, which may take a pixel more than its advance.
-    widest = std::max(widest,
-                      fontMetrics()
-                          .boundingRect(QRect(0, 0, QWIDGETSIZE_MAX, kRowHeight),
-                                        Qt::AlignLeft | Qt::AlignVCenter, Caption(*input.Props(r)))
-                          .width());
+    widest = std::max(widest, textWidth(Caption(*input.Props(r))));
+    widestUnit = std::max(widestUnit, textWidth(QString::fromStdString(input.Props(r)->Unit)));
   }
-  const int delta = widest - captionWidth_;
+  const int delta = widest - captionWidth_ + widestUnit - unitWidth_;
   if (delta <= 0) {
     return;
   }
   // The dialog grows by what the caption column lacks; everything keeps its place, the
   // parts that span the dialog get wider and the buttons stay at the right.
   captionWidth_ = widest;
+  unitWidth_ = widestUnit;
   setFixedSize(width() + delta, height());
   for (QWidget* part : std::initializer_list<QWidget*>{gbOptions, tcBars, pnlBar, gbSource,
                                                        cbBarSource, gbProps, sbOptions}) {
@@ -312,7 +320,8 @@ void TfrmBarSetup::ShowBar() {
   for (int r = 0; r < input.PropCount(); ++r) {
     AddRow(*page, r, *input.Props(r));
   }
-  page->resize(kRowWidth + captionWidth_ - kCaptionWidth, kRowTop + kRowHeight * input.PropCount());
+  page->resize(kRowWidth + captionWidth_ - kCaptionWidth + unitWidth_ - kUnitWidth,
+               kRowTop + kRowHeight * input.PropCount());
   // Set once complete: the scroll box shows the page with every row on it.
   sbOptions->setWidget(page.release());
   UpdateOkButton();
@@ -324,12 +333,28 @@ void TfrmBarSetup::AddRow(QWidget& page, int row, TLBInputProp& prop) {
   QLabel* caption = RowLabel(Caption(prop), kCaptionLeft, top, captionWidth_, &page);
   caption->setObjectName(QStringLiteral("lblProp%1").arg(row));
   QLabel* unit =
-      RowLabel(QString::fromStdString(prop.Unit), editorLeft + kUnitOffset, top, 32, &page);
+      RowLabel(QString::fromStdString(prop.Unit), editorLeft + kUnitOffset, top, unitWidth_, &page);
   unit->setObjectName(QStringLiteral("lblUnit%1").arg(row));
 
   QWidget* editor = nullptr;
   switch (prop.Kind) {
     case pkString:
+      if (!prop.Choices.empty()) {
+        // What the input found on this machine, offered beside free text.
+        auto* box = new QComboBox(&page);
+        box->setGeometry(editorLeft, top, 145, 21);
+        box->setEditable(true);
+        for (const std::string& choice : prop.Choices) {
+          box->addItem(QString::fromStdString(choice));
+        }
+        box->setEditText(QString::fromStdString(prop.AsText()));
+        // The list shows whole names, wider than the box when it has to.
+        box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
+        connect(box, &QComboBox::editTextChanged, this, [this] { OnCtrlChange(); });
+        editor = box;
+        break;
+      }
+      [[fallthrough]];
     case pkInteger:
     case pkFloat: {
       auto* edit = new QLineEdit(QString::fromStdString(prop.AsText()), &page);
@@ -374,11 +399,13 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
   TLBInputProp& prop = RowProp(*editor);
   message.clear();
   try {
-    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit != nullptr) {
-      const std::string text = edit->text().toStdString();
+    auto* box = qobject_cast<QComboBox*>(editor);
+    if (auto* edit = qobject_cast<QLineEdit*>(editor);
+        edit != nullptr || (box != nullptr && box->isEditable())) {
+      const std::string text = (edit != nullptr ? edit->text() : box->currentText()).toStdString();
       switch (prop.Kind) {
         case pkString:
-          if (text.empty()) {
+          if (text.empty() && !prop.EmptyAllowed) {
             message = Format("Please fill enter a %s value.", prop.Name);
           } else {
             prop.Value = text;
@@ -399,7 +426,7 @@ bool TfrmBarSetup::ValidateRow(QWidget* editor, std::string& message) {
             message = Format("'%s' is not a valid floating point %s value.", text, prop.Name);
           }
       }
-    } else if (auto* box = qobject_cast<QComboBox*>(editor); box != nullptr) {
+    } else if (box != nullptr) {
       prop.SetInteger(box->currentIndex());
     }
   } catch (const std::exception&) {

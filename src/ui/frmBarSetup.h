@@ -84,8 +84,8 @@ class TfrmBarSetup : public QDialog {
   void UpdateOkButton();
   // The property name as its row's caption shows it.
   static QString Caption(const TLBInputProp& prop);
-  // Widens the caption column, and the dialog with it, so that every caption of input's
-  // properties fits; never narrows it.
+  // Widens the caption and unit columns, and the dialog with them, so that every caption
+  // and unit of input's properties fits; never narrows them.
   void FitCaptions(const TLBInput& input);
 
   std::unique_ptr<TLEDBarCfg> workingCopy_;
@@ -93,6 +93,7 @@ class TfrmBarSetup : public QDialog {
   bool loading_ = true;
   int currentBar_ = 0;         // the bar whose values the rows show
   int captionWidth_ = 0;       // of the property captions
+  int unitWidth_ = 0;          // of their units
   bool revertingTab_ = false;  // the tab bar is being put back after a refused switch
 };
 

@@ -3,8 +3,11 @@
 #include "common/ScopedLocale.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
+#include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+#include "inputs/unMachine.h"
+#include "platform/SensorList.h"
 #include "ui/SetupDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmBarSetup.h"
@@ -18,13 +21,16 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace vx {
@@ -396,6 +402,101 @@ TEST(BarSetup, TextAndChoicePropertiesGetTheirOwnEditors) {
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(item.Input(1)->PropByName("Label")->AsText(), "GPU");
   EXPECT_EQ(item.Input(1)->PropByName("Mode")->AsInteger(), 2);
+}
+
+namespace {
+
+class TwoSensors final : public SensorList {
+ public:
+  std::vector<std::string> Names() const override {
+    return {"acpitz-acpi-0/temp1", "coretemp-isa-0000/Package id 0"};
+  }
+  std::string ProcessorSensor() const override { return Names()[1]; }
+  double ReadCelsius(const std::string& /*name*/) const override { return 50.0; }
+};
+
+std::string FileText(const std::string& fileName) {
+  std::ifstream in(fileName);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TEST(BarSetup, TheMachineInputsOfASettingsFileShowWithTheirEditorsAndSaveBack) {
+  const std::shared_ptr<SensorList> previous = SetSensorList(std::make_shared<TwoSensors>());
+  FakePrompter prompter;
+  QTemporaryDir folder;
+  const std::string fileName = folder.filePath("vorlixa.xml").toStdString();
+  std::ofstream(fileName)
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><Ports><Port><Name>/dev/x</Name>"
+         "<Interval>25</Interval><Enabled>0</Enabled>"
+         "<Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars><Bar Index=\"0\">"
+         "<Input>NetworkTraffic</Input><Prop.Interface>eth0</Prop.Interface>"
+         "<Prop.Direction>2</Prop.Direction><Prop.Full_scale>1000</Prop.Full_scale></Bar>"
+         "<Bar Index=\"1\"><Input>Temperature</Input><Prop.High>80</Prop.High></Bar></Bars>"
+         "</Controller><Controller Index=\"1\"><BarSize>40</BarSize><Bars><Bar Index=\"0\">"
+         "<Input>MemoryUsage</Input><Prop.Fade_perc>25</Prop.Fade_perc></Bar><Bar Index=\"1\">"
+         "<Input>DiskActivity</Input><Prop.Device>nvme0n1</Prop.Device></Bar></Bars>"
+         "</Controller></Controllers></Port></Ports></Vorlixa>\n";
+  TPortCfgList ports;
+  TSettings settings(ports, fileName);
+  settings.LoadSettings();
+  ASSERT_EQ(ports.Count(), 1);
+  ASSERT_EQ(ports.Items(0).Controllers().Count(), 2);
+  TLEDBarCfg& item = ports.Items(0).Controllers().Items(0);
+
+  TfrmBarSetup dialog;
+  const bool confirmed = RunDialog(dialog, item, [](TfrmBarSetup& d) {
+    EXPECT_EQ(d.cbBarSource->currentText(), "NetworkTraffic");
+    ASSERT_EQ(d.RowCount(), 4);
+    EXPECT_EQ(RowCaption(d, 2), "Full scale");
+    EXPECT_EQ(RowEdit(d, 2)->text(), "1000");
+    auto* direction = qobject_cast<QComboBox*>(d.RowEditor(1));
+    ASSERT_NE(direction, nullptr);
+    EXPECT_EQ(direction->currentText(), "Both");
+    // An empty interface stands for every one but lo: no refusal.
+    RowEdit(d, 0)->setText("");
+    EXPECT_FALSE(IsRed(*RowEdit(d, 0)));
+
+    d.tcBars->setCurrentIndex(1);
+    EXPECT_EQ(d.cbBarSource->currentText(), "Temperature");
+    ASSERT_EQ(d.RowCount(), 4);
+    auto* sensor = qobject_cast<QComboBox*>(d.RowEditor(0));
+    ASSERT_NE(sensor, nullptr);
+    EXPECT_TRUE(sensor->isEditable());
+    EXPECT_EQ(sensor->count(), 2);
+    EXPECT_EQ(sensor->itemText(1), "coretemp-isa-0000/Package id 0");
+    EXPECT_EQ(sensor->currentText(), "");
+    EXPECT_EQ(RowEdit(d, 2)->text(), "80");
+    auto* unit = d.sbOptions->widget()->findChild<QLabel*>(QStringLiteral("lblUnit1"));
+    ASSERT_NE(unit, nullptr);
+    EXPECT_EQ(unit->text(), QString::fromUtf8("\xC2\xB0"
+                                              "C"));
+    sensor->setCurrentIndex(1);
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_TRUE(prompter.Messages.empty());
+  settings.SaveSettings();
+
+  const std::string saved = FileText(fileName);
+  EXPECT_NE(saved.find("<Prop.Sensor>coretemp-isa-0000/Package id 0</Prop.Sensor>"),
+            std::string::npos)
+      << saved;
+  TPortCfgList reloaded;
+  TSettings(reloaded, fileName).LoadSettings();
+  const TLEDBarCfg& network = reloaded.Items(0).Controllers().Items(0);
+  EXPECT_EQ(network.Input(0)->PropByName("Interface")->AsText(), "");
+  EXPECT_EQ(network.Input(0)->PropByName("Direction")->AsInteger(), 2);
+  EXPECT_EQ(network.Input(1)->PropByName("Sensor")->AsText(), "coretemp-isa-0000/Package id 0");
+  EXPECT_EQ(network.Input(1)->PropByName("Low")->AsInteger(), 30);
+  const TLEDBarCfg& other = reloaded.Items(0).Controllers().Items(1);
+  EXPECT_EQ(other.InputName(0), "MemoryUsage");
+  EXPECT_EQ(other.Input(0)->PropByName("Fade_perc")->AsInteger(), 25);
+  EXPECT_EQ(other.Input(1)->PropByName("Device")->AsText(), "nvme0n1");
+  SetSensorList(previous);
 }
 
 // The meter rows of a sound bar: the choices in their boxes, the limits refused with a

@@ -4,6 +4,8 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
+#include "inputs/unMachine.h"
+#include "platform/SensorList.h"
 #include "platform/XdgAutostart.h"
 #include "support/unUpdate.h"
 #include "ui/MainPages.h"
@@ -23,7 +25,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <string>
 #include <tuple>
+#include <vector>
 
 using namespace vx;
 
@@ -167,6 +172,17 @@ void ShootLiveView() {
 
 }  // namespace
 
+// Sensors as a desktop machine has them, whatever this machine has.
+class SampleSensors final : public SensorList {
+ public:
+  std::vector<std::string> Names() const override {
+    return {"coretemp-isa-0000/Package id 0", "coretemp-isa-0000/Core 0",
+            "nvme-pci-0100/Composite"};
+  }
+  std::string ProcessorSensor() const override { return Names().front(); }
+  double ReadCelsius(const std::string& /*name*/) const override { return 50.0; }
+};
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 2) {
@@ -200,6 +216,16 @@ int main(int argc, char** argv) {
   });
   TfrmBarSetup barSecond;
   Shoot<TfrmBarSetup>(barSecond, bars, "bar-setup-bar2.png",
+                      [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
+  SetSensorList(std::make_shared<SampleSensors>());
+  TLEDBarCfg machine;
+  machine.BarSize = 40;
+  machine.SetInput(0, "NetworkTraffic");
+  machine.SetInput(1, "Temperature");
+  TfrmBarSetup machineFirst;
+  Shoot<TfrmBarSetup>(machineFirst, machine, "bar-setup-network.png");
+  TfrmBarSetup machineSecond;
+  Shoot<TfrmBarSetup>(machineSecond, machine, "bar-setup-temperature.png",
                       [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
   ShootMainPages();
   ShootLiveView();
