@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "device/LEDController.h"
 #include "inputs/unCPULoad.h"
+#include "inputs/unExternal.h"
 #include "inputs/unWaveIn.h"
 
 #include <algorithm>
@@ -345,6 +346,7 @@ TLBInputList::TLBInputList() {
   Register(TLBKnightRider::ClassInfo);
   Register(TLBWaveInput::ClassInfo);
   Register(TLBCPUUsage::ClassInfo);
+  Register(TLBExternal::ClassInfo);
 }
 
 void TLBInputList::Register(const TLBInputClass& inputClass) {

@@ -182,7 +182,7 @@ class TLBInputList {
   std::vector<const TLBInputClass*> classes_;
 };
 
-// The one registry of the process, with the four built-in inputs.
+// The one registry of the process, with the built-in inputs.
 TLBInputList& InputList();
 
 // Sets the bar's fade amount from a percentage; "Range check error" outside 0..100.
