@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 
@@ -129,5 +130,10 @@ int main(int argc, char** argv) {
   const QCoreApplication application(argc, argv);
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
-  return vx::Run(arguments);
+  const int result = vx::Run(arguments);
+  // Qt's bus thread may still read from the bus while the statics go at exit, and then
+  // warns on standard error about types it no longer knows. Nothing is left to release.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(result);
 }
