@@ -1,20 +1,16 @@
 #include "app/LevelService.h"
 
-#include "inputs/unExternal.h"
+#include "app/LevelsObject.h"
 #include "support/unLog.h"
 
 #include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
-#include <exception>
 #include <string>
 
 namespace vx {
@@ -43,33 +39,6 @@ void LogNameRequest(const QDBusPendingReply<unsigned>& reply) {
 }
 
 }  // namespace
-
-// The object at kLevelServicePath; its public slots are the interface's methods.
-class TLevelsObject final : public QObject, protected QDBusContext {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "example.tremanic.Vorlixa.Levels")
-
- public:
-  TLevelsObject() = default;
-
- public Q_SLOTS:
-  // A refused level is an error reply with the store's text; the kept level stays.
-  void SetLevel(const QString& channel, double level) {
-    try {
-      ExternalLevels().SetLevel(channel.toStdString(), level);
-    } catch (const std::exception& e) {
-      sendErrorReply(QDBusError::InvalidArgs, QString::fromStdString(e.what()));
-    }
-  }
-
-  QStringList Channels() const {
-    QStringList channels;
-    for (const std::string& channel : ExternalLevels().Channels()) {
-      channels << QString::fromStdString(channel);
-    }
-    return channels;
-  }
-};
 
 TLevelService::TLevelService() : object_(std::make_unique<TLevelsObject>()) {}
 
@@ -101,5 +70,3 @@ void TLevelService::Start() {
 }
 
 }  // namespace vx
-
-#include "LevelService.moc"
