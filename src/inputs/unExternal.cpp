@@ -17,6 +17,11 @@ void TExternalLevels::SetLevel(const std::string& channel, double level, TClock:
   if (channel.empty()) {
     throw EConvertError("A channel needs a name");
   }
+  if (channel.size() > kMaxChannelName) {
+    throw EConvertError(Format("A channel name has at most %d bytes, not %d",
+                               static_cast<int>(kMaxChannelName),
+                               static_cast<int>(channel.size())));
+  }
   if (std::isnan(level)) {
     throw EConvertError(Format("The level of channel \"%s\" is not a number", channel));
   }

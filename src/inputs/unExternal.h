@@ -18,10 +18,12 @@ class TExternalLevels {
 
   // Channels whose level is kept although no bar listens to them; a further one is refused.
   static constexpr std::size_t kMaxUnheardChannels = 256;
+  // The longest channel name, in bytes.
+  static constexpr std::size_t kMaxChannelName = 255;
 
-  // Keeps level (0..1) as the latest of channel. Raises EConvertError for an empty channel
-  // or a level that is not a number and ERangeError for one outside 0..1, with the texts
-  // that the caller is shown; the kept level stays then.
+  // Keeps level (0..1) as the latest of channel. Raises EConvertError for an empty or too
+  // long channel name or a level that is not a number and ERangeError for one outside 0..1, with
+  // the texts that the caller is shown; the kept level stays then.
   void SetLevel(const std::string& channel, double level, TClock::time_point now = TClock::now());
   // The latest level of channel; 0 when none came, or none within hold (zero: kept for good).
   double Level(const std::string& channel, std::chrono::seconds hold,

@@ -30,7 +30,7 @@ TEST(ExternalLevels, AHeldLevelFallsToZeroAfterItsHoldAndARefusedOneChangesNothi
   EXPECT_DOUBLE_EQ(levels.Level("other", 0s, start + 2500ms), 0.0);
 }
 
-TEST(ExternalLevels, ChannelsThatNoBarListensToAreKeptUpToALimit) {
+TEST(ExternalLevels, ChannelsAndTheirNamesHaveLimits) {
   TExternalLevels levels;
   levels.Listen("heard");
   for (std::size_t i = 0; i < TExternalLevels::kMaxUnheardChannels; ++i) {
@@ -48,6 +48,14 @@ TEST(ExternalLevels, ChannelsThatNoBarListensToAreKeptUpToALimit) {
   EXPECT_DOUBLE_EQ(levels.Level("channel0", 0s), 0.75);
   levels.SetLevel("heard", 0.25);
   EXPECT_DOUBLE_EQ(levels.Level("heard", 0s), 0.25);
+  levels.Listen(std::string(TExternalLevels::kMaxChannelName, 'n'));
+  levels.SetLevel(std::string(TExternalLevels::kMaxChannelName, 'n'), 0.5);
+  try {
+    levels.SetLevel(std::string(TExternalLevels::kMaxChannelName + 1, 'n'), 0.5);
+    FAIL() << "no exception";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "A channel name has at most 255 bytes, not 256");
+  }
 }
 
 // Bars are activated again when settings are applied, and destroyed without a deactivation
