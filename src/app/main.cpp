@@ -1,4 +1,5 @@
 #include "app/FirstApp.h"
+#include "app/LevelService.h"
 #include "config/unSettings.h"
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
@@ -149,6 +150,10 @@ int main(int argc, char** argv) {
   };
 
   LogMessage("Run application");
+  // From the start, not with the first "External" bar: a level sent before the bars run
+  // is kept, and the command can tell a running program from none.
+  TLevelService levelService;
+  levelService.Start();
   const int result = terminateRequested ? 0 : QApplication::exec();
 
   faAppStart->OnStartOther = nullptr;

@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "device/LEDController.h"
 #include "inputs/unCPULoad.h"
+#include "inputs/unExternal.h"
 #include "inputs/unMachine.h"
 #include "inputs/unWaveIn.h"
 
@@ -350,6 +351,7 @@ TLBInputList::TLBInputList() {
   Register(TLBNetworkTraffic::ClassInfo);
   Register(TLBDiskActivity::ClassInfo);
   Register(TLBTemperature::ClassInfo);
+  Register(TLBExternal::ClassInfo);
 }
 
 void TLBInputList::Register(const TLBInputClass& inputClass) {

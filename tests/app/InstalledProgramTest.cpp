@@ -232,10 +232,12 @@ TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
   const std::string entry = "usr/share/applications/vorlixa.desktop";
   const std::string metainfo = "usr/share/metainfo/example.tremanic.Vorlixa.metainfo.xml";
   std::vector<std::string> expected = {"usr/bin/vorlixa",
+                                       "usr/bin/vorlixa-level",
                                        "usr/bin/vorlixa-sim",
                                        entry,
                                        "usr/share/doc/vorlixa/changelog.gz",
                                        "usr/share/doc/vorlixa/copyright",
+                                       "usr/share/man/man1/vorlixa-level.1.gz",
                                        "usr/share/man/man1/vorlixa-sim.1.gz",
                                        "usr/share/man/man1/vorlixa.1.gz",
                                        metainfo};

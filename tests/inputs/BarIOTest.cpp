@@ -33,9 +33,9 @@ TEST(InputRegistry, ListsTheNamesInRegistrationOrder) {
   InputList().GetNames(names);
   EXPECT_EQ(names, (std::vector<std::string>{"Nothing", "KnightRider", "WaveInput", "CPUUsage",
                                              "MemoryUsage", "NetworkTraffic", "DiskActivity",
-                                             "Temperature"}));
+                                             "Temperature", "External"}));
   EXPECT_EQ(InputList().NameByIndex(1), "KnightRider");
-  for (int index : {-1, 8, 100}) {
+  for (int index : {-1, InputList().Count(), 100}) {
     EXPECT_EQ(InputList().NameByIndex(index), "Nothing") << index;
   }
 }
