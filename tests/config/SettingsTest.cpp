@@ -207,7 +207,11 @@ TEST_F(SettingsFile, SoundBarsFromBeforeTheMeterPropertiesKeepTheirBytes) {
   ports.Clear();
   settings.LoadSettings();
   EXPECT_EQ(ports.Items(0).Controllers().Items(0).Input(1)->PropByName("Band")->AsInteger(), 4);
-  EXPECT_TRUE(prompter.Messages.empty());
+  // The bars open the machine's recording device, which may be missing: whether its
+  // message has come by now depends on the capture thread. The file itself says nothing.
+  for (const std::string& message : prompter.Messages) {
+    EXPECT_TRUE(message.starts_with("Could not open wave device")) << message;
+  }
 }
 
 TEST_F(SettingsFile, EverythingElseInTheFileStaysInPlace) {
