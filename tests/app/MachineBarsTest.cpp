@@ -39,13 +39,7 @@ constexpr std::size_t kExpectedLit = 10;
 
 // The lit LEDs of a bar: on a steady level, the LEDs from the bottom to the level's.
 std::size_t LitLEDs(const SimBytes& unit, std::size_t board, std::size_t bar) {
-  if (unit.size() != 1 + 4 * kBarLEDs) {
-    return 0;
-  }
-  const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>((board * 2 + bar) * kBarLEDs);
-  return static_cast<std::size_t>(std::count_if(first,
-                                                first + static_cast<std::ptrdiff_t>(kBarLEDs),
-                                                [](std::uint8_t led) { return led != 0; }));
+  return vx::LitLEDs(unit, 2, board, bar, kBarLEDs);
 }
 
 bool WithinOne(std::size_t lit, std::size_t expected) {

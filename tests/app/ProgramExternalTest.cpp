@@ -30,13 +30,7 @@ const char* const kServiceName = "example.tremanic.Vorlixa";
 
 // The lit LEDs of bar 0 or 1 of a one-board unit.
 std::size_t Lit(const SimBytes& unit, std::size_t bar) {
-  if (unit.size() != 1 + 2 * kBarLEDs) {
-    return 0;
-  }
-  const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>(bar * kBarLEDs);
-  return static_cast<std::size_t>(std::count_if(first,
-                                                first + static_cast<std::ptrdiff_t>(kBarLEDs),
-                                                [](std::uint8_t led) { return led != 0; }));
+  return LitLEDs(unit, 1, 0, bar, kBarLEDs);
 }
 
 // A bar at level 0 still lights its foot LED.

@@ -38,13 +38,7 @@ std::string Bar(int index, const std::string& input, int source = -1) {
 
 // The lit LEDs of bar 0 or 1 of a one-board unit.
 std::size_t Lit(const SimBytes& unit, std::size_t bar) {
-  if (unit.size() != 1 + 2 * kBarLEDs) {
-    return 0;
-  }
-  const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>(bar * kBarLEDs);
-  return static_cast<std::size_t>(std::count_if(first,
-                                                first + static_cast<std::ptrdiff_t>(kBarLEDs),
-                                                [](std::uint8_t led) { return led != 0; }));
+  return LitLEDs(unit, 1, 0, bar, kBarLEDs);
 }
 
 bool Dark(const SimBytes& unit, std::size_t bar) {
@@ -225,13 +219,7 @@ class SoundMeters : public ProgramSoundTest {
 
   // The lit LEDs of a bar of the three-board chain.
   static std::size_t LitOf(const SimBytes& unit, std::size_t board, std::size_t bar) {
-    if (!Frame(unit)) {
-      return 0;
-    }
-    const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>((board * 2 + bar) * kBarLEDs);
-    return static_cast<std::size_t>(std::count_if(first,
-                                                  first + static_cast<std::ptrdiff_t>(kBarLEDs),
-                                                  [](std::uint8_t led) { return led != 0; }));
+    return LitLEDs(unit, kBoards, board, bar, kBarLEDs);
   }
   static bool Frame(const SimBytes& unit) { return unit.size() == 1 + kBoards * 2 * kBarLEDs; }
 

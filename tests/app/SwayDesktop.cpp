@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QStandardPaths>
 #include <QVariant>
 
 #include <grp.h>
@@ -20,7 +19,6 @@ namespace vx {
 
 namespace {
 
-const char* const kTools[] = {"sway", "swaymsg", "waybar", "dbus-daemon", "grim"};
 enum Tool { kSway, kSwaymsg, kWaybar, kDbusDaemon, kGrim };
 
 const char* const kUser = "vorlixa-desktop";
@@ -59,27 +57,12 @@ bool WriteFile(const QString& name, const QByteArray& text) {
 
 SwayDesktop::SwayDesktop()
     : environment_(QProcessEnvironment::systemEnvironment()),
-      busName_(QStringLiteral("sway-desktop-%1").arg(reinterpret_cast<quintptr>(this))) {
-  for (const char* tool : kTools) {
-    tools_ << QStandardPaths::findExecutable(QString::fromLatin1(tool));
-  }
-}
+      busName_(QStringLiteral("sway-desktop-%1").arg(reinterpret_cast<quintptr>(this))),
+      processes_({"sway", "swaymsg", "waybar", "dbus-daemon", "grim"}) {}
 
 SwayDesktop::~SwayDesktop() {
+  // Off the bus before it goes.
   QDBusConnection::disconnectFromBus(busName_);
-  for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {
-    Stop(**it);
-  }
-}
-
-QStringList SwayDesktop::MissingTools() const {
-  QStringList missing;
-  for (qsizetype i = 0; i < tools_.size(); ++i) {
-    if (tools_[i].isEmpty()) {
-      missing << QString::fromLatin1(kTools[i]);
-    }
-  }
-  return missing;
 }
 
 bool SwayDesktop::PickUser(QString& reason) {
@@ -138,7 +121,8 @@ bool SwayDesktop::Start(QString& error) {
   environment_.remove("QT_QPA_PLATFORM");
 
   QProcess& bus = NewProcess();
-  bus.start(tools_[kDbusDaemon], {"--config-file=" + busConfig, "--nofork", "--print-address"});
+  bus.start(processes_.Tool(kDbusDaemon),
+            {"--config-file=" + busConfig, "--nofork", "--print-address"});
   if (!bus.waitForStarted(kWaitLimitMs) || !bus.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("dbus-daemon did not start: ") + bus.readAllStandardError();
     return false;
@@ -154,7 +138,7 @@ bool SwayDesktop::Start(QString& error) {
   // No GPU here: wlroots draws in software.
   environment_.insert("WLR_RENDERER", "pixman");
   QProcess& sway = NewProcess();
-  sway.start(tools_[kSway], {"--config", swayConfig});
+  sway.start(processes_.Tool(kSway), {"--config", swayConfig});
   const bool up =
       sway.waitForStarted(kWaitLimitMs) && WaitFor([&] {
         return sway.state() != QProcess::Running || (!RuntimeFile("wayland-", "").isEmpty() &&
@@ -168,7 +152,7 @@ bool SwayDesktop::Start(QString& error) {
   environment_.insert("SWAYSOCK", runtime + "/" + RuntimeFile("sway-ipc.", ".sock"));
 
   QProcess& waybar = NewProcess();
-  waybar.start(tools_[kWaybar], {"--config", waybarConfig});
+  waybar.start(processes_.Tool(kWaybar), {"--config", waybarConfig});
   if (!waybar.waitForStarted(kWaitLimitMs) || !WaitFor([&] {
         return waybar.state() != QProcess::Running ||
                Property("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
@@ -196,9 +180,7 @@ QVariant SwayDesktop::Property(const QString& service, const QString& path,
 }
 
 QProcess& SwayDesktop::NewProcess() {
-  processes_.push_back(std::make_unique<QProcess>());
-  QProcess& process = *processes_.back();
-  process.setProcessEnvironment(environment_);
+  QProcess& process = processes_.NewProcess(environment_);
   if (switchUser_) {
     const uid_t uid = uid_;
     const gid_t gid = gid_;
@@ -219,26 +201,21 @@ void SwayDesktop::GiveToUser(const std::string& path) const {
 }
 
 QJsonObject SwayDesktop::Tree() {
-  return QJsonDocument::fromJson(Run(tools_[kSwaymsg], {"--raw", "-t", "get_tree"}).toUtf8())
+  return QJsonDocument::fromJson(
+             Run(processes_.Tool(kSwaymsg), {"--raw", "-t", "get_tree"}).toUtf8())
       .object();
 }
 
 bool SwayDesktop::Screenshot(const QString& file) {
   // grim writes as the desktop's user, into the desktop's own folder.
   const QString own = runtimeDir_.filePath("screen.png");
-  Run(tools_[kGrim], {own});
+  Run(processes_.Tool(kGrim), {own});
   QFile::remove(file);
   return QFile::copy(own, file);
 }
 
 QString SwayDesktop::Run(const QString& program, const QStringList& arguments) {
-  QProcess& process = NewProcess();
-  process.start(program, arguments);
-  if (!process.waitForFinished(kWaitLimitMs)) {
-    ADD_FAILURE() << program.toStdString() << " did not finish";
-    return {};
-  }
-  return QString::fromLocal8Bit(process.readAllStandardOutput());
+  return RunToEnd(NewProcess(), program, arguments);
 }
 
 // The name of the runtime folder's entry with that prefix and suffix ("wayland-1", not
@@ -251,17 +228,6 @@ QString SwayDesktop::RuntimeFile(const QString& prefix, const QString& suffix) c
     }
   }
   return {};
-}
-
-void SwayDesktop::Stop(QProcess& process) {
-  if (process.state() == QProcess::NotRunning) {
-    return;
-  }
-  process.terminate();
-  if (!process.waitForFinished(3000)) {
-    process.kill();
-    process.waitForFinished(3000);
-  }
 }
 
 }  // namespace vx

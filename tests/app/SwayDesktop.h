@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/TestProcesses.h"
+
 #include <QDBusConnection>
 #include <QJsonObject>
 #include <QProcess>
@@ -11,9 +13,7 @@
 
 #include <sys/types.h>
 
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace vx {
 
@@ -30,7 +30,7 @@ class SwayDesktop {
   SwayDesktop& operator=(const SwayDesktop&) = delete;
 
   // The tools that are not installed, by name; empty when all are there.
-  QStringList MissingTools() const;
+  QStringList MissingTools() const { return processes_.MissingTools(); }
   // Picks the desktop's user; false, with the reason, when there is none to run as.
   bool PickUser(QString& reason);
   // Starts bus, sway and waybar, and waits until the tray host has registered with the
@@ -57,16 +57,15 @@ class SwayDesktop {
  private:
   QString Run(const QString& program, const QStringList& arguments);
   QString RuntimeFile(const QString& prefix, const QString& suffix) const;
-  static void Stop(QProcess& process);
 
-  QStringList tools_;
   uid_t uid_ = 0;
   gid_t gid_ = 0;
   bool switchUser_ = false;
   QTemporaryDir runtimeDir_;
   QProcessEnvironment environment_;
   QString busName_;
-  std::vector<std::unique_ptr<QProcess>> processes_;
+  // sway, swaymsg, waybar, dbus-daemon, grim; last, so that they end first.
+  TestProcesses processes_;
 };
 
 }  // namespace vx

@@ -269,4 +269,14 @@ std::string HexText(const SimBytes& bytes) {
   return text;
 }
 
+std::size_t LitLEDs(const SimBytes& unit, std::size_t boards, std::size_t board, std::size_t bar,
+                    std::size_t barLEDs) {
+  if (unit.size() != 1 + boards * 2 * barLEDs || board >= boards) {
+    return 0;
+  }
+  const auto first = unit.begin() + 1 + static_cast<std::ptrdiff_t>((board * 2 + bar) * barLEDs);
+  return static_cast<std::size_t>(std::count_if(first, first + static_cast<std::ptrdiff_t>(barLEDs),
+                                                [](std::uint8_t led) { return led != 0; }));
+}
+
 }  // namespace vx

@@ -92,5 +92,9 @@ class SimProcess {
 SimBytes ResetAnd(const SimBytes& data);
 // A unit as hex text, "FF 00 1A", for readable failure messages.
 std::string HexText(const SimBytes& bytes);
+// The lit LEDs of bar 0 or 1 of a board in a frame of a chain of boards whose bars have
+// barLEDs each; 0 for a unit that is no such frame.
+std::size_t LitLEDs(const SimBytes& unit, std::size_t boards, std::size_t board, std::size_t bar,
+                    std::size_t barLEDs = 40);
 
 }  // namespace vx

@@ -2,40 +2,19 @@
 
 #include "common/Wait.h"
 
-#include <QStandardPaths>
-
 #include <gtest/gtest.h>
 
 namespace vx {
 
 namespace {
 
-const char* const kTools[] = {"Xvfb", "trayer", "xdotool", "xwininfo"};
 enum Tool { kXvfb, kTrayer, kXdotool, kXwininfo };
 
 }  // namespace
 
-XvfbDesktop::XvfbDesktop() : environment_(QProcessEnvironment::systemEnvironment()) {
-  for (const char* tool : kTools) {
-    tools_ << QStandardPaths::findExecutable(QString::fromLatin1(tool));
-  }
-}
-
-XvfbDesktop::~XvfbDesktop() {
-  for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {
-    Stop(**it);
-  }
-}
-
-QStringList XvfbDesktop::MissingTools() const {
-  QStringList missing;
-  for (qsizetype i = 0; i < tools_.size(); ++i) {
-    if (tools_[i].isEmpty()) {
-      missing << QString::fromLatin1(kTools[i]);
-    }
-  }
-  return missing;
-}
+XvfbDesktop::XvfbDesktop()
+    : environment_(QProcessEnvironment::systemEnvironment()),
+      processes_({"Xvfb", "trayer", "xdotool", "xwininfo"}) {}
 
 bool XvfbDesktop::StartDisplay(QString& error) {
   if (!runtimeDir_.isValid()) {
@@ -44,7 +23,8 @@ bool XvfbDesktop::StartDisplay(QString& error) {
   }
   QProcess& xvfb = NewProcess();
   // -displayfd: the server picks a free display number and writes it once it is ready.
-  xvfb.start(tools_[kXvfb], {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+  xvfb.start(processes_.Tool(kXvfb),
+             {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
   if (!xvfb.waitForStarted(kWaitLimitMs) || !xvfb.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("Xvfb did not start: ") + xvfb.errorString();
     return false;
@@ -72,8 +52,8 @@ bool XvfbDesktop::StartDisplay(QString& error) {
 QProcess* XvfbDesktop::StartTrayHost() {
   QProcess& trayer = NewProcess();
   trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  trayer.start(tools_[kTrayer], {"--edge", "top", "--align", "right", "--widthtype", "request",
-                                 "--height", "24", "--SetDockType", "true"});
+  trayer.start(processes_.Tool(kTrayer), {"--edge", "top", "--align", "right", "--widthtype",
+                                          "request", "--height", "24", "--SetDockType", "true"});
   if (!trayer.waitForStarted(kWaitLimitMs)) {
     return nullptr;
   }
@@ -87,25 +67,11 @@ QProcess* XvfbDesktop::StartTrayHost() {
 }
 
 QProcess& XvfbDesktop::NewProcess() {
-  processes_.push_back(std::make_unique<QProcess>());
-  QProcess& process = *processes_.back();
-  process.setProcessEnvironment(environment_);
-  return process;
-}
-
-void XvfbDesktop::Stop(QProcess& process) {
-  if (process.state() == QProcess::NotRunning) {
-    return;
-  }
-  process.terminate();
-  if (!process.waitForFinished(3000)) {
-    process.kill();
-    process.waitForFinished(3000);
-  }
+  return processes_.NewProcess(environment_);
 }
 
 QString XvfbDesktop::Xdotool(const QStringList& arguments) {
-  return Run(tools_[kXdotool], arguments);
+  return Run(processes_.Tool(kXdotool), arguments);
 }
 
 QStringList XvfbDesktop::TrayHostTrees() {
@@ -113,19 +79,13 @@ QStringList XvfbDesktop::TrayHostTrees() {
   const QStringList hosts =
       Xdotool({"search", "--class", "trayer"}).split('\n', Qt::SkipEmptyParts);
   for (const QString& host : hosts) {
-    trees << Run(tools_[kXwininfo], {"-tree", "-id", host});
+    trees << Run(processes_.Tool(kXwininfo), {"-tree", "-id", host});
   }
   return trees;
 }
 
 QString XvfbDesktop::Run(const QString& program, const QStringList& arguments) {
-  QProcess& process = NewProcess();
-  process.start(program, arguments);
-  if (!process.waitForFinished(kWaitLimitMs)) {
-    ADD_FAILURE() << program.toStdString() << " did not finish";
-    return {};
-  }
-  return QString::fromLocal8Bit(process.readAllStandardOutput());
+  return RunToEnd(NewProcess(), program, arguments);
 }
 
 }  // namespace vx

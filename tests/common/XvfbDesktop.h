@@ -1,13 +1,12 @@
 #pragma once
 
+#include "common/TestProcesses.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <memory>
-#include <vector>
 
 namespace vx {
 
@@ -17,12 +16,11 @@ namespace vx {
 class XvfbDesktop {
  public:
   XvfbDesktop();
-  ~XvfbDesktop();
   XvfbDesktop(const XvfbDesktop&) = delete;
   XvfbDesktop& operator=(const XvfbDesktop&) = delete;
 
   // The tools that are not installed, by name; empty when all are there.
-  QStringList MissingTools() const;
+  QStringList MissingTools() const { return processes_.MissingTools(); }
   // Starts the display; false, with the reason in error, when it does not come up.
   bool StartDisplay(QString& error);
   // trayer, docked at the top right and ready to take icons; nullptr when it does not
@@ -32,7 +30,7 @@ class XvfbDesktop {
   // A process with the display's environment, not started yet; the desktop owns it.
   QProcess& NewProcess();
   // Ends a process: asked first, killed when it does not end in time.
-  static void Stop(QProcess& process);
+  static void Stop(QProcess& process) { TestProcesses::Stop(process); }
 
   // Runs xdotool to its end (bounded) and gives its output.
   QString Xdotool(const QStringList& arguments);
@@ -43,10 +41,9 @@ class XvfbDesktop {
  private:
   QString Run(const QString& program, const QStringList& arguments);
 
-  QStringList tools_;  // Xvfb, trayer, xdotool, xwininfo; empty paths for missing ones
   QTemporaryDir runtimeDir_;
   QProcessEnvironment environment_;
-  std::vector<std::unique_ptr<QProcess>> processes_;
+  TestProcesses processes_;  // Xvfb, trayer, xdotool, xwininfo; last, so they end first
 };
 
 }  // namespace vx
