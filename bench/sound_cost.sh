@@ -10,8 +10,8 @@
 #   2. vorlixa-tonesteps plays silence and noise by turns and tells when each step to noise
 #      is played; the delay is the time from there to the first frame on the simulator's
 #      line whose sound bar shows it (at least 20 of its 40 LEDs lit).
-#   3. Frequency bands: the program again, now with 8 sound bars of 8 bands on 4 boards from
-#      one source (a spectrum display), beside cava on the noise again, for SECONDS.
+#   3. Frequency bands: the program, now with 8 sound bars of 8 bands on 4 boards from one
+#      source (a spectrum display), beside a fresh cava on the noise again, for SECONDS.
 # Prints both CPU shares, their ratio, and the delay's median and 95th percentile, then the
 # shares and ratio of the band case.
 # Usage: bench/sound_cost.sh [BUILD_DIR] [SECONDS] [PROGRAM]
@@ -149,9 +149,14 @@ awk -v steps="$folder/steps.txt" '
   }' "$frames"
 
 # Bands: the first program ends (one copy per user), the noise plays again, and the
-# program starts with 8 band bars on 4 boards of a second simulator.
-kill -TERM "$app_pid"
-for _ in $(seq 40); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
+# program starts with 8 band bars on 4 boards of a second simulator. cava starts again
+# too, so that both begin on the running noise: a cava that had lived through the steps
+# was seen to idle at a few tenths of a percent afterwards, which made the ratio
+# meaningless.
+for pid in "$app_pid" "$cava_pid"; do
+  kill -TERM "$pid"
+  for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+done
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 pids+=($!)
 band_link="$folder/band-chain"
@@ -179,7 +184,12 @@ band_bar() {
 "$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
 app_pid=$!
 pids+=("$app_pid")
+cava -p "$folder/cava/config" >/dev/null 2>>"$folder/cava/stderr.txt" &
+cava_pid=$!
+pids+=("$cava_pid")
 sleep "$warmup"
-kill -0 "$app_pid" 2>/dev/null || { echo "sound_cost: the band program ended early" >&2; exit 1; }
+for pid in "$app_pid" "$cava_pid"; do
+  kill -0 "$pid" 2>/dev/null || { echo "sound_cost: the band program or cava ended early" >&2; exit 1; }
+done
 echo "Bands (8 band bars on 4 boards, one source):"
 measure_cpu 0.75
