@@ -69,16 +69,21 @@ measure() {
   cpu0=$(cpu_ns "$pid") sw0=$(switches "$pid") t0=$(date +%s%N)
   sleep "$seconds"
   cpu1=$(cpu_ns "$pid") sw1=$(switches "$pid") t1=$(date +%s%N)
-  calls=0
+  calls=0 top=""
   if command -v strace >/dev/null; then
     timeout "$strace_seconds" strace -c -f -p "$pid" -o "$folder/$name.strace" 2>/dev/null || true
-    calls=$(awk '$NF == "total" { print $(NF - 1) }' "$folder/$name.strace")
+    calls=$(awk '$NF == "total" { print $4 }' "$folder/$name.strace")
+    # The commonest calls per second, for the line under the figures.
+    top=$(awk -v sc="$strace_seconds" '$1 ~ /^[0-9.]+$/ && $NF != "total" && $4 >= sc {
+        printf "%s %.0f/s\n", $NF, $4 / sc }' "$folder/$name.strace" |
+      sort -k2 -t' ' -rn | head -5 | paste -sd, -)
   fi
   hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
   awk -v name="$name" -v cpu=$((cpu1 - cpu0)) -v sw=$((sw1 - sw0)) -v ns=$((t1 - t0)) \
     -v calls="${calls:-0}" -v sc="$strace_seconds" -v kb="$hwm" \
     'BEGIN { printf "%-22s %7.3f %% %9.1f %10.1f %9.1f MB\n", name, 100 * cpu / ns, sw / (ns / 1e9), calls / sc, kb / 1024 }' |
     tee -a "$folder/figures"
+  [ -n "${top:-}" ] && echo "    system calls: $top"
 }
 
 # run_program NAME SETTINGS_EDIT: the program with the demo settings on a simulator.
