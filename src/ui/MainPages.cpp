@@ -339,15 +339,24 @@ void TMainPages::BindMenuActions(QAction* update, QAction* about) {
 // ---- Settings ----------------------------------------------------------------------
 
 void TMainPages::LoadSettings() {
+  LoadStartAtLogin();
+  // A file without settings leaves the box as the user set it.
+  settings_.AutoUpdate = cbAutoUpdate->isChecked();
+  settings_.LoadSettings();
+  cbAutoUpdate->setChecked(settings_.AutoUpdate);
+}
+
+void TMainPages::ShowStoredOptions() {
+  LoadStartAtLogin();
+  cbAutoUpdate->setChecked(settings_.AutoUpdate);
+}
+
+void TMainPages::LoadStartAtLogin() {
   bool allUsers = cbAutoLoadAll->isChecked();
   bool user = cbAutoLoadUser->isChecked();
   LoadAutoLoad(autostart_, allUsers, user);
   cbAutoLoadAll->setChecked(allUsers);
   cbAutoLoadUser->setChecked(user);
-  // A file without settings leaves the box as the user set it.
-  settings_.AutoUpdate = cbAutoUpdate->isChecked();
-  settings_.LoadSettings();
-  cbAutoUpdate->setChecked(settings_.AutoUpdate);
 }
 
 void TMainPages::SaveSettings() {

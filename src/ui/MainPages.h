@@ -79,6 +79,9 @@ class TMainPages : public QWidget {
   // The start-at-login entries from the boxes, then cbAutoUpdate and the port list into
   // the settings file.
   void SaveSettings();
+  // The boxes from the autostart entries and the loaded settings, without reading the
+  // file again: for pages made after the settings were loaded.
+  void ShowStoredOptions();
 
   void UpdateActions();
   void DisplaySettings();
@@ -154,6 +157,7 @@ class TMainPages : public QWidget {
  private:
   void CreatePages();
   void CreateActions();
+  void LoadStartAtLogin();
   void lvPortsSelectItem();
   void lvBarsSelectItem();
   void ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port);

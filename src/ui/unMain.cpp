@@ -87,10 +87,6 @@ void TfrmMain::FormCreate() {
   settingsFile_ = options_.SettingsFile.empty() ? vx::SettingsFileName() : options_.SettingsFile;
   settings_ = std::make_unique<TSettings>(*ports_, settingsFile_);
   autostart_ = options_.StartAtLogin ? options_.StartAtLogin : std::make_shared<XdgAutostart>();
-  pages_ = new TMainPages(*ports_, *settings_, *autostart_,
-                          {[this] { ApplySettings(); }, [this] { close(); }}, this);
-  setCentralWidget(pages_);
-  pages_->BindMenuActions(actUpdate, actAbout);
   vi->SetApplication(true);
   LoadSettings();
   Start();
@@ -161,18 +157,43 @@ void TfrmMain::UpdateTrayHint() {
   }
 }
 
-// Without pages, creation failed before the port list existed: there is nothing to read
-// into or write from.
+// Without settings, creation failed before the port list existed: there is nothing to
+// read into or write from. Without pages, the window has not been shown yet: the file
+// alone holds what the user set.
 void TfrmMain::LoadSettings() {
   if (pages_ != nullptr) {
     pages_->LoadSettings();
+  } else if (settings_) {
+    settings_->LoadSettings();
   }
 }
 
 void TfrmMain::SaveSettings() {
   if (pages_ != nullptr) {
     pages_->SaveSettings();
+  } else if (settings_) {
+    settings_->SaveSettings();
   }
+}
+
+// The pages are made when the window first shows: most runs live in the tray and never
+// show it, and laying out its lists and texts loads the fonts and the text shaper.
+TMainPages* TfrmMain::Pages() {
+  if (pages_ == nullptr && settings_) {
+    pages_ = new TMainPages(*ports_, *settings_, *autostart_,
+                            {[this] { ApplySettings(); }, [this] { close(); }}, this);
+    setCentralWidget(pages_);
+    pages_->BindMenuActions(actUpdate, actAbout);
+    pages_->ShowStoredOptions();
+  }
+  return pages_;
+}
+
+void TfrmMain::setVisible(bool visible) {
+  if (visible) {
+    Pages();
+  }
+  QMainWindow::setVisible(visible);
 }
 
 // ---- Tray menu actions ---------------------------------------------------------------

@@ -107,9 +107,11 @@ class TfrmMain : public QMainWindow {
   TVersionInfo* vi;
 
   // ---- Settings side -----------------------------------------------------------------
-  // The pages of the settings window (ports, controllers, options); they fill themselves
-  // each time the window is shown.
-  TMainPages* Pages() const { return pages_; }
+  // The pages of the settings window (ports, controllers, options), made by the first
+  // call; they fill themselves each time the window is shown. Null when creation failed.
+  TMainPages* Pages();
+
+  void setVisible(bool visible) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -129,7 +131,7 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TPortCfgList> ports_;
   std::unique_ptr<TSettings> settings_;
   std::shared_ptr<Autostart> autostart_;
-  TMainPages* pages_ = nullptr;  // child widget; created with the port list it edits
+  TMainPages* pages_ = nullptr;  // child widget; made when the window first shows
   std::string settingsFile_;
   bool terminating_ = false;             // the application ends: closing is no longer hiding
   TUpdateCheck* updateCheck_ = nullptr;  // child; the manual check while it runs
