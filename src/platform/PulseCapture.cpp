@@ -77,6 +77,9 @@ std::optional<SoundCaptureError> PulseCapture::Open(const SoundFormat& format) {
   if (loop_) {
     context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), "Vorlixa"));
   }
+  if (context_) {
+    pa_context_set_state_callback(context_.get(), &PulseCapture::ContextStateChanged, this);
+  }
   if (!context_ || pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
       !waitFor([&] { return pa_context_get_state(context_.get()) == PA_CONTEXT_READY; })) {
     return fail(SoundCaptureStage::Open);
@@ -89,6 +92,7 @@ std::optional<SoundCaptureError> PulseCapture::Open(const SoundFormat& format) {
   if (!stream_) {
     return fail(SoundCaptureStage::Prepare);
   }
+  pa_stream_set_state_callback(stream_.get(), &PulseCapture::StreamStateChanged, this);
   frameBytes_ = static_cast<std::size_t>(std::max(format.Channels, 1));
   bufferBytes_ = static_cast<std::size_t>(format.BufferFrames) * frameBytes_;
   // Pieces of about a tick of the update loop: the thread wakes once per piece, and
@@ -119,7 +123,9 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     if (!Healthy()) {
       return {SoundReadStatus::Lost};
     }
-    Take(capacity);
+    if (!drained_) {
+      Take(capacity);
+    }
     if (fresh_ > 0 && pending_.size() >= bufferBytes_) {
       // What came since the last read, and what came before it up to a whole buffer.
       const std::size_t bytes = std::max(fresh_, bufferBytes_);
@@ -132,14 +138,14 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     if (Clock::now() >= deadline) {
       return {SoundReadStatus::Empty};
     }
-    // Sleeps until the server sends (no timer of its own), then takes all that is there.
-    int dispatched = Iterate(MicrosecondsUntil(deadline));
-    while (dispatched > 0) {
-      dispatched = Iterate(0);
-    }
+    // Sleeps until the server sends (no timer of its own). What a round leaves to do
+    // makes the library's next round return at once, so one round per wake-up is enough:
+    // each further empty round is a handful of system calls.
+    const int dispatched = Iterate(MicrosecondsUntil(deadline));
     if (dispatched < 0) {
       return {SoundReadStatus::Lost};
     }
+    drained_ = drained_ && dispatched == 0;
   }
 }
 
@@ -149,6 +155,8 @@ void PulseCapture::Close() {
   loop_.reset();
   pending_.clear();
   fresh_ = 0;
+  failed_ = false;
+  drained_ = false;
 }
 
 int PulseCapture::Iterate(long timeoutUs) {
@@ -159,11 +167,20 @@ int PulseCapture::Iterate(long timeoutUs) {
   return pa_mainloop_dispatch(loop_.get());
 }
 
-bool PulseCapture::Healthy() const {
-  if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) {
-    return false;
+void PulseCapture::ContextStateChanged(pa_context* context, void* self) {
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+    static_cast<PulseCapture*>(self)->failed_ = true;
   }
-  return !stream_ || PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get()));
+}
+
+void PulseCapture::StreamStateChanged(pa_stream* stream, void* self) {
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+    static_cast<PulseCapture*>(self)->failed_ = true;
+  }
+}
+
+bool PulseCapture::Healthy() const {
+  return !failed_;
 }
 
 void PulseCapture::Take(std::size_t capacity) {
@@ -184,6 +201,7 @@ void PulseCapture::Take(std::size_t capacity) {
     }
     pa_stream_drop(stream_.get());
   }
+  drained_ = true;
 }
 
 SoundCaptureError PulseCapture::ServerError(SoundCaptureStage stage) const {

@@ -48,6 +48,10 @@ class PulseCapture final : public SoundCapture {
   // One round of the main loop, waiting timeoutUs at most (0: not at all); the number of
   // events handled, negative when the loop failed.
   int Iterate(long timeoutUs);
+  // Keep the failure in failed_: a state query costs the library a system call, and
+  // the states change only while the loop dispatches.
+  static void ContextStateChanged(pa_context* context, void* self);
+  static void StreamStateChanged(pa_stream* stream, void* self);
   // False once the connection or the stream has failed.
   bool Healthy() const;
   // Takes what the stream holds into pending_, keeping the newest capacity bytes.
@@ -60,6 +64,8 @@ class PulseCapture final : public SoundCapture {
   std::unique_ptr<pa_stream, StreamEnd> stream_;
   std::vector<std::uint8_t> pending_;  // the newest sound taken from the stream
   std::size_t fresh_ = 0;              // of it, the bytes not yet handed over
+  bool failed_ = false;                // the connection or the stream has failed
+  bool drained_ = false;               // the stream is empty until the loop next dispatches
   std::size_t bufferBytes_ = 0;
   std::size_t frameBytes_ = 0;
 };
