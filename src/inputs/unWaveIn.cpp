@@ -111,7 +111,9 @@ struct TBandTable {
 
 // What one capture thread and the GUI thread share. The thread writes, the GUI thread
 // reads, all without waiting: the thread takes no lock while it is inside the sound
-// library, where it may stay for good.
+// library, where it may stay for good. A capture that never waits (the sound server's
+// own) is opened by the thread and then read by the GUI thread's level requests, until
+// it is lost: the thread sleeps meanwhile, and only the tick wakes.
 class TWaveCapture {
  public:
   struct Timing {
@@ -130,8 +132,12 @@ class TWaveCapture {
   void RequestStop() {
     if (!stop_.exchange(true)) {
       wake_.release();
+      HandBack();
     }
   }
+  // A level request at now on the GUI thread: while the capture is one that never waits,
+  // the request reads what has come (once per tick).
+  void Poll(Clock::time_point now);
   bool WaitForEnd(Clock::duration wait) { return ended_.try_acquire_for(wait); }
   // True when the thread is still running: it is then on its own. False when it has
   // just ended.
@@ -173,7 +179,15 @@ class TWaveCapture {
     return result;
   }
   void CaptureUntilLost(SoundCapture& capture);
+  // Ends the GUI thread's turn with the capture, once; the capture thread takes it back.
+  void HandBack() {
+    if (polled_.exchange(nullptr) != nullptr) {
+      handBack_.release();
+    }
+  }
   Clock::time_point NextReadAt(Clock::time_point now) const;
+  // A buffer that came: its extremes, and the bands that bars show.
+  void Heard(std::span<const std::uint8_t> samples);
   void Published(std::span<const std::uint8_t> samples);
   // Measures the bands that bars show, when any does.
   void MeasureBands(std::span<const std::uint8_t> samples);
@@ -197,6 +211,13 @@ class TWaveCapture {
   std::atomic<bool> capturing_{false};
   std::atomic<std::int64_t> lastRequest_{0};  // of the latest tick that asked; 0: none yet
   std::atomic<std::int64_t> tickInterval_{Clock::duration(kIdlePace).count()};
+  // While the GUI thread reads the capture: the capture; the thread waits for handBack_.
+  std::atomic<SoundCapture*> polled_{nullptr};
+  std::binary_semaphore handBack_{0};
+  // The GUI thread's own during its turn.
+  Clock::time_point lastPoll_{};
+  Clock::time_point polledSound_{};
+  std::vector<std::uint8_t> pollBuffer_;
   std::atomic<unsigned> openings_{0};
   std::atomic<unsigned> failures_{0};
   std::atomic<unsigned> losses_{0};
@@ -261,19 +282,26 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
       kWaveFormat.BufferFrames * kWaveFormat.Channels * kWaveFormat.BufferCount));
   Clock::time_point lastSound = Clock::now();
+  if (capture.Pollable()) {
+    // The tick reads it itself: one wake-up per tick for the loop and the capture.
+    pollBuffer_ = std::move(buffer);
+    polledSound_ = lastSound;
+    polled_.store(&capture);
+    if (stop_.load()) {
+      HandBack();  // the stop came before the capture was handed over
+    }
+    handBack_.acquire();
+    return;
+  }
   while (!stop_.load()) {
     const Clock::time_point readAt = NextReadAt(Clock::now());
     const SoundRead read = Library([&] { return capture.Read(buffer, readAt); });
     const Clock::time_point now = Clock::now();
     switch (read.Status) {
-      case SoundReadStatus::Filled: {
-        const auto samples =
-            std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size()));
-        Published(samples);
-        MeasureBands(samples);
+      case SoundReadStatus::Filled:
+        Heard(std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size())));
         lastSound = now;
         break;
-      }
       case SoundReadStatus::Empty:
         if (now - lastSound >= timing_.Silence) {
           return;
@@ -283,6 +311,35 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
         return;
     }
   }
+}
+
+void TWaveCapture::Poll(Clock::time_point now) {
+  SoundCapture* capture = polled_.load();
+  if (capture == nullptr || now - lastPoll_ < kTickGapMin) {
+    return;
+  }
+  lastPoll_ = now;
+  const SoundRead read = capture->Poll(pollBuffer_);
+  switch (read.Status) {
+    case SoundReadStatus::Filled:
+      Heard(std::span<const std::uint8_t>(pollBuffer_)
+                .first(std::min(read.Bytes, pollBuffer_.size())));
+      polledSound_ = now;
+      break;
+    case SoundReadStatus::Empty:
+      if (now - polledSound_ >= timing_.Silence) {
+        HandBack();
+      }
+      break;
+    case SoundReadStatus::Lost:
+      HandBack();
+      break;
+  }
+}
+
+void TWaveCapture::Heard(std::span<const std::uint8_t> samples) {
+  Published(samples);
+  MeasureBands(samples);
 }
 
 void TWaveCapture::Published(std::span<const std::uint8_t> samples) {
@@ -411,6 +468,7 @@ double TWaveIn::GetLevel(int channelMask) {
   }
   const Clock::time_point now = Clock::now();
   capture_->Requested(now);
+  capture_->Poll(now);
   const std::uint32_t extremes = capture_->LatestExtremes(now);
   LeftMax = UnpackExtreme(extremes, 0);
   LeftMin = UnpackExtreme(extremes, 1);
@@ -468,6 +526,7 @@ double TWaveIn::GetBandLevel(int band) {
   }
   const Clock::time_point now = Clock::now();
   capture_->Requested(now);
+  capture_->Poll(now);
   if (!capture_->Fresh(now)) {
     return 0.0;
   }

@@ -34,7 +34,8 @@ struct TBandTable;
 // 512 blocks. The capture runs on a thread of its own, which may get stuck in the sound
 // library for good when a server dies; the GUI thread only picks up what the capture
 // last finished and never waits for it, except when the recorder closes (StopWait at
-// most). A lost source is opened again by itself, at most once per RetryInterval.
+// most). A capture that never waits once open is read by the level requests themselves.
+// A lost source is opened again by itself, at most once per RetryInterval.
 class TWaveIn {
  public:
   using CaptureFactory = std::function<std::unique_ptr<SoundCapture>()>;

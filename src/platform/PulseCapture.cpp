@@ -118,22 +118,12 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     return {SoundReadStatus::Lost};
   }
   const auto deadline = Clock::now() + kReadWait;
-  const std::size_t capacity = buffer.size() / frameBytes_ * frameBytes_;
   for (;;) {
     if (!Healthy()) {
       return {SoundReadStatus::Lost};
     }
-    if (!drained_) {
-      Take(capacity);
-    }
-    if (fresh_ > 0 && pending_.size() >= bufferBytes_) {
-      // What came since the last read, and what came before it up to a whole buffer.
-      const std::size_t bytes = std::max(fresh_, bufferBytes_);
-      std::copy(pending_.end() - static_cast<std::ptrdiff_t>(bytes), pending_.end(),
-                buffer.begin());
-      pending_.erase(pending_.begin(), pending_.end() - static_cast<std::ptrdiff_t>(bufferBytes_));
-      fresh_ = 0;
-      return {SoundReadStatus::Filled, bytes};
+    if (const std::optional<SoundRead> read = HandOver(buffer)) {
+      return *read;
     }
     if (Clock::now() >= deadline) {
       return {SoundReadStatus::Empty};
@@ -147,6 +137,33 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     }
     drained_ = drained_ && dispatched == 0;
   }
+}
+
+SoundRead PulseCapture::Poll(std::span<std::uint8_t> buffer) {
+  if (!stream_ || buffer.size() < bufferBytes_ || !Healthy()) {
+    return {SoundReadStatus::Lost};
+  }
+  const int dispatched = Iterate(0);
+  if (dispatched < 0 || !Healthy()) {
+    return {SoundReadStatus::Lost};
+  }
+  drained_ = drained_ && dispatched == 0;
+  return HandOver(buffer).value_or(SoundRead{SoundReadStatus::Empty});
+}
+
+std::optional<SoundRead> PulseCapture::HandOver(std::span<std::uint8_t> buffer) {
+  if (!drained_) {
+    Take(buffer.size() / frameBytes_ * frameBytes_);
+  }
+  if (fresh_ == 0 || pending_.size() < bufferBytes_) {
+    return std::nullopt;
+  }
+  // What came since the last read, and what came before it up to a whole buffer.
+  const std::size_t bytes = std::max(fresh_, bufferBytes_);
+  std::copy(pending_.end() - static_cast<std::ptrdiff_t>(bytes), pending_.end(), buffer.begin());
+  pending_.erase(pending_.begin(), pending_.end() - static_cast<std::ptrdiff_t>(bufferBytes_));
+  fresh_ = 0;
+  return SoundRead{SoundReadStatus::Filled, bytes};
 }
 
 void PulseCapture::Close() {

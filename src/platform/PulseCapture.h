@@ -33,6 +33,10 @@ class PulseCapture final : public SoundCapture {
   SoundRead Read(std::span<std::uint8_t> buffer,
                  std::chrono::steady_clock::time_point readAt) override;
   void Close() override;
+  // Its library calls only look at the connection and never wait when told not to.
+  bool Pollable() const override { return true; }
+  // One round of the library's loop without waiting, then as Read.
+  SoundRead Poll(std::span<std::uint8_t> buffer) override;
 
  private:
   struct LoopFree {
@@ -56,6 +60,8 @@ class PulseCapture final : public SoundCapture {
   bool Healthy() const;
   // Takes what the stream holds into pending_, keeping the newest capacity bytes.
   void Take(std::size_t capacity);
+  // What is new, filled up to a whole buffer, into buffer; nothing when nothing is new.
+  std::optional<SoundRead> HandOver(std::span<std::uint8_t> buffer);
   SoundCaptureError ServerError(SoundCaptureStage stage) const;
 
   std::string device_;

@@ -32,6 +32,10 @@ class DefaultDeviceCapture final : public SoundCapture {
                  std::chrono::steady_clock::time_point readAt) override {
     return active_ != nullptr ? active_->Read(buffer, readAt) : SoundRead{SoundReadStatus::Lost};
   }
+  bool Pollable() const override { return active_ != nullptr && active_->Pollable(); }
+  SoundRead Poll(std::span<std::uint8_t> buffer) override {
+    return active_ != nullptr ? active_->Poll(buffer) : SoundRead{SoundReadStatus::Lost};
+  }
   void Close() override {
     if (active_ != nullptr) {
       active_->Close();

@@ -46,8 +46,8 @@ struct SoundRead {
 };
 
 // Blocking capture, driven from a thread of its own: any call may take as long as the
-// sound library does, and a library whose server died may never return. So no call is
-// ever made from the GUI thread, and the object belongs to the thread that uses it.
+// sound library does, and a library whose server died may never return. So no call but
+// Poll is ever made from the GUI thread, and the object belongs to one thread at a time.
 class SoundCapture {
  public:
   virtual ~SoundCapture() = default;
@@ -62,6 +62,12 @@ class SoundCapture {
                          std::chrono::steady_clock::time_point readAt) = 0;
   // Stops capturing and closes the source. Never fails.
   virtual void Close() = 0;
+  // True for a capture whose Poll never waits, once it is open: the one who asks for the
+  // level can then read it on the spot, and no thread has to wake for every piece.
+  virtual bool Pollable() const { return false; }
+  // What Read hands over, from what has already come, without waiting: Empty when
+  // nothing new is there. Only for a Pollable capture.
+  virtual SoundRead Poll(std::span<std::uint8_t> /*buffer*/) { return {SoundReadStatus::Lost}; }
 };
 
 // The platform's capture of the source.
