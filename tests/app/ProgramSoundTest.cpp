@@ -149,6 +149,35 @@ TEST_P(ProgramOnSoundServer, AKilledServerStopsNeitherTheChainNorTheExitAndItsRe
   EXPECT_LE(Count(program->readAllStandardError().toStdString(), "Could not open wave device"), 2U);
 }
 
+// The tick reads the server's stream itself: a server that hangs must hold neither the
+// chain nor the exit.
+TEST_P(ProgramOnSoundServer, AHungServerHoldsNeitherTheChainNorTheExit) {
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; }))
+      << Log() << program->readAllStandardError().toStdString();
+
+  // While it hangs, the sweep goes on and the sound bar goes dark.
+  server_.Freeze(true);
+  ASSERT_TRUE(sim_.WaitForUnits(sim_.Units().size() + 40)) << "the chain stopped";
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Dark(unit, 1); })) << Log();
+  ASSERT_TRUE(sim_.WaitForUnits(sim_.Units().size() + 40)) << "the chain stopped";
+
+  // It answers again: so does the sound bar.
+  server_.Freeze(false);
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; })) << Log();
+
+  // It hangs again, and the program is ended meanwhile.
+  server_.Freeze(true);
+  ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Dark(unit, 1); })) << Log();
+  EXPECT_EQ(ProgramFolder::Terminate(program, SIGTERM, 3000), 0) << "no exit within 3 s";
+  EXPECT_TRUE(WaitForDarkChain(sim_, 1));
+  const std::vector<std::string> texts = LogTexts(program_.LogFile());
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "========--- Log closed");
+  server_.Freeze(false);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServer,
                          ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
                          [](const auto& param) {

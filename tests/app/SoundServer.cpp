@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -203,6 +204,14 @@ bool SoundServer::Play(const QString& file) {
 void SoundServer::Kill() {
   player_ = nullptr;
   KillAll(server_);
+}
+
+void SoundServer::Freeze(bool frozen) {
+  for (const auto& process : server_) {
+    if (process->state() != QProcess::NotRunning) {
+      ::kill(static_cast<pid_t>(process->processId()), frozen ? SIGSTOP : SIGCONT);
+    }
+  }
 }
 
 void SoundServer::KillAll(std::vector<std::unique_ptr<QProcess>>& processes) {

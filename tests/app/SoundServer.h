@@ -40,6 +40,9 @@ class SoundServer {
   bool Play(const QString& file);
   // Kills the server and the player at once, as a crash of the server would.
   void Kill();
+  // Stops the server's processes and the player where they are, as a hung server would
+  // (frozen), or lets them go on.
+  void Freeze(bool frozen);
   // For clients: the runtime folder, the home, the session bus.
   QProcessEnvironment Environment() const;
   const std::string& Error() const { return error_; }
