@@ -5,6 +5,7 @@
 #include "device/LEDController.h"
 #include "platform/LmSensors.h"
 #include "platform/MachineFiles.h"
+#include "platform/ThreadName.h"
 #include "support/unLog.h"
 
 #include <algorithm>
@@ -79,6 +80,7 @@ TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_s
   shared_->Read = std::move(read);
   // Detached: a read stuck in a driver must not hold up the end of a bar or of the program.
   std::thread([shared = shared_] {
+    NameThisThread("vorlixa-reader");
     for (;;) {
       const TMachineClock::time_point start = TMachineClock::now();
       TSourceResult result;

@@ -3,6 +3,7 @@
 #include "base/Format.h"
 #include "inputs/BandMeter.h"
 #include "platform/Prompter.h"
+#include "platform/ThreadName.h"
 #include "support/Log.h"
 #include "support/unLog.h"
 
@@ -391,6 +392,7 @@ namespace {
 void CaptureThread(
     std::shared_ptr<TWaveCapture> state,  // NOLINT(performance-unnecessary-value-param)
     std::unique_ptr<SoundCapture> capture) {
+  NameThisThread("vorlixa-sound");
   state->Run(*capture);
   capture.reset();
   state->Finish();
