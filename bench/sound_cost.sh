@@ -90,16 +90,20 @@ for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
 
 cp "$app" "$folder/app/vorlixa"
 write_demo_settings "$folder/app/vorlixa.xml" "$link"
-"$folder/app/vorlixa" >/dev/null 2>"$folder/app/stderr.txt" &
-app_pid=$!
-pids+=("$app_pid")
-cava -p "$folder/cava/config" >/dev/null 2>"$folder/cava/stderr.txt" &
-cava_pid=$!
-pids+=("$cava_pid")
-sleep "$warmup"
-for pid in "$app_pid" "$cava_pid"; do
-  kill -0 "$pid" 2>/dev/null || { echo "sound_cost: process $pid ended early" >&2; exit 1; }
-done
+# Starts the program on its settings file and cava side by side, and lets them warm up.
+start_pair() {
+  "$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
+  app_pid=$!
+  pids+=("$app_pid")
+  cava -p "$folder/cava/config" >/dev/null 2>>"$folder/cava/stderr.txt" &
+  cava_pid=$!
+  pids+=("$cava_pid")
+  sleep "$warmup"
+  for pid in "$app_pid" "$cava_pid"; do
+    kill -0 "$pid" 2>/dev/null || { echo "sound_cost: process $pid ended early" >&2; exit 1; }
+  done
+}
+start_pair
 
 # On-CPU time of all of a process's threads in nanoseconds.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%d", sum }'; }
@@ -181,15 +185,6 @@ band_bar() {
   done
   echo "</Controllers></Port></Ports></Vorlixa>"
 } >"$folder/app/vorlixa.xml"
-"$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
-app_pid=$!
-pids+=("$app_pid")
-cava -p "$folder/cava/config" >/dev/null 2>>"$folder/cava/stderr.txt" &
-cava_pid=$!
-pids+=("$cava_pid")
-sleep "$warmup"
-for pid in "$app_pid" "$cava_pid"; do
-  kill -0 "$pid" 2>/dev/null || { echo "sound_cost: the band program or cava ended early" >&2; exit 1; }
-done
+start_pair
 echo "Bands (8 band bars on 4 boards, one source):"
 measure_cpu 0.75
