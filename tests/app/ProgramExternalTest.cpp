@@ -81,16 +81,11 @@ class ProgramExternalTest : public ::testing::Test {
   // Bar 0 listens to "level1" and holds a level for 1 s; bar 1 to "fan", and keeps it.
   QProcess* Launch(const QString& address = {}) {
     std::ofstream(program_.SettingsFile())
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-           "<Ports><Port><Name>"
-        << sim_.LinkPath()
-        << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-           "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
-           "<Bar Index=\"0\"><Input>External</Input><Prop.Channel>level1</Prop.Channel>"
-           "<Prop.Hold>1</Prop.Hold></Bar>"
-           "<Bar Index=\"1\"><Input>External</Input><Prop.Channel>fan</Prop.Channel>"
-           "<Prop.Hold>0</Prop.Hold></Bar>"
-           "</Bars></Controller></Controllers></Port></Ports></Vorlixa>\n";
+        << OneBoardSettings(sim_.LinkPath(),
+                            "<Bar Index=\"0\"><Input>External</Input><Prop.Channel>level1"
+                            "</Prop.Channel><Prop.Hold>1</Prop.Hold></Bar>"
+                            "<Bar Index=\"1\"><Input>External</Input><Prop.Channel>fan"
+                            "</Prop.Channel><Prop.Hold>0</Prop.Hold></Bar>");
     return program_.Launch(Environment(address));
   }
 

@@ -45,15 +45,20 @@ bool WaitForDarkChain(const SimProcess& sim, std::size_t boards) {
   });
 }
 
-std::string KnightRiderSettings(const std::string& device) {
+std::string OneBoardSettings(const std::string& device, const std::string& bars) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
          "<Ports><Port><Name>" +
          device +
          "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
          "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
-         "<Bars><Bar Index=\"0\"><Input>KnightRider</Input></Bar><Bar Index=\"1\">"
-         "<Input>Nothing</Input></Bar></Bars></Controller></Controllers></Port></Ports>"
-         "</Vorlixa>\n";
+         "<Bars>" +
+         bars + "</Bars></Controller></Controllers></Port></Ports></Vorlixa>\n";
+}
+
+std::string KnightRiderSettings(const std::string& device) {
+  return OneBoardSettings(device,
+                          "<Bar Index=\"0\"><Input>KnightRider</Input></Bar><Bar Index=\"1\">"
+                          "<Input>Nothing</Input></Bar>");
 }
 
 ProgramFolder::ProgramFolder(const std::string& programFile) {

@@ -30,8 +30,11 @@ std::size_t NonZero(const SimBytes& unit);
 // Waits until the last unit that the chain received is a frame of board count dark boards.
 bool WaitForDarkChain(const SimProcess& sim, std::size_t boards);
 
-// A settings file with one enabled port on device: a 2 x 40 board whose first bar runs
-// "KnightRider".
+// A settings file with one enabled port on device and one 2 x 40 board, whose <Bars>
+// element holds bars.
+std::string OneBoardSettings(const std::string& device, const std::string& bars);
+
+// OneBoardSettings whose first bar runs "KnightRider".
 std::string KnightRiderSettings(const std::string& device);
 
 // The real program as a process: a copy of it in a temporary folder of its own (where

@@ -74,13 +74,7 @@ class ProgramSoundTest : public ::testing::Test {
   }
 
   QProcess* Launch(const std::string& bar0, const std::string& bar1) {
-    std::ofstream(program_.SettingsFile())
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-           "<Ports><Port><Name>"
-        << sim_.LinkPath()
-        << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-           "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
-        << bar0 << bar1 << "</Bars></Controller></Controllers></Port></Ports></Vorlixa>\n";
+    std::ofstream(program_.SettingsFile()) << OneBoardSettings(sim_.LinkPath(), bar0 + bar1);
     return program_.Launch(server_.Environment());
   }
 

@@ -67,13 +67,7 @@ class ProgramTrayTest : public ::testing::Test {
 TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
   SimProcess sim;
   std::ofstream(program_.SettingsFile())
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-         "<Ports><Port><Name>"
-      << sim.LinkPath()
-      << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-         "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
-         "<Bars><Bar Index=\"0\"><Input>KnightRider</Input></Bar></Bars></Controller>"
-         "</Controllers></Port></Ports></Vorlixa>\n";
+      << OneBoardSettings(sim.LinkPath(), "<Bar Index=\"0\"><Input>KnightRider</Input></Bar>");
   QProcess& program = desktop_.NewProcess();
   program.setWorkingDirectory(QString::fromStdString(program_.Folder()));
   program.start(QString::fromStdString(program_.Program()), {});
