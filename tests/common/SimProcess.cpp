@@ -127,6 +127,10 @@ SimProcess::SimProcess(const Options& options) : dir_(MakeTempDir()) {
   if (!options.Reply.empty()) {
     args.insert(args.end(), {"--reply", options.Reply});
   }
+  if (!options.Listen.empty()) {
+    // Port 0: tests that run side by side never compete for a port.
+    args = {"--listen", options.Listen, "--port", "0", "--log", logPath_, "--no-display"};
+  }
   args.insert(args.end(), options.Extra.begin(), options.Extra.end());
   pid_ = Spawn(args, dir_ + "/stdout", dir_ + "/stderr");
 
@@ -189,6 +193,15 @@ std::vector<SimBytes> SimProcess::Units() const {
     }
   }
   return units;
+}
+
+int SimProcess::ListenPort() const {
+  const std::vector<std::string> up = Events("up");
+  const std::string prefix = "127.0.0.1:";
+  if (up.empty() || !up.front().starts_with(prefix)) {
+    return 0;
+  }
+  return std::atoi(up.front().c_str() + prefix.size());
 }
 
 std::vector<std::string> SimProcess::Events(std::string_view name) const {

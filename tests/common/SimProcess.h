@@ -43,6 +43,9 @@ class SimProcess {
     // on a busy machine.
     int IdleMs = 300;
     std::vector<std::string> Extra;  // further arguments
+    // ddp, e131 or artnet: a network strip listening on a free port of 127.0.0.1 instead
+    // of a chain (Boards, Reply, DropMs and IdleMs do not apply); empty: a chain.
+    std::string Listen;
   };
 
   // Starts the simulator and waits for its link; raises std::runtime_error (with the
@@ -54,6 +57,8 @@ class SimProcess {
   SimProcess& operator=(const SimProcess&) = delete;
 
   const std::string& LinkPath() const { return link_; }
+  // The UDP port a listening strip took, from its "up 127.0.0.1:PORT"; 0 for a chain.
+  int ListenPort() const;
   pid_t Pid() const { return pid_; }
 
   std::vector<SimLogEntry> Log() const;

@@ -73,6 +73,14 @@ INSTANTIATE_TEST_SUITE_P(
         GoodOptionsCase{"Paced", {"--pace"}, With([](SimOptions& o) { o.Pace = true; })},
         GoodOptionsCase{
             "Stalling", {"--stall-after=3"}, With([](SimOptions& o) { o.StallAfter = 3; })},
+        GoodOptionsCase{"ListeningStrip",
+                        {"--listen", "ArtNet", "--port=0", "--universe", "0", "--log", "f"},
+                        With([](SimOptions& o) {
+                          o.Listen = StripProtocol::ArtNet;
+                          o.Port = 0;
+                          o.Universe = 0;
+                          o.LogPath = "f";
+                        })},
         GoodOptionsCase{"Help", {"--boards", "1", "-h"}, With([](SimOptions& o) {
                           o.Boards = 1;
                           o.Help = true;
@@ -113,6 +121,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionsCase{"MissingValue", {"--link"}, "--link needs a value"},
         BadOptionsCase{"EmptyLink", {"--link="}, "--link needs a path"},
         BadOptionsCase{"FlagWithValue", {"--display=yes"}, "--display takes no value"},
+        BadOptionsCase{"ListenUnknownProtocol",
+                       {"--listen", "sacn"},
+                       "--listen takes ddp, e131 or artnet, not 'sacn'"},
+        BadOptionsCase{"E131UniverseZero",
+                       {"--listen", "e131", "--universe=0"},
+                       "--universe must be 1..63999 for e131, not 0"},
+        BadOptionsCase{"ChainOptionWhileListening",
+                       {"--boards=3", "--listen", "ddp"},
+                       "--boards is for a chain, not with --listen"},
+        BadOptionsCase{"PortWithoutListen", {"--port", "4048"}, "--port needs --listen"},
         BadOptionsCase{"Unknown", {"--frobnicate"}, "unknown option '--frobnicate'"},
         BadOptionsCase{"Positional", {"/dev/ttyS0"}, "unexpected argument '/dev/ttyS0'"}),
     CaseName());

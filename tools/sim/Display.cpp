@@ -19,6 +19,18 @@ using vx::Format;
 namespace {
 
 constexpr std::string_view kClearToEnd = "\x1b[K\n";
+constexpr std::string_view kPlain = "\x1b[0m";
+
+// Cursor home, every line cleared to its end, and the rest of the screen cleared.
+std::string Screen(const std::vector<std::string>& lines) {
+  std::string screen = "\x1b[H";
+  for (const std::string& line : lines) {
+    screen += line;
+    screen += kClearToEnd;
+  }
+  screen += "\x1b[J";
+  return screen;
+}
 
 std::string Bar(std::span<const std::uint8_t> frame, std::size_t first, int size) {
   std::string text = "|";
@@ -85,13 +97,55 @@ std::string RenderDisplay(const DisplayState& state, int columns, int rows) {
     lines.push_back(Format("... %d more boards", state.Boards - shown));
   }
 
-  std::string screen = "\x1b[H";
-  for (const std::string& line : lines) {
-    screen += line;
-    screen += kClearToEnd;
+  return Screen(lines);
+}
+
+std::string RenderStripDisplay(const StripDisplayState& state, int columns, int rows) {
+  std::vector<std::string> lines;
+  lines.push_back(Format("vorlixa-sim  %s strip on %s", state.Protocol, state.Endpoint) +
+                  (state.FirstUniverse >= 0 ? Format(", first universe %d", state.FirstUniverse)
+                                            : std::string()));
+  const std::size_t pixels = state.Strip.size() / 3;
+  lines.push_back(Format("pixels %d  frames %llu  packets %llu  refused %llu", pixels,
+                         static_cast<unsigned long long>(state.Frames),
+                         static_cast<unsigned long long>(state.Packets),
+                         static_cast<unsigned long long>(state.Refused)));
+  lines.push_back(state.LastRefusal.empty() ? std::string() : "last refused: " + state.LastRefusal);
+  lines.emplace_back();
+
+  // "    0 " label, then one cell a pixel.
+  constexpr int kLabel = 6;
+  const auto perRow = static_cast<std::size_t>(std::max(columns - kLabel, 1));
+  const std::size_t rowsNeeded = (pixels + perRow - 1) / perRow;
+  const auto room = static_cast<std::size_t>(std::max(rows - static_cast<int>(lines.size()), 0));
+  std::size_t shownRows = std::min(rowsNeeded, room);
+  if (shownRows < rowsNeeded && shownRows > 0) {
+    --shownRows;  // keep a line for the count of pixels left out
   }
-  screen += "\x1b[J";
-  return screen;
+  for (std::size_t row = 0; row < shownRows; ++row) {
+    const std::size_t first = row * perRow;
+    std::string line = Format("%5d ", first);
+    std::string colour;
+    for (std::size_t pixel = first; pixel < std::min(first + perRow, pixels); ++pixel) {
+      const std::uint8_t r = state.Strip[pixel * 3];
+      const std::uint8_t g = state.Strip[pixel * 3 + 1];
+      const std::uint8_t b = state.Strip[pixel * 3 + 2];
+      const bool black = r == 0 && g == 0 && b == 0;
+      // Only a change of colour costs an escape code: a strip of one colour stays short.
+      std::string wanted = black ? std::string(kPlain) : Format("\x1b[38;2;%d;%d;%dm", r, g, b);
+      if (wanted != colour) {
+        line += wanted;
+        colour = std::move(wanted);
+      }
+      line += black ? "\u00b7" : "\u2588";
+    }
+    line += kPlain;
+    lines.push_back(std::move(line));
+  }
+  if (shownRows < rowsNeeded) {
+    lines.push_back(Format("... %d more pixels", pixels - std::min(pixels, shownRows * perRow)));
+  }
+  return Screen(lines);
 }
 
 TerminalWriter::TerminalWriter() {

@@ -26,6 +26,18 @@ struct DisplayState {
   std::span<const std::uint8_t> Frame;  // Boards x 80 brightness bytes
 };
 
+// What the terminal display shows of a network strip: where it listens and its pixels.
+struct StripDisplayState {
+  std::string Protocol;    // "ddp", "e131", "artnet"
+  std::string Endpoint;    // "127.0.0.1:4048"
+  int FirstUniverse = -1;  // -1: the protocol has none
+  std::uint64_t Frames = 0;
+  std::uint64_t Packets = 0;
+  std::uint64_t Refused = 0;
+  std::string LastRefusal;              // why the last refused packet was refused
+  std::span<const std::uint8_t> Strip;  // R, G, B per pixel
+};
+
 // The shaded block (UTF-8) that shows one LED of brightness value: a dot when off.
 std::string_view LEDGlyph(std::uint8_t value);
 
@@ -33,6 +45,11 @@ std::string_view LEDGlyph(std::uint8_t value);
 // to its end, and the rest of the screen cleared. Each board shows its two bars of
 // BarSize LEDs (bar k on slots k x BarSize ...); boards that do not fit are counted.
 std::string RenderDisplay(const DisplayState& state, int columns, int rows);
+
+// The whole screen for a network strip, as RenderDisplay makes it for a chain: every pixel a
+// cell in its own colour (24-bit escape codes), black ones a dot, as many rows as the strip
+// needs; pixels that do not fit are counted.
+std::string RenderStripDisplay(const StripDisplayState& state, int columns, int rows);
 
 // Writes screens to standard output without ever blocking the caller: a screen that the
 // terminal cannot take yet stays pending, and no new one is started until it is out.

@@ -56,10 +56,67 @@ std::optional<std::uint8_t> ReplyValue(const std::string& value) {
   return static_cast<std::uint8_t>(std::stoi(std::string(digits), nullptr, 16));
 }
 
+StripProtocol ProtocolValue(const std::string& value) {
+  for (const StripProtocol protocol :
+       {StripProtocol::Ddp, StripProtocol::E131, StripProtocol::ArtNet}) {
+    if (Lower(value) == ProtocolName(protocol)) {
+      return protocol;
+    }
+  }
+  throw SimUsageError(Format("--listen takes ddp, e131 or artnet, not '%s'", value));
+}
+
+// Options that only the chain has, and that a listening strip refuses rather than
+// silently ignores.
+bool IsChainOption(const std::string& name) {
+  for (const char* chain : {"-n", "--boards", "-l", "--link", "-r", "--reply", "-b", "--bar-size",
+                            "--drop-ms", "--idle-ms", "--stall-after", "--pace"}) {
+    if (name == chain) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void CheckListening(const SimOptions& options, const std::optional<std::string>& chainOption) {
+  if (!options.Listen) {
+    if (options.Port) {
+      throw SimUsageError("--port needs --listen");
+    }
+    if (options.Universe) {
+      throw SimUsageError("--universe needs --listen e131 or --listen artnet");
+    }
+    return;
+  }
+  if (chainOption) {
+    throw SimUsageError(Format("%s is for a chain, not with --listen", *chainOption));
+  }
+  if (!options.Universe) {
+    return;
+  }
+  switch (*options.Listen) {
+    case StripProtocol::Ddp:
+      throw SimUsageError("--universe needs --listen e131 or --listen artnet");
+    case StripProtocol::E131:
+      if (*options.Universe < 1 || *options.Universe > 63999) {
+        throw SimUsageError(
+            Format("--universe must be 1..63999 for e131, not %d", *options.Universe));
+      }
+      break;
+    case StripProtocol::ArtNet:
+      if (*options.Universe > 32767) {
+        throw SimUsageError(
+            Format("--universe must be 0..32767 for artnet, not %d", *options.Universe));
+      }
+      break;
+  }
+}
+
 }  // namespace
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args) {
   SimOptions options;
+  std::optional<std::string> chainOption;  // the first chain-only option given
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> inlineValue;
@@ -84,6 +141,9 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       return args[++i];
     };
 
+    if (IsChainOption(name) && !chainOption) {
+      chainOption = name;
+    }
     if (name == "-h" || name == "--help") {
       flag();
       options.Help = true;
@@ -120,19 +180,28 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       options.Pace = true;
     } else if (name == "--refresh-ms") {
       options.RefreshMs = IntValue(name, value(), 10, 10 * 1000);
+    } else if (name == "--listen") {
+      options.Listen = ProtocolValue(value());
+    } else if (name == "--port") {
+      options.Port = IntValue(name, value(), 0, 65535);
+    } else if (name == "--universe") {
+      options.Universe = IntValue(name, value(), 0, 63999);
     } else if (name.starts_with("-")) {
       throw SimUsageError(Format("unknown option '%s'", name));
     } else {
       throw SimUsageError(Format("unexpected argument '%s'", name));
     }
   }
+  CheckListening(options, chainOption);
   return options;
 }
 
 std::string SimUsage() {
   return Format(
       "Usage: vorlixa-sim [OPTION]...\n"
-      "Stands in for a chain of LED bar controller boards on a pseudo-terminal.\n"
+      "  or:  vorlixa-sim --listen ddp|e131|artnet [--port N] [--universe U] [OPTION]...\n"
+      "Stands in for a chain of LED bar controller boards on a pseudo-terminal, or for a\n"
+      "network LED strip on 127.0.0.1.\n"
       "\n"
       "  -l, --link PATH      publish the line as a symlink at PATH (default %s)\n"
       "  -n, --boards N       boards in the chain, 0..%d (default 2); a frame is\n"
@@ -158,6 +227,21 @@ std::string SimUsage() {
       "                       adapter that stops taking bytes without hanging up: the\n"
       "                       line stays open and its buffer fills; logged as 'stall'\n"
       "  -h, --help           show this help and exit\n"
+      "\n"
+      "Network strip (--display, --no-display, --log and --refresh-ms apply as well):\n"
+      "      --listen PROTOCOL\n"
+      "                       receive ddp, e131 (sACN) or artnet (ArtDmx) datagrams on\n"
+      "                       127.0.0.1 and show the strip's pixels in their colours\n"
+      "      --port N         UDP port, 0 for any free one (default 4048 for ddp, 5568\n"
+      "                       for e131, 6454 for artnet); logged as 'up 127.0.0.1:PORT'\n"
+      "      --universe U     e131 universe (1..63999, default 1) or artnet Port-Address\n"
+      "                       (0..32767, default 0) of the first pixel; the strip runs on\n"
+      "                       into the next universes, 170 pixels each, and is shown\n"
+      "                       again whenever a packet for one of them arrives\n"
+      "  With --listen, --log writes one line per shown frame: the time stamp and the\n"
+      "  strip's R G B bytes in hex, first pixel first; events are logged as 'up',\n"
+      "  'ignored TEXT', 'refused TEXT', 'end universe U' (E1.31 stream terminated)\n"
+      "  and 'empty' (a frame of no pixels). DDP shows its buffer on the push flag.\n"
       "\n"
       "SIGUSR1 closes the line for --drop-ms and then publishes a new one under the same\n"
       "link. SIGUSR2 stops reading the line, or reads it again when stopped (logged as\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/StripDecoder.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -30,6 +32,10 @@ struct SimOptions {
   // Seconds after the start at which the chain stops reading its line (an adapter that
   // stops taking bytes without hanging up); -1: never. SIGUSR2 toggles it at any time.
   int StallAfter = -1;
+  // Set: stand in for a network strip of that protocol on 127.0.0.1 instead of a chain.
+  std::optional<StripProtocol> Listen;
+  std::optional<int> Port;      // UDP port to listen on; 0: any free one; none: the default
+  std::optional<int> Universe;  // the strip's first universe; none: the protocol's default
   bool Help = false;
 
   bool operator==(const SimOptions&) const = default;

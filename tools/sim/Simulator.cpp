@@ -1,6 +1,7 @@
 #include "sim/Simulator.h"
 
 #include "base/Format.h"
+#include "sim/SignalPipe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,74 +19,6 @@
 namespace vxsim {
 
 namespace {
-
-// The write end; the handler only writes the signal number into it. A global, because
-// that is all a signal handler can reach.
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
-int gSignalPipe = -1;
-
-extern "C" void OnSignal(int signal) {
-  const int savedErrno = errno;
-  const auto byte = static_cast<unsigned char>(signal);
-  [[maybe_unused]] const ssize_t ignored = ::write(gSignalPipe, &byte, 1);
-  errno = savedErrno;
-}
-
-// The self-pipe and the handlers that feed it; restores default handling when done.
-class SignalPipe {
- public:
-  SignalPipe() {
-    std::array<int, 2> fds{};
-    if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
-      throw std::system_error(errno, std::generic_category(), "pipe2");
-    }
-    read_ = vx::UniqueFd(fds[0]);
-    write_ = vx::UniqueFd(fds[1]);
-    gSignalPipe = write_.Get();
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : kSignals) {
-      ::sigaction(signal, &action, nullptr);
-    }
-    // A reader that went away (display pipe) is an error on write, not a reason to die.
-    ::signal(SIGPIPE, SIG_IGN);
-  }
-  ~SignalPipe() {
-    for (const int signal : kSignals) {
-      ::signal(signal, SIG_DFL);
-    }
-    gSignalPipe = -1;
-  }
-  SignalPipe(const SignalPipe&) = delete;
-  SignalPipe& operator=(const SignalPipe&) = delete;
-
-  int Fd() const { return read_.Get(); }
-
- private:
-  static constexpr std::array<int, 6> kSignals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGWINCH};
-  vx::UniqueFd read_;
-  vx::UniqueFd write_;
-};
-
-double MonotonicSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-std::string HexBytes(std::span<const std::uint8_t> bytes) {
-  static constexpr std::string_view kDigits = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (const std::uint8_t byte : bytes) {
-    if (!text.empty()) {
-      text += ' ';
-    }
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
 
 // A paced line delivers its bytes in portions of this much line time, so that the
 // simulator wakes a few hundred times a second at most.
@@ -106,10 +39,7 @@ Simulator::~Simulator() = default;
 int Simulator::Run() {
   SignalPipe signals;
   if (!options_.LogPath.empty()) {
-    log_.reset(std::fopen(options_.LogPath.c_str(), "w"));
-    if (!log_) {
-      throw std::system_error(errno, std::generic_category(), "open " + options_.LogPath);
-    }
+    log_ = FrameLog(options_.LogPath);
   }
   const bool display = options_.Display == SimDisplay::On ||
                        (options_.Display == SimDisplay::Auto && ::isatty(STDOUT_FILENO) != 0);
@@ -314,10 +244,7 @@ void Simulator::CheckLineSettings() {
 }
 
 void Simulator::Log(const std::string& text) {
-  if (log_) {
-    std::fprintf(log_.get(), "%.6f %s\n", MonotonicSeconds(), text.c_str());
-    std::fflush(log_.get());
-  }
+  log_.Write(text);
 }
 
 void Simulator::LogUnits() {

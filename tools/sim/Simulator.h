@@ -2,6 +2,7 @@
 
 #include "sim/Display.h"
 #include "sim/FrameDecoder.h"
+#include "sim/FrameLog.h"
 #include "sim/LineSettings.h"
 #include "sim/Pty.h"
 #include "sim/SimOptions.h"
@@ -53,7 +54,7 @@ class Simulator {
   SimOptions options_;
   FrameDecoder decoder_;
   std::unique_ptr<Pty> pty_;  // empty while the line is dropped
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_{nullptr, &std::fclose};
+  FrameLog log_;
   std::unique_ptr<TerminalWriter> display_;
   std::vector<SimUnit> units_;  // ended but not yet logged
   std::optional<LineSettings> lineSettings_;

@@ -1,5 +1,6 @@
 #include "sim/SimOptions.h"
 #include "sim/Simulator.h"
+#include "sim/StripListener.h"
 
 #include <cstdio>
 #include <exception>
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (options.Listen) {
+      StripListener listener(std::move(options));
+      return listener.Run();
+    }
     Simulator simulator(std::move(options));
     return simulator.Run();
   } catch (const std::exception& e) {
