@@ -1,10 +1,18 @@
 #include "AllocationCounter.h"
 #include "common/DiscardingPort.h"
 #include "device/LEDController.h"
+#include "device/NetworkStrip.h"
+#include "platform/UniqueFd.h"
 
 #include <QCoreApplication>
 
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <string>
+#include <vector>
 
 using namespace vx;
 
@@ -49,6 +57,39 @@ BENCHMARK(BM_SendLevels)
     ->Args({409, 1})
     ->Args({2, 0})
     ->Args({409, 0});
+
+// One frame of a 1000-pixel DDP strip built and sent (3 datagrams) to a UDP socket on
+// 127.0.0.1; one byte changes before every send, so every call sends. What arrives is
+// left to the receiver's queue, which drops what no longer fits.
+void BM_StripSendDdp(benchmark::State& state) {
+  UniqueFd receiver(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if (::bind(receiver.Get(), raw, length) != 0 ||
+      ::getsockname(receiver.Get(), raw, &length) != 0) {
+    state.SkipWithError("cannot bind a UDP socket on 127.0.0.1");
+    return;
+  }
+  TNetworkStrip strip("ddp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  strip.Open();
+  std::vector<std::uint8_t> rgb(3 * 1000, 100);
+  strip.Send(rgb);  // the encoder's and the last frame's buffers take their size
+
+  const std::size_t before = AllocationCount();
+  for (auto _ : state) {
+    ++rgb[rgb.size() / 2];
+    strip.Send(rgb);
+  }
+  ReportAllocationsPerCall(state, before);
+  if (strip.State() != TStripState::Sending) {
+    state.SkipWithError(strip.StatusText().c_str());
+  }
+}
+
+BENCHMARK(BM_StripSendDdp);
 
 }  // namespace
 
