@@ -63,6 +63,11 @@ TPortStatus PortStatusOf(const TPortCfg& port) {
   TPortStatus status;
   status.State = link.State();
   status.LastError = link.LastError();
+  if (link.IsStrip()) {
+    status.Strip = true;
+    status.Device = link.Port;
+    return status;
+  }
   status.Device = SerialDeviceName(link.Port);
   if (!link.Connected()) {
     status.PortError = link.PortErrorString();
@@ -85,11 +90,18 @@ std::string PortStatusText(const TPortStatus& status) {
       return status.LastError.empty() ? "The chain does not answer"
                                       : "The chain does not answer - " + status.LastError;
     case TLinkState::Waiting:
+      if (status.Strip) {
+        return status.LastError;  // looking its host up
+      }
       return WithReason("Waiting for the device", status.PortError);
     case TLinkState::Denied:
       return "Permission denied - " + GroupHint(status);
     case TLinkState::Reconnecting:
       return WithReason("Reconnecting", status.PortError);
+    case TLinkState::Sending:
+      return "Sending";
+    case TLinkState::NotSending:
+      return status.LastError.empty() ? "Not sending" : status.LastError;
     case TLinkState::Closed:
       break;
   }
@@ -114,6 +126,12 @@ std::string PortStatusLine(const std::string& portName, const TPortStatus& statu
       break;
     case TLinkState::Reconnecting:
       words = "reconnecting";
+      break;
+    case TLinkState::Sending:
+      words = "sending";
+      break;
+    case TLinkState::NotSending:
+      words = "not sending";
       break;
     case TLinkState::Closed:
       words = "not open";

@@ -18,6 +18,7 @@ struct TPortStatus {
   std::string PortError;    // the system's reason for the last failure of the port
   std::string Device;       // the device the port name stands for
   std::string DeviceGroup;  // its group, for a refused device (empty when unknown)
+  bool Strip = false;       // a network strip: the link's text says why it does not send
 };
 
 // The port's present status; the device's group is looked up only when it is refused.

@@ -11,6 +11,7 @@
 #include "support/unLog.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace vx {
@@ -62,6 +63,7 @@ void TPortCfg::Assign(const TPortCfg& source) {
   controller_->Port = source.Controller().Port;
   controller_->MinValue = source.Controller().MinValue;
   controller_->MaxValue = source.Controller().MaxValue;
+  controller_->Colour = source.Controller().Colour;
   controllers_->Clear();
   const TLEDBarCfgList& from = source.Controllers();
   for (int i = 0; i < from.Count(); ++i) {
@@ -97,6 +99,15 @@ void TPortCfg::LinkStateChanged(TLinkState previous) {
   };
   const TLEDBarController& link = *controller_;
   const TLinkState state = link.State();
+  if (link.IsStrip()) {
+    // Once when the strip stops sending, and once when it sends again.
+    if (state == TLinkState::NotSending) {
+      LogWarning(Format("Port %s not sending: %s", link.Port, link.LastError()));
+    } else if (state == TLinkState::Sending && previous == TLinkState::NotSending) {
+      LogMessageFmt("Port %s is back", link.Port);
+    }
+    return;
+  }
   if (down(state) && up(previous)) {
     LogWarning(Format("Port %s lost: %s", link.Port, link.PortErrorString()));
   } else if (down(state) && previous == TLinkState::Closed) {
@@ -193,6 +204,17 @@ void TPortCfgList::LoadFromXML(xmlNode* root) {
         item.Enabled = TextToBool(GetNodeText(node, "Enabled", ""));
         link.MinValue = DecimalToByte(GetNodeText(node, "LEDmin", "0"));
         link.MaxValue = DecimalToByte(GetNodeText(node, "LEDmax", IntToStr(kDefaultLEDmax)));
+        // Files written before network strips have no colour: the meter's.
+        const std::string colour = GetNodeText(node, "Colour", "Meter");
+        if (const std::optional<TStripColour> parsed = ParseStripColour(colour)) {
+          link.Colour = *parsed;
+        } else {
+          // Not worth the whole port: its strip shows the meter's colours.
+          LogWarning(
+              Format("Port %d of the settings file: \"%s\" is not a colour (Meter or "
+                     "#RRGGBB); the meter's colours are used",
+                     static_cast<int>(position), colour));
+        }
         item.Controllers().LoadFromXML(node);
       } catch (const std::exception& e) {
         // A port that cannot be read is left out; the others still load.
@@ -220,6 +242,10 @@ void TPortCfgList::SaveToXML(xmlNode* root) {
     SetChildText(port, "Enabled", BoolToText(item->Enabled), false);
     SetChildText(port, "LEDmin", IntToStr(link.MinValue), false);
     SetChildText(port, "LEDmax", IntToStr(link.MaxValue), false);
+    // Only a port that has one, so that files of serial chains stay as they were.
+    if (link.IsStrip() || link.Colour != TStripColour{}) {
+      SetChildText(port, "Colour", StripColourText(link.Colour), false);
+    }
     item->Controllers().SaveToXML(port);
   }
 }

@@ -3,6 +3,8 @@
 #include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
+#include "device/NetworkStrip.h"
+#include "device/StripAddress.h"
 #include "platform/Prompter.h"
 
 #include <algorithm>
@@ -261,7 +263,18 @@ TLEDBarController::TLEDBarController(std::unique_ptr<SerialPort> port)
 TLEDBarController::~TLEDBarController() = default;
 
 bool TLEDBarController::Connected() const {
-  return port_->IsOpen();
+  return strip_ != nullptr || port_->IsOpen();
+}
+
+bool TLEDBarController::IsStrip() const {
+  return IsStripAddress(Port);
+}
+
+std::string TLEDBarController::PortErrorString() const {
+  if (IsStrip()) {
+    return strip_ ? strip_->StatusText() : lastError_;
+  }
+  return port_->ErrorString();
 }
 
 void TLEDBarController::SetConnected(bool value) {
@@ -352,7 +365,70 @@ bool TLEDBarController::Open() {
   }
   wanted_ = true;
   lost_ = false;
+  if (IsStrip()) {
+    return OpenStrip();
+  }
   return Reopen(true);
+}
+
+bool TLEDBarController::OpenStrip() {
+  try {
+    strip_ = std::make_unique<TNetworkStrip>(Port);
+  } catch (const EConvertError& e) {
+    // A malformed address stays so until the user changes it: nothing to try again.
+    lastError_ = e.what();
+    SetState(TLinkState::NotSending);
+    return false;
+  }
+  strip_->Open();
+  InvalidateLastFrame();
+  FollowStrip();
+  SendLevels();
+  return true;
+}
+
+void TLEDBarController::SendStrip(std::span<const std::uint8_t> frame) {
+  if (!strip_) {
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const auto& board : boards_) {
+    bytes += 6 * std::size_t{std::min<std::uint8_t>(board->BarSize(), kLEDsPerBoard / 2)};
+  }
+  pixels_.resize(bytes);
+  std::size_t at = 0;
+  for (std::size_t b = 0; b < boards_.size(); ++b) {
+    const TLEDBarCtrl& board = *boards_[b];
+    const bool reversed[2] = {board.Bars(0).Reversed, board.Bars(1).Reversed};
+    at += BoardPixels(frame.subspan(b * kLEDsPerBoard, kLEDsPerBoard), board.BarSize(), reversed,
+                      Colour, std::span(pixels_).subspan(at));
+  }
+  // The strip sends what changed, and the same frame again once a second.
+  strip_->Send(std::span(pixels_).first(at));
+  std::copy(frame.begin(), frame.end(), lastFrame_.begin());
+  forced_ = false;
+  FollowStrip();
+}
+
+void TLEDBarController::FollowStrip() {
+  switch (strip_->State()) {
+    case TStripState::Sending:
+      lastError_.clear();
+      SetState(TLinkState::Sending);
+      break;
+    case TStripState::LookingUp:
+      lastError_ = strip_->StatusText();
+      SetState(TLinkState::Waiting);
+      break;
+    case TStripState::NotFound:
+    case TStripState::SendFailed:
+      lastError_ = strip_->StatusText();
+      SetState(TLinkState::NotSending);
+      break;
+    case TStripState::Closed:
+      SetState(TLinkState::Closed);
+      break;
+  }
 }
 
 bool TLEDBarController::Reopen(bool waitForAnswer) {
@@ -393,6 +469,14 @@ bool TLEDBarController::Detected() {
 }
 
 void TLEDBarController::KeepOpen() {
+  if (strip_) {
+    strip_->Poll();
+    FollowStrip();
+    return;
+  }
+  if (IsStrip()) {
+    return;  // a malformed address: no port to try
+  }
   if (detecting_) {
     ContinueDetection();
     return;
@@ -438,7 +522,19 @@ void TLEDBarController::Close() {
   wanted_ = false;
   lost_ = false;
   detecting_ = false;
+  if (strip_) {
+    // The strip goes dark (and an E1.31 stream ends) before the socket closes.
+    strip_->Close();
+    strip_.reset();
+    lastError_.clear();
+    InvalidateLastFrame();
+    SetState(TLinkState::Closed);
+    return;
+  }
   if (!Connected()) {
+    if (IsStrip()) {
+      lastError_.clear();  // a malformed address's text
+    }
     SetState(TLinkState::Closed);
     return;
   }
@@ -491,6 +587,10 @@ void TLEDBarController::SendLevels() {
     board->FadeBars();
     board->BuildBlock(TLEDBlock(block, kLEDsPerBoard));
     block += kLEDsPerBoard;
+  }
+  if (IsStrip()) {
+    SendStrip(FrameBuffer().first(static_cast<std::size_t>(frameLen_)));
+    return;
   }
   SendFrame(FrameBuffer().first(static_cast<std::size_t>(frameLen_)));
   PurgeBuffers();

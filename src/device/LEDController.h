@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/StripColours.h"
 #include "platform/SerialPort.h"
 
 #include <QTimer>
@@ -19,6 +20,7 @@ namespace vx {
 
 class TLEDBarCtrl;
 class TLEDBarController;
+class TNetworkStrip;
 
 inline constexpr int kLEDsPerBoard = 80;
 inline constexpr int kMaxFrameSize = 32768;                       // bytes of a frame buffer
@@ -145,6 +147,8 @@ enum class TLinkState {
   Waiting,       // asked to be open; the device is not there (yet)
   Denied,        // asked to be open; the user may not open the device
   Reconnecting,  // asked to be open; the device was lost and is tried again
+  Sending,       // a network strip: its frames go out
+  NotSending,    // a network strip: its host cannot be found, or sending fails
 };
 
 // The link to one serial port and the chain of boards on it. Runs on the GUI thread;
@@ -166,6 +170,12 @@ class TLEDBarController {
   std::string Port = "COM1";  // device name, passed to the port unchanged
   std::uint8_t MinValue = 0;  // every bar LED is sent as at least this
   std::uint8_t MaxValue = 0;  // every bar LED is sent as at most this
+  // The pixels' colour when Port names a network strip; a serial chain has none.
+  TStripColour Colour;
+
+  // Whether Port names a network strip (ddp://, e131://, artnet://) rather than a
+  // serial device.
+  bool IsStrip() const;
 
   bool Connected() const;  // the port is open
   void SetConnected(bool value);
@@ -182,8 +192,9 @@ class TLEDBarController {
   std::uint8_t LEDBarDefaultSize() const { return ledBarDefaultSize_; }
   void SetLEDBarDefaultSize(std::uint8_t value);  // also resizes every existing board
   const std::string& LastError() const { return lastError_; }
-  // The serial port's text for its last failure (why the port would not open).
-  std::string PortErrorString() const { return port_->ErrorString(); }
+  // The serial port's text for its last failure (why the port would not open); for a
+  // network strip, why it does not send.
+  std::string PortErrorString() const;
   TLinkState State() const { return state_; }
   // Called with the previous state whenever State changes.
   std::function<void(TLEDBarController& sender, TLinkState previous)> OnStateChange;
@@ -266,12 +277,18 @@ class TLEDBarController {
   // True when the port has just gone: the link has then closed it and waits for it.
   bool CheckLost();
   void SetState(TLinkState state);
+  // A network strip in place of the serial port: opened, sent to, and its state.
+  bool OpenStrip();
+  void SendStrip(std::span<const std::uint8_t> frame);
+  void FollowStrip();
   void StartTimer();
   void StopTimer();
   void ArmTimer();
   void TimerExpired();
 
   std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<TNetworkStrip> strip_;  // while a strip link is open
+  std::vector<std::uint8_t> pixels_;      // the strip's frame as sent: 3 bytes a pixel
   TLinkState state_ = TLinkState::Closed;
   bool wanted_ = false;     // asked to be open: Open ran, Close did not since
   bool lost_ = false;       // the port went away since the last Open

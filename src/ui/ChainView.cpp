@@ -4,6 +4,7 @@
 #include "config/unPortCfg.h"
 #include "device/ChainPicture.h"
 #include "device/LEDController.h"
+#include "device/StripColours.h"
 
 #include <QFontMetrics>
 #include <QHideEvent>
@@ -140,7 +141,11 @@ void TLEDChainView::paintEvent(QPaintEvent* event) {
     painter.setPen(palette().color(marked ? QPalette::HighlightedText : QPalette::WindowText));
     painter.drawText(QRect(kMargin, row.top(), g.LabelWidth, row.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("#%1").arg(b + 1));
-    const std::uint8_t barSize = link.LEDBarCtrls(b).BarSize();
+    const TLEDBarCtrl& board = link.LEDBarCtrls(b);
+    const std::uint8_t barSize = board.BarSize();
+    // A network strip is drawn in the colours that its pixels were sent in.
+    const bool strip = link.IsStrip();
+    const bool reversed[2] = {board.Bars(0).Reversed, board.Bars(1).Reversed};
     painter.setPen(palette().color(QPalette::Mid));
     painter.setBrush(Qt::NoBrush);
     for (int slot = 0; slot < kLEDsPerBoard; ++slot) {
@@ -150,8 +155,14 @@ void TLEDChainView::paintEvent(QPaintEvent* event) {
         // Sent as 0 whatever the settings: an empty outline, not an LED that is off.
         painter.drawRect(led.adjusted(0, 0, -1, -1));
       } else {
-        painter.fillRect(led, ShadeColour(frame[static_cast<std::size_t>(b) * kLEDsPerBoard +
-                                                static_cast<std::size_t>(slot)]));
+        const std::uint8_t value =
+            frame[static_cast<std::size_t>(b) * kLEDsPerBoard + static_cast<std::size_t>(slot)];
+        if (strip) {
+          const TLEDShade sent = StripSlotColour(link.Colour, barSize, slot, reversed, value);
+          painter.fillRect(led, QColor(sent.Red, sent.Green, sent.Blue));
+        } else {
+          painter.fillRect(led, ShadeColour(value));
+        }
       }
     }
   }

@@ -4,6 +4,8 @@
 #include "base/Numbers.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
+#include "device/StripAddress.h"
+#include "device/StripColours.h"
 #include "platform/Prompter.h"
 #include "ui/UpDown.h"
 
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <optional>
 
 namespace vx {
 
@@ -81,6 +84,8 @@ TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoic
       ebLEDmin(NewEdit("ebLEDmin", gbOptions)),
       Label5(NewLabel("Label5", "LED max:", gbOptions)),
       ebLEDmax(NewEdit("ebLEDmax", gbOptions)),
+      lblColour(NewLabel("lblColour", "Colour:", this)),
+      cbColour(new QComboBox(this)),
       btnOk(new QPushButton(QStringLiteral("OK"), this)),
       btnCancel(new QPushButton(QStringLiteral("Cancel"), this)),
       workingCopy_(std::make_unique<TPortCfg>()) {
@@ -107,6 +112,17 @@ TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoic
   ebLEDmin->setGeometry(80, 74, 50, 21);
   Label5->setGeometry(170, 74, 60, 21);
   ebLEDmax->setGeometry(236, 74, 50, 21);
+  // Beside the buttons, so that the dialog keeps its size.
+  lblColour->setGeometry(12, 114, 46, 21);
+  cbColour->setObjectName(QStringLiteral("cbColour"));
+  cbColour->setGeometry(60, 112, 100, 25);
+  cbColour->setEditable(true);
+  cbColour->setInsertPolicy(QComboBox::NoInsert);
+  cbColour->addItems({QStringLiteral("Meter"), QStringLiteral("#FFFFFF"), QStringLiteral("#FF0000"),
+                      QStringLiteral("#00FF00"), QStringLiteral("#0000FF")});
+  cbColour->setToolTip(
+      QStringLiteral("The colour of a network strip's LEDs: Meter (green, yellow, red) or "
+                     "#RRGGBB"));
 
   btnOk->setObjectName(QStringLiteral("btnOk"));
   btnOk->setGeometry(170, 112, 75, 25);
@@ -114,7 +130,7 @@ TfrmPortSetup::TfrmPortSetup(QWidget* parent, const std::vector<TSerialPortChoic
   btnCancel->setObjectName(QStringLiteral("btnCancel"));
   btnCancel->setGeometry(253, 112, 75, 25);
   btnCancel->setAutoDefault(false);
-  connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   // FormCreate
@@ -154,12 +170,14 @@ void TfrmPortSetup::FormShow() {
     udInterval->SetPosition(static_cast<int>(link.UpdateInterval()));
     udLEDmin->SetPosition(link.MinValue);
     udLEDmax->SetPosition(link.MaxValue);
+    cbColour->setEditText(QString::fromStdString(StripColourText(link.Colour)));
   } catch (...) {
     loading_ = false;
     throw;
   }
   loading_ = false;
   UpdateOkButton();
+  UpdateColourBox();
 }
 
 template <typename Handler>
@@ -179,6 +197,33 @@ void TfrmPortSetup::cbPortChange() {
   if (!loading_) {
     workingCopy_->Controller().Port = cbPort->currentText().toStdString();
   }
+  UpdateColourBox();
+}
+
+void TfrmPortSetup::UpdateColourBox() {
+  const bool strip = IsStripAddress(cbPort->currentText().toStdString());
+  lblColour->setEnabled(strip);
+  cbColour->setEnabled(strip);
+}
+
+void TfrmPortSetup::btnOkClick() {
+  const std::string port = cbPort->currentText().toStdString();
+  if (IsStripAddress(port)) {
+    try {
+      ParseStripAddress(port);
+    } catch (const Exception& e) {
+      ShowMessage(e.Message());
+      return;
+    }
+  }
+  const std::string colour = cbColour->currentText().trimmed().toStdString();
+  const std::optional<TStripColour> parsed = ParseStripColour(colour);
+  if (!parsed) {
+    ShowMessage("\"" + colour + "\" is not a colour: Meter or #RRGGBB");
+    return;
+  }
+  workingCopy_->Controller().Colour = *parsed;
+  accept();
 }
 
 void TfrmPortSetup::ebIntervalChange() {

@@ -52,6 +52,8 @@ class TfrmPortSetup : public QDialog {
   QLabel* Label5;
   QLineEdit* ebLEDmax;
   TUpDown* udLEDmax{};
+  QLabel* lblColour;
+  QComboBox* cbColour;  // a network strip's colour: "Meter" or "#RRGGBB"
   QPushButton* btnOk;
   QPushButton* btnCancel;
 
@@ -61,6 +63,10 @@ class TfrmPortSetup : public QDialog {
   void ebIntervalChange();
   void LEDminChange();
   void LEDmaxChange();
+  // OK: a network address or a colour that cannot be used is said, and the dialog stays.
+  void btnOkClick();
+  // The colour applies to network strips only.
+  void UpdateColourBox();
   // Runs a change handler unless loading; its error is shown as a message and leaves the
   // working copy as it was.
   template <typename Handler>

@@ -13,9 +13,12 @@
 
 #include <QTreeWidget>
 
+#include <arpa/inet.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -276,6 +279,78 @@ TEST_F(ChainStatus, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
   EXPECT_EQ(std::count(texts.begin(), texts.end(),
                        "Resumed from sleep: every chain gets its complete frame"),
             1);
+}
+
+// A UDP port of 127.0.0.1 on which nobody listens: the machine answers what is sent there
+// with a refusal.
+int ClosedUdpPort() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+TEST_F(ChainStatus, StripsThatCannotSendSayWhyOnceAndTheChainKeepsItsFrames) {
+  SimProcess::Options chain;
+  chain.Boards = 1;
+  SimProcess steady(chain);
+  const int closed = ClosedUdpPort();
+  ASSERT_NE(closed, 0);
+  const std::string refused = "e131://127.0.0.1:" + std::to_string(closed);
+  // A name that no name server knows; one quick try, whatever the machine's settings. Left
+  // set: the look-ups read it on threads of their own.
+  qputenv("RES_OPTIONS", "attempts:1 timeout:1");
+  Create(Port(steady.LinkPath()) + Port("ddp://no-such-host.invalid") + Port(refused));
+  ASSERT_TRUE(window_->Active());
+  window_->actConfigExecute();
+
+  EXPECT_TRUE(WaitFor([&] { return Status(1) == "Cannot find no-such-host.invalid"; }))
+      << Status(1);
+  EXPECT_TRUE(WaitFor([&] { return Status(2) == "Connection refused"; })) << Status(2);
+  EXPECT_EQ(Status(0), "Connected");
+  const std::size_t from = steady.Log().size();
+  // Past the look-up's next try and several refusals.
+  RunEventsFor(6000);
+  EXPECT_EQ(Status(1), "Cannot find no-such-host.invalid");
+  EXPECT_EQ(Status(2), "Connection refused");
+  EXPECT_TRUE(TipLines()[1].ends_with(": not sending")) << TipLines()[1];
+
+  // The chain got its tick all the while, by the simulator's own clock.
+  const std::vector<SimLogEntry> log = steady.Log();
+  std::size_t frames = 0;
+  double first = -1.0;
+  double last = -1.0;
+  for (std::size_t i = from; i < log.size(); ++i) {
+    if (log[i].Event.empty() && log[i].Data.size() == 81) {
+      first = first < 0.0 ? log[i].Time : first;
+      last = log[i].Time;
+      ++frames;
+    }
+  }
+  ASSERT_GT(last, first);
+  const double rate = static_cast<double>(frames - 1) / (last - first);
+  RecordProperty("FramesPerSecond", std::to_string(rate));
+  EXPECT_GE(rate, 37.0) << "frames a second over " << last - first << " s";
+
+  // Each reason once in the log, not once per try.
+  const std::vector<std::string> texts = LogLineTexts(folder_.LogFile());
+  const auto count = [&](const std::string& start) {
+    return std::count_if(texts.begin(), texts.end(),
+                         [&](const std::string& text) { return text.starts_with(start); });
+  };
+  EXPECT_EQ(count("[-WARNING-] Port ddp://no-such-host.invalid not sending: Cannot find "
+                  "no-such-host.invalid"),
+            1);
+  EXPECT_EQ(count("[-WARNING-] Port " + refused + " not sending: Connection refused"), 1);
+  EXPECT_TRUE(prompter_.Messages.empty());
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# What a network strip costs beside cava, on the same real-time source: a private
+# PulseAudio whose null sink "speakers" is the default output, pacat playing noise into
+# it. The program drives a 300-pixel DDP strip (four boards: 80 + 80 + 80 + 60 pixels)
+# whose first two bars show the sound level of what the speakers play, into the
+# simulator's DDP listener on 127.0.0.1; cava (40 frames/s, 20 bars, raw output to
+# /dev/null) captures the same monitor. Both run side by side for SECONDS, in a
+# notification area when Xvfb and trayer are installed; their CPU time comes from the
+# scheduler's accounting of all their threads. Prints both shares and the ratio, and how
+# many frames the listener received a second.
+# Usage: bench/strip_cost.sh [BUILD_DIR] [SECONDS]   (default build/dev, 20)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# shellcheck source=bench/bench-env.sh
+source bench/bench-env.sh
+
+build="${1:-build/dev}"
+seconds="${2:-20}"
+sim="$build/tools/sim/vorlixa-sim"
+app="$build/src/vorlixa"
+warmup=2
+for program in "$sim" "$app"; do
+  [ -x "$program" ] || { echo "strip_cost: $program not found; build first" >&2; exit 1; }
+done
+for tool in pulseaudio pacat pactl cava; do
+  command -v "$tool" >/dev/null || { echo "strip_cost: $tool missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-strip-XXXXXX")"
+pids=()
+cleanup() {
+  local i pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$folder"
+}
+trap cleanup EXIT
+
+mkdir -p "$folder/app" "$folder/cava"
+start_sound_server "$folder"
+start_tray_desktop
+echo "Desktop: $desktop"
+cat >"$folder/cava/config" <<CAVA
+[general]
+framerate = 40
+bars = 20
+[input]
+method = pulse
+source = speakers.monitor
+[output]
+method = raw
+raw_target = /dev/null
+data_format = binary
+CAVA
+
+pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
+pids+=($!)
+
+port=$((20000 + RANDOM % 20000))
+frames="$folder/frames.log"
+"$sim" --listen ddp --port "$port" --no-display --log "$frames" >/dev/null 2>&1 &
+pids+=($!)
+
+board() {  # board INDEX BARSIZE INPUT0 INPUT1
+  echo "<Controller Index=\"$1\"><BarSize>$2</BarSize><Bars>" \
+    "<Bar Index=\"0\"><Input>$3</Input></Bar><Bar Index=\"1\"><Input>$4</Input></Bar></Bars></Controller>"
+}
+{
+  echo '<?xml version="1.0" encoding="UTF-8"?>'
+  echo "<Vorlixa><AutoUpdate>0</AutoUpdate><Ports><Port><Name>ddp://127.0.0.1:$port</Name>"
+  echo "<Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin><LEDmax>254</LEDmax><Controllers>"
+  board 0 40 WaveInput WaveInput
+  board 1 40 Nothing Nothing
+  board 2 40 Nothing Nothing
+  board 3 30 Nothing Nothing
+  echo "</Controllers></Port></Ports></Vorlixa>"
+} >"$folder/app/vorlixa.xml"
+cp "$app" "$folder/app/vorlixa"
+"$folder/app/vorlixa" >/dev/null 2>>"$folder/app/stderr.txt" &
+app_pid=$!
+pids+=("$app_pid")
+cava -p "$folder/cava/config" >/dev/null 2>>"$folder/cava/stderr.txt" &
+cava_pid=$!
+pids+=("$cava_pid")
+sleep "$warmup"
+for pid in "$app_pid" "$cava_pid"; do
+  kill -0 "$pid" 2>/dev/null || { echo "strip_cost: process $pid ended early" >&2; exit 1; }
+done
+
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ sum += $1 } END { printf "%d", sum }'; }
+app_start=$(cpu_ns "$app_pid")
+cava_start=$(cpu_ns "$cava_pid")
+lines_start=$(wc -l <"$frames" 2>/dev/null || echo 0)
+start_ns=$(date +%s%N)
+sleep "$seconds"
+app_end=$(cpu_ns "$app_pid")
+cava_end=$(cpu_ns "$cava_pid")
+lines_end=$(wc -l <"$frames" 2>/dev/null || echo 0)
+end_ns=$(date +%s%N)
+awk -v app="$((app_end - app_start))" -v cava="$((cava_end - cava_start))" \
+  -v ns="$((end_ns - start_ns))" -v frames="$((lines_end - lines_start))" 'BEGIN {
+    printf "Program CPU:     %.3f %% of one core (300-pixel DDP strip, two sound bars)\n", 100 * app / ns
+    printf "cava CPU:        %.3f %% of one core\n", 100 * cava / ns
+    printf "Ratio:           %.2f (program / cava; target at most 0.5)\n", app / cava
+    printf "Frames received: %.1f a second\n", frames / (ns / 1e9)
+  }'
