@@ -29,6 +29,8 @@ packages=(
   cava
   # The chain recovery test counts the program's attempts to open a missing port.
   strace
+  # The network strip tests receive E1.31 and Art-Net with a private olad, read in Python.
+  ola ola-python
 )
 
 missing=()
@@ -65,4 +67,28 @@ if [ ! -f "$pipewire_alsa/usr/lib/x86_64-linux-gnu/alsa-lib/libasound_module_pcm
   $sudo mkdir -p "$pipewire_alsa"
   $sudo dpkg-deb -x "$download"/pipewire-alsa_*.deb "$pipewire_alsa"
   rm -rf "$download"
+fi
+
+# ola's package starts a system olad and enables it at boot. It would share UDP 5568 and
+# 6454 with the tests' own olad (SO_REUSEPORT) and silently take some of their packets:
+# keep it stopped and off.
+if [ -x /etc/init.d/olad ]; then
+  if [ -d /run/systemd/system ]; then
+    $sudo systemctl disable --now olad.service >/dev/null 2>&1 || true
+  fi
+  # Its output only on failure: without a native unit, systemctl (when installed) says
+  # there is none to disable.
+  if ! out="$($sudo update-rc.d olad disable 2>&1)"; then
+    echo "$out" >&2
+    exit 1
+  fi
+  $sudo /etc/init.d/olad stop >/dev/null
+fi
+# Also one started without the init script's pid file; its ports are free once it is gone.
+if getent passwd olad >/dev/null; then
+  $sudo pkill -x -u olad olad || true
+  for _ in $(seq 50); do
+    pgrep -x -u olad olad >/dev/null || break
+    sleep 0.1
+  done
 fi
