@@ -8,6 +8,7 @@
 #include "platform/Prompter.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -399,7 +400,7 @@ void TLEDBarController::SendStrip(std::span<const std::uint8_t> frame) {
   std::size_t at = 0;
   for (std::size_t b = 0; b < boards_.size(); ++b) {
     const TLEDBarCtrl& board = *boards_[b];
-    const bool reversed[2] = {board.Bars(0).Reversed, board.Bars(1).Reversed};
+    const std::array<bool, 2> reversed = {board.Bars(0).Reversed, board.Bars(1).Reversed};
     at += BoardPixels(frame.subspan(b * kLEDsPerBoard, kLEDsPerBoard), board.BarSize(), reversed,
                       Colour, std::span(pixels_).subspan(at));
   }

@@ -40,7 +40,7 @@ std::optional<TStripColour> ParseStripColour(std::string_view text) {
   if (text.size() != 7 || text[0] != '#') {
     return std::nullopt;
   }
-  std::uint8_t parts[3]{};
+  std::array<std::uint8_t, 3> parts{};
   for (std::size_t i = 0; i < 3; ++i) {
     const int high = HexDigit(text[1 + 2 * i]);
     const int low = HexDigit(text[2 + 2 * i]);
@@ -76,20 +76,20 @@ TLEDShade StripLEDColour(const TStripColour& colour, int place, int barSize) {
 }
 
 TLEDShade StripSlotColour(const TStripColour& colour, std::uint8_t barSize, int slot,
-                          const bool (&reversed)[2], std::uint8_t brightness) {
+                          const std::array<bool, 2>& reversed, std::uint8_t brightness) {
   const int bar = LEDSlotBar(barSize, slot);
   if (bar < 0) {
     return {0, 0, 0};
   }
   // The frame holds a reversed bar mirrored: its first LED sits at the bar's far end.
   const int offset = slot - bar * barSize;
-  const int place = reversed[bar] ? barSize - 1 - offset : offset;
+  const int place = reversed[static_cast<std::size_t>(bar)] ? barSize - 1 - offset : offset;
   const TLEDShade full = StripLEDColour(colour, place, barSize);
   return {Scale(full.Red, brightness), Scale(full.Green, brightness), Scale(full.Blue, brightness)};
 }
 
 std::size_t BoardPixels(std::span<const std::uint8_t> block, std::uint8_t barSize,
-                        const bool (&reversed)[2], const TStripColour& colour,
+                        const std::array<bool, 2>& reversed, const TStripColour& colour,
                         std::span<std::uint8_t> pixels) {
   const int count = std::min<int>(2 * barSize, static_cast<int>(block.size()));
   std::size_t out = 0;

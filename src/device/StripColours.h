@@ -2,6 +2,7 @@
 
 #include "device/ChainPicture.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -30,12 +31,12 @@ TLEDShade StripLEDColour(const TStripColour& colour, int place, int barSize);
 // brightness (0..254; more counts as full), with the bars' Reversed flags: the colour of
 // the LED's place in its bar, scaled by the brightness. Black for a slot of no bar.
 TLEDShade StripSlotColour(const TStripColour& colour, std::uint8_t barSize, int slot,
-                          const bool (&reversed)[2], std::uint8_t brightness);
+                          const std::array<bool, 2>& reversed, std::uint8_t brightness);
 
 // The pixels (3 bytes each) of one board: its first 2 x barSize slots of block, bar 1
 // then bar 2. pixels holds at least 6 x barSize bytes; returns how many bytes it wrote.
 std::size_t BoardPixels(std::span<const std::uint8_t> block, std::uint8_t barSize,
-                        const bool (&reversed)[2], const TStripColour& colour,
+                        const std::array<bool, 2>& reversed, const TStripColour& colour,
                         std::span<std::uint8_t> pixels);
 
 }  // namespace vx

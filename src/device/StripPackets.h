@@ -17,9 +17,9 @@ using TStripCid = std::array<std::uint8_t, 16>;
 TStripCid StripCid(std::string_view portName);
 
 // The most pixels one frame carries: a frame buffer's worth of boards, one pixel a slot.
-inline constexpr std::size_t kMaxStripPixels = 32768 / 80 * 80;  // 32720
-inline constexpr std::size_t kDdpChunkBytes = 1440;              // 480 pixels a packet
-inline constexpr std::size_t kUniversePixels = 170;              // 510 slots a universe
+inline constexpr std::size_t kMaxStripPixels = std::size_t{32768} / 80 * 80;  // 32720
+inline constexpr std::size_t kDdpChunkBytes = 1440;                           // 480 pixels a packet
+inline constexpr std::size_t kUniversePixels = 170;  // 510 slots a universe
 
 // Turns frames of a strip (3 bytes a pixel, R G B) into the datagrams of its protocol,
 // keeping the sequence numbers from frame to frame. Pure code; its buffers are made once,

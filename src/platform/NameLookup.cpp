@@ -2,9 +2,10 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
-#include <signal.h>
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -16,7 +17,8 @@ namespace vx {
 // glibc reads the name, the service and the hints, and writes the result and the status,
 // until the request ends: none of them may move or go before.
 struct NameLookup::Request {
-  Request(const std::string& host, std::uint16_t port) : Name(host), Service(std::to_string(port)) {
+  Request(std::string host, std::uint16_t port)
+      : Name(std::move(host)), Service(std::to_string(port)) {
     Hints.ai_family = AF_UNSPEC;
     Hints.ai_socktype = SOCK_DGRAM;
     Hints.ai_protocol = IPPROTO_UDP;
@@ -51,7 +53,9 @@ struct TKeeper {
 };
 
 TKeeper& Keeper() {
-  static auto* keeper = new TKeeper;  // NOLINT(cppcoreguidelines-owning-memory): see TKeeper
+  // See TKeeper: never destroyed.
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory,cppcoreguidelines-avoid-non-const-global-variables)
+  static auto* keeper = new TKeeper;
   return *keeper;
 }
 
@@ -61,6 +65,7 @@ void RequestEnded(sigval value) {
   TKeeper& keeper = Keeper();
   const std::lock_guard lock(keeper.Mutex);
   std::erase_if(keeper.Requests,
+                // NOLINTNEXTLINE(cppcoreguidelines-pro-type-union-access): glibc's sigval
                 [&](const auto& request) { return request->Id == value.sival_int; });
 }
 
@@ -100,8 +105,8 @@ NameLookup::NameLookup(const std::string& host, std::uint16_t port)
   notify.sigev_notify = SIGEV_THREAD;
   notify.sigev_value.sival_int = request_->Id;
   notify.sigev_notify_function = RequestEnded;
-  gaicb* list[] = {&request_->Control};
-  if (const int error = ::getaddrinfo_a(GAI_NOWAIT, list, 1, &notify); error != 0) {
+  std::array<gaicb*, 1> list{&request_->Control};
+  if (const int error = ::getaddrinfo_a(GAI_NOWAIT, list.data(), 1, &notify); error != 0) {
     request_.reset();
     status_ = Status::Failed;
     errorText_ = ::gai_strerror(error);

@@ -13,6 +13,7 @@
 #include <QShowEvent>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <span>
 #include <utility>
@@ -145,7 +146,7 @@ void TLEDChainView::paintEvent(QPaintEvent* event) {
     const std::uint8_t barSize = board.BarSize();
     // A network strip is drawn in the colours that its pixels were sent in.
     const bool strip = link.IsStrip();
-    const bool reversed[2] = {board.Bars(0).Reversed, board.Bars(1).Reversed};
+    const std::array<bool, 2> reversed = {board.Bars(0).Reversed, board.Bars(1).Reversed};
     painter.setPen(palette().color(QPalette::Mid));
     painter.setBrush(Qt::NoBrush);
     for (int slot = 0; slot < kLEDsPerBoard; ++slot) {

@@ -32,8 +32,8 @@ Bytes Join(const std::vector<Bytes>& parts) {
 }
 
 void PutBe16(Bytes& p, std::size_t at, std::size_t value) {
-  p[at] = static_cast<std::uint8_t>(value >> 8);
-  p[at + 1] = static_cast<std::uint8_t>(value);
+  p.at(at) = static_cast<std::uint8_t>(value >> 8);
+  p.at(at + 1) = static_cast<std::uint8_t>(value);
 }
 
 // An E1.31 data packet built field by field from the standard's table.
@@ -41,7 +41,9 @@ Bytes E131(int universe, const Bytes& slots, std::uint8_t options = 0,
            const std::string& identifier = std::string("ASC-E1.17\0\0\0", 12)) {
   Bytes p(126 + slots.size(), 0);
   PutBe16(p, 0, 0x0010);
-  std::copy(identifier.begin(), identifier.end(), p.begin() + 4);
+  for (std::size_t i = 0; i < identifier.size(); ++i) {
+    p.at(4 + i) = static_cast<std::uint8_t>(identifier[i]);
+  }
   PutBe16(p, 16, 0x7000 | (110 + slots.size()));
   p[21] = 0x04;
   p[22] = 0xC1;  // CID
@@ -67,8 +69,8 @@ Bytes ArtDmx(int portAddress, Bytes slots, const std::string& id = std::string("
   if (slots.size() % 2 != 0) {
     slots.push_back(0);
   }
-  Bytes p(18, 0);
-  std::copy(id.begin(), id.end(), p.begin());
+  Bytes p(id.begin(), id.end());
+  p.resize(18, 0);
   p[8] = static_cast<std::uint8_t>(opCode);
   p[9] = static_cast<std::uint8_t>(opCode >> 8);
   p[11] = 14;

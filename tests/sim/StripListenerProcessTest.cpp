@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdint>
 #include <vector>
@@ -19,18 +20,21 @@ namespace {
 // A DDP packet as the protocol's table lays it out: version 1, RGB 8 bits, default output.
 SimBytes Ddp(std::uint32_t offset, const SimBytes& frame, std::size_t length, bool push,
              std::uint8_t sequence) {
-  SimBytes p{static_cast<std::uint8_t>(push ? 0x41 : 0x40),
-             sequence,
-             0x0B,
-             0x01,
-             static_cast<std::uint8_t>(offset >> 24),
-             static_cast<std::uint8_t>(offset >> 16),
-             static_cast<std::uint8_t>(offset >> 8),
-             static_cast<std::uint8_t>(offset),
-             static_cast<std::uint8_t>(length >> 8),
-             static_cast<std::uint8_t>(length)};
+  const std::array<std::uint8_t, 10> header{static_cast<std::uint8_t>(push ? 0x41 : 0x40),
+                                            sequence,
+                                            0x0B,
+                                            0x01,
+                                            static_cast<std::uint8_t>(offset >> 24),
+                                            static_cast<std::uint8_t>(offset >> 16),
+                                            static_cast<std::uint8_t>(offset >> 8),
+                                            static_cast<std::uint8_t>(offset),
+                                            static_cast<std::uint8_t>(length >> 8),
+                                            static_cast<std::uint8_t>(length)};
+  SimBytes p(header.size() + length);
+  std::copy(header.begin(), header.end(), p.begin());
   const auto first = frame.begin() + static_cast<std::ptrdiff_t>(offset);
-  p.insert(p.end(), first, first + static_cast<std::ptrdiff_t>(length));
+  std::copy(first, first + static_cast<std::ptrdiff_t>(length),
+            p.begin() + static_cast<std::ptrdiff_t>(header.size()));
   return p;
 }
 

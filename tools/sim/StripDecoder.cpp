@@ -233,7 +233,7 @@ StripEvent StripDecoder::FeedArtNet(Bytes p) {
     return Refuse("not an Art-Net packet: wrong ID");
   }
   // The OpCode is the one little-endian field.
-  const std::uint32_t opCode = static_cast<std::uint32_t>(p[9] << 8 | p[8]);
+  const auto opCode = static_cast<std::uint32_t>(p[9] << 8 | p[8]);
   if (opCode != kOpDmx) {
     return Ignore(Format("Art-Net OpCode 0x%04X, not ArtDmx", opCode));
   }

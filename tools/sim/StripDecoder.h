@@ -23,7 +23,7 @@ int DefaultUniverse(StripProtocol protocol);
 
 // The longest strip the simulator assembles: what the program's largest chain of levels
 // makes (409 boards x 80 slots, one pixel a slot).
-inline constexpr std::size_t kStripMaxPixels = 409 * 80;
+inline constexpr std::size_t kStripMaxPixels = std::size_t{409} * 80;
 inline constexpr std::size_t kStripPixelsPerUniverse = 170;
 
 // What one datagram did to the strip.
