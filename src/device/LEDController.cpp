@@ -555,6 +555,9 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
     lastError_ = "Could not send RESET command.";
   } else if (sent < out.size()) {
     lastError_ = "Could not send frame.";
+  } else if (lastError_ == "Could not send frame." ||
+             lastError_ == "Could not send RESET command.") {
+    lastError_.clear();  // the line carries whole frames again
   }
 }
 
