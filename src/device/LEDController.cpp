@@ -418,9 +418,10 @@ void TLEDBarController::ContinueDetection() {
   auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
   if (warning && lost_ && answered_) {
     // Such a chain has not come back (an adapter that takes bytes but passes nothing on):
-    // frames would only fill its queue until it is lost again.
+    // frames would only fill its queue until it is lost again. Its RESET may still be
+    // queued: waiting for it would cost the tick the drain time every second.
     StopTimer();
-    port_->Close();
+    port_->CloseNow();
     nextAttempt_ = Clock::now() + kReopenPeriod;
     return;
   }
@@ -638,7 +639,7 @@ bool TLEDBarController::CheckLost() {
   // The boards keep their levels; the port is tried again in a second.
   detecting_ = false;
   StopTimer();
-  port_->Close();
+  port_->CloseNow();  // nothing more leaves a lost port: no wait for its line
   lost_ = true;
   nextAttempt_ = Clock::now() + kReopenPeriod;
   SetState(wanted_ ? TLinkState::Reconnecting : TLinkState::Closed);
