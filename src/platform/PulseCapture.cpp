@@ -2,8 +2,11 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/mainloop.h>
+#include <pulse/sample.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -85,28 +88,37 @@ std::optional<SoundCaptureError> PulseCapture::Open(const SoundFormat& format) {
     return fail(SoundCaptureStage::Open);
   }
 
-  const pa_sample_spec sampleFormat{.format = PA_SAMPLE_U8,
-                                    .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
-                                    .channels = static_cast<std::uint8_t>(format.Channels)};
-  stream_.reset(pa_stream_new(context_.get(), "Sound level", &sampleFormat, nullptr));
-  if (!stream_) {
-    return fail(SoundCaptureStage::Prepare);
+  // The server's default device is asked for by name and followed: a stream connected to
+  // a special name (or to none) stays where the server put it first, and a server may
+  // make its own choice of default source (PipeWire's session manager takes a sink's
+  // monitor for it).
+  std::string source = device_;
+  if (device_.empty() || device_ == kMonitor) {
+    if (!AskDefaults(waitFor)) {
+      return fail(SoundCaptureStage::Open);
+    }
+    followed_ = device_.empty() ? defaultSource_ : defaultSink_;
+    source = device_.empty()          ? defaultSource_
+             : monitorSource_.empty() ? std::string(kMonitor)
+                                      : monitorSource_;
+    pa_context_set_subscribe_callback(context_.get(), &PulseCapture::ServerEvent, this);
+    pa_operation* subscription =
+        pa_context_subscribe(context_.get(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    if (subscription == nullptr) {
+      return fail(SoundCaptureStage::Open);
+    }
+    pa_operation_unref(subscription);
   }
-  pa_stream_set_state_callback(stream_.get(), &PulseCapture::StreamStateChanged, this);
+
+  sampleFormat_ = {.format = PA_SAMPLE_U8,
+                   .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
+                   .channels = static_cast<std::uint8_t>(format.Channels)};
   frameBytes_ = static_cast<std::size_t>(std::max(format.Channels, 1));
   bufferBytes_ = static_cast<std::size_t>(format.BufferFrames) * frameBytes_;
-  // Pieces of about a tick of the update loop: the thread wakes once per piece, and
-  // hands over the newest buffer of it. The server's own latency is left as it is.
-  const auto bytesPerSecond = static_cast<std::uint32_t>(format.SamplesPerSec * format.Channels);
-  const pa_buffer_attr attributes{
-      .maxlength = bytesPerSecond / kKeptPerSecond,
-      .tlength = UINT32_MAX,
-      .prebuf = UINT32_MAX,
-      .minreq = UINT32_MAX,
-      .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
-  if (pa_stream_connect_record(stream_.get(), device_.empty() ? nullptr : device_.c_str(),
-                               &attributes, PA_STREAM_ADJUST_LATENCY) < 0 ||
-      !waitFor([&] { return pa_stream_get_state(stream_.get()) == PA_STREAM_READY; })) {
+  if (!Connect(source)) {
+    return fail(stream_ ? SoundCaptureStage::Start : SoundCaptureStage::Prepare);
+  }
+  if (!waitFor([&] { return pa_stream_get_state(stream_.get()) == PA_STREAM_READY; })) {
     return fail(SoundCaptureStage::Start);
   }
   pending_.reserve(bufferBytes_ * static_cast<std::size_t>(std::max(format.BufferCount, 1)));
@@ -166,11 +178,131 @@ std::optional<SoundRead> PulseCapture::HandOver(std::span<std::uint8_t> buffer) 
   return SoundRead{SoundReadStatus::Filled, bytes};
 }
 
+template <typename Wait>
+bool PulseCapture::AskDefaults(Wait& waitFor) {
+  asked_ = false;
+  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseCapture::ServerInfo, this);
+  if (info == nullptr) {
+    return false;
+  }
+  pa_operation_unref(info);
+  if (!waitFor([&] { return asked_; })) {
+    return false;
+  }
+  if (!device_.empty()) {
+    asked_ = false;
+    monitorSource_.clear();
+    pa_operation* sink = pa_context_get_sink_info_by_name(context_.get(), defaultSink_.c_str(),
+                                                          &PulseCapture::SinkInfo, this);
+    if (sink == nullptr) {
+      return false;
+    }
+    pa_operation_unref(sink);
+    if (!waitFor([&] { return asked_; })) {
+      return false;
+    }
+  }
+  // Without a default device there is nothing to follow: the server's own choice.
+  return true;
+}
+
+void PulseCapture::ServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
+  auto& capture = *static_cast<PulseCapture*>(self);
+  const std::string sink = info != nullptr && info->default_sink_name != nullptr
+                               ? info->default_sink_name
+                               : std::string();
+  const std::string source = info != nullptr && info->default_source_name != nullptr
+                                 ? info->default_source_name
+                                 : std::string();
+  if (!capture.stream_) {
+    capture.defaultSink_ = sink;
+    capture.defaultSource_ = source;
+    capture.asked_ = true;
+    return;
+  }
+  // A new default device: the stream moves there (for the monitor, once the new sink
+  // has named it).
+  const std::string& followed = capture.device_.empty() ? source : sink;
+  if (followed == capture.followed_ || followed.empty()) {
+    return;
+  }
+  capture.followed_ = followed;
+  if (capture.device_.empty()) {
+    capture.MoveTo(followed);
+    return;
+  }
+  pa_operation* sinkInfo = pa_context_get_sink_info_by_name(
+      capture.context_.get(), followed.c_str(), &PulseCapture::SinkInfo, self);
+  if (sinkInfo == nullptr) {
+    capture.failed_ = true;  // opened anew, on the new default
+    return;
+  }
+  pa_operation_unref(sinkInfo);
+}
+
+bool PulseCapture::Connect(const std::string& source) {
+  if (stream_) {
+    // The stream that goes ends by itself, which is no failure of the capture.
+    pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
+  }
+  stream_.reset(pa_stream_new(context_.get(), "Sound level", &sampleFormat_, nullptr));
+  if (!stream_) {
+    return false;
+  }
+  pa_stream_set_state_callback(stream_.get(), &PulseCapture::StreamStateChanged, this);
+  // Pieces of about a tick of the update loop: the thread wakes once per piece, and
+  // hands over the newest buffer of it. The server's own latency is left as it is.
+  const auto bytesPerSecond = static_cast<std::uint32_t>(pa_bytes_per_second(&sampleFormat_));
+  const pa_buffer_attr attributes{
+      .maxlength = bytesPerSecond / kKeptPerSecond,
+      .tlength = UINT32_MAX,
+      .prebuf = UINT32_MAX,
+      .minreq = UINT32_MAX,
+      .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
+  // By name: a stream that names its source stays there (the server moves only those that
+  // named none when its default changes), so the default is followed here alone.
+  return pa_stream_connect_record(stream_.get(), source.empty() ? nullptr : source.c_str(),
+                                  &attributes, PA_STREAM_ADJUST_LATENCY) >= 0;
+}
+
+void PulseCapture::MoveTo(const std::string& source) {
+  // A stream of its own on the new source, as a new Open would make it; the sound
+  // measured so far stays until the new one comes.
+  drained_ = false;
+  if (!Connect(source)) {
+    failed_ = true;
+  }
+}
+
+void PulseCapture::SinkInfo(pa_context* /*context*/, const pa_sink_info* info, int eol,
+                            void* self) {
+  auto& capture = *static_cast<PulseCapture*>(self);
+  if (info == nullptr || info->monitor_source_name == nullptr) {
+    capture.asked_ = capture.asked_ || eol != 0;
+    return;
+  }
+  if (capture.stream_) {
+    capture.MoveTo(info->monitor_source_name);
+  } else {
+    capture.monitorSource_ = info->monitor_source_name;
+  }
+}
+
+void PulseCapture::ServerEvent(pa_context* context, pa_subscription_event_type_t /*type*/,
+                               std::uint32_t /*index*/, void* self) {
+  // Only server events are subscribed: one of them is a change of the default devices.
+  pa_operation* info = pa_context_get_server_info(context, &PulseCapture::ServerInfo, self);
+  if (info != nullptr) {
+    pa_operation_unref(info);
+  }
+}
+
 void PulseCapture::Close() {
   stream_.reset();
   context_.reset();
   loop_.reset();
   pending_.clear();
+  followed_.clear();
   fresh_ = 0;
   failed_ = false;
   drained_ = false;
