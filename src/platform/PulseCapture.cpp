@@ -27,6 +27,10 @@ constexpr auto kOpenWait = 1500ms;
 constexpr auto kReadWait = 250ms;
 // The server sends what it has captured in pieces of this many buffers.
 constexpr std::uint32_t kBuffersPerPiece = 2;
+// The most rounds of the library's loop that one Poll runs.
+constexpr int kRoundsPerPoll = 8;
+// How often a followed default is asked for besides the server's change events.
+constexpr auto kAskAgain = 1s;
 // What the server and this side keep of a stream that is not read in time.
 constexpr std::uint32_t kKeptPerSecond = 2;
 
@@ -147,6 +151,7 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     if (dispatched < 0) {
       return {SoundReadStatus::Lost};
     }
+    AskAgain();
     drained_ = drained_ && dispatched == 0;
   }
 }
@@ -155,10 +160,21 @@ SoundRead PulseCapture::Poll(std::span<std::uint8_t> buffer) {
   if (!stream_ || buffer.size() < bufferBytes_ || !Healthy()) {
     return {SoundReadStatus::Lost};
   }
-  const int dispatched = Iterate(0);
-  if (dispatched < 0 || !Healthy()) {
-    return {SoundReadStatus::Lost};
+  // Rounds until nothing more is waiting (a few at most): one round handles one piece of
+  // what came, and a server that sends smaller pieces than a tick's worth would otherwise
+  // leave the answers to questions queued behind ever more sound.
+  int dispatched = 0;
+  for (int round = 0; round < kRoundsPerPoll; ++round) {
+    const int handled = Iterate(0);
+    if (handled < 0 || !Healthy()) {
+      return {SoundReadStatus::Lost};
+    }
+    dispatched += handled;
+    if (handled == 0) {
+      break;
+    }
   }
+  AskAgain();
   drained_ = drained_ && dispatched == 0;
   return HandOver(buffer).value_or(SoundRead{SoundReadStatus::Empty});
 }
@@ -208,6 +224,7 @@ bool PulseCapture::AskDefaults(Wait& waitFor) {
 
 void PulseCapture::ServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
   auto& capture = *static_cast<PulseCapture*>(self);
+  capture.asking_ = false;
   const std::string sink = info != nullptr && info->default_sink_name != nullptr
                                ? info->default_sink_name
                                : std::string();
@@ -259,10 +276,13 @@ bool PulseCapture::Connect(const std::string& source) {
       .prebuf = UINT32_MAX,
       .minreq = UINT32_MAX,
       .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
-  // By name: a stream that names its source stays there (the server moves only those that
-  // named none when its default changes), so the default is followed here alone.
+  // A followed default is followed here alone: the server may not move the stream (a
+  // session manager was seen to move it to the new output's monitor).
+  const bool following = device_.empty() || device_ == kMonitor;
+  const auto flags = static_cast<pa_stream_flags_t>(
+      PA_STREAM_ADJUST_LATENCY | (following ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
   return pa_stream_connect_record(stream_.get(), source.empty() ? nullptr : source.c_str(),
-                                  &attributes, PA_STREAM_ADJUST_LATENCY) >= 0;
+                                  &attributes, flags) >= 0;
 }
 
 void PulseCapture::MoveTo(const std::string& source) {
@@ -288,13 +308,29 @@ void PulseCapture::SinkInfo(pa_context* /*context*/, const pa_sink_info* info, i
   }
 }
 
-void PulseCapture::ServerEvent(pa_context* context, pa_subscription_event_type_t /*type*/,
+void PulseCapture::ServerEvent(pa_context* /*context*/, pa_subscription_event_type_t /*type*/,
                                std::uint32_t /*index*/, void* self) {
   // Only server events are subscribed: one of them is a change of the default devices.
-  pa_operation* info = pa_context_get_server_info(context, &PulseCapture::ServerInfo, self);
+  static_cast<PulseCapture*>(self)->askAt_ = Clock::time_point{};
+}
+
+void PulseCapture::AskAgain() {
+  // After an event, and once a second besides: PipeWire's pulse server was seen to leave
+  // questions about its defaults unanswered for a while after it announced a change.
+  const Clock::time_point now = Clock::now();
+  if (!device_.empty() && device_ != kMonitor) {
+    return;  // a source named in the settings is not followed
+  }
+  if (now < askAt_ || (asking_ && now < askedAt_ + kAskAgain)) {
+    return;
+  }
+  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseCapture::ServerInfo, this);
   if (info != nullptr) {
     pa_operation_unref(info);
+    asking_ = true;
+    askedAt_ = now;
   }
+  askAt_ = now + kAskAgain;
 }
 
 void PulseCapture::Close() {
@@ -303,6 +339,8 @@ void PulseCapture::Close() {
   loop_.reset();
   pending_.clear();
   followed_.clear();
+  asking_ = false;
+  askAt_ = {};
   fresh_ = 0;
   failed_ = false;
   drained_ = false;

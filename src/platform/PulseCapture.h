@@ -84,16 +84,21 @@ class PulseCapture final : public SoundCapture {
   static void SinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
   static void ServerEvent(pa_context* context, pa_subscription_event_type_t type,
                           std::uint32_t index, void* self);
+  // Asks for the default devices again after a server event, and once a second.
+  void AskAgain();
 
   std::string device_;
   std::unique_ptr<pa_mainloop, LoopFree> loop_;
   std::unique_ptr<pa_context, ContextEnd> context_;
   std::unique_ptr<pa_stream, StreamEnd> stream_;
-  std::vector<std::uint8_t> pending_;  // the newest sound taken from the stream
-  std::size_t fresh_ = 0;              // of it, the bytes not yet handed over
-  bool failed_ = false;                // the connection or the stream has failed
-  bool asked_ = false;                 // the server has answered the last question
-  std::string defaultSink_;            // as the server last named them
+  std::vector<std::uint8_t> pending_;              // the newest sound taken from the stream
+  std::size_t fresh_ = 0;                          // of it, the bytes not yet handed over
+  bool failed_ = false;                            // the connection or the stream has failed
+  bool asked_ = false;                             // the server has answered the last question
+  bool asking_ = false;                            // a question about the defaults is unanswered
+  std::chrono::steady_clock::time_point askedAt_;  // when it was asked
+  std::chrono::steady_clock::time_point askAt_;    // when to ask next
+  std::string defaultSink_;                        // as the server last named them
   std::string defaultSource_;
   std::string monitorSource_;  // of the default sink
   std::string followed_;       // the default device that the stream follows
