@@ -4,6 +4,7 @@
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
 #include "platform/NamedMutex.h"
+#include "platform/ProcessEnd.h"
 #include "platform/Prompter.h"
 #include "platform/TerminationSignals.h"
 #include "support/FilePlaces.h"
@@ -18,6 +19,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -30,6 +32,8 @@ namespace {
 // by this name.
 constexpr const char* kUniqueID = "Vorlixa";
 constexpr const char* kMutexName = "TremanicVorlixaMutex";
+// What the GUI library's teardown may take once the program's own exit is done.
+constexpr auto kTeardownLimit = std::chrono::milliseconds(500);
 
 // The single-instance handshake, run as when the window that holds the guard is read
 // from its description. A later copy has signalled the first one and ends; an error of
@@ -131,9 +135,12 @@ int main(int argc, char** argv) {
       checking.exec();
     }
     startCheck = nullptr;
-    if (checked == 1) {
+    // A setup that started, or a quit during the check, ends the program before the
+    // window, the ports and the sound capture are made.
+    if (checked == 1 || terminateRequested) {
       SetPrompter(nullptr);
       StopAppLog();
+      EndProcessAfter(kTeardownLimit, 0);
       return 0;
     }
   }
@@ -160,5 +167,6 @@ int main(int argc, char** argv) {
   frmMain.reset();
   SetPrompter(nullptr);
   StopAppLog();
+  EndProcessAfter(kTeardownLimit, result);
   return result;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 
 namespace vx {
 
@@ -69,6 +71,24 @@ std::size_t Utf8Sequence(std::string_view text, char32_t& codePoint) {
   return length;
 }
 
+// The format characters (general category Cf, Unicode 15) and the line and paragraph
+// separators: they reorder, hide or break what a viewer shows of a line.
+constexpr std::pair<char32_t, char32_t> kFormatRanges[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+bool IsFormatCharacter(char32_t codePoint) {
+  return std::any_of(std::begin(kFormatRanges), std::end(kFormatRanges),
+                     [codePoint](const auto& range) {
+                       return codePoint >= range.first && codePoint <= range.second;
+                     });
+}
+
 }  // namespace
 
 std::string PrintableText(std::string_view text) {
@@ -77,7 +97,8 @@ std::string PrintableText(std::string_view text) {
   while (!text.empty()) {
     char32_t codePoint = 0;
     const std::size_t length = Utf8Sequence(text, codePoint);
-    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+    const bool control = codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) ||
+                         (codePoint >= 0xAD && IsFormatCharacter(codePoint));
     if (length == 0 || control) {
       printable += '?';
       text.remove_prefix(length == 0 ? 1 : length);

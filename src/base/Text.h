@@ -18,7 +18,9 @@ std::string_view Trim(std::string_view text, bool (*isBlank)(char) = IsBlank);
 // text with every control character (C0, DEL and C1) and every byte that is not part of
 // well-formed UTF-8 replaced by "?": what a line of the log may hold of text from outside
 // (server replies, device names), so that no escape sequence reaches a terminal that
-// shows the log and no carriage return forges a line.
+// shows the log and no carriage return forges a line. Format characters (bidi overrides,
+// zero-width marks) and the line and paragraph separators become "?" as well: a viewer
+// would show the line reordered or split.
 std::string PrintableText(std::string_view text);
 
 }  // namespace vx

@@ -24,14 +24,18 @@ void LoadAutoLoad(const Autostart& autostart, bool& allUsers, bool& user) {
   }
 }
 
-void SaveAutoLoad(Autostart& autostart, bool allUsers, bool user) {
+void SaveAutoLoad(Autostart& autostart, std::optional<bool> allUsers, std::optional<bool> user) {
   try {
-    autostart.SetEnabled(TAutostartScope::AllUsers, allUsers);
+    if (allUsers) {
+      autostart.SetEnabled(TAutostartScope::AllUsers, *allUsers);
+    }
   } catch (const Exception& e) {
     LogExceptionWarning(e);
   }
   try {
-    autostart.SetEnabled(TAutostartScope::CurrentUser, user);
+    if (user) {
+      autostart.SetEnabled(TAutostartScope::CurrentUser, *user);
+    }
   } catch (const Exception& e) {
     LogExceptionWarning(e);
   }

@@ -108,12 +108,20 @@ void TPortCfg::LinkStateChanged(TLinkState previous) {
     }
     return;
   }
+  // Such a chain (an adapter without boards that stops taking bytes) comes and goes all
+  // the time: after its first loss only an answer is news.
   if (down(state) && up(previous)) {
-    LogWarning(Format("Port %s lost: %s", link.Port, link.PortErrorString()));
+    if (!silentLoss_) {
+      LogWarning(Format("Port %s lost: %s", link.Port, link.PortErrorString()));
+    }
+    silentLoss_ = silentLoss_ || previous == TLinkState::NoAnswer;
   } else if (down(state) && previous == TLinkState::Closed) {
     LogWarning(Format("Port %s not available: %s", link.Port, link.PortErrorString()));
-  } else if (up(state) && down(previous)) {
+  } else if (up(state) && down(previous) && !(silentLoss_ && state == TLinkState::NoAnswer)) {
     LogMessageFmt("Port %s is back", link.Port);
+  }
+  if (state == TLinkState::Connected || state == TLinkState::Closed) {
+    silentLoss_ = false;
   }
 }
 

@@ -58,10 +58,12 @@ class TPortCfg {
   bool Enabled = false;  // applying the list connects the link
 
  private:
-  // Logs a port that goes down or comes back, once per change.
+  // Logs a port that goes down or comes back, once per change; a chain that does not
+  // answer is logged lost once, and again only after it has answered.
   void LinkStateChanged(TLinkState previous);
 
   TPortCfgList* portList_;
+  bool silentLoss_ = false;  // a chain that did not answer was logged lost
   // The link first: the board configurations are bound to it and go before it.
   std::unique_ptr<TLEDBarController> controller_;
   std::unique_ptr<TLEDBarCfgList> controllers_;

@@ -503,9 +503,10 @@ void TLEDBarController::ContinueDetection() {
   auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
   if (warning && lost_ && answered_) {
     // Such a chain has not come back (an adapter that takes bytes but passes nothing on):
-    // frames would only fill its queue until it is lost again.
+    // frames would only fill its queue until it is lost again. Its RESET may still be
+    // queued: waiting for it would cost the tick the drain time every second.
     StopTimer();
-    port_->Close();
+    port_->CloseNow();
     nextAttempt_ = Clock::now() + kReopenPeriod;
     return;
   }
@@ -656,6 +657,9 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
     lastError_ = "Could not send RESET command.";
   } else if (sent < out.size()) {
     lastError_ = "Could not send frame.";
+  } else if (lastError_ == "Could not send frame." ||
+             lastError_ == "Could not send RESET command.") {
+    lastError_.clear();  // the line carries whole frames again
   }
 }
 
@@ -736,7 +740,7 @@ bool TLEDBarController::CheckLost() {
   // The boards keep their levels; the port is tried again in a second.
   detecting_ = false;
   StopTimer();
-  port_->Close();
+  port_->CloseNow();  // nothing more leaves a lost port: no wait for its line
   lost_ = true;
   nextAttempt_ = Clock::now() + kReopenPeriod;
   SetState(wanted_ ? TLinkState::Reconnecting : TLinkState::Closed);

@@ -35,16 +35,24 @@ void TExternalLevels::SetLevel(const std::string& channel, double level, TClock:
     kept->second = {level, now};
     return;
   }
-  // A script that makes up a new name on every call must not fill the memory.
+  // A script that makes up a new name on every call must not fill the memory: the
+  // channel that no bar listens to and that was set longest ago makes room.
   if (!listeners_.contains(channel)) {
-    const auto unheard = std::count_if(levels_.begin(), levels_.end(), [&](const auto& entry) {
-      return !listeners_.contains(entry.first);
-    });
-    if (static_cast<std::size_t>(unheard) >= kMaxUnheardChannels) {
-      throw ERangeError(
-          Format("No bar listens to channel \"%s\", and the levels of %d such "
-                 "channels are kept already",
-                 channel, static_cast<int>(kMaxUnheardChannels)));
+    while (true) {
+      auto oldest = levels_.end();
+      std::size_t unheard = 0;
+      for (auto entry = levels_.begin(); entry != levels_.end(); ++entry) {
+        if (!listeners_.contains(entry->first)) {
+          ++unheard;
+          if (oldest == levels_.end() || entry->second.Time < oldest->second.Time) {
+            oldest = entry;
+          }
+        }
+      }
+      if (unheard < kMaxUnheardChannels) {
+        break;
+      }
+      levels_.erase(oldest);
     }
   }
   levels_.emplace(channel, TKept{level, now});

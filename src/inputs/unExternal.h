@@ -16,7 +16,8 @@ class TExternalLevels {
  public:
   using TClock = std::chrono::steady_clock;
 
-  // Channels whose level is kept although no bar listens to them; a further one is refused.
+  // Channels whose level is kept although no bar listens to them; a further one takes the
+  // place of the one among them that was set longest ago.
   static constexpr std::size_t kMaxUnheardChannels = 256;
   // The longest channel name, in bytes.
   static constexpr std::size_t kMaxChannelName = 255;

@@ -72,12 +72,52 @@ struct TSourceReader::TShared {
   std::function<double()> Read;
   mutable std::mutex Guard;
   std::condition_variable Wake;
-  bool Stop = false;     // guarded
+  int Owners = 1;        // guarded; the thread ends once none is left
+  bool Ended = false;    // guarded; the thread has seen that none is left
   TSourceResult Result;  // guarded
 };
 
+namespace {
+
+// The keyed readers that may still run, by key.
+std::mutex& ReadersGuard() {
+  static std::mutex guard;
+  return guard;
+}
+
+std::map<std::string, std::weak_ptr<TSourceReader::TShared>>& Readers() {
+  static std::map<std::string, std::weak_ptr<TSourceReader::TShared>> readers;
+  return readers;
+}
+
+}  // namespace
+
 TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_shared<TShared>()) {
   shared_->Read = std::move(read);
+  Start();
+}
+
+TSourceReader::TSourceReader(const std::string& key, std::function<double()> read) {
+  const std::lock_guard<std::mutex> readersLock(ReadersGuard());
+  auto& readers = Readers();
+  std::erase_if(readers, [](const auto& entry) { return entry.second.expired(); });
+  if (const auto found = readers.find(key); found != readers.end()) {
+    if (std::shared_ptr<TShared> running = found->second.lock()) {
+      const std::lock_guard<std::mutex> lock(running->Guard);
+      if (!running->Ended) {
+        ++running->Owners;
+        shared_ = std::move(running);
+        return;
+      }
+    }
+  }
+  shared_ = std::make_shared<TShared>();
+  shared_->Read = std::move(read);
+  readers[key] = shared_;
+  Start();
+}
+
+void TSourceReader::Start() {
   // Detached: a read stuck in a driver must not hold up the end of a bar or of the program.
   std::thread([shared = shared_] {
     NameThisThread("vorlixa-reader");
@@ -96,7 +136,9 @@ TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_s
       }
       std::unique_lock<std::mutex> lock(shared->Guard);
       shared->Result = std::move(result);
-      if (shared->Wake.wait_until(lock, start + kReadInterval, [&] { return shared->Stop; })) {
+      if (shared->Wake.wait_until(lock, start + kReadInterval,
+                                  [&] { return shared->Owners == 0; })) {
+        shared->Ended = true;
         return;
       }
     }
@@ -106,7 +148,7 @@ TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_s
 TSourceReader::~TSourceReader() {
   {
     const std::lock_guard<std::mutex> lock(shared_->Guard);
-    shared_->Stop = true;
+    --shared_->Owners;
   }
   shared_->Wake.notify_all();
 }
@@ -226,7 +268,17 @@ void TLBMachineInput::Activate(TLEDBar& bar) {
   bar.SetLevel(0.0);
   SetFadePercentage(bar, PropByName("Fade_perc")->AsInteger());
   warned_ = false;
-  reader_ = std::make_unique<TSourceReader>(MakeRead());
+  // The source as the properties name it: a bar made anew (by Add, Load or Save) takes up
+  // the reader of the same source, even one whose read still hangs.
+  std::string key =
+      Format("%s@%p@%p", Class().ClassName, static_cast<const void*>(CurrentFiles().get()),
+             static_cast<const void*>(CurrentSensors().get()));
+  for (int i = 0; i < PropCount(); ++i) {
+    if (Props(i)->Name != "Fade_perc") {
+      key += '\n' + Props(i)->AsText();
+    }
+  }
+  reader_ = std::make_unique<TSourceReader>(key, MakeRead());
 }
 
 void TLBMachineInput::UpdateBar(TLEDBar& bar) {

@@ -31,8 +31,14 @@ struct TSourceResult {
 // holds up its own thread only. Destruction tells the thread to end and does not wait.
 class TSourceReader {
  public:
+  struct TShared;
+
   // read runs on the reader's thread only; it gives a level or raises.
   explicit TSourceReader(std::function<double()> read);
+  // One thread per key: the readers of one key share it, and a thread whose owners have
+  // all gone while its read still runs serves the next reader of its key, whose read is
+  // then not used. So a hanging read never gathers further threads behind it.
+  TSourceReader(const std::string& key, std::function<double()> read);
   ~TSourceReader();
   TSourceReader(const TSourceReader&) = delete;
   TSourceReader& operator=(const TSourceReader&) = delete;
@@ -40,7 +46,8 @@ class TSourceReader {
   TSourceResult Latest() const;
 
  private:
-  struct TShared;
+  void Start();
+
   std::shared_ptr<TShared> shared_;
 };
 

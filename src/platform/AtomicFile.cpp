@@ -82,10 +82,11 @@ std::string TemporarySuffix() {
   return Format("%08x", static_cast<unsigned>(generator()));
 }
 
-}  // namespace
-
-void ReplaceFileContent(const std::string& fileName, std::string_view data, TFileCalls& calls) {
-  const fs::path target = TargetOf(fileName);
+// The new content for fileName; with followLink false a symbolic link named fileName is
+// itself replaced by the file, and what it points to stays untouched.
+void ReplaceFile(const std::string& fileName, std::string_view data, TFileCalls& calls,
+                 bool followLink) {
+  const fs::path target = followLink ? TargetOf(fileName) : fs::path(fileName);
   const std::string targetName = target.string();
   const auto fail = [&](int errorCode) {
     throw EInOutError(Format("Cannot write %s: %s", targetName, InOutErrorMessage(errorCode)),
@@ -95,7 +96,8 @@ void ReplaceFileContent(const std::string& fileName, std::string_view data, TFil
   // An existing file keeps its permission bits; a new one gets the umask's.
   std::optional<unsigned> mode;
   std::error_code statusError;
-  const fs::file_status status = fs::status(target, statusError);
+  const fs::file_status status =
+      followLink ? fs::status(target, statusError) : fs::symlink_status(target, statusError);
   if (!statusError && fs::is_regular_file(status)) {
     mode = static_cast<unsigned>(status.permissions() & fs::perms::mask);
   }
@@ -153,6 +155,16 @@ void ReplaceFileContent(const std::string& fileName, std::string_view data, TFil
   // The new content is in place; making the rename itself durable is all that is left.
   // Some file systems cannot sync a folder, which is no reason to report a failure.
   calls.SyncFolder(folder.string());
+}
+
+}  // namespace
+
+void ReplaceFileContent(const std::string& fileName, std::string_view data, TFileCalls& calls) {
+  ReplaceFile(fileName, data, calls, true);
+}
+
+void ReplaceFileItself(const std::string& fileName, std::string_view data, TFileCalls& calls) {
+  ReplaceFile(fileName, data, calls, false);
 }
 
 }  // namespace vx

@@ -34,4 +34,9 @@ TFileCalls& SystemFileCalls();
 void ReplaceFileContent(const std::string& fileName, std::string_view data,
                         TFileCalls& calls = SystemFileCalls());
 
+// ReplaceFileContent for a file in a place where a link would be no one's choice: a
+// symbolic link named fileName is replaced, never followed.
+void ReplaceFileItself(const std::string& fileName, std::string_view data,
+                       TFileCalls& calls = SystemFileCalls());
+
 }  // namespace vx

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 namespace vx {
@@ -22,6 +23,12 @@ struct FreeDeleter {
 };
 using LibraryText = std::unique_ptr<char, FreeDeleter>;
 
+// Every call into libsensors from a reader thread.
+std::mutex& LibraryGuard() {
+  static std::mutex guard;
+  return guard;
+}
+
 std::string ErrorText(int code) {
   return sensors_strerror(code);
 }
@@ -36,6 +43,7 @@ struct LmSensors::Sensor {
 };
 
 LmSensors::LmSensors() {
+  const std::lock_guard<std::mutex> lock(LibraryGuard());
   // nullptr: the system's sensors3.conf and sensors.d, as the sensors command reads them.
   if (const int error = sensors_init(nullptr); error != 0) {
     initError_ = "Cannot start libsensors: " + ErrorText(error);
@@ -69,6 +77,7 @@ LmSensors::LmSensors() {
 }
 
 LmSensors::~LmSensors() {
+  const std::lock_guard<std::mutex> lock(LibraryGuard());
   if (initError_.empty()) {
     sensors_cleanup();
   }
@@ -99,6 +108,8 @@ double LmSensors::ReadCelsius(const std::string& name) const {
   for (const Sensor& sensor : sensors_) {
     if (sensor.Name == name) {
       double value = 0.0;
+      // The library keeps process-wide state and is not made for calls from two threads.
+      const std::lock_guard<std::mutex> lock(LibraryGuard());
       if (const int error = sensors_get_value(sensor.Chip, sensor.Input, &value); error != 0) {
         throw Exception("Cannot read sensor " + name + ": " + ErrorText(error));
       }

@@ -121,7 +121,17 @@ void PosixSerialPort::Close() {
   if (!fd_.IsValid()) {
     return;
   }
-  if (failure_ != SerialFailure::Lost && Drain()) {
+  CloseAfter(failure_ != SerialFailure::Lost && Drain());
+}
+
+void PosixSerialPort::CloseNow() {
+  if (fd_.IsValid()) {
+    CloseAfter(false);
+  }
+}
+
+void PosixSerialPort::CloseAfter(bool drained) {
+  if (drained) {
     // TCSADRAIN: the device may still hold the end of the dark frame after the driver's
     // queue is empty, and it must go out at our speed.
     ::tcsetattr(fd_.Get(), TCSADRAIN, &found_);

@@ -24,6 +24,7 @@ class PosixSerialPort final : public SerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override;
   void Close() override;
+  void CloseNow() override;
   void Configure(const SerialTimeouts& timeouts) override;
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
   std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override;
@@ -34,6 +35,8 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool SetLine();
+  // Gives the line its settings back when drained, else drops what it still holds; closes.
+  void CloseAfter(bool drained);
   // True once the bytes handed over have left the driver; false when they could not in
   // their time and were dropped.
   bool Drain();

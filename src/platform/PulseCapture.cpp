@@ -2,8 +2,11 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/mainloop.h>
+#include <pulse/sample.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +27,10 @@ constexpr auto kOpenWait = 1500ms;
 constexpr auto kReadWait = 250ms;
 // The server sends what it has captured in pieces of this many buffers.
 constexpr std::uint32_t kBuffersPerPiece = 2;
+// The most rounds of the library's loop that one Poll runs.
+constexpr int kRoundsPerPoll = 8;
+// How often a followed default is asked for besides the server's change events.
+constexpr auto kAskAgain = 1s;
 // What the server and this side keep of a stream that is not read in time.
 constexpr std::uint32_t kKeptPerSecond = 2;
 
@@ -85,28 +92,37 @@ std::optional<SoundCaptureError> PulseCapture::Open(const SoundFormat& format) {
     return fail(SoundCaptureStage::Open);
   }
 
-  const pa_sample_spec sampleFormat{.format = PA_SAMPLE_U8,
-                                    .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
-                                    .channels = static_cast<std::uint8_t>(format.Channels)};
-  stream_.reset(pa_stream_new(context_.get(), "Sound level", &sampleFormat, nullptr));
-  if (!stream_) {
-    return fail(SoundCaptureStage::Prepare);
+  // The server's default device is asked for by name and followed: a stream connected to
+  // a special name (or to none) stays where the server put it first, and a server may
+  // make its own choice of default source (PipeWire's session manager takes a sink's
+  // monitor for it).
+  std::string source = device_;
+  if (device_.empty() || device_ == kMonitor) {
+    if (!AskDefaults(waitFor)) {
+      return fail(SoundCaptureStage::Open);
+    }
+    followed_ = device_.empty() ? defaultSource_ : defaultSink_;
+    source = device_.empty()          ? defaultSource_
+             : monitorSource_.empty() ? std::string(kMonitor)
+                                      : monitorSource_;
+    pa_context_set_subscribe_callback(context_.get(), &PulseCapture::ServerEvent, this);
+    pa_operation* subscription =
+        pa_context_subscribe(context_.get(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    if (subscription == nullptr) {
+      return fail(SoundCaptureStage::Open);
+    }
+    pa_operation_unref(subscription);
   }
-  pa_stream_set_state_callback(stream_.get(), &PulseCapture::StreamStateChanged, this);
+
+  sampleFormat_ = {.format = PA_SAMPLE_U8,
+                   .rate = static_cast<std::uint32_t>(format.SamplesPerSec),
+                   .channels = static_cast<std::uint8_t>(format.Channels)};
   frameBytes_ = static_cast<std::size_t>(std::max(format.Channels, 1));
   bufferBytes_ = static_cast<std::size_t>(format.BufferFrames) * frameBytes_;
-  // Pieces of about a tick of the update loop: the thread wakes once per piece, and
-  // hands over the newest buffer of it. The server's own latency is left as it is.
-  const auto bytesPerSecond = static_cast<std::uint32_t>(format.SamplesPerSec * format.Channels);
-  const pa_buffer_attr attributes{
-      .maxlength = bytesPerSecond / kKeptPerSecond,
-      .tlength = UINT32_MAX,
-      .prebuf = UINT32_MAX,
-      .minreq = UINT32_MAX,
-      .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
-  if (pa_stream_connect_record(stream_.get(), device_.empty() ? nullptr : device_.c_str(),
-                               &attributes, PA_STREAM_ADJUST_LATENCY) < 0 ||
-      !waitFor([&] { return pa_stream_get_state(stream_.get()) == PA_STREAM_READY; })) {
+  if (!Connect(source)) {
+    return fail(stream_ ? SoundCaptureStage::Start : SoundCaptureStage::Prepare);
+  }
+  if (!waitFor([&] { return pa_stream_get_state(stream_.get()) == PA_STREAM_READY; })) {
     return fail(SoundCaptureStage::Start);
   }
   pending_.reserve(bufferBytes_ * static_cast<std::size_t>(std::max(format.BufferCount, 1)));
@@ -135,6 +151,7 @@ SoundRead PulseCapture::Read(std::span<std::uint8_t> buffer, Clock::time_point /
     if (dispatched < 0) {
       return {SoundReadStatus::Lost};
     }
+    AskAgain();
     drained_ = drained_ && dispatched == 0;
   }
 }
@@ -143,10 +160,21 @@ SoundRead PulseCapture::Poll(std::span<std::uint8_t> buffer) {
   if (!stream_ || buffer.size() < bufferBytes_ || !Healthy()) {
     return {SoundReadStatus::Lost};
   }
-  const int dispatched = Iterate(0);
-  if (dispatched < 0 || !Healthy()) {
-    return {SoundReadStatus::Lost};
+  // Rounds until nothing more is waiting (a few at most): one round handles one piece of
+  // what came, and a server that sends smaller pieces than a tick's worth would otherwise
+  // leave the answers to questions queued behind ever more sound.
+  int dispatched = 0;
+  for (int round = 0; round < kRoundsPerPoll; ++round) {
+    const int handled = Iterate(0);
+    if (handled < 0 || !Healthy()) {
+      return {SoundReadStatus::Lost};
+    }
+    dispatched += handled;
+    if (handled == 0) {
+      break;
+    }
   }
+  AskAgain();
   drained_ = drained_ && dispatched == 0;
   return HandOver(buffer).value_or(SoundRead{SoundReadStatus::Empty});
 }
@@ -166,11 +194,153 @@ std::optional<SoundRead> PulseCapture::HandOver(std::span<std::uint8_t> buffer) 
   return SoundRead{SoundReadStatus::Filled, bytes};
 }
 
+template <typename Wait>
+bool PulseCapture::AskDefaults(Wait& waitFor) {
+  asked_ = false;
+  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseCapture::ServerInfo, this);
+  if (info == nullptr) {
+    return false;
+  }
+  pa_operation_unref(info);
+  if (!waitFor([&] { return asked_; })) {
+    return false;
+  }
+  if (!device_.empty()) {
+    asked_ = false;
+    monitorSource_.clear();
+    pa_operation* sink = pa_context_get_sink_info_by_name(context_.get(), defaultSink_.c_str(),
+                                                          &PulseCapture::SinkInfo, this);
+    if (sink == nullptr) {
+      return false;
+    }
+    pa_operation_unref(sink);
+    if (!waitFor([&] { return asked_; })) {
+      return false;
+    }
+  }
+  // Without a default device there is nothing to follow: the server's own choice.
+  return true;
+}
+
+void PulseCapture::ServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
+  auto& capture = *static_cast<PulseCapture*>(self);
+  capture.asking_ = false;
+  const std::string sink = info != nullptr && info->default_sink_name != nullptr
+                               ? info->default_sink_name
+                               : std::string();
+  const std::string source = info != nullptr && info->default_source_name != nullptr
+                                 ? info->default_source_name
+                                 : std::string();
+  if (!capture.stream_) {
+    capture.defaultSink_ = sink;
+    capture.defaultSource_ = source;
+    capture.asked_ = true;
+    return;
+  }
+  // A new default device: the stream moves there (for the monitor, once the new sink
+  // has named it).
+  const std::string& followed = capture.device_.empty() ? source : sink;
+  if (followed == capture.followed_ || followed.empty()) {
+    return;
+  }
+  capture.followed_ = followed;
+  if (capture.device_.empty()) {
+    capture.MoveTo(followed);
+    return;
+  }
+  pa_operation* sinkInfo = pa_context_get_sink_info_by_name(
+      capture.context_.get(), followed.c_str(), &PulseCapture::SinkInfo, self);
+  if (sinkInfo == nullptr) {
+    capture.failed_ = true;  // opened anew, on the new default
+    return;
+  }
+  pa_operation_unref(sinkInfo);
+}
+
+bool PulseCapture::Connect(const std::string& source) {
+  if (stream_) {
+    // The stream that goes ends by itself, which is no failure of the capture.
+    pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
+  }
+  stream_.reset(pa_stream_new(context_.get(), "Sound level", &sampleFormat_, nullptr));
+  if (!stream_) {
+    return false;
+  }
+  pa_stream_set_state_callback(stream_.get(), &PulseCapture::StreamStateChanged, this);
+  // Pieces of about a tick of the update loop: the thread wakes once per piece, and
+  // hands over the newest buffer of it. The server's own latency is left as it is.
+  const auto bytesPerSecond = static_cast<std::uint32_t>(pa_bytes_per_second(&sampleFormat_));
+  const pa_buffer_attr attributes{
+      .maxlength = bytesPerSecond / kKeptPerSecond,
+      .tlength = UINT32_MAX,
+      .prebuf = UINT32_MAX,
+      .minreq = UINT32_MAX,
+      .fragsize = static_cast<std::uint32_t>(bufferBytes_) * kBuffersPerPiece};
+  // A followed default is followed here alone: the server may not move the stream (a
+  // session manager was seen to move it to the new output's monitor).
+  const bool following = device_.empty() || device_ == kMonitor;
+  const auto flags = static_cast<pa_stream_flags_t>(
+      PA_STREAM_ADJUST_LATENCY | (following ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
+  return pa_stream_connect_record(stream_.get(), source.empty() ? nullptr : source.c_str(),
+                                  &attributes, flags) >= 0;
+}
+
+void PulseCapture::MoveTo(const std::string& source) {
+  // A stream of its own on the new source, as a new Open would make it; the sound
+  // measured so far stays until the new one comes.
+  drained_ = false;
+  if (!Connect(source)) {
+    failed_ = true;
+  }
+}
+
+void PulseCapture::SinkInfo(pa_context* /*context*/, const pa_sink_info* info, int eol,
+                            void* self) {
+  auto& capture = *static_cast<PulseCapture*>(self);
+  if (info == nullptr || info->monitor_source_name == nullptr) {
+    capture.asked_ = capture.asked_ || eol != 0;
+    return;
+  }
+  if (capture.stream_) {
+    capture.MoveTo(info->monitor_source_name);
+  } else {
+    capture.monitorSource_ = info->monitor_source_name;
+  }
+}
+
+void PulseCapture::ServerEvent(pa_context* /*context*/, pa_subscription_event_type_t /*type*/,
+                               std::uint32_t /*index*/, void* self) {
+  // Only server events are subscribed: one of them is a change of the default devices.
+  static_cast<PulseCapture*>(self)->askAt_ = Clock::time_point{};
+}
+
+void PulseCapture::AskAgain() {
+  // After an event, and once a second besides: PipeWire's pulse server was seen to leave
+  // questions about its defaults unanswered for a while after it announced a change.
+  const Clock::time_point now = Clock::now();
+  if (!device_.empty() && device_ != kMonitor) {
+    return;  // a source named in the settings is not followed
+  }
+  if (now < askAt_ || (asking_ && now < askedAt_ + kAskAgain)) {
+    return;
+  }
+  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseCapture::ServerInfo, this);
+  if (info != nullptr) {
+    pa_operation_unref(info);
+    asking_ = true;
+    askedAt_ = now;
+  }
+  askAt_ = now + kAskAgain;
+}
+
 void PulseCapture::Close() {
   stream_.reset();
   context_.reset();
   loop_.reset();
   pending_.clear();
+  followed_.clear();
+  asking_ = false;
+  askAt_ = {};
   fresh_ = 0;
   failed_ = false;
   drained_ = false;

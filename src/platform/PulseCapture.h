@@ -2,6 +2,9 @@
 
 #include "platform/SoundCapture.h"
 
+#include <pulse/def.h>
+#include <pulse/sample.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -9,6 +12,8 @@
 
 struct pa_context;
 struct pa_mainloop;
+struct pa_server_info;
+struct pa_sink_info;
 struct pa_stream;
 
 namespace vx {
@@ -20,7 +25,10 @@ namespace vx {
 // in the connection until one comes, without a timer of its own.
 class PulseCapture final : public SoundCapture {
  public:
-  // device: the server's name of the source; empty for the server's default source.
+  // device: the server's name of the source; empty for the server's default source, or
+  // "@DEFAULT_MONITOR@" for the monitor of its default sink. A default is asked of the
+  // server by name and followed: when the server's default changes, the capture goes on
+  // from the new one.
   explicit PulseCapture(std::string device);
   ~PulseCapture() override;
   PulseCapture(const PulseCapture&) = delete;
@@ -63,15 +71,39 @@ class PulseCapture final : public SoundCapture {
   // What is new, filled up to a whole buffer, into buffer; nothing when nothing is new.
   std::optional<SoundRead> HandOver(std::span<std::uint8_t> buffer);
   SoundCaptureError ServerError(SoundCaptureStage stage) const;
+  // Asks the server for its default devices (and the default sink's monitor), running the
+  // loop through waitFor; false when the connection failed or the server did not answer.
+  template <typename Wait>
+  bool AskDefaults(Wait& waitFor);
+  // A new stream from source (empty: the server's default) in place of the one there is,
+  // without waiting for it; false when it could not be asked for.
+  bool Connect(const std::string& source);
+  // Captures from source from now on.
+  void MoveTo(const std::string& source);
+  static void ServerInfo(pa_context* context, const pa_server_info* info, void* self);
+  static void SinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+  static void ServerEvent(pa_context* context, pa_subscription_event_type_t type,
+                          std::uint32_t index, void* self);
+  // Asks for the default devices again after a server event, and once a second.
+  void AskAgain();
 
   std::string device_;
   std::unique_ptr<pa_mainloop, LoopFree> loop_;
   std::unique_ptr<pa_context, ContextEnd> context_;
   std::unique_ptr<pa_stream, StreamEnd> stream_;
-  std::vector<std::uint8_t> pending_;  // the newest sound taken from the stream
-  std::size_t fresh_ = 0;              // of it, the bytes not yet handed over
-  bool failed_ = false;                // the connection or the stream has failed
-  bool drained_ = false;               // the stream is empty until the loop next dispatches
+  std::vector<std::uint8_t> pending_;              // the newest sound taken from the stream
+  std::size_t fresh_ = 0;                          // of it, the bytes not yet handed over
+  bool failed_ = false;                            // the connection or the stream has failed
+  bool asked_ = false;                             // the server has answered the last question
+  bool asking_ = false;                            // a question about the defaults is unanswered
+  std::chrono::steady_clock::time_point askedAt_;  // when it was asked
+  std::chrono::steady_clock::time_point askAt_;    // when to ask next
+  std::string defaultSink_;                        // as the server last named them
+  std::string defaultSource_;
+  std::string monitorSource_;  // of the default sink
+  std::string followed_;       // the default device that the stream follows
+  bool drained_ = false;       // the stream is empty until the loop next dispatches
+  pa_sample_spec sampleFormat_{};
   std::size_t bufferBytes_ = 0;
   std::size_t frameBytes_ = 0;
 };

@@ -50,6 +50,10 @@ class SerialPort {
   // line that cannot send them in their time (or a lost port) keeps its speed and drops
   // them, so that closing never waits much longer than the line needs.
   virtual void Close() = 0;
+  // Closes without waiting for the line: what is still queued is dropped and the line
+  // keeps its speed. For a port given up (its chain stopped answering), where a wait
+  // would only hold the caller.
+  virtual void CloseNow() { Close(); }
   // Applies the line settings and the time-outs to an open port.
   virtual void Configure(const SerialTimeouts& timeouts) = 0;
   // Reads up to count bytes, blocking at most as long as the read time-outs allow;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -26,6 +27,15 @@ bool CanCreateFilesIn(const std::string& folder) {
   // The effective ids decide, as they do when the file is created; a read-only mount
   // answers EROFS even to root.
   return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool IsClosedToOthers(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return false;
+  }
+  return (info.st_uid == ::geteuid() || info.st_uid == 0) &&
+         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 }  // namespace vx

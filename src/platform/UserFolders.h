@@ -17,4 +17,8 @@ std::string HomeFolder();
 // may be written and searched, on a file system mounted for writing.
 bool CanCreateFilesIn(const std::string& folder);
 
+// Whether only this user (or root) may change what folder holds: it belongs to the
+// effective user or to root, and neither its group nor others may write it.
+bool IsClosedToOthers(const std::string& folder);
+
 }  // namespace vx

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace vx {
 
@@ -92,32 +93,82 @@ std::string UnescapeValue(std::string_view value) {
   return text;
 }
 
-// The first argument of an Exec command line, unquoted, "%%" as "%".
-std::string FirstExecArgument(const std::string& command) {
-  std::size_t i = command.find_first_not_of(" \t");
-  if (i == std::string::npos) {
-    return "";
-  }
-  std::string argument;
-  if (command[i] == '"') {
-    for (++i; i < command.size() && command[i] != '"'; ++i) {
-      if (command[i] == '\\' && i + 1 < command.size()) {
-        ++i;
+// The arguments of an Exec command line: split at unquoted blanks, quotes and their
+// escapes removed, "%%" as "%".
+std::vector<std::string> ExecArguments(const std::string& command) {
+  std::vector<std::string> arguments;
+  std::size_t i = 0;
+  while (true) {
+    i = command.find_first_not_of(" \t", i);
+    if (i == std::string::npos) {
+      return arguments;
+    }
+    std::string argument;
+    for (bool quoted = false;
+         i < command.size() && (quoted || (command[i] != ' ' && command[i] != '\t')); ++i) {
+      if (command[i] == '"') {
+        quoted = !quoted;
+      } else if (quoted && command[i] == '\\' && i + 1 < command.size()) {
+        argument += command[++i];
+      } else if (command[i] == '%' && i + 1 < command.size() && command[i + 1] == '%') {
+        argument += command[i++];
+      } else {
+        argument += command[i];
       }
-      argument += command[i];
     }
-  } else {
-    const std::size_t end = command.find_first_of(" \t", i);
-    argument = command.substr(i, end == std::string::npos ? std::string::npos : end - i);
+    arguments.push_back(std::move(argument));
   }
-  std::string program;
-  for (std::size_t j = 0; j < argument.size(); ++j) {
-    program += argument[j];
-    if (argument[j] == '%' && j + 1 < argument.size() && argument[j + 1] == '%') {
-      ++j;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The program that an Exec command runs: its first argument, or, when that is "env", the
+// first one after env's options and variable settings ("env X=1 vorlixa").
+std::string ExecProgram(const std::vector<std::string>& arguments) {
+  std::size_t i = 0;
+  if (i < arguments.size() && BaseName(arguments[i]) == "env") {
+    for (++i; i < arguments.size(); ++i) {
+      const std::string& argument = arguments[i];
+      if (argument == "-u" || argument == "-C" || argument == "-S") {
+        ++i;  // an option with its value in the next argument
+      } else if (!argument.starts_with('-') && argument.find('=') == std::string::npos) {
+        break;
+      }
     }
   }
-  return program;
+  return i < arguments.size() ? arguments[i] : "";
+}
+
+// The file that path names with links resolved, or path itself when it does not exist.
+std::string ResolvedPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    return path;
+  }
+  std::string text(resolved);
+  std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc): realpath allocates with malloc
+  return text;
+}
+
+// The file that the session starts for program: a path as it is, a bare name the first
+// executable of that name on the PATH (empty when there is none).
+std::string ProgramOnPath(const std::string& program) {
+  if (program.find('/') != std::string::npos) {
+    return ResolvedPath(program);
+  }
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return ResolvedPath(candidate);
+    }
+  }
+  return "";
 }
 
 // Creates folder and the folders above it that are missing.
@@ -224,7 +275,7 @@ std::string AutostartEntryProgram(const std::string& entryText, bool* hidden) {
     const std::string_view key = Trim(text.substr(0, equals));
     const std::string value = UnescapeValue(Trim(text.substr(equals + 1)));
     if (key == "Exec") {
-      program = FirstExecArgument(value);
+      program = ExecProgram(ExecArguments(value));
     } else if (key == "Hidden") {
       off = off || value == "true";
     } else if (key == "X-GNOME-Autostart-enabled") {
@@ -258,7 +309,10 @@ bool XdgAutostart::IsEnabled(TAutostartScope scope) const {
   }
   bool hidden = false;
   const std::string program = AutostartEntryProgram(text, &hidden);
-  return !hidden && program == programPath_;
+  // The desktop's own tools copy the menu entry ("Exec=vorlixa"); wrappers and links
+  // run this program file just as well.
+  return !hidden && !program.empty() &&
+         (program == programPath_ || ProgramOnPath(program) == ResolvedPath(programPath_));
 }
 
 void XdgAutostart::SetEnabled(TAutostartScope scope, bool enabled) {

@@ -20,7 +20,8 @@ class XdgAutostart final : public Autostart {
   // Given folders and program path (tests, and a program that knows better).
   XdgAutostart(std::string allUsersFolder, std::string userFolder, std::string programPath);
 
-  // The entry exists, is not hidden, and its Exec command is this program file.
+  // The entry exists, is not hidden, and its Exec command runs this program file: by its
+  // path, through a link, or by a name that the PATH finds, with or without "env".
   bool IsEnabled(TAutostartScope scope) const override;
   // Enabled: writes the entry (creating the folder when missing) in one piece. Otherwise
   // removes the all-users entry, and replaces a user's entry that is on with one that is
@@ -45,8 +46,9 @@ std::string XdgUserAutostartFolder();
 // X-GNOME-Autostart-enabled=false): in the user's folder it keeps an all-users entry of
 // the same name from starting the program for that user.
 std::string AutostartEntryText(const std::string& programPath, bool enabled = true);
-// The program of a desktop entry's Exec line, quoting and escapes removed; empty when
-// the text holds no Exec in its "Desktop Entry" group. *hidden tells whether the entry
+// The program that a desktop entry's Exec line runs (after "env" and its settings, when
+// it starts with env), quoting and escapes removed; empty when the text holds no Exec in
+// its "Desktop Entry" group. *hidden tells whether the entry
 // is switched off (Hidden=true or X-GNOME-Autostart-enabled=false).
 std::string AutostartEntryProgram(const std::string& entryText, bool* hidden = nullptr);
 

@@ -57,7 +57,9 @@ TFilePlaces ChooseFilePlaces(const TFilePlaceFacts& facts) {
 TFilePlaceFacts SystemFilePlaceFacts() {
   TFilePlaceFacts facts;
   facts.ProgramFile = ProgramFilePath();
-  facts.FolderWritable = CanCreateFilesIn(fs::path(facts.ProgramFile).parent_path().string());
+  const std::string folder = fs::path(facts.ProgramFile).parent_path().string();
+  // A folder that others may write could hold their links and files in the place of ours.
+  facts.FolderWritable = CanCreateFilesIn(folder) && IsClosedToOthers(folder);
   facts.ConfigHome = EnvironmentText("XDG_CONFIG_HOME");
   facts.StateHome = EnvironmentText("XDG_STATE_HOME");
   facts.Home = HomeFolder();

@@ -5,9 +5,10 @@
 namespace vx {
 
 // Where the program keeps the files it writes. A program in a folder of its own that the
-// user may write keeps them all beside itself, named after its program file. An installed program
-// (in a system folder, such as /usr/bin) keeps them in the user's folders: the settings in
-// $XDG_CONFIG_HOME/vorlixa, the rest in $XDG_STATE_HOME/vorlixa.
+// user may write, and no one else but root, keeps them all beside itself, named after its
+// program file. An installed program (in a system folder, such as /usr/bin) keeps them in
+// the user's folders: the settings in $XDG_CONFIG_HOME/vorlixa, the rest in
+// $XDG_STATE_HOME/vorlixa.
 struct TFilePlaces {
   std::string SettingsFile;   // the settings: vorlixa.xml
   std::string LogFile;        // the program-wide log: vorlixa.log
@@ -18,7 +19,8 @@ struct TFilePlaces {
 // What the choice rests on, as the system tells it.
 struct TFilePlaceFacts {
   std::string ProgramFile;      // full path of the running program file
-  bool FolderWritable = false;  // the user may create files in the program's folder
+  bool FolderWritable = false;  // the user may create files in the program's folder, which
+                                // belongs to the user or root and is closed to others
   std::string ConfigHome;       // $XDG_CONFIG_HOME as set (maybe empty or relative)
   std::string StateHome;        // $XDG_STATE_HOME as set
   std::string Home;             // the user's home folder; empty when unknown

@@ -1,8 +1,10 @@
 #include "support/unUpdate.h"
 
+#include "base/Exceptions.h"
 #include "base/Format.h"
 #include "base/Numbers.h"
 #include "base/Text.h"
+#include "platform/AtomicFile.h"
 #include "platform/PrivateFolder.h"
 #include "platform/Prompter.h"
 #include "platform/SystemError.h"
@@ -173,11 +175,12 @@ std::optional<std::size_t> FindKey(const std::vector<std::string>& lines,
   return std::nullopt;
 }
 
+// In one piece, as the settings are; a link in the file's place is replaced, not
+// followed, so the write never lands anywhere else.
 void WriteWholeFile(const std::string& fileName, const std::string& content) {
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  file.write(content.data(), static_cast<std::streamsize>(content.size()));
-  file.close();
-  if (!file) {
+  try {
+    ReplaceFileItself(fileName, content);
+  } catch (const EInOutError&) {
     throw EIniFileException(Format("Unable to write to %s", fileName));
   }
 }
@@ -266,7 +269,10 @@ std::string ReadIniString(const std::string& fileName, std::string_view section,
 
 void WriteIniString(const std::string& fileName, std::string_view section, std::string_view key,
                     std::string_view value) {
-  std::vector<std::string> lines = Lines(ReadWholeFile(fileName).value_or(std::string()));
+  std::error_code error;
+  const bool link = std::filesystem::is_symlink(fileName, error);
+  std::vector<std::string> lines =
+      link ? std::vector<std::string>() : Lines(ReadWholeFile(fileName).value_or(std::string()));
   const std::string entry = Format("%s=%s", std::string(key), std::string(value));
   if (const auto found = FindSection(lines, section)) {
     if (const auto line = FindKey(lines, *found, key)) {

@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace vx {
@@ -357,10 +358,19 @@ void TMainPages::LoadStartAtLogin() {
   LoadAutoLoad(autostart_, allUsers, user);
   cbAutoLoadAll->setChecked(allUsers);
   cbAutoLoadUser->setChecked(user);
+  autoLoadAllShown_ = allUsers;
+  autoLoadUserShown_ = user;
 }
 
 void TMainPages::SaveSettings() {
-  SaveAutoLoad(autostart_, cbAutoLoadAll->isChecked(), cbAutoLoadUser->isChecked());
+  // Only a box that the user changed is written: an entry that the box cannot show as
+  // this program's (made by other tools) stays as it is.
+  const bool allUsers = cbAutoLoadAll->isChecked();
+  const bool user = cbAutoLoadUser->isChecked();
+  SaveAutoLoad(autostart_, allUsers != autoLoadAllShown_ ? std::optional(allUsers) : std::nullopt,
+               user != autoLoadUserShown_ ? std::optional(user) : std::nullopt);
+  autoLoadAllShown_ = allUsers;
+  autoLoadUserShown_ = user;
   settings_.AutoUpdate = cbAutoUpdate->isChecked();
   settings_.SaveSettings();
 }

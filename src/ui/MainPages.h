@@ -170,6 +170,9 @@ class TMainPages : public QWidget {
   TSettings& settings_;
   Autostart& autostart_;
   TMainPagesHooks hooks_;
+  // The start-at-login boxes as last read from the entries or written to them.
+  bool autoLoadAllShown_ = false;
+  bool autoLoadUserShown_ = false;
 };
 
 }  // namespace vx

@@ -266,6 +266,9 @@ void TfrmMain::TrayUnavailable() {
   LogMessage(kTrayUnavailableText);
   std::fprintf(stderr, "%s\n", kTrayUnavailableText);
   pnlNoTray->show();
+  // A normal window with a taskbar entry: minimised, it can still be brought back.
+  tiTrayer->SetLocationNormal(loSysTray | loTaskBar);
+  tiTrayer->SetLocationMinimized(loSysTray | loTaskBar);
   // Once the tray icon has applied its locations, which may make the window anew.
   QMetaObject::invokeMethod(
       this, [this] { actConfigExecute(); }, Qt::QueuedConnection);
@@ -275,6 +278,8 @@ void TfrmMain::actConfigExecute() {
   // Once a notification area has come up, the tray is the way back: the note goes.
   if (!pnlNoTray->isHidden() && TTrayIcon::TrayAvailable()) {
     pnlNoTray->hide();
+    tiTrayer->SetLocationNormal(loSysTray);
+    tiTrayer->SetLocationMinimized(loSysTray);
   }
   if (const QScreen* where = screen()) {
     QRect frame = frameGeometry();

@@ -283,6 +283,38 @@ TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEvery
   EXPECT_LE(worst, 20) << "frames queue up behind each other (ticks behind)";
 }
 
+// An adapter whose chain never answers and that stops taking bytes: each reopen drops its
+// queue, so it takes bytes again until the queue is full and it is lost anew, every few
+// seconds for as long as the program runs. Its loss is one line, not two lines a cycle;
+// an answer from the chain would be news again. The other port keeps its rate.
+TEST(ChainRecovery, AStalledChainThatNeverAnsweredIsLoggedLostOnce) {
+  SimProcess::Options options;
+  options.Boards = 1;
+  options.Reply = "none";
+  options.Extra = {"--stall-after", "2"};
+  SimProcess stalled(options);
+  options.Reply.clear();
+  options.Extra.clear();
+  SimProcess steady(options);
+  ProgramFolder program;
+  WriteSettings(program, Port(stalled.LinkPath(), 1) + Port(steady.LinkPath(), 1));
+  QProcess* process = program.Launch();
+  const std::string lost = "[-WARNING-] Port " + stalled.LinkPath() + " lost: ";
+  const auto losses = [&] {
+    const std::vector<std::string> texts = LogTexts(program.LogFile());
+    return std::count_if(texts.begin(), texts.end(),
+                         [&](const std::string& text) { return text.starts_with(lost); });
+  };
+  ASSERT_TRUE(WaitFor([&] { return losses() == 1; })) << ReadText(program.LogFile());
+  // The window in which the old behaviour logged four more cycles or so.
+  const double from = Now();
+  RunEventsFor(30000);
+  EXPECT_EQ(losses(), 1) << ReadText(program.LogFile());
+  EXPECT_EQ(Count(LogTexts(program.LogFile()), "Port " + stalled.LinkPath() + " is back"), 0);
+  EXPECT_GE(Between(Frames(steady, 1), from, Now()).size(), 600U);
+  EXPECT_EQ(ProgramFolder::Terminate(process), 0);
+}
+
 }  // namespace
 
 }  // namespace vx

@@ -3,6 +3,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -181,6 +182,39 @@ TEST_F(ProgramExternalTest, ALevelLightsItsBarsUntilTheirHoldRunsOutAndBadLevels
   EXPECT_EQ(ProgramFolder::Terminate(program), 0);
   EXPECT_TRUE(WaitForDarkChain(sim_, 1));
   EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << ReadText(program_.LogFile());
+}
+
+// A script gone wrong sends a burst of made-up names and one of megabytes. The long one is
+// refused by its length; the burst costs the oldest unheard names, and a channel that a bar
+// listens to goes on working.
+TEST_F(ProgramExternalTest, ABurstOfJunkNamesNeitherStopsNewChannelsNorTheBars) {
+  QProcess* program = Launch();
+  ASSERT_TRUE(
+      program_.WaitForLogText("External levels: on, as example.tremanic.Vorlixa on the "
+                              "session bus"))
+      << ReadText(program_.LogFile());
+  QDBusConnection bus = QDBusConnection::connectToBus(address_, kTestConnection);
+  ASSERT_TRUE(bus.isConnected());
+  const auto setLevel = [&](const QString& channel, double level) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kServiceName, "/example/tremanic/Vorlixa", "example.tremanic.Vorlixa.Levels", "SetLevel");
+    call << channel << level;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kWaitLimitMs);
+    return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage().toStdString()
+                                                      : std::string();
+  };
+  for (int i = 0; i < 600; ++i) {
+    ASSERT_EQ(setLevel(QString("junk%1").arg(i), 0.5), "") << i;
+  }
+  EXPECT_EQ(setLevel(QString(8 * 1024 * 1024, QChar(0x00E9)), 0.5),
+            "A channel name has at most 255 bytes, not 16777216");
+
+  const std::size_t before = sim_.Units().size();
+  ASSERT_EQ(setLevel("fan", 0.25), "");
+  EXPECT_TRUE(WaitForUnit(before, [](const SimBytes& unit) { return Lit(unit, 1) == 10; }))
+      << HexText(sim_.Units().back());
+  EXPECT_EQ(setLevel("a new one", 0.5), "");
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
 }
 
 TEST_F(ProgramExternalTest, WithoutTheProgramTheCommandSaysSo) {

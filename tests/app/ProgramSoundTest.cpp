@@ -179,6 +179,66 @@ INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServer,
                                                                              : "PipeWire";
                          });
 
+// The recording device is a microphone that hears nothing (the monitor of the silent sink
+// "mic"), not the monitor of the default output, as on a desktop. "What the speakers play"
+// shows the default output's sound all the same, on either server.
+class SpeakersBesideAMicrophone : public ProgramSoundTest,
+                                  public ::testing::WithParamInterface<SoundServerKind> {
+ protected:
+  SpeakersBesideAMicrophone() : ProgramSoundTest(GetParam(), false) {}
+
+  QProcess* LaunchBothBars() {
+    QProcess* program = Launch(Bar(0, "WaveInput", 1), Bar(1, "WaveInput", 0));
+    EXPECT_TRUE(WaitForUnit([](const SimBytes& unit) {
+      return Lit(unit, 0) >= kLoud && Dark(unit, 1);
+    })) << Log()
+        << program->readAllStandardError().toStdString();
+    return program;
+  }
+};
+
+TEST_P(SpeakersBesideAMicrophone, WhatTheSpeakersPlayIsTheDefaultOutputsSound) {
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QProcess* program = LaunchBothBars();
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
+}
+
+// The user picks another recording device, then another output, in the desktop's sound
+// settings: the bars follow within kFollowMs.
+TEST_P(SpeakersBesideAMicrophone, TheBarsFollowTheDefaultRecordingDeviceAndOutput) {
+  constexpr int kFollowMs = 2000;
+  ASSERT_TRUE(server_.Start()) << server_.Error();
+  QProcess* program = LaunchBothBars();
+
+  ASSERT_TRUE(server_.SetDefaultSource("speakers.monitor"));
+  EXPECT_TRUE(WaitForUnit(
+      [](const SimBytes& unit) { return Lit(unit, 0) >= kLoud && Lit(unit, 1) >= kLoud; },
+      kFollowMs))
+      << "the recording device bar did not follow";
+
+  // The recording device bar shows the speakers' monitor from now on. A server may take
+  // the player along to the new default output or leave it where it plays: either way
+  // "what the speakers play" is now the other sink's sound, which the speakers' monitor
+  // does not carry.
+  ASSERT_TRUE(server_.SetDefaultSink("mic"));
+  EXPECT_TRUE(WaitForUnit(
+      [](const SimBytes& unit) {
+        return (Lit(unit, 0) >= kLoud && Dark(unit, 1)) || (Dark(unit, 0) && Lit(unit, 1) >= kLoud);
+      },
+      kFollowMs))
+      << "the speakers bar did not follow the default output";
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+  EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SpeakersBesideAMicrophone,
+                         ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
+                         [](const auto& param) {
+                           return param.param == SoundServerKind::PulseAudio ? "PulseAudio"
+                                                                             : "PipeWire";
+                         });
+
 TEST_F(ProgramSoundTest, AProgramStartedBeforeTheServerFollowsItWhenItComes) {
   QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
   ASSERT_TRUE(WaitFor([&] { return Count(Log(), "cannot be opened") == 1; })) << Log();

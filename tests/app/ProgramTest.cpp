@@ -159,6 +159,37 @@ TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
 
 // ---- Hostile files and neighbours, failing disks ----
 
+// A portable copy in a folder that other users may write (group-writable, or a shared
+// folder such as /tmp) keeps its files in the user's folders: a neighbour could otherwise
+// put links or a settings file of theirs beside it. Closed again, the folder is used.
+TEST_F(ProgramTest, AFolderOthersMayWriteIsNotWhereTheFilesGo) {
+  SimProcess sim;
+  WriteSettings(sim.LinkPath());
+  const std::string home = program_.Folder() + "/home";
+  ASSERT_TRUE(fs::create_directory(home));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_CONFIG_HOME", QString::fromStdString(home + "/config"));
+  environment.insert("XDG_STATE_HOME", QString::fromStdString(home + "/state"));
+  const std::string userLog = home + "/state/vorlixa/vorlixa.log";
+
+  for (const fs::perms open : {fs::perms::group_write, fs::perms::others_write}) {
+    fs::remove_all(home + "/state");
+    fs::permissions(program_.Folder(), open, fs::perm_options::add);
+    QProcess* program = program_.Launch(environment);
+    ASSERT_TRUE(WaitFor([&] { return Contains(LogTexts(userLog), "Run application"); }))
+        << ReadText(userLog) << program->readAllStandardError().toStdString();
+    EXPECT_TRUE(
+        Contains(LogTexts(userLog), "Loading config from " + home + "/config/vorlixa/vorlixa.xml"));
+    EXPECT_EQ(Terminate(program), 0);
+    EXPECT_FALSE(fs::exists(LogFile()));
+    fs::permissions(program_.Folder(), open, fs::perm_options::remove);
+  }
+  QProcess* program = program_.Launch(environment);
+  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
+  EXPECT_TRUE(Contains(LogTexts(LogFile()), "Loading config from " + SettingsFile()));
+  EXPECT_EQ(Terminate(program), 0);
+}
+
 // A 400 KB settings file whose document type declares one entity of 10,000 characters and
 // refers to it throughout: expanded, it would be more than a gigabyte of text.
 TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn) {

@@ -2,7 +2,9 @@
 #include "common/SimProcess.h"
 #include "common/XvfbDesktop.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -98,6 +100,58 @@ TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
   EXPECT_TRUE(LogHas("Stopping"));
   EXPECT_NE(ReadText(program_.LogFile()).find("Log closed"), std::string::npos);
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
+}
+
+// Without a notification area the settings window shows at start: a normal window, which
+// a taskbar lists, so that a minimised window can be brought back. The start-at-login
+// entry that the desktop's tools copied from the program's menu entry survives OK.
+TEST(ProgramNoTrayTest, TheWindowIsANormalOneAndOkKeepsACopiedMenuEntry) {
+  ProgramFolder folder;
+  XvfbDesktop desktop;
+  if (!desktop.MissingTools().isEmpty()) {
+    GTEST_SKIP() << "needs Xvfb, xdotool and xwininfo";
+  }
+  QString error;
+  ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  const std::string autostartFolder = folder.Folder() + "/config/autostart";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(autostartFolder)));
+  // The package's menu entry, as the desktop copies it.
+  const std::string menuEntry =
+      "[Desktop Entry]\nType=Application\nName=Vorlixa\nGenericName=LED Bar Display Driver\n"
+      "Exec=vorlixa\nIcon=vorlixa\nTerminal=false\nCategories=Utility;\n";
+  std::ofstream(autostartFolder + "/vorlixa.desktop") << menuEntry;
+
+  QProcess& program = desktop.NewProcess();
+  QProcessEnvironment environment = program.processEnvironment();
+  environment.insert("XDG_CONFIG_HOME", QString::fromStdString(folder.Folder() + "/config"));
+  environment.insert("PATH",
+                     QString::fromStdString(folder.Folder()) + ":" + environment.value("PATH"));
+  program.setProcessEnvironment(environment);
+  program.setWorkingDirectory(QString::fromStdString(folder.Folder()));
+  program.start(QString::fromStdString(folder.Program()), {});
+  ASSERT_TRUE(program.waitForStarted(kWaitLimitMs));
+  ASSERT_TRUE(folder.WaitForLogText("Display settings")) << ReadText(folder.LogFile());
+
+  QString window;
+  ASSERT_TRUE(WaitFor([&] {
+    window = desktop.Xdotool({"search", "--onlyvisible", "--name", "Vorlixa"}).section('\n', 0, 0);
+    if (window.isEmpty()) {
+      return false;
+    }
+    QProcess& xprop = desktop.NewProcess();
+    return RunToEnd(xprop, "xprop", {"-id", window, "_NET_WM_WINDOW_TYPE"})
+        .contains("_NET_WM_WINDOW_TYPE_NORMAL");
+  })) << "no normal settings window";
+
+  // Without a window manager no widget has the focus until the keyboard gives it one.
+  desktop.Xdotool({"windowfocus", "--sync", window});
+  desktop.Xdotool({"key", "Tab", "Return"});
+  ASSERT_TRUE(folder.WaitForLogText("Apply settings")) << ReadText(folder.LogFile());
+  ASSERT_TRUE(WaitFor([&] {
+    return desktop.Xdotool({"search", "--onlyvisible", "--name", "Vorlixa"}).trimmed().isEmpty();
+  })) << "OK did not close the window";
+  EXPECT_EQ(ReadText(autostartFolder + "/vorlixa.desktop"), menuEntry);
+  EXPECT_EQ(program.state(), QProcess::Running);
 }
 
 }  // namespace

@@ -38,6 +38,10 @@ class SoundServer {
   // Plays raw stereo 8-bit samples at 44100 Hz from file into the speakers instead of
   // noise, now and after every later Start; false when the player does not start.
   bool Play(const QString& file);
+  // Makes a sink the default output, or a source the default recording device, as the
+  // desktop's sound settings do; false when the server refuses.
+  bool SetDefaultSink(const QString& sink) { return Pactl({"set-default-sink", sink}); }
+  bool SetDefaultSource(const QString& source) { return Pactl({"set-default-source", source}); }
   // Kills the server and the player at once, as a crash of the server would.
   void Kill();
   // Stops the server's processes and the player where they are, as a hung server would

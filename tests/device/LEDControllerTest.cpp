@@ -271,6 +271,12 @@ TEST_F(LinkTest, AShortFrameCountsAsWrittenAndRESETAndFrameShareOneLimit) {
   port.Writes.clear();
   link.SendLevels();
   EXPECT_TRUE(port.Writes.empty());
+  // The next whole frame takes the text back: the status column no longer says so.
+  link.LEDBarCtrls(0).Bars(0).SetLevel(0.5);
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.size(), 2U);  // RESET and the whole frame
+  EXPECT_EQ(port.Writes.back().size(), 80U);
+  EXPECT_EQ(link.LastError(), "");
 }
 
 TEST_F(LinkTest, AFrameTheLineCannotTakeYetIsSkippedAndNotCountedAsWritten) {

@@ -32,22 +32,29 @@ TEST(ExternalLevels, AHeldLevelFallsToZeroAfterItsHoldAndARefusedOneChangesNothi
 
 TEST(ExternalLevels, ChannelsAndTheirNamesHaveLimits) {
   TExternalLevels levels;
+  const auto start = TExternalLevels::TClock::now();
   levels.Listen("heard");
+  levels.SetLevel("heard", 0.25, start);
   for (std::size_t i = 0; i < TExternalLevels::kMaxUnheardChannels; ++i) {
-    levels.SetLevel("channel" + std::to_string(i), 0.5);
+    levels.SetLevel("channel" + std::to_string(i), 0.5, start + std::chrono::seconds(i));
   }
-  try {
-    levels.SetLevel("one more", 0.5);
-    FAIL() << "no exception";
-  } catch (const ERangeError& e) {
-    EXPECT_EQ(e.Message(),
-              "No bar listens to channel \"one more\", and the levels of 256 such "
-              "channels are kept already");
-  }
-  levels.SetLevel("channel0", 0.75);  // a kept one still changes
+  levels.SetLevel("channel0", 0.75, start + 1h);  // set again: now the newest
+  // Unheard channels beyond the limit push out the one set longest ago, never a heard one.
+  levels.SetLevel("one more", 0.5, start + 2h);
+  levels.SetLevel("and another", 0.5, start + 3h);
+  EXPECT_DOUBLE_EQ(levels.Level("channel1", 0s), 0.0);
+  EXPECT_DOUBLE_EQ(levels.Level("channel2", 0s), 0.0);
+  EXPECT_DOUBLE_EQ(levels.Level("channel3", 0s), 0.5);
   EXPECT_DOUBLE_EQ(levels.Level("channel0", 0s), 0.75);
-  levels.SetLevel("heard", 0.25);
+  EXPECT_DOUBLE_EQ(levels.Level("and another", 0s), 0.5);
   EXPECT_DOUBLE_EQ(levels.Level("heard", 0s), 0.25);
+  // A channel that loses its bar counts among the unheard from then on.
+  levels.Unlisten("heard");
+  levels.SetLevel("last", 0.5, start + 4h);
+  EXPECT_DOUBLE_EQ(levels.Level("heard", 0s), 0.0);
+  EXPECT_DOUBLE_EQ(levels.Level("channel3", 0s), 0.0);
+  EXPECT_DOUBLE_EQ(levels.Level("channel4", 0s), 0.5);
+  EXPECT_DOUBLE_EQ(levels.Level("last", 0s), 0.5);
   levels.Listen(std::string(TExternalLevels::kMaxChannelName, 'n'));
   levels.SetLevel(std::string(TExternalLevels::kMaxChannelName, 'n'), 0.5);
   try {

@@ -281,4 +281,37 @@ TEST_F(TemperatureBar, ASensorStuckInItsDriverDoesNotHoldTheTick) {
   EXPECT_FALSE(sensors_->TimedOut);
 }
 
+// Add, Load and Save make every bar anew, and two bars may show one sensor. While a read
+// hangs in the driver, neither starts a further reader thread behind it.
+TEST_F(TemperatureBar, AStuckSensorKeepsOneReaderThroughNewActivationsAndBars) {
+  const auto threads = [] {
+    const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+    return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
+  };
+  TLBTemperature input;
+  input.PropByName("Sensor")->SetAsText("slow/temp1");
+  input.Activate(Bar());
+  ASSERT_TRUE(WaitFor([&] { return sensors_->Blocked.load(); }));
+  const auto before = threads();
+  for (int activation = 0; activation < 5; ++activation) {
+    input.Deactivate(Bar());
+    input.Activate(Bar());
+  }
+  TLBTemperature second;
+  second.PropByName("Sensor")->SetAsText("slow/temp1");
+  TLEDBar& otherBar = link_.LEDBarCtrls(0).Bars(1);
+  second.Activate(otherBar);
+  EXPECT_EQ(threads(), before);
+  // The one reader serves both bars once the read returns.
+  sensors_->Release.release();
+  EXPECT_TRUE(TickUntilLit(input, 39));
+  EXPECT_TRUE(WaitFor([&] {
+    second.UpdateBar(otherBar);
+    return otherBar.Level() == 1.0;
+  }));
+  EXPECT_FALSE(sensors_->TimedOut);
+  second.Deactivate(otherBar);
+  input.Deactivate(Bar());
+}
+
 }  // namespace vx

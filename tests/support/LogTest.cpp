@@ -192,9 +192,9 @@ TEST_F(TLogTest, EmptyPatternsLeaveDateOrTimeAndTheirSeparatorOut) {
 }
 
 // Text from outside (a server's reply, a device name) may hold line breaks, terminal
-// escapes and bytes that are not UTF-8. In the file each becomes "?", so no line can be
-// forged and nothing reaches the terminal that shows the log; the listeners get the text
-// as it came.
+// escapes, bidi overrides and bytes that are not UTF-8. In the file each becomes "?", so no line
+// can be forged and nothing reaches the terminal that shows the log; the listeners get the text as
+// it came.
 TEST_F(TLogTest, ControlCharactersFromOutsideBecomeQuestionMarks) {
   const std::string fileName = PathOf("app.log");
   const std::string reply =
@@ -203,7 +203,11 @@ TEST_F(TLogTest, ControlCharactersFromOutsideBecomeQuestionMarks) {
       "2J \x9b"
       "2J \x7f \xc0\xaf \xed\xa0\x80 Gr\xc3\xbc\xc3\x9f"
       "e \xe2\x82\xac "
-      "\xf0\x9f\x92\xa1 \xe2\x82";
+      "\xf0\x9f\x92\xa1 "
+      // a right-to-left override, an isolate, the line and paragraph separators, a
+      // zero-width no-break space and a language tag; the narrow no-break space stays
+      "\xe2\x80\xaetxt\xe2\x81\xa6\xe2\x80\xa8\xe2\x80\xa9\xef\xbb\xbf\xf3\xa0\x80\x81\xe2\x80\xaf"
+      " \xe2\x82";
   std::vector<std::string> heard;
   {
     TLog log;
@@ -218,7 +222,7 @@ TEST_F(TLogTest, ControlCharactersFromOutsideBecomeQuestionMarks) {
   EXPECT_EQ(lines[1],
             "[-WARNING-] Build=1??2026/12/06 - 21:37:30.123 - forged?]0;title??"
             "?2J ?2J ? ?? ??? Gr\xc3\xbc\xc3\x9f"
-            "e \xe2\x82\xac \xf0\x9f\x92\xa1 ??");
+            "e \xe2\x82\xac \xf0\x9f\x92\xa1 ?txt?????\xe2\x80\xaf ??");
   EXPECT_EQ(heard, std::vector<std::string>{reply});
 }
 

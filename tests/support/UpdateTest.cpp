@@ -163,6 +163,26 @@ TEST_F(IniFileTest, WritingKeepsTheRestOfTheFile) {
             "Key=Value\r\n");
 }
 
+// The version record is written as the settings are, in one piece; a link in its place,
+// whether it points to a file or to nothing yet, is replaced and what it names stays as it was.
+TEST_F(IniFileTest, ALinkInTheFilesPlaceIsReplacedAndNotFollowed) {
+  const std::string other = PathOf("other.txt");
+  WriteTextFile(other, "[Vorlixa]\r\nsomeone else's\r\n");
+  for (const std::string& target : {other, PathOf("missing.txt")}) {
+    SCOPED_TRACE(target);
+    const std::string fileName = PathOf("vorlixa.ini");
+    std::filesystem::remove(fileName);
+    std::filesystem::create_symlink(target, fileName);
+    WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
+    EXPECT_FALSE(std::filesystem::is_symlink(fileName));
+    EXPECT_EQ(ReadLogFile(fileName), "[Vorlixa]\r\nBuild=0100071D\r\n");
+  }
+  EXPECT_EQ(ReadLogFile(other), "[Vorlixa]\r\nsomeone else's\r\n");
+  EXPECT_FALSE(std::filesystem::exists(PathOf("missing.txt")));
+  // Nothing is left of the temporary files.
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
 TEST_F(IniFileTest, AFileThatCannotBeWrittenRaises) {
   const std::string fileName = PathOf("folder.ini");
   ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.ini")));

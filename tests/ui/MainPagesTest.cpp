@@ -455,6 +455,45 @@ TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
   EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
 }
 
+// The desktop's "startup applications" tools copy the package's menu entry, whose Exec
+// names the program as the PATH finds it; users add wrappers. Such an entry shows ticked,
+// OK keeps it byte for byte, and clearing the box still switches it off.
+TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) {
+  ASSERT_TRUE(QDir().mkpath(dir.filePath("opt")) && QDir().mkpath(dir.filePath("bin")) &&
+              QDir().mkpath(dir.filePath("copied")));
+  const std::string program = dir.filePath("opt/vorlixa").toStdString();
+  WriteFile(program, "");
+  ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(program),
+                                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+  const std::string onPath = dir.filePath("bin").toStdString();
+  ASSERT_EQ(::symlink(program.c_str(), (onPath + "/vorlixa").c_str()), 0);
+  const std::string oldPath = qEnvironmentVariable("PATH").toStdString();
+  ::setenv("PATH", (onPath + ":" + oldPath).c_str(), 1);
+  XdgAutostart copied(dir.filePath("all").toStdString(), dir.filePath("copied").toStdString(),
+                      program);
+  const std::string entry = copied.EntryFileName(TAutostartScope::CurrentUser);
+  WriteSettings("");
+  TMainPages copiedPages(ports, settings, copied, {[] {}, [] {}});
+  auto* cbAutoLoadUser = copiedPages.findChild<QCheckBox*>("cbAutoLoadUser");
+  for (const std::string& exec : std::vector<std::string>{
+           "vorlixa", "env GDK_BACKEND=x11 vorlixa --tray", onPath + "/vorlixa"}) {
+    SCOPED_TRACE(exec);
+    const std::string text = "[Desktop Entry]\nType=Application\nName=Vorlixa\nExec=" + exec +
+                             "\nIcon=vorlixa\nTerminal=false\n";
+    WriteFile(entry, text);
+    copiedPages.LoadSettings();
+    EXPECT_TRUE(cbAutoLoadUser->isChecked());
+    copiedPages.btnOk->click();
+    EXPECT_EQ(ReadFile(entry), text);
+  }
+  cbAutoLoadUser->setChecked(false);
+  copiedPages.btnOk->click();
+  ::setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_EQ(ReadFile(entry), AutostartEntryText(program, false));
+  EXPECT_FALSE(copied.IsEnabled(TAutostartScope::CurrentUser));
+  EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
+}
+
 TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
   Create(kTwoPorts);
   failApply = true;
