@@ -91,6 +91,48 @@ void BM_StripSendDdp(benchmark::State& state) {
 
 BENCHMARK(BM_StripSendDdp);
 
+// The whole way of one frame to a 1000-pixel DDP strip (12 boards of 2 x 40 and one of
+// 2 x 20): one bar's level moves, every board's bars are faded and built, the slots become
+// pixels in the meter's colours, and the three datagrams go to a UDP socket on 127.0.0.1.
+void BM_StripSendLevels(benchmark::State& state) {
+  UniqueFd receiver(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  if (::bind(receiver.Get(), raw, length) != 0 ||
+      ::getsockname(receiver.Get(), raw, &length) != 0) {
+    state.SkipWithError("cannot bind a UDP socket on 127.0.0.1");
+    return;
+  }
+  TLEDBarController link(std::make_unique<DiscardingPort>());
+  link.Port = "ddp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  link.MaxValue = 254;
+  link.SetLEDBarCtrlCount(13);
+  link.LEDBarCtrls(12).SetBarSize(20);
+  if (!link.Open() || link.State() != TLinkState::Sending) {
+    state.SkipWithError("the strip does not send");
+    return;
+  }
+  TLEDBar& bar = link.LEDBarCtrls(0).Bars(0);
+  double level = 0.0;
+  link.SendLevels();  // the pixel and datagram buffers take their size
+
+  const std::size_t before = AllocationCount();
+  for (auto _ : state) {
+    level = level >= 1.0 ? 0.0 : level + 0.05;  // every step moves the top LED
+    bar.SetLevel(level);
+    link.SendLevels();
+  }
+  ReportAllocationsPerCall(state, before);
+  if (link.State() != TLinkState::Sending) {
+    state.SkipWithError(link.LastError().c_str());
+  }
+}
+
+BENCHMARK(BM_StripSendLevels);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -91,16 +91,27 @@ TLEDShade StripSlotColour(const TStripColour& colour, std::uint8_t barSize, int 
 std::size_t BoardPixels(std::span<const std::uint8_t> block, std::uint8_t barSize,
                         const std::array<bool, 2>& reversed, const TStripColour& colour,
                         std::span<std::uint8_t> pixels) {
-  const int count = std::min<int>(2 * barSize, static_cast<int>(block.size()));
-  std::size_t out = 0;
-  for (int slot = 0; slot < count; ++slot) {
-    const TLEDShade shade =
-        StripSlotColour(colour, barSize, slot, reversed, block[static_cast<std::size_t>(slot)]);
-    pixels[out++] = shade.Red;
-    pixels[out++] = shade.Green;
-    pixels[out++] = shade.Blue;
+  // The same colours as StripSlotColour, a bar at a time: this runs for every pixel of
+  // every frame.
+  const int size = std::min<int>(barSize, static_cast<int>(block.size()) / 2);
+  std::uint8_t* out = pixels.data();
+  for (std::size_t bar = 0; bar < 2; ++bar) {
+    const std::uint8_t* values = block.data() + bar * static_cast<std::size_t>(size);
+    for (int offset = 0; offset < size; ++offset) {
+      const std::uint8_t value = values[offset];
+      if (value == 0) {
+        out[0] = out[1] = out[2] = 0;
+      } else {
+        const int place = reversed[bar] ? size - 1 - offset : offset;
+        const TLEDShade full = StripLEDColour(colour, place, size);
+        out[0] = Scale(full.Red, value);
+        out[1] = Scale(full.Green, value);
+        out[2] = Scale(full.Blue, value);
+      }
+      out += 3;
+    }
   }
-  return out;
+  return static_cast<std::size_t>(out - pixels.data());
 }
 
 }  // namespace vx

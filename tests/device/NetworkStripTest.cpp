@@ -2,6 +2,7 @@
 #include "common/Wait.h"
 #include "device/NetworkStrip.h"
 #include "device/StripAddress.h"
+#include "device/StripColours.h"
 #include "device/StripPackets.h"
 #include "platform/UniqueFd.h"
 
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -244,6 +246,41 @@ TEST(StripPackets, ArtDmxPortAddressLittleEndianEvenLengthSequenceNeverZero) {
   }
   EXPECT_EQ(artnet.Encode(rgb)[1][12], 129);  // the second universe's 129th packet
   EXPECT_TRUE(artnet.Terminate(171).empty());
+}
+
+TEST(StripColours, ABoardsBarsBecomePixelsInTheMetersColoursByPlaceReversedOrNotAndScaled) {
+  // Bars of 20: yellow from place 12, red from place 17. Bar 1 is reversed, so its first
+  // LED (place 0, green) is sent in its last slot.
+  std::array<std::uint8_t, 80> block{};
+  block[0] = 254;   // bar 0, place 0
+  block[12] = 254;  // bar 0, place 12
+  block[19] = 127;  // bar 0, place 19, at half brightness
+  block[20] = 254;  // bar 1's last slot: place 19
+  block[39] = 254;  // bar 1's first slot: place 0
+  block[40] = 254;  // no bar: never a pixel
+  std::vector<std::uint8_t> pixels(6 * 20, 0xAA);
+  ASSERT_EQ(BoardPixels(block, 20, {false, true}, TStripColour{}, pixels), 6U * 20);
+  const auto pixel = [&](std::size_t p) {
+    return std::vector<std::uint8_t>(pixels.begin() + static_cast<std::ptrdiff_t>(3 * p),
+                                     pixels.begin() + static_cast<std::ptrdiff_t>(3 * p + 3));
+  };
+  using P = std::vector<std::uint8_t>;
+  EXPECT_EQ(pixel(0), (P{0, 255, 0}));
+  EXPECT_EQ(pixel(1), (P{0, 0, 0}));
+  EXPECT_EQ(pixel(12), (P{255, 255, 0}));
+  EXPECT_EQ(pixel(19), (P{128, 0, 0}));
+  EXPECT_EQ(pixel(20), (P{255, 0, 0}));
+  EXPECT_EQ(pixel(39), (P{0, 255, 0}));
+  // One colour for every place; the texts as the settings file keeps them.
+  const std::optional<TStripColour> orange = ParseStripColour("#ff8000");
+  ASSERT_TRUE(orange.has_value());
+  EXPECT_EQ(StripColourText(*orange), "#FF8000");
+  BoardPixels(block, 20, {false, true}, *orange, pixels);
+  EXPECT_EQ(pixel(20), (P{255, 128, 0}));
+  EXPECT_EQ(pixel(19), (P{128, 64, 0}));
+  EXPECT_EQ(ParseStripColour("METER"), TStripColour{});
+  EXPECT_FALSE(ParseStripColour("#12345").has_value());
+  EXPECT_FALSE(ParseStripColour("#12345G").has_value());
 }
 
 TEST(StripPackets, TheSenderIdIsAStableVersion4UuidOfThePortName) {
