@@ -4,6 +4,7 @@
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
+#include "device/StripColours.h"
 #include "inputs/unBarIO.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,32 @@ TEST_F(PortCfgList, SavesPortsInOrderAndAnEmptyListAsAnEmptySection) {
                        "    <Port>\n      <Name>B</Name>"),
             std::string::npos)
       << saved;
+}
+
+TEST_F(PortCfgList, AStripKeepsItsColourAndAnUnreadableOneFallsBackToTheMeterWithAWarning) {
+  CapturedLog log;
+  const std::string values = "<Interval>25</Interval><Enabled>0</Enabled>";
+  Load(PortXml("ddp://192.0.2.7", values + "<Colour>#ff8000</Colour>") +
+       PortXml("artnet://192.0.2.8", values + "<Colour>blue</Colour>") +
+       PortXml("artnet://192.0.2.9", values) + GoodPort("COM2"));
+  ASSERT_EQ(list.Count(), 4);
+  EXPECT_EQ(StripColourText(list.Items(0).Controller().Colour), "#FF8000");
+  EXPECT_EQ(list.Items(1).Controller().Colour, TStripColour{});
+  EXPECT_TRUE(prompter.Messages.empty());
+  ASSERT_EQ(log.Lines.size(), 1U);
+  EXPECT_EQ(log.Lines[0],
+            "warning: Port 1 of the settings file: \"blue\" is not a colour (Meter or #RRGGBB); "
+            "the meter's colours are used");
+  // Every strip names its colour; a serial port, as in files from before strips, has none.
+  const std::string saved = Saved();
+  EXPECT_NE(saved.find("<LEDmax>255</LEDmax>\n      <Colour>#FF8000</Colour>"), std::string::npos)
+      << saved;
+  std::size_t colours = 0;
+  for (std::size_t at = saved.find("<Colour>"); at != std::string::npos;
+       at = saved.find("<Colour>", at + 1)) {
+    ++colours;
+  }
+  EXPECT_EQ(colours, 3U) << saved;
 }
 
 }  // namespace vx

@@ -3,6 +3,7 @@
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
+#include "device/StripColours.h"
 #include "ui/SetupDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmPortSetup.h"
@@ -128,6 +129,34 @@ TEST(PortSetup, InvalidNumbersAreReportedAndKeepTheLastValidValue) {
   EXPECT_EQ(port.Controller().MaxValue, 100);
   EXPECT_EQ(port.Controller().MinValue, 6);
   EXPECT_EQ(port.Controller().UpdateInterval(), 40u);
+}
+
+TEST(PortSetup, AStripTakesItsColourAndAFaultyAddressOrColourKeepsTheDialogOpen) {
+  FakePrompter prompter;
+  TPortCfg port;
+  SetPort(port, "/dev/ttyUSB0", 25, 0, 254);
+  TfrmPortSetup dialog(nullptr, kPorts);
+  const bool confirmed = RunDialog(dialog, port, [&prompter](TfrmPortSetup& d) {
+    // A serial chain has no colour to choose.
+    EXPECT_EQ(d.cbColour->currentText(), "Meter");
+    EXPECT_FALSE(d.cbColour->isEnabled());
+    d.cbPort->setEditText("e131://192.0.2.7/0");  // universe 0 is no E1.31 universe
+    EXPECT_TRUE(d.cbColour->isEnabled());
+    d.cbColour->setEditText("orange");
+    d.btnOk->click();
+    ASSERT_EQ(prompter.Messages.size(), 1U);
+    EXPECT_TRUE(d.isVisible());
+    d.cbPort->setEditText("e131://192.0.2.7/2");
+    d.btnOk->click();
+    ASSERT_EQ(prompter.Messages.size(), 2U);
+    EXPECT_EQ(prompter.Messages[1], "\"orange\" is not a colour: Meter or #RRGGBB");
+    EXPECT_TRUE(d.isVisible());
+    d.cbColour->setEditText("#ff8000");
+    d.btnOk->click();
+  });
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(port.Controller().Port, "e131://192.0.2.7/2");
+  EXPECT_EQ(StripColourText(port.Controller().Colour), "#FF8000");
 }
 
 TEST(PortSetup, ArrowsStepWithinTheirRangeButAStoredValueShowsAsItIs) {
