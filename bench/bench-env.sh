@@ -51,3 +51,34 @@ PA
   for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
   pactl info >/dev/null || { echo "the sound server did not start" >&2; return 1; }
 }
+
+# stop_processes: ends the processes of pids, newest first (the programs before the servers
+# they use); whatever does not end within 2 s is killed.
+stop_processes() {
+  local i pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill -TERM "$pid" 2>/dev/null || continue
+    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+}
+
+# write_cava_config FILE: cava as a user would set it up beside a display like ours: 40
+# frames a second, 20 bars (its own automatic count draws many more, and costs more for
+# it), what the speakers play, raw output thrown away.
+write_cava_config() {
+  cat >"$1" <<CAVA
+[general]
+framerate = 40
+bars = 20
+[input]
+method = pulse
+source = speakers.monitor
+[output]
+method = raw
+raw_target = /dev/null
+data_format = binary
+CAVA
+}

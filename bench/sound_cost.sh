@@ -46,14 +46,7 @@ pids=()
 # Newest first: the program and cava end while the server still runs (an older build of the
 # program would hang without it). Whatever does not end within 2 s is killed.
 cleanup() {
-  local i pid
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    pid=${pids[i]}
-    kill -TERM "$pid" 2>/dev/null || continue
-    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  stop_processes
   rm -rf "$folder"
 }
 trap cleanup EXIT
@@ -62,20 +55,7 @@ mkdir -p "$folder/app" "$folder/cava"
 start_sound_server "$folder"
 start_tray_desktop
 echo "Desktop: $desktop"
-cat >"$folder/cava/config" <<CAVA
-[general]
-framerate = 40
-# The size of a display like ours: cava's own automatic count draws many more bars, and
-# costs more for it.
-bars = 20
-[input]
-method = pulse
-source = speakers.monitor
-[output]
-method = raw
-raw_target = /dev/null
-data_format = binary
-CAVA
+write_cava_config "$folder/cava/config"
 
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 player=$!

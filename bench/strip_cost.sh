@@ -29,14 +29,7 @@ done
 folder="$(mktemp -d "${TMPDIR:-/tmp}/vorlixa-strip-XXXXXX")"
 pids=()
 cleanup() {
-  local i pid
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    pid=${pids[i]}
-    kill -TERM "$pid" 2>/dev/null || continue
-    for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  stop_processes
   rm -rf "$folder"
 }
 trap cleanup EXIT
@@ -45,18 +38,7 @@ mkdir -p "$folder/app" "$folder/cava"
 start_sound_server "$folder"
 start_tray_desktop
 echo "Desktop: $desktop"
-cat >"$folder/cava/config" <<CAVA
-[general]
-framerate = 40
-bars = 20
-[input]
-method = pulse
-source = speakers.monitor
-[output]
-method = raw
-raw_target = /dev/null
-data_format = binary
-CAVA
+write_cava_config "$folder/cava/config"
 
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 pids+=($!)
@@ -66,18 +48,21 @@ frames="$folder/frames.log"
 "$sim" --listen ddp --port "$port" --no-display --log "$frames" >/dev/null 2>&1 &
 pids+=($!)
 
-board() {  # board INDEX BARSIZE INPUT0 INPUT1
+# What the speakers play, left and right: the VU meter of a strip.
+sound() { echo "<Input>WaveInput</Input><Prop.Source>1</Prop.Source><Prop.Channel>$1</Prop.Channel>"; }
+board() {  # board INDEX BARSIZE BAR0 BAR1 (the bars' inner XML)
   echo "<Controller Index=\"$1\"><BarSize>$2</BarSize><Bars>" \
-    "<Bar Index=\"0\"><Input>$3</Input></Bar><Bar Index=\"1\"><Input>$4</Input></Bar></Bars></Controller>"
+    "<Bar Index=\"0\">$3</Bar><Bar Index=\"1\">$4</Bar></Bars></Controller>"
 }
 {
   echo '<?xml version="1.0" encoding="UTF-8"?>'
   echo "<Vorlixa><AutoUpdate>0</AutoUpdate><Ports><Port><Name>ddp://127.0.0.1:$port</Name>"
   echo "<Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin><LEDmax>254</LEDmax><Controllers>"
-  board 0 40 WaveInput WaveInput
-  board 1 40 Nothing Nothing
-  board 2 40 Nothing Nothing
-  board 3 30 Nothing Nothing
+  nothing="<Input>Nothing</Input>"
+  board 0 40 "$(sound 1)" "$(sound 2)"
+  board 1 40 "$nothing" "$nothing"
+  board 2 40 "$nothing" "$nothing"
+  board 3 30 "$nothing" "$nothing"
   echo "</Controllers></Port></Ports></Vorlixa>"
 } >"$folder/app/vorlixa.xml"
 cp "$app" "$folder/app/vorlixa"
