@@ -1,6 +1,7 @@
 #include "base/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstddef>
 #include <iterator>
@@ -73,20 +74,19 @@ std::size_t Utf8Sequence(std::string_view text, char32_t& codePoint) {
 
 // The format characters (general category Cf, Unicode 15) and the line and paragraph
 // separators: they reorder, hide or break what a viewer shows of a line.
-constexpr std::pair<char32_t, char32_t> kFormatRanges[] = {
+constexpr std::array<std::pair<char32_t, char32_t>, 21> kFormatRanges{{
     {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
     {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
     {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
     {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
     {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
     {0xE0020, 0xE007F},
-};
+}};
 
 bool IsFormatCharacter(char32_t codePoint) {
-  return std::any_of(std::begin(kFormatRanges), std::end(kFormatRanges),
-                     [codePoint](const auto& range) {
-                       return codePoint >= range.first && codePoint <= range.second;
-                     });
+  return std::any_of(kFormatRanges.begin(), kFormatRanges.end(), [codePoint](const auto& range) {
+    return codePoint >= range.first && codePoint <= range.second;
+  });
 }
 
 }  // namespace
