@@ -1,5 +1,6 @@
 // vorlixad: the ports, bars and inputs of the settings file, driven without a window for
 // machines without a desktop. SIGHUP reloads the file; SIGTERM and SIGINT end it.
+#include "app/FirstApp.h"
 #include "app/LevelService.h"
 #include "base/Exceptions.h"
 #include "config/SettingsDocument.h"
@@ -32,6 +33,11 @@ constexpr int kExitUsage = 64;
 constexpr int kExitConfig = 78;
 // The loop stopped on an error: systemd starts the service again.
 constexpr int kExitFailure = 1;
+// EX_TEMPFAIL: the desktop program drives the ports; the unit leaves it at that.
+constexpr int kExitOtherCopy = 75;
+// The desktop program's single-instance guard, which the service shares: the two never
+// drive the same ports at once.
+constexpr const char* kUniqueID = "Vorlixa";
 
 // Each line of the log goes to standard error too, where the journal takes it.
 void EchoToStandardError(TLog& log) {
@@ -60,11 +66,16 @@ std::string SettingsProblem(const std::string& fileName) {
   return {};
 }
 
-int RunService(const std::string& settingsFile) {
+int RunService(const std::string& settingsFile, TFirstApp& guard) {
   StartAppLog();
   if (TLog* log = AppLog()) {
     EchoToStandardError(*log);
   }
+  if (!guard.Warning().empty()) {
+    LogWarning(guard.Warning());
+  }
+  // The desktop program started later has ended at once: the ports stay with the service.
+  guard.OnStartOther = [](QObject*) { LogMessage("Vorlixa started: the service keeps the ports"); };
   InputList();
   TakeLoadSample();
 
@@ -151,7 +162,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vorlixad: %s\n", problem.c_str());
       return kExitConfig;
     }
-    return RunService(settingsFile);
+    // A copy that is not the first has signalled the desktop program, which opens its
+    // settings window.
+    TFirstApp guard(nullptr, kUniqueID);
+    if (!guard.IsFirstCopy()) {
+      std::fprintf(stderr, "vorlixad: Vorlixa already runs for this user and drives the ports.\n");
+      return kExitOtherCopy;
+    }
+    const int result = RunService(settingsFile, guard);
+    guard.OnStartOther = nullptr;
+    return result;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vorlixad: %s - %s\n", ExceptionClassName(e), e.what());
     StopAppLog();

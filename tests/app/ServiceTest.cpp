@@ -126,6 +126,35 @@ TEST(Service, ReloadsOnSighupAndEndsOnSigtermWithTheChainDarkWithoutGuiLibraries
   EXPECT_NE(err.find("Run service\n"), std::string::npos) << err;
 }
 
+TEST(Service, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
+  SimProcess sim(OneBoard());
+  ProgramFolder folder(VORLIXA_SERVICE_PATH);
+  std::ofstream(folder.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
+  QProcess* service = folder.Launch();
+  ASSERT_TRUE(folder.WaitForLogText("Run service")) << ReadText(folder.LogFile());
+
+  // The desktop program started beside it ends at once without opening the port; the
+  // service's frames go on.
+  ProgramFolder desktop;
+  std::ofstream(desktop.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
+  EXPECT_EQ(ProgramFolder::Terminate(desktop.Launch(), 0), 0);
+  EXPECT_TRUE(folder.WaitForLogText("Vorlixa started: the service keeps the ports"));
+  EXPECT_FALSE(Contains(LogTexts(desktop.LogFile()), "Run application"));
+  const std::size_t before = sim.Units().size();
+  EXPECT_TRUE(sim.WaitForUnits(before + 5));
+  EXPECT_EQ(service->state(), QProcess::Running);
+  EXPECT_EQ(ProgramFolder::Terminate(service), 0);
+
+  // The other way round: a service started beside the running desktop program gives way.
+  QProcess* program = desktop.Launch();
+  ASSERT_TRUE(desktop.WaitForLogText("Run application")) << ReadText(desktop.LogFile());
+  const RunResult second =
+      RunService({QStringLiteral("--settings"), QString::fromStdString(folder.SettingsFile())});
+  EXPECT_EQ(second.ExitCode, 75);
+  EXPECT_EQ(second.Err, "vorlixad: Vorlixa already runs for this user and drives the ports.\n");
+  EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+}
+
 TEST(Service, AMissingOrBrokenFileIsAMessageAndAnExitCode) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
