@@ -234,6 +234,8 @@ TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
   std::vector<std::string> expected = {"usr/bin/vorlixa",
                                        "usr/bin/vorlixa-level",
                                        "usr/bin/vorlixa-sim",
+                                       "usr/bin/vorlixad",
+                                       "usr/lib/systemd/user/vorlixa.service",
                                        entry,
                                        "usr/share/doc/vorlixa/changelog.gz",
                                        "usr/share/doc/vorlixa/copyright",
