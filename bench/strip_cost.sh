@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # What a network strip costs beside cava, on the same real-time source: a private
-# PulseAudio whose null sink "speakers" is the default output, pacat playing noise into
-# it. The program drives a 300-pixel DDP strip (four boards: 80 + 80 + 80 + 60 pixels)
+# PulseAudio whose null sink "speakers" is the default output, vorlixa-tonesteps playing
+# 25 to 50 ms of silence and 25 ms of full-scale noise by turns into it, so that the bars
+# rise and fall nearly every tick, as with drums (steady noise would pin them at full, and
+# an unchanged strip only gets its keep-alive frame once a second). The program drives a 300-pixel DDP strip (four boards: 80 + 80 + 80 + 60 pixels)
 # whose first two bars show the sound level of what the speakers play, into the
 # simulator's DDP listener on 127.0.0.1; cava (40 frames/s, 20 bars, raw output to
 # /dev/null) captures the same monitor. Both run side by side for SECONDS, in a
@@ -18,8 +20,9 @@ build="${1:-build/dev}"
 seconds="${2:-20}"
 sim="$build/tools/sim/vorlixa-sim"
 app="$build/src/vorlixa"
+steps_tool="$build/tools/tonesteps/vorlixa-tonesteps"
 warmup=2
-for program in "$sim" "$app"; do
+for program in "$sim" "$app" "$steps_tool"; do
   [ -x "$program" ] || { echo "strip_cost: $program not found; build first" >&2; exit 1; }
 done
 for tool in pulseaudio pacat pactl cava; do
@@ -40,7 +43,8 @@ start_tray_desktop
 echo "Desktop: $desktop"
 write_cava_config "$folder/cava/config"
 
-pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
+# About 16 steps a second, for longer than the run.
+"$steps_tool" $((16 * (seconds + warmup + 5))) 25 25 >/dev/null &
 pids+=($!)
 
 port=$((20000 + RANDOM % 20000))
