@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace vx {
@@ -29,6 +30,15 @@ constexpr auto kReopenPeriod = std::chrono::seconds(1);
 // frame goes out more than a tick after its levels were taken.
 constexpr auto kSendAhead = std::chrono::milliseconds(25);
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+// At exit the dark frames of all links get at most this long together.
+constexpr auto kDarkBudget = std::chrono::seconds(1);
+// A port whose driver does not count its queue (a pseudo-terminal) is paced by its
+// nominal speed, so a slower reader fills its buffer, and room comes back a terminal read
+// buffer (4 KiB) at a time: read at 2 KB/s, such a port refuses every byte for up to two
+// seconds while it is draining. It is lost only after refusing longer than that.
+constexpr auto kUncountedRefusal = std::chrono::seconds(3);
+// How often a dark frame that the line cannot take yet is offered again.
+constexpr auto kDarkRetry = std::chrono::milliseconds(2);
 
 [[noreturn]] void RaiseRangeCheck() {
   throw ERangeError(kRangeCheckError);
@@ -444,6 +454,9 @@ bool TLEDBarController::Reopen(bool waitForAnswer) {
     return false;
   }
   lineFreeAt_ = Clock::now();
+  refusedSince_.reset();
+  pending_.clear();
+  filled_ = false;
   ConfigurePort();
   // Started before detection, so that a send that raises there still leaves an open link
   // with its timer running; nothing can expire while detection blocks the thread.
@@ -520,6 +533,10 @@ void TLEDBarController::ContinueDetection() {
 }
 
 void TLEDBarController::Close() {
+  Close(Clock::now() + kDarkBudget);
+}
+
+void TLEDBarController::Close(SerialDeadline darkBy) {
   StopTimer();  // also when the port went away by itself
   wanted_ = false;
   lost_ = false;
@@ -541,14 +558,19 @@ void TLEDBarController::Close() {
     return;
   }
   try {
-    SendBlank();
+    if (boards_.size() > static_cast<std::size_t>(kMaxBoards)) {
+      RaiseRangeCheck();
+    }
+    SendDark(darkBy);
+    PurgeBuffers();
   } catch (...) {
     port_->Close();  // the port does not stay open behind a stopped timer
     lastError_.clear();
     SetState(TLinkState::Closed);
     throw;
   }
-  port_->Close();
+  port_->CloseBy(darkBy);
+  pending_.clear();
   lastError_.clear();
   SetState(TLinkState::Closed);
 }
@@ -602,12 +624,29 @@ void TLEDBarController::SendBlank() {
   if (boards_.size() > static_cast<std::size_t>(kMaxBoards)) {
     RaiseRangeCheck();
   }
+  SendDark(WriteDeadline(1 + static_cast<std::size_t>(frameLen_)));
+  PurgeBuffers();
+}
+
+void TLEDBarController::SendDark(SerialDeadline by) {
   const auto frame = FrameBuffer().first(static_cast<std::size_t>(frameLen_));
   std::fill(frame.begin(), frame.end(), std::uint8_t{0});
+  const auto length = static_cast<std::size_t>(frameLen_);
+  if (!wanted_ && Connected() && (forced_ || FrameChanged(frame, lastFrame_, length)) &&
+      Backlogged()) {
+    // Closing: frames that a slow line still holds would only delay the dark one; the
+    // chain shows the dark frame whatever it missed.
+    port_->DropOutput();
+    pending_.clear();
+  }
   // Not paced: the dark frame follows whatever is still going out, and closing the port
   // waits until it has left.
   Send(frame, false);
-  PurgeBuffers();
+  while (Connected() && (!pending_.empty() || forced_ || FrameChanged(frame, lastFrame_, length)) &&
+         Clock::now() < by) {
+    std::this_thread::sleep_for(kDarkRetry);
+    Send(frame, false);
+  }
 }
 
 void TLEDBarController::AutoSend() {
@@ -627,6 +666,10 @@ void TLEDBarController::SendFrame(std::span<const std::uint8_t> frame) {
 
 void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
   const auto length = static_cast<std::size_t>(frameLen_);
+  // The rest of the frame before goes on, whether the levels changed or not.
+  if (!detecting_ && !pending_.empty()) {
+    PushPending();
+  }
   if (!forced_ && !FrameChanged(frame, lastFrame_, length)) {
     return;
   }
@@ -634,11 +677,9 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
     RaiseRangeCheck();
   }
   // A reopened port sends its complete frame once the chain has answered.
-  if (detecting_ || (paced && LineBusy())) {
+  if (detecting_ || !pending_.empty() || (paced && LineBusy())) {
     return;
   }
-  // RESET and the frame share one limit, so a stuck line costs a tick no more than that.
-  const SerialDeadline deadline = WriteDeadline(1 + length);
   const auto data = frame.first(length);
   // RESET and the frame go out in one write: the chain sees the same bytes, and the tick
   // makes one system call less.
@@ -647,24 +688,90 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
     std::copy(data.begin(), data.end(), FrameBuffer().begin());
   }
   const auto out = std::span(wire_).first(1 + length);
-  const std::size_t sent = WriteBefore(out, deadline);
+  const std::size_t sent = Hand(out);
+  if (sent == 0 && Connected()) {
+    return;  // a full queue: the freshest levels go once it takes bytes again
+  }
   std::copy(data.begin(), data.end(), lastFrame_.begin());
-  // Written or not, the frame counts as written: an unchanged display is not retried on
-  // every tick. A port that took nothing is lost, and its return brings a complete
-  // frame. A failed RESET is the first failure of this attempt, so its text stays.
+  // A frame that went out in part counts as written: its rest follows on the next sends.
+  // A port that took nothing and has gone (or was never open) counts it as written too:
+  // its return brings a complete frame. A failed RESET is the first failure of this
+  // attempt, so its text stays.
   forced_ = false;
   if (sent == 0) {
     lastError_ = "Could not send RESET command.";
-  } else if (sent < out.size()) {
-    lastError_ = "Could not send frame.";
-  } else if (lastError_ == "Could not send frame." ||
-             lastError_ == "Could not send RESET command.") {
-    lastError_.clear();  // the line carries whole frames again
+    return;
+  }
+  pending_.assign(out.begin() + static_cast<std::ptrdiff_t>(sent), out.end());
+  if (lastError_ == "Could not send frame." || lastError_ == "Could not send RESET command.") {
+    lastError_.clear();  // the line takes frames again
   }
 }
 
+void TLEDBarController::PushPending() {
+  const std::size_t sent = Hand(pending_);
+  if (!pending_.empty()) {  // a port lost meanwhile has dropped it
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
+  }
+}
+
+std::size_t TLEDBarController::Hand(std::span<const std::uint8_t> data) {
+  if (data.empty()) {
+    return 0;
+  }
+  const std::size_t written = port_->WriteNow(data.data(), data.size());
+  if (written > 0 && port_->LineSpeed() != 0) {
+    lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + LineTime(written);
+  }
+  const auto now = Clock::now();
+  filled_ = filled_ || written < data.size();
+  if (written > 0 || !port_->IsOpen()) {
+    refusedSince_.reset();
+  } else if (!refusedSince_) {
+    refusedSince_ = now;
+  } else if (now - *refusedSince_ > RefusalLimit()) {
+    // Slow lines take some bytes now and then; this one has stopped taking any.
+    port_->GiveUp();
+  }
+  CheckLost();
+  return written;
+}
+
+std::chrono::nanoseconds TLEDBarController::RefusalLimit() const {
+  const std::chrono::nanoseconds limit =
+      LineTime(1 + static_cast<std::size_t>(frameLen_)) + std::chrono::milliseconds(timeout_);
+  if (port_->QueuedBytes()) {
+    return limit;
+  }
+  return std::max<std::chrono::nanoseconds>(limit, kUncountedRefusal);
+}
+
+std::chrono::nanoseconds TLEDBarController::LineTime(std::size_t bytes) const {
+  const std::uint32_t speed = port_->LineSpeed();
+  if (speed == 0) {
+    return std::chrono::nanoseconds(0);
+  }
+  return std::chrono::nanoseconds(
+      static_cast<std::int64_t>(bytes * kBitsPerByte * 1'000'000'000ULL / speed));
+}
+
+bool TLEDBarController::Backlogged() const {
+  if (const auto queued = port_->QueuedBytes()) {
+    return LineTime(*queued) > kSendAhead;
+  }
+  return filled_;
+}
+
 bool TLEDBarController::LineBusy() const {
-  return port_->LineSpeed() != 0 && Connected() && Clock::now() + kSendAhead < lineFreeAt_;
+  if (port_->LineSpeed() == 0 || !Connected()) {
+    return false;
+  }
+  // Where the driver counts what it still holds, that is what the line is busy with (a
+  // slow adapter drains slower than its nominal speed); elsewhere the nominal speed tells.
+  if (const auto queued = port_->QueuedBytes()) {
+    return LineTime(*queued) > kSendAhead;
+  }
+  return Clock::now() + kSendAhead < lineFreeAt_;
 }
 
 SerialDeadline TLEDBarController::WriteDeadline(std::size_t bytes) const {
@@ -739,6 +846,8 @@ bool TLEDBarController::CheckLost() {
   }
   // The boards keep their levels; the port is tried again in a second.
   detecting_ = false;
+  pending_.clear();
+  refusedSince_.reset();
   StopTimer();
   port_->CloseNow();  // nothing more leaves a lost port: no wait for its line
   lost_ = true;

@@ -157,9 +157,13 @@ enum class TLinkState {
 // A link that was asked to open stays asked until Close: when its port cannot be opened
 // or goes away (unplugged, hung up, or it stopped taking bytes), KeepOpen tries again, at
 // most once a second, and the chain gets its complete frame as soon as it is back. No
-// send waits longer than the frame's line time plus Timeout: a port that takes nothing
-// in that time is lost. Frames are paced to the line: one that would only queue up
-// behind the previous frame is skipped, so the freshest levels go next.
+// frame waits for room: the port takes what it can at once, the rest of a frame goes on
+// the next sends, and a port is lost only when it has refused every byte for longer than
+// a frame's line time plus Timeout (a few seconds where the driver does not count its
+// queue), not because it is slow. Frames are paced to the line
+// (by what the driver still holds where it counts that, else by the nominal speed): one
+// that would only queue up behind the previous frame is skipped, so the freshest levels
+// go next.
 class TLEDBarController {
  public:
   explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort());
@@ -220,8 +224,11 @@ class TLEDBarController {
   // link is asked to be open from now on.
   bool Open();
   // Stops the timer, blanks the chain and closes the port; the link is no longer asked
-  // to be open.
+  // to be open. A backlog of frames on a slow line is dropped first, and the dark frame
+  // gets the time its line needs, until darkBy at the latest (links closing together
+  // share one limit); Close() allows a second.
   void Close();
+  void Close(SerialDeadline darkBy);
   // A link asked to be open whose port is not: opens it again (looking the name up
   // afresh), at most once a second, and sends RESET. The chain's answer is awaited on
   // the following calls (one per tick), not by blocking; frames wait for it. A chain
@@ -238,9 +245,10 @@ class TLEDBarController {
   void AutoSend();   // SendLevels when AutoUpdate is set and the port is open
   void InvalidateLastFrame();
   // Writes RESET and the first FrameLen bytes of frame unless they equal the frame
-  // written last, or the line is still busy with an earlier frame: a skipped frame is not
-  // written, and the next one is compared with the frame written last. A frame that
-  // failed or went out in part counts as written.
+  // written last, or the line is still busy with an earlier frame (or its rest): a
+  // skipped frame is not written, and the next one is compared with the frame written
+  // last. So is a frame that the port refused whole while it is still open. A frame that
+  // went out in part counts as written (its rest follows), as does one that failed.
   void SendFrame(std::span<const std::uint8_t> frame);
   bool SendReset();  // true when the RESET byte went out
   // Reads until at least one byte arrived or limit ms have passed; returns the count.
@@ -267,13 +275,28 @@ class TLEDBarController {
   SerialDeadline WriteDeadline(std::size_t bytes) const;
   bool SendReset(SerialDeadline deadline);
   std::size_t WriteBefore(std::span<const std::uint8_t> data, SerialDeadline deadline);
+  // Hands over what the port takes at once; a port that has refused every byte for
+  // longer than a frame's line time plus Timeout is given up.
+  std::size_t Hand(std::span<const std::uint8_t> data);
+  // Hands over more of the rest of a frame that went out in part.
+  void PushPending();
   void Send(std::span<const std::uint8_t> frame, bool paced);
+  // Sends the all-zero frame unpaced and keeps handing it over until by.
+  void SendDark(SerialDeadline by);
+  // How long a port may refuse every byte before it counts as lost: a frame's line time
+  // plus Timeout, longer where the driver does not count its queue.
+  std::chrono::nanoseconds RefusalLimit() const;
+  // How long the line takes for bytes at its nominal speed (0 when it has none).
+  std::chrono::nanoseconds LineTime(std::size_t bytes) const;
   // Where SendLevels and SendBlank assemble the frame, right behind a place for RESET.
   std::span<std::uint8_t, kMaxFrameSize> FrameBuffer() {
     return std::span(wire_).subspan<1, kMaxFrameSize>();
   }
   // Whether the line is still too busy for another frame to go out without queuing.
   bool LineBusy() const;
+  // Whether the line holds a backlog of frames: its counted queue holds more than a tick,
+  // or, uncounted, its queue has been full since it was opened.
+  bool Backlogged() const;
   // True when the port has just gone: the link has then closed it and waits for it.
   bool CheckLost();
   void SetState(TLinkState state);
@@ -297,6 +320,9 @@ class TLEDBarController {
   Clock::time_point answerDue_;
   Clock::time_point nextAttempt_;
   Clock::time_point lineFreeAt_;
+  std::optional<Clock::time_point> refusedSince_;  // the port took nothing since then
+  bool filled_ = false;                            // the port's queue was full since it was opened
+  std::vector<std::uint8_t> pending_;  // the rest of the frame written last, still to go
   std::uint32_t timeout_ = 100;
   std::uint32_t updateInterval_ = 50;
   std::uint8_t ledBarDefaultSize_ = 40;

@@ -6,6 +6,7 @@
 #include "device/ResumeWatch.h"
 #include "support/unLog.h"
 
+#include <chrono>
 #include <utility>
 
 namespace vx {
@@ -50,11 +51,13 @@ void TUpdateLoop::Stop() {
   if (ports_ == nullptr) {
     return;
   }
+  // The dark frames of all chains share one second, so a slow line cannot hold the exit.
+  const auto darkBy = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (int i = 0; i < ports_->Count(); ++i) {
     try {
       TPortCfg& port = ports_->Items(i);
       port.Controllers().DeactivateAll();
-      port.Controller().Close();
+      port.Controller().Close(darkBy);
     } catch (const std::exception& e) {
       LogExceptionWarning(e);
     }

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +38,17 @@ Clock::time_point Deadline(std::uint32_t multiplier, std::uint32_t constant, std
 // Errors of an open terminal whose device has gone: unplugged, or hung up.
 bool MeansGone(int errorCode) {
   return errorCode == EIO || errorCode == ENXIO || errorCode == ENODEV;
+}
+
+// The slave side of a pseudo-terminal (Unix 98 or the old BSD kind): the bytes go
+// straight to the other side's buffer, and TIOCOUTQ says 0 however much waits there.
+bool IsPseudoTerminal(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
+    return false;
+  }
+  const unsigned int kind = major(info.st_rdev);
+  return (kind >= 136 && kind <= 143) || kind == 3;
 }
 
 SerialFailure OpenFailure(int errorCode) {
@@ -101,6 +114,7 @@ bool PosixSerialPort::Open(const std::string& name) {
     errorString_ = InOutErrorMessage(errno);
     return false;
   }
+  pseudoTerminal_ = IsPseudoTerminal(fd.Get());
   fd_ = std::move(fd);
   // Set at once, so that the line never runs at another speed.
   if (!SetLine()) {
@@ -118,10 +132,14 @@ bool PosixSerialPort::IsOpen() const {
 }
 
 void PosixSerialPort::Close() {
+  CloseBy(SerialDeadline::max());
+}
+
+void PosixSerialPort::CloseBy(SerialDeadline deadline) {
   if (!fd_.IsValid()) {
     return;
   }
-  CloseAfter(failure_ != SerialFailure::Lost && Drain());
+  CloseAfter(failure_ != SerialFailure::Lost && Drain(deadline));
 }
 
 void PosixSerialPort::CloseNow() {
@@ -150,13 +168,13 @@ void PosixSerialPort::CloseAfter(bool drained) {
 // What was handed over last (the dark frame) may take the time it needs on the line,
 // and a little more for the adapter; a device that stopped taking bytes without hanging
 // up must not hold the program longer.
-bool PosixSerialPort::Drain() {
+bool PosixSerialPort::Drain(SerialDeadline limit) {
   int queued = 0;
   if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
     return false;
   }
   const auto needed = std::chrono::microseconds(std::int64_t{queued} * 10 * 1'000'000 / kLineSpeed);
-  const auto deadline = Clock::now() + needed + std::chrono::milliseconds(100);
+  const auto deadline = std::min(limit, Clock::now() + needed + std::chrono::milliseconds(100));
   while (queued > 0 && Clock::now() < deadline) {
     ::usleep(2000);
     if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
@@ -302,6 +320,49 @@ std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count,
     }
   }
   return written;
+}
+
+std::size_t PosixSerialPort::WriteNow(const std::uint8_t* data, std::size_t count) {
+  if (!Usable() || count == 0) {
+    return 0;
+  }
+  std::size_t written = 0;
+  while (written < count) {
+    const ssize_t n = ::write(fd_.Get(), data + written, count - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;  // the queue is full: the caller tries again later
+    }
+    Failed(n == 0 ? EIO : errno);
+    break;
+  }
+  return written;
+}
+
+void PosixSerialPort::GiveUp() {
+  if (fd_.IsValid()) {
+    MarkLost(ETIMEDOUT);
+  }
+}
+
+std::optional<std::size_t> PosixSerialPort::QueuedBytes() const {
+  int queued = 0;
+  if (!Usable() || pseudoTerminal_ || ::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(std::max(queued, 0));
+}
+
+void PosixSerialPort::DropOutput() {
+  if (Usable()) {
+    ::tcflush(fd_.Get(), TCOFLUSH);
+  }
 }
 
 void PosixSerialPort::Purge() {

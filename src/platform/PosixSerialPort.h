@@ -25,9 +25,14 @@ class PosixSerialPort final : public SerialPort {
   bool IsOpen() const override;
   void Close() override;
   void CloseNow() override;
+  void CloseBy(SerialDeadline deadline) override;
   void Configure(const SerialTimeouts& timeouts) override;
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
   std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override;
+  std::size_t WriteNow(const std::uint8_t* data, std::size_t count) override;
+  void GiveUp() override;
+  std::optional<std::size_t> QueuedBytes() const override;
+  void DropOutput() override;
   void Purge() override;
   SerialFailure Failure() const override { return failure_; }
   std::uint32_t LineSpeed() const override { return kLineSpeed; }
@@ -38,8 +43,8 @@ class PosixSerialPort final : public SerialPort {
   // Gives the line its settings back when drained, else drops what it still holds; closes.
   void CloseAfter(bool drained);
   // True once the bytes handed over have left the driver; false when they could not in
-  // their time and were dropped.
-  bool Drain();
+  // their time (or by deadline) and were dropped.
+  bool Drain(SerialDeadline deadline);
   // Records the error number; one that means the device is gone marks the port lost.
   void Failed(int errorCode);
   void MarkLost(int errorCode);
@@ -49,6 +54,7 @@ class PosixSerialPort final : public SerialPort {
   termios found_{};  // the settings the device had; given back on closing
   SerialTimeouts timeouts_;
   SerialFailure failure_ = SerialFailure::None;
+  bool pseudoTerminal_ = false;  // its driver never counts queued output
   std::string errorString_;
 };
 

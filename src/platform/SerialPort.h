@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,12 @@ class SerialPort {
   // keeps its speed. For a port given up (its chain stopped answering), where a wait
   // would only hold the caller.
   virtual void CloseNow() { Close(); }
+  // Close, with the wait for the line ending at deadline at the latest: several ports
+  // closing at exit share one limit.
+  virtual void CloseBy(SerialDeadline deadline) {
+    static_cast<void>(deadline);
+    Close();
+  }
   // Applies the line settings and the time-outs to an open port.
   virtual void Configure(const SerialTimeouts& timeouts) = 0;
   // Reads up to count bytes, blocking at most as long as the read time-outs allow;
@@ -65,6 +72,20 @@ class SerialPort {
   // to leave the line: LineSpeed tells how long that takes.
   virtual std::size_t Write(const std::uint8_t* data, std::size_t count,
                             SerialDeadline deadline) = 0;
+  // Hands over what the device takes at once, without waiting for room; returns the
+  // number of bytes taken. A full queue is no failure here: only a device that is gone
+  // marks the port lost.
+  virtual std::size_t WriteNow(const std::uint8_t* data, std::size_t count) {
+    return Write(data, count, std::chrono::steady_clock::now());
+  }
+  // Marks the open port lost because it has refused bytes for longer than its user
+  // allows (the device stopped taking them without hanging up).
+  virtual void GiveUp() {}
+  // Bytes handed over that the device has yet to send, where the driver counts them;
+  // none where it does not (a pseudo-terminal always says 0).
+  virtual std::optional<std::size_t> QueuedBytes() const { return std::nullopt; }
+  // Drops the output handed over and not yet sent (the backlog of a slow line).
+  virtual void DropOutput() {}
   // Discards pending input. Output is left alone: it is what the chain has yet to see.
   virtual void Purge() = 0;
   // The reason of the last failed Open, or Lost once the open port has failed for good

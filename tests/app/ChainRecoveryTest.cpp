@@ -283,6 +283,50 @@ TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEvery
   EXPECT_LE(worst, 20) << "frames queue up behind each other (ticks behind)";
 }
 
+// An adapter that drains far slower than its nominal 115200 baud, as USB firmware or a
+// radio link may: four boards read at 2 KB/s, about six frames a second. The line's
+// buffer fills within seconds and stays full; the port takes bytes only as they drain.
+// It is not taken for lost, it holds no tick of the other port, and at exit it goes
+// dark although seconds of frames were waiting in its line.
+TEST(ChainRecovery, ASlowAdapterIsNotLostHoldsNoOtherPortAndGoesDarkAtExit) {
+  SimProcess::Options four;
+  four.Boards = 4;
+  four.Extra = {"--read-rate", "2000"};
+  SimProcess slow(four);
+  SimProcess::Options one;
+  one.Boards = 1;
+  SimProcess steady(one);
+  ProgramFolder program;
+  WriteSettings(program, Port(slow.LinkPath(), 4) + Port(steady.LinkPath(), 1));
+  QProcess* process = program.Launch();
+  ASSERT_TRUE(program.WaitForLogText("Run application")) << ReadText(program.LogFile());
+  // Past the seconds in which the slow line's buffer fills.
+  RunEventsFor(3000);
+  const double from = Now();
+  RunEventsFor(8000);
+  const double to = Now();
+
+  // The healthy chain got every tick, by the simulator's own clock; the slow one went on
+  // receiving whole frames.
+  const std::vector<Frame> steadyFrames = Between(Frames(steady, 1), from, to);
+  ASSERT_GE(steadyFrames.size(), 2U);
+  const double rate = static_cast<double>(steadyFrames.size() - 1) /
+                      (steadyFrames.back().Time - steadyFrames.front().Time);
+  RecordProperty("FramesPerSecond", std::to_string(rate));
+  EXPECT_GE(rate, 37.0) << "frames a second";
+  EXPECT_GE(Between(Frames(slow, 4), from, 1e9).size(), 20U);
+
+  EXPECT_EQ(ProgramFolder::Terminate(process), 0);
+  const std::vector<std::string> texts = LogTexts(program.LogFile());
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& text) { return text.starts_with("[-"); }),
+            0)
+      << ReadText(program.LogFile());
+  // What the line still held when the program ended reaches the chain before the dark
+  // frame; the last whole frame is dark.
+  EXPECT_TRUE(WaitForDarkChain(slow, 4));
+}
+
 // An adapter whose chain never answers and that stops taking bytes: each reopen drops its
 // queue, so it takes bytes again until the queue is full and it is lost anew, every few
 // seconds for as long as the program runs. Its loss is one line, not two lines a cycle;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +56,8 @@ class FakeSerialPort final : public SerialPort {
     Record(data, count, accepted);
     return accepted;
   }
+  void GiveUp() override { Gone = true; }
+  std::optional<std::size_t> QueuedBytes() const override { return Queued; }
   void Purge() override {
     Calls->push_back("purge");
     Replies.clear();
@@ -70,6 +73,7 @@ class FakeSerialPort final : public SerialPort {
   bool FailOpen = false;
   bool Gone = false;                    // the device went away: Failure() says Lost until reopened
   std::uint32_t Speed = 0;              // LineSpeed
+  std::optional<std::size_t> Queued;    // QueuedBytes: none, as on a pseudo-terminal
   std::deque<std::uint8_t> Replies;     // bytes the chain sends back
   std::deque<std::size_t> WriteLimits;  // bytes accepted by the next writes (all if empty)
   std::vector<std::vector<std::uint8_t>> Writes;  // accepted bytes of every write

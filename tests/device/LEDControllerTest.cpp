@@ -251,31 +251,30 @@ TEST_F(LinkTest, ChainOf409BoardsFillsTheFrameBufferAndA410thRaises) {
   EXPECT_TRUE(port.Writes.empty());
 }
 
-TEST_F(LinkTest, AShortFrameCountsAsWrittenAndRESETAndFrameShareOneLimit) {
+TEST_F(LinkTest, AFrameThatWentOutInPartCountsAsWrittenAndItsRestGoesNext) {
   port.Speed = 115200;
   OpenQuietly(1);
   link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
   port.WriteLimits = {41};  // RESET goes out, the frame only half
-  port.Deadlines.clear();
-  const auto before = std::chrono::steady_clock::now();
   link.SendLevels();
-  const auto after = std::chrono::steady_clock::now();
-  EXPECT_EQ(link.LastError(), "Could not send frame.");
+  EXPECT_EQ(link.LastError(), "");
   EXPECT_FALSE(link.Forced());
-  // The line time of 81 bytes (7.03 ms) plus Timeout, for RESET and frame together.
-  ASSERT_EQ(port.Deadlines.size(), 1U);
-  const auto limit = std::chrono::nanoseconds(107031250);
-  EXPECT_GE(port.Deadlines[0], before + limit);
-  EXPECT_LE(port.Deadlines[0], after + limit);
-  // An unchanged display is not tried again on every tick.
+  const Bytes full = Frame(80, {{0, 38, 254}});
+  ASSERT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Bytes(full.begin(), full.begin() + 40)}));
+  // An unchanged display is not sent again; the rest of the frame follows, and a change
+  // waits behind it.
   port.Writes.clear();
-  link.SendLevels();
-  EXPECT_TRUE(port.Writes.empty());
-  // The next whole frame takes the text back: the status column no longer says so.
   link.LEDBarCtrls(0).Bars(0).SetLevel(0.5);
+  port.WriteLimits = {10};
   link.SendLevels();
-  EXPECT_EQ(port.Writes.size(), 2U);  // RESET and the whole frame
-  EXPECT_EQ(port.Writes.back().size(), 80U);
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{Bytes(full.begin() + 40, full.begin() + 50)}));
+  EXPECT_EQ(Bytes(link.WrittenFrame().begin(), link.WrittenFrame().end()), full);
+  port.Writes.clear();
+  std::this_thread::sleep_until(link.LineFreeAt());
+  link.SendLevels();
+  EXPECT_EQ(port.Writes,
+            (std::vector<Bytes>{
+                Bytes(full.begin() + 50, full.end()), {0xFF}, Frame(80, {{0, 19, 254}})}));
   EXPECT_EQ(link.LastError(), "");
 }
 
@@ -360,16 +359,33 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
                                              TLinkState::Reconnecting, TLinkState::Closed}));
 }
 
-TEST_F(LinkTest, AFrameThatTakesNothingIsAFailedResetAndCountsAsWritten) {
+TEST_F(LinkTest, AFullPortSkipsTheFrameAndIsLostOnlyWhenItRefusesLongerThanTheTimeout) {
   OpenQuietly(1);
-  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+  TLEDBar& bar = link.LEDBarCtrls(0).Bars(0);
+  bar.SetLevel(1.0);
   port.WriteLimits = {0};
   link.SendLevels();
-  EXPECT_EQ(link.LastError(), "Could not send RESET command.");
-  EXPECT_FALSE(link.Forced());
+  // Skipped, not failed: the port is kept and the frame goes once it takes bytes again.
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(link.LastError(), "");
+  EXPECT_EQ(Bytes(link.WrittenFrame().begin(), link.WrittenFrame().end()), Frame(80));
   port.Writes.clear();
   link.SendLevels();
-  EXPECT_TRUE(port.Writes.empty());
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(80, {{0, 38, 254}})}));
+
+  // A port that refuses every byte, frame after frame, is lost once that has lasted
+  // longer than the frame's line time and Timeout (its driver counts its queue).
+  port.Queued = 0;
+  int level = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    port.WriteLimits = {0};
+    bar.SetLevel(++level % 2 == 0 ? 1.0 : 0.5);
+    link.SendLevels();
+    return !link.Connected();
+  }));
+  EXPECT_GT(level, 1);
+  EXPECT_EQ(link.State(), TLinkState::Reconnecting);
+  EXPECT_EQ(link.LastError(), "Could not send RESET command.");
 }
 
 TEST_F(LinkTest, DataBytesNeverRepeatTheResetCommand) {

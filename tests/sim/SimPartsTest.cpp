@@ -72,6 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         GoodOptionsCase{"MostBoards", {"-n", "409"}, With([](SimOptions& o) { o.Boards = 409; })},
         GoodOptionsCase{"Paced", {"--pace"}, With([](SimOptions& o) { o.Pace = true; })},
         GoodOptionsCase{
+            "SlowReader", {"--read-rate=2000"}, With([](SimOptions& o) { o.ReadRate = 2000; })},
+        GoodOptionsCase{
             "Stalling", {"--stall-after=3"}, With([](SimOptions& o) { o.StallAfter = 3; })},
         GoodOptionsCase{"ListeningStrip",
                         {"--listen", "ArtNet", "--port=0", "--universe", "0", "--log", "f"},

@@ -70,7 +70,7 @@ StripProtocol ProtocolValue(const std::string& value) {
 // silently ignores.
 bool IsChainOption(const std::string& name) {
   for (const char* chain : {"-n", "--boards", "-l", "--link", "-r", "--reply", "-b", "--bar-size",
-                            "--drop-ms", "--idle-ms", "--stall-after", "--pace"}) {
+                            "--drop-ms", "--idle-ms", "--stall-after", "--pace", "--read-rate"}) {
     if (name == chain) {
       return true;
     }
@@ -178,6 +178,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
     } else if (name == "--pace") {
       flag();
       options.Pace = true;
+    } else if (name == "--read-rate") {
+      options.ReadRate = IntValue(name, value(), 1, 100 * 1000 * 1000);
     } else if (name == "--refresh-ms") {
       options.RefreshMs = IntValue(name, value(), 10, 10 * 1000);
     } else if (name == "--listen") {
@@ -222,6 +224,9 @@ std::string SimUsage() {
       "      --pace           take bytes only as fast as the line settings that the\n"
       "                       program set would carry them (10 bits a byte), as a real\n"
       "                       line does; what it sends faster waits in the line\n"
+      "      --read-rate BYTES\n"
+      "                       take at most BYTES bytes a second, whatever the line\n"
+      "                       settings say, as a slow adapter does\n"
       "      --stall-after SECONDS\n"
       "                       stop reading the line SECONDS after the start, as an\n"
       "                       adapter that stops taking bytes without hanging up: the\n"

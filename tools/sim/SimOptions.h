@@ -29,6 +29,9 @@ struct SimOptions {
   int RefreshMs = 50;                     // display redraw period
   // Take bytes no faster than the line settings that the program set would carry them.
   bool Pace = false;
+  // Set: take bytes no faster than this many a second, whatever the line settings say (a
+  // USB or radio adapter that drains slower than its nominal speed).
+  int ReadRate = 0;
   // Seconds after the start at which the chain stops reading its line (an adapter that
   // stops taking bytes without hanging up); -1: never. SIGUSR2 toggles it at any time.
   int StallAfter = -1;

@@ -183,6 +183,9 @@ void Simulator::ReadLine(std::size_t limit) {
 }
 
 double Simulator::PaceRate() const {
+  if (options_.ReadRate > 0) {
+    return static_cast<double>(options_.ReadRate);
+  }
   if (!options_.Pace || !lineSettings_) {
     return 0.0;
   }
