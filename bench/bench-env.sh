@@ -12,7 +12,8 @@ start_tray_desktop() {
     return 0
   fi
   local display=":$((100 + RANDOM % 800))"
-  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: a server that starts over when its last client leaves turns trayer away.
+  Xvfb "$display" -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
     DISPLAY="$display" xdpyinfo >/dev/null 2>&1 && break

@@ -23,8 +23,11 @@ bool XvfbDesktop::StartDisplay(QString& error) {
   }
   QProcess& xvfb = NewProcess();
   // -displayfd: the server picks a free display number and writes it once it is ready.
+  // -noreset: by default the server starts over whenever its last client leaves, and a
+  // client that connects meanwhile (the tray host, right after the readiness check) is
+  // turned away with "cannot open display".
   xvfb.start(processes_.Tool(kXvfb),
-             {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+             {"-displayfd", "1", "-noreset", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
   if (!xvfb.waitForStarted(kWaitLimitMs) || !xvfb.waitForReadyRead(kWaitLimitMs)) {
     error = QStringLiteral("Xvfb did not start: ") + xvfb.errorString();
     return false;
