@@ -58,11 +58,10 @@ BENCHMARK(BM_SendLevels)
     ->Args({2, 0})
     ->Args({409, 0});
 
-// One frame of a 1000-pixel DDP strip built and sent (3 datagrams) to a UDP socket on
-// 127.0.0.1; one byte changes before every send, so every call sends. What arrives is
-// left to the receiver's queue, which drops what no longer fits.
-void BM_StripSendDdp(benchmark::State& state) {
-  UniqueFd receiver(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+// A UDP socket bound to a free port of 127.0.0.1, which only receives: what arrives is
+// left to its queue, which drops what no longer fits. The port, or 0 when none was had.
+int BindReceiver(UniqueFd& receiver) {
+  receiver = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -70,10 +69,22 @@ void BM_StripSendDdp(benchmark::State& state) {
   auto* raw = reinterpret_cast<sockaddr*>(&address);
   if (::bind(receiver.Get(), raw, length) != 0 ||
       ::getsockname(receiver.Get(), raw, &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+// One frame of a 1000-pixel DDP strip built and sent (3 datagrams) to a UDP socket on
+// 127.0.0.1; one byte changes before every send, so every call sends. What arrives is
+// left to the receiver's queue, which drops what no longer fits.
+void BM_StripSendDdp(benchmark::State& state) {
+  UniqueFd receiver;
+  const int port = BindReceiver(receiver);
+  if (port == 0) {
     state.SkipWithError("cannot bind a UDP socket on 127.0.0.1");
     return;
   }
-  TNetworkStrip strip("ddp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  TNetworkStrip strip("ddp://127.0.0.1:" + std::to_string(port));
   strip.Open();
   std::vector<std::uint8_t> rgb(3 * 1000, 100);
   strip.Send(rgb);  // the encoder's and the last frame's buffers take their size
@@ -95,19 +106,14 @@ BENCHMARK(BM_StripSendDdp);
 // 2 x 20): one bar's level moves, every board's bars are faded and built, the slots become
 // pixels in the meter's colours, and the three datagrams go to a UDP socket on 127.0.0.1.
 void BM_StripSendLevels(benchmark::State& state) {
-  UniqueFd receiver(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  auto* raw = reinterpret_cast<sockaddr*>(&address);
-  if (::bind(receiver.Get(), raw, length) != 0 ||
-      ::getsockname(receiver.Get(), raw, &length) != 0) {
+  UniqueFd receiver;
+  const int port = BindReceiver(receiver);
+  if (port == 0) {
     state.SkipWithError("cannot bind a UDP socket on 127.0.0.1");
     return;
   }
   TLEDBarController link(std::make_unique<DiscardingPort>());
-  link.Port = "ddp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  link.Port = "ddp://127.0.0.1:" + std::to_string(port);
   link.MaxValue = 254;
   link.SetLEDBarCtrlCount(13);
   link.LEDBarCtrls(12).SetBarSize(20);
