@@ -86,7 +86,7 @@ class THttpClient : public QObject {
   void End(std::exception_ptr error);
   void DropReply();
 
-  QNetworkAccessManager* manager_;
+  QNetworkAccessManager* manager_ = nullptr;
   QPointer<QNetworkReply> reply_;
   TSink sink_;
   std::string body_;

@@ -12,10 +12,12 @@ constexpr const char* kNoUpdateCode = "This build has no update check.";
 
 }  // namespace
 
-THttpClient::THttpClient(QObject* parent) : QObject(parent), manager_(nullptr) {}
+THttpClient::THttpClient(QObject* parent) : QObject(parent) {}
 
 THttpClient::~THttpClient() = default;
 
+// The signature is the real client's, which keeps the sink.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void THttpClient::Get(const std::string& /*url*/, TSink /*sink*/) {
   throw EHttpError(kNoUpdateCode);
 }
