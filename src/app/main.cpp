@@ -6,6 +6,8 @@
 #include "platform/NamedMutex.h"
 #include "platform/ProcessEnd.h"
 #include "platform/Prompter.h"
+#include "platform/ServiceChannel.h"
+#include "platform/SystemError.h"
 #include "platform/TerminationSignals.h"
 #include "support/FilePlaces.h"
 #include "support/unLog.h"
@@ -23,6 +25,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 using namespace vx;
 
@@ -52,6 +55,46 @@ std::unique_ptr<TFirstApp> StartFirstApp() {
   }
 }
 
+// The service's answer comes from its event loop between two ticks; a reload waits for
+// its chains to go dark and come back.
+constexpr int kServiceAnswerLimitMs = 3000;
+constexpr int kServiceReloadLimitMs = 10000;
+
+// While the service drives the ports, a later copy is its settings window: it edits the
+// service's file, OK saves it and makes the service load it, and closing the window ends
+// this copy. The ports, the log and the tray stay the service's. Without a service the
+// first copy has opened its own window, and this one ends.
+int RunBesideService() {
+  std::string settingsFile;
+  if (AskService("settings", settingsFile, kServiceAnswerLimitMs) != 0 || settingsFile.empty()) {
+    return 0;
+  }
+  QApplication::setWindowIcon(AppIcon());
+  TMessageBoxPrompter prompter;
+  SetPrompter(&prompter);
+  // The bar dialog lists the inputs.
+  InputList();
+  TMainOptions options;
+  options.SettingsFile = settingsFile;
+  options.ServiceReload = [] {
+    std::string answer;
+    const int error = AskService("reload", answer, kServiceReloadLimitMs);
+    if (error != 0 || answer != "reloaded") {
+      throw Exception("The settings are saved, but the Vorlixa service did not load them: " +
+                      (error != 0 ? InOutErrorMessage(error) : answer));
+    }
+  };
+  int result = 0;
+  {
+    TfrmMain frmMain(options);
+    const TerminationSignals stopSignals([&](int) { frmMain.actExitExecute(); });
+    frmMain.actConfigExecute();
+    result = QApplication::exec();
+  }
+  SetPrompter(nullptr);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,7 +115,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!faAppStart->IsFirstCopy()) {
-    return 0;
+    return RunBesideService();
   }
 
   // The log asks first where this run keeps its files (ProgramFilePlaces), which decides

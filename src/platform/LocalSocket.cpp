@@ -174,4 +174,10 @@ int ConnectToLocalName(const std::string& socketName, UniqueFd& connection) {
   return 0;
 }
 
+bool PeerIsOurUser(int fd) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
+}
+
 }  // namespace vx

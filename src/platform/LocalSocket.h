@@ -49,4 +49,8 @@ class LocalListener {
 // 0 or the error number (ECONNREFUSED or ENOENT when nobody holds the name).
 int ConnectToLocalName(const std::string& socketName, UniqueFd& connection);
 
+// Whether the program at the other end of the connected local socket fd runs as our
+// effective user: any local user can bind an abstract name first.
+bool PeerIsOurUser(int fd);
+
 }  // namespace vx

@@ -23,14 +23,6 @@ bool IsTransientAcceptError(int error) {
          error == EPROTO;
 }
 
-// Whether the program at the other end of connection runs as our effective user.
-bool OfOurUser(const UniqueFd& connection) {
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  return ::getsockopt(connection.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-         peer.uid == ::geteuid();
-}
-
 }  // namespace
 
 UnixInstanceChannel::UnixInstanceChannel(const std::string& name, unsigned user)
@@ -43,7 +35,7 @@ int UnixInstanceChannel::Open() {
   }
   // Any local user can bind an abstract name first; only a holder of our own user is a
   // copy.
-  if (!OfOurUser(connection)) {
+  if (!PeerIsOurUser(connection.Get())) {
     return kHeldByAnotherUser;
   }
   connection_ = std::move(connection);
@@ -86,7 +78,7 @@ bool UnixInstanceChannel::AcceptOne(int& error) {
   }
   // An abstract name is reachable by every local user; only our own user's programs
   // count.
-  if (!OfOurUser(connection)) {
+  if (!PeerIsOurUser(connection.Get())) {
     return true;
   }
   if (pending_.size() >= kMaxPending) {

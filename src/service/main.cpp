@@ -10,6 +10,8 @@
 #include "inputs/unBarIO.h"
 #include "inputs/unCPULoad.h"
 #include "loop/UpdateLoop.h"
+#include "platform/ServiceChannel.h"
+#include "platform/SystemError.h"
 #include "platform/TerminationSignals.h"
 #include "support/Log.h"
 #include "support/unLog.h"
@@ -74,7 +76,8 @@ int RunService(const std::string& settingsFile, TFirstApp& guard) {
   if (!guard.Warning().empty()) {
     LogWarning(guard.Warning());
   }
-  // The desktop program started later has ended at once: the ports stay with the service.
+  // The desktop program started later opens its settings window on this file and leaves
+  // the ports to the service.
   guard.OnStartOther = [](QObject*) { LogMessage("Vorlixa started: the service keeps the ports"); };
   InputList();
   TakeLoadSample();
@@ -95,16 +98,25 @@ int RunService(const std::string& settingsFile, TFirstApp& guard) {
   });
   // A reload as the window's close does it: a file that has become unreadable since is
   // logged and leaves the bars as they were.
+  const auto reload = [&] {
+    LogMessage("Reload settings");
+    loop.Stop();
+    settings.LoadSettings();
+    loop.Start();
+  };
   const TerminationSignals stopSignals([&](int number) {
     if (number == SIGHUP) {
-      LogMessage("Reload settings");
-      loop.Stop();
-      settings.LoadSettings();
-      loop.Start();
+      reload();
     } else {
       QCoreApplication::quit();
     }
   });
+  // The desktop program started meanwhile edits this file in its settings window and
+  // asks for the reload here.
+  ServiceChannel channel(settingsFile, reload);
+  if (const int error = channel.Listen()) {
+    LogWarning("The settings window cannot reach the service: " + InOutErrorMessage(error));
+  }
 
   settings.LoadSettings();
   loop.Start();

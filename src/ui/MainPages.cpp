@@ -649,6 +649,9 @@ void TMainPages::btnOkClick() {
       hooks_.ApplySettings();
     }
     SaveSettings();
+    if (hooks_.Saved) {
+      hooks_.Saved();
+    }
     if (hooks_.Close) {
       hooks_.Close();
     }

@@ -36,6 +36,8 @@ struct TMainPagesHooks {
   // OK (last step), Cancel: close the window, which runs the close sequence (stop,
   // LoadSettings, hide, start), so unsaved edits are discarded. Empty: nothing.
   std::function<void()> Close;
+  // OK, once the settings file is written, before Close. Empty: nothing.
+  std::function<void()> Saved;
 };
 
 // The settings body of the main window: the page control pcConfig with the page

@@ -40,6 +40,8 @@ constexpr int kClientHeight = 341;
 
 const char* const kTrayUnavailableText =
     "No notification area on this desktop: start Vorlixa again to reopen this window.";
+const char* const kBesideServiceText =
+    "The Vorlixa service drives the ports: OK saves these settings and the service loads them.";
 
 }  // namespace
 
@@ -66,6 +68,13 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
   CreateActions();
   CreateNoTrayNote();
   CreateTrayIcon();
+  if (BesideService()) {
+    // Cancel ends the program as Exit would.
+    lblNoTray->setText(QString::fromUtf8(kBesideServiceText));
+    lblNoTray->setWordWrap(true);
+    btnExit->hide();
+    pnlNoTray->show();
+  }
 
   try {
     FormCreate();
@@ -117,7 +126,10 @@ void TfrmMain::FormClose() {
 }
 
 void TfrmMain::Start() {
-  loop_->Start();
+  // Beside the service the ports are its own.
+  if (!BesideService()) {
+    loop_->Start();
+  }
 }
 
 void TfrmMain::Stop() {
@@ -125,7 +137,9 @@ void TfrmMain::Stop() {
 }
 
 void TfrmMain::Restart() {
-  loop_->Restart();
+  if (!BesideService()) {
+    loop_->Restart();
+  }
 }
 
 void TfrmMain::ApplySettings() {
@@ -180,8 +194,9 @@ void TfrmMain::SaveSettings() {
 // show it, and laying out its lists and texts loads the fonts and the text shaper.
 TMainPages* TfrmMain::Pages() {
   if (pages_ == nullptr && settings_) {
-    pages_ = new TMainPages(*ports_, *settings_, *autostart_,
-                            {[this] { ApplySettings(); }, [this] { close(); }}, this);
+    pages_ = new TMainPages(
+        *ports_, *settings_, *autostart_,
+        {[this] { ApplySettings(); }, [this] { close(); }, options_.ServiceReload}, this);
     setCentralWidget(pages_);
     pages_->BindMenuActions(actUpdate, actAbout);
     pages_->ShowStoredOptions();
@@ -224,7 +239,7 @@ void TfrmMain::CreateActions() {
 void TfrmMain::CreateTrayIcon() {
   tiTrayer = new TTrayIcon(this);
   tiTrayer->BeginLoad();
-  tiTrayer->SetActive(true);
+  tiTrayer->SetActive(!BesideService());
   // The tooltip tells how the chains are doing.
   tiTrayer->ShowHint = true;
   tiTrayer->SetPopUpMenu(pmTray);
@@ -276,7 +291,7 @@ void TfrmMain::TrayUnavailable() {
 
 void TfrmMain::actConfigExecute() {
   // Once a notification area has come up, the tray is the way back: the note goes.
-  if (!pnlNoTray->isHidden() && TTrayIcon::TrayAvailable()) {
+  if (!BesideService() && !pnlNoTray->isHidden() && TTrayIcon::TrayAvailable()) {
     pnlNoTray->hide();
     tiTrayer->SetLocationNormal(loSysTray);
     tiTrayer->SetLocationMinimized(loSysTray);
@@ -343,6 +358,12 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   if (terminating_) {
     // The application ends; destruction stops the loop.
     event->accept();
+    return;
+  }
+  // The window is all there is of a program beside the service.
+  if (BesideService()) {
+    event->accept();
+    actExitExecute();
     return;
   }
   // The window only hides: it lives as long as the program.

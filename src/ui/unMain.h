@@ -41,6 +41,10 @@ struct TMainOptions {
   std::shared_ptr<Autostart> StartAtLogin;
   // The clocks that tell a sleep of the machine; empty: the system's.
   std::shared_ptr<SuspendClock> Clock;
+  // Set while the service drives the ports from SettingsFile: the window only edits the
+  // file, without a tray icon and without running the loop. OK saves the file and then
+  // calls this; closing the window ends the program.
+  std::function<void()> ServiceReload;
 };
 
 // The main window. It stays hidden while the program runs its update loop (TUpdateLoop),
@@ -125,6 +129,7 @@ class TfrmMain : public QMainWindow {
   void CreateTrayIcon();
   void TrayUnavailable();
   void UpdateChecked(int result);
+  bool BesideService() const { return static_cast<bool>(options_.ServiceReload); }
 
   TMainOptions options_;
   TUpdateLoop* loop_ = nullptr;  // child; made with the window, given the ports by FormCreate

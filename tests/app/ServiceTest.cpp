@@ -1,6 +1,8 @@
 #include "ProgramFolder.h"
 #include "common/SimProcess.h"
+#include "common/XvfbDesktop.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -133,15 +135,16 @@ TEST(Service, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
   QProcess* service = folder.Launch();
   ASSERT_TRUE(folder.WaitForLogText("Run service")) << ReadText(folder.LogFile());
 
-  // The desktop program started beside it ends at once without opening the port; the
-  // service's frames go on.
+  // The desktop program started beside it opens neither its port nor its log; the
+  // service's frames go on, and SIGTERM ends the desktop program as usual.
   ProgramFolder desktop;
   std::ofstream(desktop.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
-  EXPECT_EQ(ProgramFolder::Terminate(desktop.Launch(), 0), 0);
+  QProcess* beside = desktop.Launch();
   EXPECT_TRUE(folder.WaitForLogText("Vorlixa started: the service keeps the ports"));
-  EXPECT_FALSE(Contains(LogTexts(desktop.LogFile()), "Run application"));
   const std::size_t before = sim.Units().size();
   EXPECT_TRUE(sim.WaitForUnits(before + 5));
+  EXPECT_EQ(ProgramFolder::Terminate(beside), 0);
+  EXPECT_FALSE(Contains(LogTexts(desktop.LogFile()), "Run application"));
   EXPECT_EQ(service->state(), QProcess::Running);
   EXPECT_EQ(ProgramFolder::Terminate(service), 0);
 
@@ -153,6 +156,62 @@ TEST(Service, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
   EXPECT_EQ(second.ExitCode, 75);
   EXPECT_EQ(second.Err, "vorlixad: Vorlixa already runs for this user and drives the ports.\n");
   EXPECT_EQ(ProgramFolder::Terminate(program), 0);
+}
+
+// Started while the service runs, the desktop program is the settings window of the
+// service's file: OK writes the file and the service loads it, its frames going on
+// meanwhile.
+TEST(Service, TheDesktopProgramBesideItEditsTheServicesFileAndOkReloadsIt) {
+  XvfbDesktop desktop;
+  if (!desktop.MissingTools().isEmpty()) {
+    GTEST_SKIP() << "needs Xvfb, xdotool and xwininfo";
+  }
+  QString error;
+  ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
+  SimProcess sim(OneBoard());
+  ProgramFolder folder(VORLIXA_SERVICE_PATH);
+  std::ofstream(folder.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
+  // The service and the window meet in the user's runtime folder, which the display's
+  // environment names.
+  const QProcessEnvironment environment = desktop.NewProcess().processEnvironment();
+  QProcess* service = folder.Launch(environment);
+  ASSERT_TRUE(folder.WaitForLogText("Run service")) << ReadText(folder.LogFile());
+
+  // The file changes without a SIGHUP: the service runs on the first bar, and the window
+  // shows (and saves) what the file holds now.
+  const std::string changed = SecondBarSettings(sim.LinkPath());
+  std::ofstream(folder.SettingsFile()) << changed;
+  ProgramFolder window;
+  QProcess& program = desktop.NewProcess();
+  program.start(QString::fromStdString(window.Program()), {});
+  ASSERT_TRUE(program.waitForStarted(kWaitLimitMs));
+  QString id;
+  ASSERT_TRUE(WaitFor([&] {
+    id = desktop.Xdotool({"search", "--onlyvisible", "--name", "Vorlixa"}).section('\n', 0, 0);
+    return !id.isEmpty();
+  })) << "no settings window";
+  const std::size_t before = sim.Units().size();
+  EXPECT_TRUE(sim.WaitForUnits(before + 10));
+  EXPECT_GT(LitLEDs(sim.Units().back(), 1, 0, 0), 0U)
+      << "the first bar stopped while the window was open";
+
+  desktop.Xdotool({"windowfocus", "--sync", id});
+  // Without a window manager no widget has the focus until the keyboard gives it one.
+  desktop.Xdotool({"key", "Tab", "Return"});
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<SimBytes> units = sim.Units();
+    return !units.empty() && LitLEDs(units.back(), 1, 0, 1) > 0 &&
+           LitLEDs(units.back(), 1, 0, 0) == 0;
+  })) << ReadText(folder.LogFile());
+  // OK wrote the file (in the program's own layout) and ended the window's program.
+  EXPECT_NE(ReadText(folder.SettingsFile()), changed);
+  EXPECT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(kWaitLimitMs));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(window.LogFile())));
+  EXPECT_EQ(service->state(), QProcess::Running);
+  EXPECT_EQ(ProgramFolder::Terminate(service), 0);
+  EXPECT_TRUE(WaitForDarkChain(sim, 1));
 }
 
 TEST(Service, AMissingOrBrokenFileIsAMessageAndAnExitCode) {

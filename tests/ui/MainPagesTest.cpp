@@ -141,7 +141,8 @@ class MainPagesTest : public ::testing::Test {
                                                            ++closed;
                                                            pages->LoadSettings();
                                                            pages->hide();
-                                                         }});
+                                                         },
+                                                         {}});
     pages->LoadSettings();
     pages->show();
   }
@@ -473,7 +474,7 @@ TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) 
                       program);
   const std::string entry = copied.EntryFileName(TAutostartScope::CurrentUser);
   WriteSettings("");
-  TMainPages copiedPages(ports, settings, copied, {[] {}, [] {}});
+  TMainPages copiedPages(ports, settings, copied, {[] {}, [] {}, {}});
   auto* cbAutoLoadUser = copiedPages.findChild<QCheckBox*>("cbAutoLoadUser");
   for (const std::string& exec : std::vector<std::string>{
            "vorlixa", "env GDK_BACKEND=x11 vorlixa --tray", onPath + "/vorlixa"}) {
