@@ -6,7 +6,9 @@
 #   2. the program with the demo settings beside arecord capturing the speakers' monitor
 #      in the program's format (8-bit stereo, 44100 Hz, through ALSA's pulse plugin);
 #   3. the program without sound (its sound bar "Nothing") beside the minimal Qt tray
-#      program (bench/minimal/minimal_qt.cpp): CPU ratio and peak memory of both;
+#      program (bench/minimal/minimal_qt.cpp): CPU ratio and peak memory of both; beside
+#      them the minimal program once more, writing a frame a tick to a simulated chain of
+#      its own: what the line alone adds;
 #   4. the service vorlixad with the demo settings beside the minimal QCoreApplication
 #      program with a 25 ms timer: peak memory of both.
 # CPU shares come from the scheduler's accounting of all threads over SECONDS after a
@@ -60,6 +62,10 @@ link="$folder/chain"
 pids+=($!)
 for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
 [ -L "$link" ] || { echo "peer_figures: the simulator did not start" >&2; exit 1; }
+writer_link="$folder/writer-chain"
+"$sim" --no-display --link "$writer_link" --boards 2 >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -L "$writer_link" ] && break; sleep 0.05; done
 
 # The programs run as the installed ones do from a folder of their own: the settings file
 # beside them.
@@ -81,19 +87,23 @@ end() {
   kill -KILL "$1" 2>/dev/null || true
   wait "$1" 2>/dev/null || true
 }
-# pair A_PID B_PID: after the warm-up, sets a_cpu and b_cpu (% of one core over SECONDS)
-# and a_mb and b_mb (peak memory), then ends both.
-pair() {
+# side_by_side PID...: after the warm-up, sets cpu[i] (% of one core over SECONDS) and mb[i]
+# (peak memory) of each process, in the order given, then ends them all.
+side_by_side() {
   sleep "$warmup"
-  local a0 b0 t0 a1 b1 t1
-  a0=$(cpu_ns "$1") b0=$(cpu_ns "$2") t0=$(date +%s%N)
+  local pid i t0 t1
+  local -a c0=() c1=()
+  t0=$(date +%s%N)
+  for pid in "$@"; do c0+=("$(cpu_ns "$pid")"); done
   sleep "$seconds"
-  a1=$(cpu_ns "$1") b1=$(cpu_ns "$2") t1=$(date +%s%N)
-  a_cpu=$(awk -v c=$((a1 - a0)) -v t=$((t1 - t0)) 'BEGIN { printf "%.3f", 100 * c / t }')
-  b_cpu=$(awk -v c=$((b1 - b0)) -v t=$((t1 - t0)) 'BEGIN { printf "%.3f", 100 * c / t }')
-  a_mb=$(peak_mb "$1") b_mb=$(peak_mb "$2")
-  end "$1"
-  end "$2"
+  t1=$(date +%s%N)
+  for pid in "$@"; do c1+=("$(cpu_ns "$pid")"); done
+  cpu=() mb=()
+  for i in "${!c0[@]}"; do
+    cpu+=("$(awk -v c=$((c1[i] - c0[i])) -v t=$((t1 - t0)) 'BEGIN { printf "%.3f", 100 * c / t }')")
+  done
+  for pid in "$@"; do mb+=("$(peak_mb "$pid")"); done
+  for pid in "$@"; do end "$pid"; done
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -105,41 +115,46 @@ start_in() {
 }
 
 echo "Desktop: $desktop; $rounds rounds of $seconds s per pair after $warmup s"
-printf "%-6s %-26s %-26s %-26s %s\n" "round" "demo / cava" "demo / arecord" \
-  "no sound / minimal tray" "memory: demo, minimal tray, service, minimal core"
-cava_ratios=() arecord_ratios=() quiet_ratios=() above_tray=() service_mb=()
+printf "%-6s %-24s %-24s %-34s %s\n" "round" "demo / cava" "demo / arecord" \
+  "no sound / minimal tray (writing)" "memory: demo, minimal tray, service, minimal core"
+cava_ratios=() arecord_ratios=() quiet_ratios=() writer_ratios=() above_tray=() service_mb=()
 for round in $(seq "$rounds"); do
   start_in "$folder/demo"; demo=$last
   cava -p "$folder/cava.config" >/dev/null 2>>"$folder/cava.stderr" &
   pids+=($!)
-  pair "$demo" $!
-  cava_line="$a_cpu / $b_cpu = $(ratio "$a_cpu" "$b_cpu")"
-  cava_ratios+=("$(ratio "$a_cpu" "$b_cpu")")
-  demo_mb=$a_mb
+  side_by_side "$demo" $!
+  cava_ratios+=("$(ratio "${cpu[0]}" "${cpu[1]}")")
+  cava_line="${cpu[0]} / ${cpu[1]} = ${cava_ratios[-1]}"
+  demo_mb=${mb[0]}
 
   start_in "$folder/demo"; demo=$last
   arecord -q -D default -f U8 -c 2 -r 44100 -t raw /dev/null 2>>"$folder/arecord.stderr" &
   pids+=($!)
-  pair "$demo" $!
-  arecord_line="$a_cpu / $b_cpu = $(ratio "$a_cpu" "$b_cpu")"
-  arecord_ratios+=("$(ratio "$a_cpu" "$b_cpu")")
+  side_by_side "$demo" $!
+  arecord_ratios+=("$(ratio "${cpu[0]}" "${cpu[1]}")")
+  arecord_line="${cpu[0]} / ${cpu[1]} = ${arecord_ratios[-1]}"
 
+  # The minimal program twice: as it is, and writing a frame a tick to a chain of its own.
   start_in "$folder/quiet"; quiet=$last
   "$folder/minimal-qt" >/dev/null 2>&1 &
   pids+=($!)
-  pair "$quiet" $!
-  quiet_line="$a_cpu / $b_cpu = $(ratio "$a_cpu" "$b_cpu")"
-  quiet_ratios+=("$(ratio "$a_cpu" "$b_cpu")")
-  tray_mb=$b_mb
+  minimal=$!
+  "$folder/minimal-qt" "$writer_link" >/dev/null 2>&1 &
+  pids+=($!)
+  side_by_side "$quiet" "$minimal" $!
+  quiet_ratios+=("$(ratio "${cpu[0]}" "${cpu[1]}")")
+  writer_ratios+=("$(ratio "${cpu[2]}" "${cpu[1]}")")
+  quiet_line="${cpu[0]} / ${cpu[1]} = ${quiet_ratios[-1]} (${cpu[2]})"
+  tray_mb=${mb[1]}
   above_tray+=("$(awk -v a="$demo_mb" -v b="$tray_mb" 'BEGIN { printf "%.1f", a - b }')")
 
   start_in "$folder/service"; svc=$last
   "$folder/minimal-core" >/dev/null 2>&1 &
   pids+=($!)
-  pair "$svc" $!
-  service_mb+=("$a_mb")
-  printf "%-6s %-26s %-26s %-26s %s\n" "$round" "$cava_line" "$arecord_line" "$quiet_line" \
-    "$demo_mb, $tray_mb, $a_mb, $b_mb MB"
+  side_by_side "$svc" $!
+  service_mb+=("${mb[0]}")
+  printf "%-6s %-24s %-24s %-34s %s\n" "$round" "$cava_line" "$arecord_line" "$quiet_line" \
+    "$demo_mb, $tray_mb, ${mb[0]}, ${mb[1]} MB"
 done
 
 # System calls of the program without sound per 25 ms tick, over 5 s.
@@ -158,6 +173,7 @@ echo "Medians of $rounds rounds, against the targets:"
 echo "  demo / cava:                 $(median "${cava_ratios[@]}") (at most 0.4)"
 echo "  demo / arecord:              $(median "${arecord_ratios[@]}") (at most 0.5)"
 echo "  no sound / minimal tray:     $(median "${quiet_ratios[@]}") (at most 1.25)"
+echo "  minimal tray writing a frame a tick / minimal tray: $(median "${writer_ratios[@]}")"
 echo "  demo above the minimal tray: $(median "${above_tray[@]}") MB (at most 7)"
 echo "  service:                     $(median "${service_mb[@]}") MB (at most 12)"
 echo "  system calls a tick without sound: $calls (${top:-})"
