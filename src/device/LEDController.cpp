@@ -40,16 +40,6 @@ constexpr auto kUncountedRefusal = std::chrono::seconds(3);
 // How often a dark frame that the line cannot take yet is offered again.
 constexpr auto kDarkRetry = std::chrono::milliseconds(2);
 
-[[noreturn]] void RaiseRangeCheck() {
-  throw ERangeError(kRangeCheckError);
-}
-
-void CheckSlot(std::int32_t slot) {
-  if (slot < 0 || slot >= kLEDsPerBoard) {
-    RaiseRangeCheck();
-  }
-}
-
 // Applies op to the slots from..to in ascending order; raises at the first slot outside
 // the board, after the slots before it have been handled.
 template <typename Op>
@@ -85,64 +75,6 @@ void SetSlot(std::array<std::uint8_t, kLEDsPerBoard>& leds, std::int32_t slot, s
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------
-
-std::uint8_t LEDSendValue(std::uint8_t value, std::uint8_t minValue, std::uint8_t maxValue,
-                          bool inverted) {
-  std::uint8_t v = std::max(minValue, value);
-  v = std::min(maxValue, v);
-  if (inverted) {
-    v = static_cast<std::uint8_t>(255 - v);
-  }
-  return std::min(kFullBrightness, v);
-}
-
-void BuildBarBlock(std::span<const std::uint8_t, kLEDsPerBoard> leds, std::int32_t firstLED,
-                   std::int32_t lastLED, bool reversed, bool inverted, std::uint8_t minValue,
-                   std::uint8_t maxValue, TLEDBlock block) {
-  if (firstLED > lastLED) {
-    return;
-  }
-  CheckSlot(firstLED);
-  if (reversed) {
-    // The first slot goes to the last position, so a range past the board fails before
-    // anything is written.
-    CheckSlot(lastLED);
-    for (std::int32_t s = firstLED; s <= lastLED; ++s) {
-      block[static_cast<std::size_t>(firstLED + lastLED - s)] =
-          LEDSendValue(leds[static_cast<std::size_t>(s)], minValue, maxValue, inverted);
-    }
-    return;
-  }
-  const std::int32_t last = std::min(lastLED, kLEDsPerBoard - 1);
-  for (std::int32_t s = firstLED; s <= last; ++s) {
-    const auto i = static_cast<std::size_t>(s);
-    block[i] = LEDSendValue(leds[i], minValue, maxValue, inverted);
-  }
-  if (lastLED > last) {
-    RaiseRangeCheck();
-  }
-}
-
-bool FrameChanged(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> lastFrame,
-                  std::size_t frameLen) {
-  if (frame.size() < frameLen || lastFrame.size() < frameLen) {
-    RaiseRangeCheck();
-  }
-  return frameLen != 0 && std::memcmp(frame.data(), lastFrame.data(), frameLen) != 0;
-}
-
-std::optional<std::string> DetectionWarning(std::span<const std::uint8_t> reply,
-                                            std::uint32_t timeout) {
-  if (reply.empty()) {
-    return Format("Detection-warning: No response after %d ms.", timeout);
-  }
-  if (reply[0] != kResetCommand) {
-    return Format("Detection-warning: Unexpected response 0x%.2X", unsigned{reply[0]});
-  }
-  return std::nullopt;
-}
 
 // ---------------------------------------------------------------------------------------
 
