@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -89,13 +90,13 @@ void ServiceChannel::Read(int fd) {
     return;
   }
   Client& client = **found;
-  char buffer[512];
-  const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+  std::array<char, 512> buffer{};
+  const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
     return;
   }
   if (n > 0) {
-    client.Request.append(buffer, static_cast<std::size_t>(n));
+    client.Request.append(buffer.data(), static_cast<std::size_t>(n));
   }
   const std::size_t end = client.Request.find('\n');
   if (end == std::string::npos && n > 0 && client.Request.size() < kLineLimit) {
@@ -149,8 +150,8 @@ int AskService(const std::string& request, std::string& answer, int limitMs) {
     if (ready <= 0) {
       continue;
     }
-    char buffer[512];
-    const ssize_t n = ::recv(connection.Get(), buffer, sizeof buffer, 0);
+    std::array<char, 512> buffer{};
+    const ssize_t n = ::recv(connection.Get(), buffer.data(), buffer.size(), 0);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
         continue;
@@ -160,7 +161,7 @@ int AskService(const std::string& request, std::string& answer, int limitMs) {
     if (n == 0) {
       return EPROTO;
     }
-    received.append(buffer, static_cast<std::size_t>(n));
+    received.append(buffer.data(), static_cast<std::size_t>(n));
     if (const std::size_t end = received.find('\n'); end != std::string::npos) {
       answer = received.substr(0, end);
       return 0;
