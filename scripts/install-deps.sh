@@ -27,6 +27,8 @@ packages=(
   libfftw3-dev
   dbus-daemon pipewire pipewire-bin wireplumber pipewire-pulse
   cava
+  # arecord: the plain capture that the figures set the sound meter against.
+  alsa-utils
   # The chain recovery test counts the program's attempts to open a missing port.
   strace
   # The network strip tests receive E1.31 and Art-Net with a private olad, read in Python.

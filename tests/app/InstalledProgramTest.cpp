@@ -242,6 +242,7 @@ TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
                                        "usr/share/man/man1/vorlixa-level.1.gz",
                                        "usr/share/man/man1/vorlixa-sim.1.gz",
                                        "usr/share/man/man1/vorlixa.1.gz",
+                                       "usr/share/man/man1/vorlixad.1.gz",
                                        metainfo};
   // The icon theme gets the program's own icon in every size it draws.
   for (const int size : kAppIconSizes) {
