@@ -121,7 +121,7 @@ void OpenOn(TLEDBarController& link, const SimProcess& sim, int boards) {
 
 // ---------------------------------------------------------------------------------------
 
-TEST(SerialLink, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
+TEST(SerialLinkSystem, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
   SimProcess sim(Chain(2));
   TLEDBarController link;
   OpenOn(link, sim, 2);
@@ -146,7 +146,7 @@ TEST(SerialLink, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
   EXPECT_THAT(sim.Events("line"), ::testing::Contains("115200 8N1 flow=none"));
 }
 
-TEST(SerialLink, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
+TEST(SerialLinkSystem, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
   SimProcess sim(Chain(0));
   TLEDBarController link;
   OpenOn(link, sim, 0);
@@ -159,7 +159,7 @@ TEST(SerialLink, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
   EXPECT_EQ(Hex(UnitsBeforeMarker(sim)), Hex({{0xFF}, {0xFF}}));
 }
 
-TEST(SerialLink, CloseAfterABlankFrameSendsNothing) {
+TEST(SerialLinkSystem, CloseAfterABlankFrameSendsNothing) {
   SimProcess sim(Chain(1));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -178,9 +178,9 @@ struct DetectionCase {
   std::string LastError;
 };
 
-class Detection : public ::testing::TestWithParam<DetectionCase> {};
+class DetectionSystem : public ::testing::TestWithParam<DetectionCase> {};
 
-TEST_P(Detection, RecordsTheAnswerAndKeepsTheLinkOpen) {
+TEST_P(DetectionSystem, RecordsTheAnswerAndKeepsTheLinkOpen) {
   SimProcess sim(Chain(1, GetParam().Reply));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -193,7 +193,7 @@ TEST_P(Detection, RecordsTheAnswerAndKeepsTheLinkOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Replies, Detection,
+    Replies, DetectionSystem,
     ::testing::Values(
         DetectionCase{"Reset", "FF", ""},
         DetectionCase{"Silent", "none", "Detection-warning: No response after 100 ms."},
@@ -218,7 +218,7 @@ TEST(SerialLink, PortThatCannotBeOpenedLeavesTheLinkClosedAndSendsFailQuietly) {
   EXPECT_FALSE(link.Connected());
 }
 
-TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
+TEST(SerialLinkSystem, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
   SimProcess sim(Chain(1, "", 200));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -247,7 +247,7 @@ TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
                                          }));
 }
 
-TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
+TEST(SerialLinkSystem, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
   SimProcess sim(Chain(1, "", 1000));
   auto counting = std::make_unique<CountingPort>();
   CountingPort& port = *counting;
