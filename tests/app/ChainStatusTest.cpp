@@ -174,6 +174,16 @@ TEST_F(ChainStatusSystem, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPo
   EXPECT_TRUE(WaitFor([&] { return Status(0) == "Connected"; })) << Status(0);
   EXPECT_TRUE(WaitFor([&] { return TipLines().front() == "tty: connected"; }));
   EXPECT_TRUE(prompter_.Messages.empty());
+
+  // Closed, a link is not open; the column follows the links while the window is shown,
+  // and only then.
+  TMainPages& pages = *window_->Pages();
+  EXPECT_TRUE(pages.tmrStatus.isActive());
+  window_->Ports().Items(0).Controller().Close();
+  pages.DisplayPortStatus();
+  EXPECT_EQ(Status(0), "Not open");
+  pages.hide();
+  EXPECT_FALSE(pages.tmrStatus.isActive());
 }
 
 TEST_F(ChainStatusSystem, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherChain) {

@@ -3,7 +3,6 @@
 #include "common/FakePrompter.h"
 #include "common/ScopedEnvironment.h"
 #include "common/SettingsXml.h"
-#include "common/SimProcess.h"
 #include "common/TestFiles.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
@@ -32,7 +31,6 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <memory>
@@ -501,38 +499,6 @@ TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
   EXPECT_EQ(closed, 0);
   EXPECT_TRUE(pages->isVisible());
   EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::CurrentUser));
-}
-
-// The cases that start a process (see tests/CMakeLists.txt).
-using MainPagesSystem = MainPagesTest;
-
-TEST_F(MainPagesSystem, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
-  SimProcess sim;
-  int master = -1;
-  int slave = -1;
-  char silentName[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, silentName, nullptr, nullptr), 0);
-  ::close(slave);
-  Create(Port(sim.LinkPath(), Board(0, 40, "Nothing", "Nothing"), true) +
-         Port(silentName, "", true) + Port(dir.filePath("missing").toStdString(), "", true));
-  const auto rows = Rows(PortsList());
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0], sim.LinkPath() + "|Connected");
-  EXPECT_EQ(rows[1], std::string(silentName) +
-                         "|The chain does not answer - Detection-warning: No response after "
-                         "100 ms.");
-  EXPECT_EQ(rows[2].substr(rows[2].find('|')),
-            "|Waiting for the device (No such file or directory)");
-
-  // The column follows the links while the window is shown, and only then.
-  EXPECT_TRUE(pages->tmrStatus.isActive());
-  ports.Items(0).Controller().Close();
-  pages->DisplayPortStatus();
-  EXPECT_EQ(PortsList().topLevelItem(0)->text(1), "Not open");
-  pages->hide();
-  EXPECT_FALSE(pages->tmrStatus.isActive());
-  ports.Clear();
-  ::close(master);
 }
 
 // A build for a system package has no update address, and a build without a key has
