@@ -53,7 +53,7 @@ std::string StripPort(const std::string& name, const std::vector<Board>& boards,
   }
   std::string port = PortXml(name, xml);
   if (!colour.empty()) {
-    // The colour stands before the boards, as the program writes it.
+    // <Colour> after the LED range and before the boards.
     port.insert(port.find("<Controllers>"), "<Colour>" + colour + "</Colour>");
   }
   return port;
