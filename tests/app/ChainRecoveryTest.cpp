@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -37,21 +39,15 @@ double Now() {
 
 // A port whose boards all sweep their first bar; the second bars stay dark.
 std::string Port(const std::string& device, int boards) {
-  std::string port = "<Port><Name>" + device +
-                     "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-                     "<LEDmax>254</LEDmax><Controllers>";
+  std::string xml;
   for (int board = 0; board < boards; ++board) {
-    port += "<Controller Index=\"" + std::to_string(board) +
-            "\"><BarSize>40</BarSize><Bars><Bar Index=\"0\"><Input>KnightRider</Input></Bar>"
-            "<Bar Index=\"1\"><Input>Nothing</Input></Bar></Bars></Controller>";
+    xml += BoardXml(board, TwoBarsXml("KnightRider", "Nothing"));
   }
-  return port + "</Controllers></Port>";
+  return PortXml(device, xml);
 }
 
 void WriteSettings(const ProgramFolder& program, const std::string& ports) {
-  std::ofstream(program.SettingsFile())
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>"
-      << ports << "</Ports></Vorlixa>\n";
+  std::ofstream(program.SettingsFile()) << PortsSettingsXml(ports);
 }
 
 struct Frame {
@@ -115,7 +111,7 @@ pid_t ChildOf(pid_t parent) {
 
 // ---------------------------------------------------------------------------------------
 
-TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
+TEST(ChainRecoverySystem, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   SimProcess::Options options;
   options.Boards = 1;
   options.DropMs = 2000;
@@ -174,7 +170,7 @@ TEST(ChainRecovery, AnUnpluggedLineComesBackWhileTheOtherPortKeepsItsRate) {
   EXPECT_TRUE(WaitForDarkChain(unplugged, 1));
 }
 
-TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnceASecond) {
+TEST(ChainRecoverySystem, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnceASecond) {
   ProgramFolder program;
   const std::string byId = program.Folder() + "/by-id";
   fs::create_directory(byId);
@@ -235,7 +231,7 @@ TEST(ChainRecovery, ALateAdapterIsFoundByItsStableNameWhereverItPointsAtMostOnce
   EXPECT_GE(misses, 4) << missing << " s missing";
 }
 
-TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEveryTick) {
+TEST(ChainRecoverySystem, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEveryTick) {
   // Both lines deliver bytes no faster than 115200 baud do: 641 bytes of eight boards
   // take 55.6 ms, 2.2 ticks of the loop; 161 bytes of two boards fit a tick.
   SimProcess::Options eight;
@@ -288,7 +284,7 @@ TEST(ChainRecovery, ALongChainGetsItsLinesRateWithoutBacklogAndTheOtherPortEvery
 // buffer fills within seconds and stays full; the port takes bytes only as they drain.
 // It is not taken for lost, it holds no tick of the other port, and at exit it goes
 // dark although seconds of frames were waiting in its line.
-TEST(ChainRecovery, ASlowAdapterIsNotLostHoldsNoOtherPortAndGoesDarkAtExit) {
+TEST(ChainRecoverySystem, ASlowAdapterIsNotLostHoldsNoOtherPortAndGoesDarkAtExit) {
   SimProcess::Options four;
   four.Boards = 4;
   four.Extra = {"--read-rate", "2000"};
@@ -331,7 +327,7 @@ TEST(ChainRecovery, ASlowAdapterIsNotLostHoldsNoOtherPortAndGoesDarkAtExit) {
 // queue, so it takes bytes again until the queue is full and it is lost anew, every few
 // seconds for as long as the program runs. Its loss is one line, not two lines a cycle;
 // an answer from the chain would be news again. The other port keeps its rate.
-TEST(ChainRecovery, AStalledChainThatNeverAnsweredIsLoggedLostOnce) {
+TEST(ChainRecoverySystem, AStalledChainThatNeverAnsweredIsLoggedLostOnce) {
   SimProcess::Options options;
   options.Boards = 1;
   options.Reply = "none";

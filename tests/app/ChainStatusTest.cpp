@@ -1,6 +1,7 @@
 #include "ProgramFolder.h"
 #include "common/FakePrompter.h"
 #include "common/LogText.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
@@ -83,16 +84,10 @@ class FakeSuspendClock final : public SuspendClock {
 };
 
 std::string Port(const std::string& device, const std::string& bar0 = "KnightRider") {
-  return "<Port><Name>" + device +
-         "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-         "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
-         "<Bar Index=\"0\"><Input>" +
-         bar0 +
-         "</Input></Bar><Bar Index=\"1\"><Input>Nothing</Input></Bar></Bars></Controller>"
-         "</Controllers></Port>";
+  return PortXml(device, BoardXml(0, TwoBarsXml(bar0, "Nothing")));
 }
 
-class ChainStatus : public ::testing::Test {
+class ChainStatusSystem : public ::testing::Test {
  protected:
   void SetUp() override { StartAppLog(folder_.LogFile()); }
   void TearDown() override {
@@ -101,9 +96,7 @@ class ChainStatus : public ::testing::Test {
   }
 
   void Create(const std::string& ports, std::shared_ptr<SuspendClock> clock = nullptr) {
-    std::ofstream(folder_.SettingsFile())
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>"
-        << ports << "</Ports></Vorlixa>\n";
+    std::ofstream(folder_.SettingsFile()) << PortsSettingsXml(ports);
     TMainOptions options;
     options.SettingsFile = folder_.SettingsFile();
     options.StartAtLogin = std::make_shared<XdgAutostart>(
@@ -132,7 +125,7 @@ class ChainStatus : public ::testing::Test {
   std::unique_ptr<TfrmMain> window_;
 };
 
-TEST_F(ChainStatus, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStands) {
+TEST_F(ChainStatusSystem, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStands) {
   SimProcess::Options chain;
   chain.Boards = 1;
   chain.DropMs = 1500;
@@ -181,9 +174,19 @@ TEST_F(ChainStatus, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPortStan
   EXPECT_TRUE(WaitFor([&] { return Status(0) == "Connected"; })) << Status(0);
   EXPECT_TRUE(WaitFor([&] { return TipLines().front() == "tty: connected"; }));
   EXPECT_TRUE(prompter_.Messages.empty());
+
+  // Closed, a link is not open; the column follows the links while the window is shown,
+  // and only then.
+  TMainPages& pages = *window_->Pages();
+  EXPECT_TRUE(pages.tmrStatus.isActive());
+  window_->Ports().Items(0).Controller().Close();
+  pages.DisplayPortStatus();
+  EXPECT_EQ(Status(0), "Not open");
+  pages.hide();
+  EXPECT_FALSE(pages.tmrStatus.isActive());
 }
 
-TEST_F(ChainStatus, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherChain) {
+TEST_F(ChainStatusSystem, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherChain) {
   SimProcess::Options chain;
   chain.Boards = 1;
   SimProcess steady(chain);
@@ -246,7 +249,7 @@ TEST_F(ChainStatus, AnAdapterThatStopsTakingBytesIsReconnectedAndHoldsNoOtherCha
   EXPECT_TRUE(prompter_.Messages.empty());
 }
 
-TEST_F(ChainStatus, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
+TEST_F(ChainStatusSystem, AfterASleepEveryChainGetsItsCompleteFrameOnce) {
   SimProcess::Options chain;
   chain.Boards = 1;
   SimProcess sim(chain);
@@ -298,7 +301,7 @@ int ClosedUdpPort() {
   return port;
 }
 
-TEST_F(ChainStatus, StripsThatCannotSendSayWhyOnceAndTheChainKeepsItsFrames) {
+TEST_F(ChainStatusSystem, StripsThatCannotSendSayWhyOnceAndTheChainKeepsItsFrames) {
   SimProcess::Options chain;
   chain.Boards = 1;
   SimProcess steady(chain);

@@ -89,7 +89,7 @@ TEST(FirstAppTest, TheFirstCopyWaitsAndEachLaterStartIsReportedOnItsThread) {
   }
 }
 
-TEST(FirstAppTest, ACopyStartedInAnotherProcessSignalsTheFirst) {
+TEST(FirstAppSystem, ACopyStartedInAnotherProcessSignalsTheFirst) {
   const std::string id = TestID("process");
   TFirstApp first(nullptr, id);
   StartRecorder starts;

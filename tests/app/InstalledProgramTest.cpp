@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "common/XvfbDesktop.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
@@ -227,7 +229,7 @@ class TestUser {
 
 }  // namespace
 
-TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
+TEST(InstallSystem, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
   const InstalledTree tree;
   const std::string entry = "usr/share/applications/vorlixa.desktop";
   const std::string metainfo = "usr/share/metainfo/example.tremanic.Vorlixa.metainfo.xml";
@@ -271,7 +273,7 @@ TEST(InstallTest, PutsTheProgramItsMenuEntryIconsAndMetadataInPlace) {
 // $XDG_STATE_HOME/vorlixa and the settings to $XDG_CONFIG_HOME/vorlixa, folders made as
 // needed. The settings window's OK (Enter, on a real X display) saves them there, and the
 // next start reads them back and drives the chain with them.
-TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFolders) {
+TEST(InstalledProgramSystem, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFolders) {
   // The desktop goes first, ending the programs it started, then the chain and the tree.
   const InstalledTree tree;
   SimProcess::Options chain;
@@ -339,7 +341,7 @@ TEST(InstalledProgramTest, FromAFolderItCannotWriteItKeepsItsFilesInTheUsersFold
 
 // A copy in a folder of its own keeps its settings and log beside itself, even where the
 // user's folders hold the settings of an installed copy.
-TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
+TEST(InstalledProgramSystem, APortableCopyKeepsEverythingBesideItself) {
   const InstalledTree tree;
   SimProcess::Options chain;
   chain.Boards = 1;
@@ -364,7 +366,7 @@ TEST(InstalledProgramTest, APortableCopyKeepsEverythingBesideItself) {
 // a folder that users cannot write. A user's program then keeps its files in the user's
 // folders, as if the file were not there: it logs there, saves there, and leaves root's
 // files alone.
-TEST(InstalledProgramTest, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoot) {
+TEST(InstalledProgramSystem, ASettingsFileThatRootWroteBesideTheProgramIsLeftToRoot) {
   const TestUser user;
   if (!user.Valid()) {
     GTEST_SKIP() << user.Problem();

@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 
 #include <QProcess>
 
@@ -132,26 +134,25 @@ class LoopbackTraffic {
 };
 
 std::string MachineSettings(const std::string& device) {
-  const std::string port =
-      "<Port><Name>" + device +
-      "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin><LEDmax>254</LEDmax>"
-      "<Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars>"
-      "<Bar Index=\"0\"><Input>NetworkTraffic</Input><Prop.Interface>lo</Prop.Interface>"
-      "<Prop.Direction>0</Prop.Direction><Prop.Full_scale>1</Prop.Full_scale></Bar>"
-      "<Bar Index=\"1\"><Input>MemoryUsage</Input></Bar></Bars></Controller>"
-      "<Controller Index=\"1\"><BarSize>40</BarSize><Bars>"
-      // Both directions of lo at twice the full scale: the same level.
-      "<Bar Index=\"0\"><Input>NetworkTraffic</Input><Prop.Interface>lo</Prop.Interface>"
-      "<Prop.Direction>2</Prop.Direction><Prop.Full_scale>2</Prop.Full_scale></Bar>"
-      "<Bar Index=\"1\"><Input>DiskActivity</Input><Prop.Device>nosuchdisk</Prop.Device></Bar>"
-      "</Bars></Controller></Controllers></Port>";
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>" +
-         port + "</Ports></Vorlixa>\n";
+  const std::string lo = "<Prop.Interface>lo</Prop.Interface>";
+  return PortsSettingsXml(PortXml(
+      device,
+      BoardXml(
+          0, BarXml(0, "NetworkTraffic",
+                    lo + "<Prop.Direction>0</Prop.Direction><Prop.Full_scale>1</Prop.Full_scale>") +
+                 BarXml(1, "MemoryUsage")) +
+          // Both directions of lo at twice the full scale: the same level.
+          BoardXml(
+              1,
+              BarXml(
+                  0, "NetworkTraffic",
+                  lo + "<Prop.Direction>2</Prop.Direction><Prop.Full_scale>2</Prop.Full_scale>") +
+                  BarXml(1, "DiskActivity", "<Prop.Device>nosuchdisk</Prop.Device>"))));
 }
 
 }  // namespace
 
-TEST(MachineBars, TrafficOnLoopbackAndTheMemoryInUseShowAsTheKernelCountsThem) {
+TEST(MachineBarsSystem, TrafficOnLoopbackAndTheMemoryInUseShowAsTheKernelCountsThem) {
   SimProcess::Options chain;
   chain.Boards = 2;
   SimProcess sim(chain);

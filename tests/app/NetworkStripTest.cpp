@@ -1,5 +1,6 @@
 #include "ProgramFolder.h"
 #include "common/OlaReceiver.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 
 #include <QDir>
@@ -43,32 +44,26 @@ std::string Input(const std::string& input) {
 
 std::string StripPort(const std::string& name, const std::vector<Board>& boards,
                       const std::string& colour = {}) {
-  std::string xml = "<Port><Name>" + name +
-                    "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-                    "<LEDmax>254</LEDmax>";
-  if (!colour.empty()) {
-    xml += "<Colour>" + colour + "</Colour>";
-  }
-  xml += "<Controllers>";
+  std::string xml;
   for (std::size_t i = 0; i < boards.size(); ++i) {
-    xml += "<Controller Index=\"" + std::to_string(i) + "\"><BarSize>" +
-           std::to_string(boards[i].BarSize) + "</BarSize><Bars><Bar Index=\"0\">" +
-           Input(boards[i].Bar0) + "</Bar><Bar Index=\"1\">" + Input(boards[i].Bar1) +
-           "</Bar></Bars></Controller>";
+    xml += BoardXml(static_cast<int>(i),
+                    "<Bar Index=\"0\">" + Input(boards[i].Bar0) + "</Bar><Bar Index=\"1\">" +
+                        Input(boards[i].Bar1) + "</Bar>",
+                    boards[i].BarSize);
   }
-  return xml + "</Controllers></Port>";
-}
-
-std::string Settings(const std::string& ports) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate><Ports>" +
-         ports + "</Ports></Vorlixa>\n";
+  std::string port = PortXml(name, xml);
+  if (!colour.empty()) {
+    // <Colour> after the LED range and before the boards.
+    port.insert(port.find("<Controllers>"), "<Colour>" + colour + "</Colour>");
+  }
+  return port;
 }
 
 bool Dark(const SimBytes& frame) {
   return std::all_of(frame.begin(), frame.end(), [](std::uint8_t byte) { return byte == 0; });
 }
 
-TEST(NetworkStrips, AKnightRiderDotRunsAlongAThousandPixelDdpStripAtTheTickRate) {
+TEST(NetworkStripsSystem, AKnightRiderDotRunsAlongAThousandPixelDdpStripAtTheTickRate) {
   SimProcess::Options options;
   options.Listen = "ddp";
   SimProcess strip(options);
@@ -78,8 +73,8 @@ TEST(NetworkStrips, AKnightRiderDotRunsAlongAThousandPixelDdpStripAtTheTickRate)
   boards.front().Bar0 = "KnightRider";
   boards.push_back(Board{20, "Nothing", "Nothing"});
   ProgramFolder program;
-  std::ofstream(program.SettingsFile())
-      << Settings(StripPort("ddp://127.0.0.1:" + std::to_string(strip.ListenPort()), boards));
+  std::ofstream(program.SettingsFile()) << PortsSettingsXml(
+      StripPort("ddp://127.0.0.1:" + std::to_string(strip.ListenPort()), boards));
   QProcess* process = program.Launch();
 
   const auto frames = [&] {
@@ -155,7 +150,8 @@ QByteArray ExpectedStrip(const std::vector<std::uint8_t>& fixed) {
   return pixels;
 }
 
-TEST(NetworkStrips, LevelsReachARealReceiverOverE131AndArtNetAcrossTwoUniversesAndGoDarkAtExit) {
+TEST(NetworkStripsSystem,
+     LevelsReachARealReceiverOverE131AndArtNetAcrossTwoUniversesAndGoDarkAtExit) {
   OlaReceiver receiver({1, 2, 3, 4}, {0, 1, 2, 3});
   QString reason;
   ASSERT_TRUE(receiver.Start(reason)) << reason.toStdString();
@@ -178,10 +174,10 @@ TEST(NetworkStrips, LevelsReachARealReceiverOverE131AndArtNetAcrossTwoUniversesA
                                      Board{20, "Nothing", "External:full"}};
   ProgramFolder program;
   std::ofstream(program.SettingsFile())
-      << Settings(StripPort("e131://127.0.0.1/1", boards) +
-                  StripPort("e131://127.0.0.1:5568/3", boards, "#FF8000") +
-                  StripPort("artnet://127.0.0.1", boards) +
-                  StripPort("artnet://127.0.0.1/2", boards, "#ff8000"));
+      << PortsSettingsXml(StripPort("e131://127.0.0.1/1", boards) +
+                          StripPort("e131://127.0.0.1:5568/3", boards, "#FF8000") +
+                          StripPort("artnet://127.0.0.1", boards) +
+                          StripPort("artnet://127.0.0.1/2", boards, "#ff8000"));
   QProcess* process = program.Launch(environment);
   ASSERT_TRUE(program.WaitForLogText(
       "External levels: on, as example.tremanic.Vorlixa on the session bus"));

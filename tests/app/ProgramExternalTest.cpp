@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -52,7 +54,7 @@ struct CommandResult {
   std::string Err;
 };
 
-class ProgramExternalTest : public ::testing::Test {
+class ProgramExternalSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) {
@@ -81,12 +83,10 @@ class ProgramExternalTest : public ::testing::Test {
 
   // Bar 0 listens to "level1" and holds a level for 1 s; bar 1 to "fan", and keeps it.
   QProcess* Launch(const QString& address = {}) {
-    std::ofstream(program_.SettingsFile())
-        << OneBoardSettings(sim_.LinkPath(),
-                            "<Bar Index=\"0\"><Input>External</Input><Prop.Channel>level1"
-                            "</Prop.Channel><Prop.Hold>1</Prop.Hold></Bar>"
-                            "<Bar Index=\"1\"><Input>External</Input><Prop.Channel>fan"
-                            "</Prop.Channel><Prop.Hold>0</Prop.Hold></Bar>");
+    std::ofstream(program_.SettingsFile()) << OneBoardSettings(
+        sim_.LinkPath(),
+        BarXml(0, "External", "<Prop.Channel>level1</Prop.Channel><Prop.Hold>1</Prop.Hold>") +
+            BarXml(1, "External", "<Prop.Channel>fan</Prop.Channel><Prop.Hold>0</Prop.Hold>"));
     return program_.Launch(Environment(address));
   }
 
@@ -134,7 +134,7 @@ class ProgramExternalTest : public ::testing::Test {
   ProgramFolder program_;
 };
 
-TEST_F(ProgramExternalTest, ALevelLightsItsBarsUntilTheirHoldRunsOutAndBadLevelsAreRefused) {
+TEST_F(ProgramExternalSystem, ALevelLightsItsBarsUntilTheirHoldRunsOutAndBadLevelsAreRefused) {
   QProcess* program = Launch();
   ASSERT_TRUE(
       program_.WaitForLogText("External levels: on, as example.tremanic.Vorlixa on the "
@@ -187,7 +187,7 @@ TEST_F(ProgramExternalTest, ALevelLightsItsBarsUntilTheirHoldRunsOutAndBadLevels
 // A script gone wrong sends a burst of made-up names and one of megabytes. The long one is
 // refused by its length; the burst costs the oldest unheard names, and a channel that a bar
 // listens to goes on working.
-TEST_F(ProgramExternalTest, ABurstOfJunkNamesNeitherStopsNewChannelsNorTheBars) {
+TEST_F(ProgramExternalSystem, ABurstOfJunkNamesNeitherStopsNewChannelsNorTheBars) {
   QProcess* program = Launch();
   ASSERT_TRUE(
       program_.WaitForLogText("External levels: on, as example.tremanic.Vorlixa on the "
@@ -217,7 +217,7 @@ TEST_F(ProgramExternalTest, ABurstOfJunkNamesNeitherStopsNewChannelsNorTheBars) 
   EXPECT_EQ(ProgramFolder::Terminate(program), 0);
 }
 
-TEST_F(ProgramExternalTest, WithoutTheProgramTheCommandSaysSo) {
+TEST_F(ProgramExternalSystem, WithoutTheProgramTheCommandSaysSo) {
   const CommandResult result = Level({"level1", "0.5"});
   EXPECT_EQ(result.Exit, 3);
   EXPECT_EQ(result.Err, "vorlixa-level: Vorlixa is not running\n");
@@ -233,7 +233,7 @@ TEST_F(ProgramExternalTest, WithoutTheProgramTheCommandSaysSo) {
 
 // Neither a missing bus nor a name that another program holds stops the bars: each costs
 // one line in the log, and the program ends as usual.
-TEST_F(ProgramExternalTest, AMissingBusOrATakenNameIsOneLogLine) {
+TEST_F(ProgramExternalSystem, AMissingBusOrATakenNameIsOneLogLine) {
   QDBusConnection other = QDBusConnection::connectToBus(address_, kTestConnection);
   ASSERT_TRUE(other.isConnected());
   ASSERT_TRUE(other.registerService(kServiceName));

@@ -10,20 +10,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace vx {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& fileName) {
-  std::ifstream in(fileName);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> LogTexts(const std::string& fileName) {
   return LogLineTexts(fileName, true);
@@ -43,22 +34,6 @@ bool WaitForDarkChain(const SimProcess& sim, std::size_t boards) {
     const std::vector<SimBytes> units = sim.Units();
     return !units.empty() && units.back().size() == 1 + 80 * boards && NonZero(units.back()) == 0;
   });
-}
-
-std::string OneBoardSettings(const std::string& device, const std::string& bars) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-         "<Ports><Port><Name>" +
-         device +
-         "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-         "<LEDmax>254</LEDmax><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
-         "<Bars>" +
-         bars + "</Bars></Controller></Controllers></Port></Ports></Vorlixa>\n";
-}
-
-std::string KnightRiderSettings(const std::string& device) {
-  return OneBoardSettings(device,
-                          "<Bar Index=\"0\"><Input>KnightRider</Input></Bar><Bar Index=\"1\">"
-                          "<Input>Nothing</Input></Bar>");
 }
 
 ProgramFolder::ProgramFolder(const std::string& programFile) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "common/Wait.h"
 
 #include <QProcess>
@@ -16,8 +18,6 @@
 
 namespace vx {
 
-std::string ReadText(const std::string& fileName);
-
 // The texts of a log's lines, without date and time: "yyyy/mm/dd - hh:mm:ss.zzz - text".
 // Banners are kept to their first words ("========--- Log opened").
 std::vector<std::string> LogTexts(const std::string& fileName);
@@ -29,13 +29,6 @@ std::size_t NonZero(const SimBytes& unit);
 
 // Waits until the last unit that the chain received is a frame of board count dark boards.
 bool WaitForDarkChain(const SimProcess& sim, std::size_t boards);
-
-// A settings file with one enabled port on device and one 2 x 40 board, whose <Bars>
-// element holds bars.
-std::string OneBoardSettings(const std::string& device, const std::string& bars);
-
-// OneBoardSettings whose first bar runs "KnightRider".
-std::string KnightRiderSettings(const std::string& device);
 
 // The real program as a process: a copy of it in a temporary folder of its own (where
 // the program keeps its settings file and log), started on the offscreen platform. Every

@@ -1,6 +1,8 @@
 #include "ProgramFolder.h"
 #include "SoundServer.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 
 #include <QProcess>
 
@@ -29,11 +31,8 @@ constexpr std::size_t kLoud = 30;  // lit LEDs of a bar that shows the noise
 bool Dark(const SimBytes& unit, std::size_t bar);
 
 std::string Bar(int index, const std::string& input, int source = -1) {
-  std::string xml = "<Bar Index=\"" + std::to_string(index) + "\"><Input>" + input + "</Input>";
-  if (source >= 0) {
-    xml += "<Prop.Source>" + std::to_string(source) + "</Prop.Source>";
-  }
-  return xml + "</Bar>";
+  return BarXml(index, input,
+                source >= 0 ? "<Prop.Source>" + std::to_string(source) + "</Prop.Source>" : "");
 }
 
 // The lit LEDs of bar 0 or 1 of a one-board unit.
@@ -59,10 +58,10 @@ SimProcess::Options OneBoard() {
   return options;
 }
 
-class ProgramSoundTest : public ::testing::Test {
+class ProgramSoundSystem : public ::testing::Test {
  protected:
-  explicit ProgramSoundTest(SoundServerKind kind = SoundServerKind::PulseAudio,
-                            bool recordingHearsSpeakers = true)
+  explicit ProgramSoundSystem(SoundServerKind kind = SoundServerKind::PulseAudio,
+                              bool recordingHearsSpeakers = true)
       : server_(kind, recordingHearsSpeakers) {}
 
   void SetUp() override {
@@ -99,13 +98,14 @@ class ProgramSoundTest : public ::testing::Test {
   ProgramFolder program_;
 };
 
-class ProgramOnSoundServer : public ProgramSoundTest,
-                             public ::testing::WithParamInterface<SoundServerKind> {
+class ProgramOnSoundServerSystem : public ProgramSoundSystem,
+                                   public ::testing::WithParamInterface<SoundServerKind> {
  protected:
-  ProgramOnSoundServer() : ProgramSoundTest(GetParam()) {}
+  ProgramOnSoundServerSystem() : ProgramSoundSystem(GetParam()) {}
 };
 
-TEST_P(ProgramOnSoundServer, AKilledServerStopsNeitherTheChainNorTheExitAndItsReturnIsFollowed) {
+TEST_P(ProgramOnSoundServerSystem,
+       AKilledServerStopsNeitherTheChainNorTheExitAndItsReturnIsFollowed) {
   ASSERT_TRUE(server_.Start()) << server_.Error();
   QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
   ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; }))
@@ -145,7 +145,7 @@ TEST_P(ProgramOnSoundServer, AKilledServerStopsNeitherTheChainNorTheExitAndItsRe
 
 // The tick reads the server's stream itself: a server that hangs must hold neither the
 // chain nor the exit.
-TEST_P(ProgramOnSoundServer, AHungServerHoldsNeitherTheChainNorTheExit) {
+TEST_P(ProgramOnSoundServerSystem, AHungServerHoldsNeitherTheChainNorTheExit) {
   ASSERT_TRUE(server_.Start()) << server_.Error();
   QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
   ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 1) >= kLoud; }))
@@ -172,7 +172,7 @@ TEST_P(ProgramOnSoundServer, AHungServerHoldsNeitherTheChainNorTheExit) {
   server_.Freeze(false);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServer,
+INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServerSystem,
                          ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
                          [](const auto& param) {
                            return param.param == SoundServerKind::PulseAudio ? "PulseAudio"
@@ -182,10 +182,10 @@ INSTANTIATE_TEST_SUITE_P(Servers, ProgramOnSoundServer,
 // The recording device is a microphone that hears nothing (the monitor of the silent sink
 // "mic"), not the monitor of the default output, as on a desktop. "What the speakers play"
 // shows the default output's sound all the same, on either server.
-class SpeakersBesideAMicrophone : public ProgramSoundTest,
-                                  public ::testing::WithParamInterface<SoundServerKind> {
+class SpeakersBesideAMicrophoneSystem : public ProgramSoundSystem,
+                                        public ::testing::WithParamInterface<SoundServerKind> {
  protected:
-  SpeakersBesideAMicrophone() : ProgramSoundTest(GetParam(), false) {}
+  SpeakersBesideAMicrophoneSystem() : ProgramSoundSystem(GetParam(), false) {}
 
   QProcess* LaunchBothBars() {
     QProcess* program = Launch(Bar(0, "WaveInput", 1), Bar(1, "WaveInput", 0));
@@ -197,7 +197,7 @@ class SpeakersBesideAMicrophone : public ProgramSoundTest,
   }
 };
 
-TEST_P(SpeakersBesideAMicrophone, WhatTheSpeakersPlayIsTheDefaultOutputsSound) {
+TEST_P(SpeakersBesideAMicrophoneSystem, WhatTheSpeakersPlayIsTheDefaultOutputsSound) {
   ASSERT_TRUE(server_.Start()) << server_.Error();
   QProcess* program = LaunchBothBars();
   EXPECT_EQ(ProgramFolder::Terminate(program), 0);
@@ -206,7 +206,7 @@ TEST_P(SpeakersBesideAMicrophone, WhatTheSpeakersPlayIsTheDefaultOutputsSound) {
 
 // The user picks another recording device, then another output, in the desktop's sound
 // settings: the bars follow within kFollowMs.
-TEST_P(SpeakersBesideAMicrophone, TheBarsFollowTheDefaultRecordingDeviceAndOutput) {
+TEST_P(SpeakersBesideAMicrophoneSystem, TheBarsFollowTheDefaultRecordingDeviceAndOutput) {
   constexpr int kFollowMs = 2000;
   ASSERT_TRUE(server_.Start()) << server_.Error();
   QProcess* program = LaunchBothBars();
@@ -232,14 +232,14 @@ TEST_P(SpeakersBesideAMicrophone, TheBarsFollowTheDefaultRecordingDeviceAndOutpu
   EXPECT_EQ(Count(Log(), "[-WARNING-]"), 0U) << Log();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, SpeakersBesideAMicrophone,
+INSTANTIATE_TEST_SUITE_P(Servers, SpeakersBesideAMicrophoneSystem,
                          ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
                          [](const auto& param) {
                            return param.param == SoundServerKind::PulseAudio ? "PulseAudio"
                                                                              : "PipeWire";
                          });
 
-TEST_F(ProgramSoundTest, AProgramStartedBeforeTheServerFollowsItWhenItComes) {
+TEST_F(ProgramSoundSystem, AProgramStartedBeforeTheServerFollowsItWhenItComes) {
   QProcess* program = Launch(Bar(0, "KnightRider"), Bar(1, "WaveInput"));
   ASSERT_TRUE(WaitFor([&] { return Count(Log(), "cannot be opened") == 1; })) << Log();
   ASSERT_TRUE(sim_.WaitForUnits(sim_.Units().size() + 40)) << "the chain stopped";
@@ -255,12 +255,13 @@ TEST_F(ProgramSoundTest, AProgramStartedBeforeTheServerFollowsItWhenItComes) {
   EXPECT_EQ(Count(program->readAllStandardError().toStdString(), "Could not open wave device"), 1U);
 }
 
-class SpeakersAndSilentMicrophone : public ProgramSoundTest {
+class SpeakersAndSilentMicrophoneSystem : public ProgramSoundSystem {
  protected:
-  SpeakersAndSilentMicrophone() : ProgramSoundTest(SoundServerKind::PulseAudio, false) {}
+  SpeakersAndSilentMicrophoneSystem() : ProgramSoundSystem(SoundServerKind::PulseAudio, false) {}
 };
 
-TEST_F(SpeakersAndSilentMicrophone, WhatTheSpeakersPlayFollowsTheToneAndTheRecordingDeviceDoesNot) {
+TEST_F(SpeakersAndSilentMicrophoneSystem,
+       WhatTheSpeakersPlayFollowsTheToneAndTheRecordingDeviceDoesNot) {
   ASSERT_TRUE(server_.Start()) << server_.Error();
   QProcess* program = Launch(Bar(0, "WaveInput", 1), Bar(1, "WaveInput", 0));
   ASSERT_TRUE(WaitForUnit([](const SimBytes& unit) { return Lit(unit, 0) >= kLoud; }))
@@ -280,7 +281,7 @@ TEST_F(SpeakersAndSilentMicrophone, WhatTheSpeakersPlayFollowsTheToneAndTheRecor
 
 // Meters as users of level meters and spectrum displays set them up: one channel each,
 // a decibel scale, and frequency bands, all on one source.
-class SoundMeters : public ProgramSoundTest {
+class SoundMetersSystem : public ProgramSoundSystem {
  protected:
   static constexpr int kRate = 44100;
 
@@ -344,29 +345,19 @@ class SoundMeters : public ProgramSoundTest {
 };
 
 std::string Meter(int index, const std::string& props) {
-  return "<Bar Index=\"" + std::to_string(index) +
-         "\"><Input>WaveInput</Input><Prop.Source>1</Prop.Source>" + props + "</Bar>";
+  return BarXml(index, "WaveInput", "<Prop.Source>1</Prop.Source>" + props);
 }
 
-TEST_F(SoundMeters, ChannelsDecibelsAndBandsShowWhatIsPlayed) {
+TEST_F(SoundMetersSystem, ChannelsDecibelsAndBandsShowWhatIsPlayed) {
   ASSERT_TRUE(server_.Play(Tone("right", 1000, 0.0, 0.5)));
   ASSERT_TRUE(server_.Start()) << server_.Error();
-  const auto controller = [](int index, const std::string& bars) {
-    return "<Controller Index=\"" + std::to_string(index) + "\"><BarSize>40</BarSize><Bars>" +
-           bars + "</Bars></Controller>";
-  };
-  std::ofstream(program_.SettingsFile())
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><AutoUpdate>0</AutoUpdate>"
-         "<Ports><Port><Name>"
-      << threeBoards_.LinkPath()
-      << "</Name><Interval>25</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-         "<LEDmax>254</LEDmax><Controllers>"
-      << controller(0, Meter(0, "<Prop.Channel>1</Prop.Channel>") +
-                           Meter(1, "<Prop.Channel>2</Prop.Channel>"))
-      << controller(1, Meter(0, "<Prop.Scale>1</Prop.Scale><Prop.Range>48</Prop.Range>") +
-                           Meter(1, "<Prop.Band>1</Prop.Band>"))
-      << controller(2, Meter(0, "<Prop.Band>4</Prop.Band>") + Bar(1, "Nothing"))
-      << "</Controllers></Port></Ports></Vorlixa>\n";
+  std::ofstream(program_.SettingsFile()) << PortsSettingsXml(
+      PortXml(threeBoards_.LinkPath(),
+              BoardXml(0, Meter(0, "<Prop.Channel>1</Prop.Channel>") +
+                              Meter(1, "<Prop.Channel>2</Prop.Channel>")) +
+                  BoardXml(1, Meter(0, "<Prop.Scale>1</Prop.Scale><Prop.Range>48</Prop.Range>") +
+                                  Meter(1, "<Prop.Band>1</Prop.Band>")) +
+                  BoardXml(2, Meter(0, "<Prop.Band>4</Prop.Band>") + Bar(1, "Nothing"))));
   QProcess* program = program_.Launch(server_.Environment());
   const auto lit = [](std::size_t board, std::size_t bar) {
     return [=](const SimBytes& unit) { return LitOf(unit, board, bar); };

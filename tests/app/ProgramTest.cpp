@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "platform/AbstractSocket.h"
 
 #include <QProcess>
@@ -53,7 +55,7 @@ class ChildProcess {
   pid_t pid_;
 };
 
-class ProgramTest : public ::testing::Test {
+class ProgramSystem : public ::testing::Test {
  protected:
   std::string LogFile() const { return program_.LogFile(); }
   std::string SettingsFile() const { return program_.SettingsFile(); }
@@ -79,7 +81,7 @@ class ProgramTest : public ::testing::Test {
   ProgramFolder program_;
 };
 
-TEST_F(ProgramTest, ANormalStartLogsItsStepsInOrderAndSigtermBlanksTheChain) {
+TEST_F(ProgramSystem, ANormalStartLogsItsStepsInOrderAndSigtermBlanksTheChain) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   QProcess* program = Launch();
@@ -110,34 +112,7 @@ TEST_F(ProgramTest, ANormalStartLogsItsStepsInOrderAndSigtermBlanksTheChain) {
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
 }
 
-TEST_F(ProgramTest, ASecondCopySignalsTheFirstAndLeavesItsLogAlone) {
-  SimProcess sim;
-  WriteSettings(sim.LinkPath());
-  QProcess* first = Launch();
-  ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
-  ASSERT_TRUE(sim.WaitForUnits(2));
-  // Offscreen there is no notification area: the first copy shows its settings window at
-  // start. (That a second start opens it is seen on a desktop with a tray.)
-  ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
-
-  QProcess* second = Launch();
-  ASSERT_TRUE(second->waitForFinished(kWaitLimitMs));
-  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second->exitCode(), 0);
-
-  // Ctrl-C in a terminal ends it as SIGTERM does.
-  EXPECT_EQ(Terminate(first, SIGINT), 0);
-  const std::vector<std::string> texts = LogTexts(LogFile());
-  ASSERT_FALSE(texts.empty());
-  EXPECT_EQ(texts.front(), "========--- Log opened");
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "========--- Log opened"), 1);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Create mutex"), 1);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Initializing"), 1);
-  EXPECT_EQ(texts.back(), "========--- Log closed");
-  EXPECT_TRUE(WaitForDarkChain(sim, 1));
-}
-
-TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
+TEST_F(ProgramSystem, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   fs::create_directory(LogFile());  // the log's name is taken by a folder
@@ -162,7 +137,7 @@ TEST_F(ProgramTest, WithoutALogFileTheProgramRunsOnAndSaysSoOnce) {
 // A portable copy in a folder that other users may write (group-writable, or a shared
 // folder such as /tmp) keeps its files in the user's folders: a neighbour could otherwise
 // put links or a settings file of theirs beside it. Closed again, the folder is used.
-TEST_F(ProgramTest, AFolderOthersMayWriteIsNotWhereTheFilesGo) {
+TEST_F(ProgramSystem, AFolderOthersMayWriteIsNotWhereTheFilesGo) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   const std::string home = program_.Folder() + "/home";
@@ -192,7 +167,7 @@ TEST_F(ProgramTest, AFolderOthersMayWriteIsNotWhereTheFilesGo) {
 
 // A 400 KB settings file whose document type declares one entity of 10,000 characters and
 // refers to it throughout: expanded, it would be more than a gigabyte of text.
-TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn) {
+TEST_F(ProgramSystem, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn) {
   std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE Vorlixa [<!ENTITY e \"" +
                      std::string(10000, 'x') + "\">]>\n<Vorlixa><Ports><Port><Name>";
   while (bomb.size() < 400 * 1024) {
@@ -223,7 +198,7 @@ TEST_F(ProgramTest, ASettingsFileThatDeclaresEntitiesIsRefusedAndTheStartGoesOn)
 
 // Without a runtime folder, any local user can bind the guard's abstract name first.
 // Taking that stranger for the first copy would end every start silently.
-TEST_F(ProgramTest, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
+TEST_F(ProgramSystem, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to listen under another user id";
   }
@@ -262,7 +237,7 @@ TEST_F(ProgramTest, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
 
 // A first copy that has hung accepts no one: its queue fills up and the guard can neither
 // signal it nor take its place. The error names the program's guard.
-TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
+TEST_F(ProgramSystem, AGuardThatCannotBeSetUpIsReportedByItsName) {
   UniqueFd holder;
   ASSERT_EQ(ListenOnAbstractName(AbstractSocketName("FirstApp@Vorlixa", ::geteuid()), holder), 0);
   std::vector<UniqueFd> queued;
@@ -287,9 +262,9 @@ TEST_F(ProgramTest, AGuardThatCannotBeSetUpIsReportedByItsName) {
 // The disk under the log fills up while the program runs. The exit still blanks the
 // chain, and says once on standard error that the log is not written.
 // With a runtime folder, the guard and the start-up mutex are sockets there that only the
-// user can reach, and a second start finds the first there. A copy that is killed leaves
-// its sockets behind; the next start takes their place.
-TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
+// user can reach, and a second start finds the first there, signals it and leaves its log
+// alone. A copy that is killed leaves its sockets behind; the next start takes their place.
+TEST_F(ProgramSystem, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   std::string runtime = (fs::temp_directory_path() / "vorlixa-run-XXXXXX").string();
@@ -309,6 +284,10 @@ TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
 
   QProcess* first = program_.Launch(environment);
   ASSERT_TRUE(WaitForLogText("Run application")) << ReadText(LogFile());
+  ASSERT_TRUE(sim.WaitForUnits(2));
+  // Offscreen there is no notification area: the first copy shows its settings window at
+  // start. (That a second start opens it is seen on a desktop with a tray.)
+  ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
   for (const std::string& socket : sockets) {
     struct stat info {};
     ASSERT_EQ(::stat(socket.c_str(), &info), 0) << socket;
@@ -317,8 +296,14 @@ TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
   }
   QProcess* second = program_.Launch(environment);
   ASSERT_TRUE(second->waitForFinished(kWaitLimitMs));
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second->exitCode(), 0) << second->readAllStandardError().toStdString();
-  ASSERT_TRUE(WaitForLogText("Display settings")) << ReadText(LogFile());
+  const std::vector<std::string> texts = LogTexts(LogFile());
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.front(), "========--- Log opened");
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "========--- Log opened"), 1);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Create mutex"), 1);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Initializing"), 1);
 
   EXPECT_EQ(Terminate(first, SIGKILL), -1);
   ASSERT_TRUE(fs::exists(sockets[0]));
@@ -328,8 +313,13 @@ TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
   ASSERT_TRUE(WaitForLogText("Run application"))
       << third->readAllStandardError().toStdString() << ReadText(LogFile());
   EXPECT_TRUE(sim.WaitForUnits(before + 10));
-  EXPECT_EQ(Terminate(third), 0);
+  // Ctrl-C in a terminal ends it as SIGTERM does.
+  EXPECT_EQ(Terminate(third, SIGINT), 0);
   EXPECT_EQ(ReadText(LogFile()).find("[-"), std::string::npos) << ReadText(LogFile());
+  const std::vector<std::string> closing = LogTexts(LogFile());
+  ASSERT_FALSE(closing.empty());
+  EXPECT_EQ(closing.back(), "========--- Log closed");
+  EXPECT_TRUE(WaitForDarkChain(sim, 1));
   for (const std::string& socket : sockets) {
     EXPECT_FALSE(fs::exists(socket)) << "a copy that ends removes " << socket;
   }
@@ -337,7 +327,7 @@ TEST_F(ProgramTest, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
 
 // The log's place is taken by a link to another file (laid there by whoever may write the
 // folder). The program neither empties nor writes that file, and runs on without a log.
-TEST_F(ProgramTest, ALinkInTheLogsPlaceIsNotFollowed) {
+TEST_F(ProgramSystem, ALinkInTheLogsPlaceIsNotFollowed) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   const std::string target = program_.Folder() + "/precious.txt";
@@ -351,7 +341,7 @@ TEST_F(ProgramTest, ALinkInTheLogsPlaceIsNotFollowed) {
   EXPECT_NE(errors.find("Log file " + LogFile() + " not written: "), std::string::npos) << errors;
 }
 
-TEST_F(ProgramTest, ALogThatCannotBeWrittenDoesNotStopTheExit) {
+TEST_F(ProgramSystem, ALogThatCannotBeWrittenDoesNotStopTheExit) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
   // A file size limit stands for the full disk: writes fail with EFBIG instead of ENOSPC.

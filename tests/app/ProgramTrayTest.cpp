@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "common/XvfbDesktop.h"
 
 #include <QDir>
@@ -23,7 +25,7 @@ namespace vx {
 
 namespace {
 
-class ProgramTrayTest : public ::testing::Test {
+class ProgramTraySystem : public ::testing::Test {
  protected:
   void SetUp() override {
     const QStringList missing = desktop_.MissingTools();
@@ -66,10 +68,10 @@ class ProgramTrayTest : public ::testing::Test {
   XvfbDesktop desktop_;
 };
 
-TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
+TEST_F(ProgramTraySystem, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
   SimProcess sim;
   std::ofstream(program_.SettingsFile())
-      << OneBoardSettings(sim.LinkPath(), "<Bar Index=\"0\"><Input>KnightRider</Input></Bar>");
+      << OneBoardSettings(sim.LinkPath(), BarXml(0, "KnightRider"));
   QProcess& program = desktop_.NewProcess();
   program.setWorkingDirectory(QString::fromStdString(program_.Folder()));
   program.start(QString::fromStdString(program_.Program()), {});
@@ -105,7 +107,7 @@ TEST_F(ProgramTrayTest, TheTrayIconOpensTheSettingsAndItsMenuEndsTheProgram) {
 // Without a notification area the settings window shows at start: a normal window, which
 // a taskbar lists, so that a minimised window can be brought back. The start-at-login
 // entry that the desktop's tools copied from the program's menu entry survives OK.
-TEST(ProgramNoTrayTest, TheWindowIsANormalOneAndOkKeepsACopiedMenuEntry) {
+TEST(ProgramNoTraySystem, TheWindowIsANormalOneAndOkKeepsACopiedMenuEntry) {
   ProgramFolder folder;
   XvfbDesktop desktop;
   if (!desktop.MissingTools().isEmpty()) {

@@ -1,6 +1,8 @@
 #include "ProgramFolder.h"
 #include "common/HttpTestServer.h"
 #include "common/Minisign.h"
+#include "common/SettingsXml.h"
+#include "common/TestFiles.h"
 #include "common/XvfbDesktop.h"
 #include "platform/UniqueFd.h"
 
@@ -36,7 +38,7 @@ namespace fs = std::filesystem;
 // What a quit may take, as users would notice it.
 constexpr int kQuitMs = 2000;
 
-TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheSetup) {
+TEST(ProgramUpdateSystem, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheSetup) {
   // The folder outlives the desktop, which ends the program it started there.
   ProgramFolder folder(VORLIXA_UPDATETEST_PATH);
   XvfbDesktop desktop;
@@ -46,9 +48,7 @@ TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheS
   }
   QString error;
   ASSERT_TRUE(desktop.StartDisplay(error)) << error.toStdString();
-  std::ofstream(folder.SettingsFile())
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<Vorlixa><AutoUpdate>-1</AutoUpdate><Ports/></Vorlixa>\n";
+  std::ofstream(folder.SettingsFile()) << SettingsXml("<AutoUpdate>-1</AutoUpdate><Ports/>");
 
   // A setup that would leave the file "ran", served slowly enough to be still on its way.
   const std::string ran = folder.Folder() + "/ran";
@@ -109,7 +109,7 @@ TEST(ProgramUpdateTest, SigtermDuringTheDownloadEndsTheProgramAndNeverStartsTheS
 // program within kQuitMs, before the window, the ports and the sound capture are made.
 // The program runs in a mount namespace of its own whose resolv.conf names the test's
 // silent server.
-TEST(ProgramUpdateTest, SigtermWhileTheNameServerNeverAnswersEndsTheStartAtOnce) {
+TEST(ProgramUpdateSystem, SigtermWhileTheNameServerNeverAnswersEndsTheStartAtOnce) {
   if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty()) {
     GTEST_SKIP() << "needs root and unshare for a private resolv.conf";
   }
@@ -123,8 +123,7 @@ TEST(ProgramUpdateTest, SigtermWhileTheNameServerNeverAnswersEndsTheStartAtOnce)
 
   ProgramFolder folder(VORLIXA_UPDATETEST_PATH);
   SimProcess sim;
-  std::string settings =
-      OneBoardSettings(sim.LinkPath(), "<Bar Index=\"0\"><Input>KnightRider</Input></Bar>");
+  std::string settings = OneBoardSettings(sim.LinkPath(), BarXml(0, "KnightRider"));
   settings.replace(settings.find("<AutoUpdate>0<"), 14, "<AutoUpdate>-1<");
   std::ofstream(folder.SettingsFile()) << settings;
   const std::string resolvConf = folder.Folder() + "/resolv.conf";

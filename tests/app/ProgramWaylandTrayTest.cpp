@@ -1,6 +1,8 @@
 #include "ProgramFolder.h"
 #include "SwayDesktop.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "support/unUpdate.h"
 
 #include <QDBusArgument>
@@ -79,7 +81,7 @@ QJsonObject FindWindow(const QJsonObject& node, const QString& appId) {
   return {};
 }
 
-class ProgramWaylandTrayTest : public ::testing::Test {
+class ProgramWaylandTraySystem : public ::testing::Test {
  protected:
   void SetUp() override {
     const QStringList missing = desktop_.MissingTools();
@@ -131,7 +133,7 @@ class ProgramWaylandTrayTest : public ::testing::Test {
   SwayDesktop desktop_;
 };
 
-TEST_F(ProgramWaylandTrayTest, TheItemCarriesNameAndMenuActivateOpensTheSettingsExitEnds) {
+TEST_F(ProgramWaylandTraySystem, TheItemCarriesNameAndMenuActivateOpensTheSettingsExitEnds) {
   SimProcess::Options chain;
   chain.Boards = 1;
   SimProcess sim(chain);

@@ -1,5 +1,7 @@
 #include "ProgramFolder.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "common/XvfbDesktop.h"
 
 #include <QFileInfo>
@@ -11,7 +13,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,7 @@ namespace {
 constexpr int kExitConfig = 78;
 
 std::string SecondBarSettings(const std::string& device) {
-  return OneBoardSettings(device,
-                          "<Bar Index=\"0\"><Input>Nothing</Input></Bar><Bar Index=\"1\">"
-                          "<Input>KnightRider</Input></Bar>");
+  return OneBoardSettings(device, TwoBarsXml("Nothing", "KnightRider"));
 }
 
 SimProcess::Options OneBoard() {
@@ -53,10 +52,7 @@ std::vector<SimBytes> FirstUnits(const std::string& programFile, std::size_t cou
 
 // The shared libraries that the process has mapped.
 std::string MappedFiles(const QProcess* process) {
-  std::ifstream maps("/proc/" + std::to_string(process->processId()) + "/maps");
-  std::stringstream text;
-  text << maps.rdbuf();
-  return text.str();
+  return ReadText("/proc/" + std::to_string(process->processId()) + "/maps");
 }
 
 struct RunResult {
@@ -77,7 +73,7 @@ RunResult RunService(const QStringList& arguments) {
 
 }  // namespace
 
-TEST(Service, SendsTheDesktopProgramsFramesForTheSameSettings) {
+TEST(ServiceSystem, SendsTheDesktopProgramsFramesForTheSameSettings) {
   constexpr std::size_t kUnits = 30;
   const std::vector<SimBytes> program = FirstUnits(VORLIXA_APP_PATH, kUnits);
   const std::vector<SimBytes> service = FirstUnits(VORLIXA_SERVICE_PATH, kUnits);
@@ -90,7 +86,7 @@ TEST(Service, SendsTheDesktopProgramsFramesForTheSameSettings) {
   EXPECT_NE(program[kUnits - 1], program[kUnits - 2]);
 }
 
-TEST(Service, ReloadsOnSighupAndEndsOnSigtermWithTheChainDarkWithoutGuiLibraries) {
+TEST(ServiceSystem, ReloadsOnSighupAndEndsOnSigtermWithTheChainDarkWithoutGuiLibraries) {
   SimProcess sim(OneBoard());
   ProgramFolder folder(VORLIXA_SERVICE_PATH);
   std::ofstream(folder.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
@@ -128,7 +124,7 @@ TEST(Service, ReloadsOnSighupAndEndsOnSigtermWithTheChainDarkWithoutGuiLibraries
   EXPECT_NE(err.find("Run service\n"), std::string::npos) << err;
 }
 
-TEST(Service, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
+TEST(ServiceSystem, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
   SimProcess sim(OneBoard());
   ProgramFolder folder(VORLIXA_SERVICE_PATH);
   std::ofstream(folder.SettingsFile()) << KnightRiderSettings(sim.LinkPath());
@@ -161,7 +157,7 @@ TEST(Service, AndTheDesktopProgramNeverDriveTheSamePortsAtOnce) {
 // Started while the service runs, the desktop program is the settings window of the
 // service's file: OK writes the file and the service loads it, its frames going on
 // meanwhile.
-TEST(Service, TheDesktopProgramBesideItEditsTheServicesFileAndOkReloadsIt) {
+TEST(ServiceSystem, TheDesktopProgramBesideItEditsTheServicesFileAndOkReloadsIt) {
   XvfbDesktop desktop;
   if (!desktop.MissingTools().isEmpty()) {
     GTEST_SKIP() << "needs Xvfb, xdotool and xwininfo";
@@ -214,7 +210,7 @@ TEST(Service, TheDesktopProgramBesideItEditsTheServicesFileAndOkReloadsIt) {
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
 }
 
-TEST(Service, AMissingOrBrokenFileIsAMessageAndAnExitCode) {
+TEST(ServiceSystem, AMissingOrBrokenFileIsAMessageAndAnExitCode) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const QString missing = dir.filePath(QStringLiteral("none.xml"));
@@ -236,7 +232,7 @@ TEST(Service, AMissingOrBrokenFileIsAMessageAndAnExitCode) {
   EXPECT_NE(usage.Err.find("no-such-option"), std::string::npos) << usage.Err;
 }
 
-TEST(Service, TheUserUnitPassesSystemdsCheck) {
+TEST(ServiceSystem, TheUserUnitPassesSystemdsCheck) {
   QProcess probe;
   probe.start(QStringLiteral("systemd-analyze"), {QStringLiteral("--version")});
   if (!probe.waitForFinished(kWaitLimitMs) || probe.exitCode() != 0) {

@@ -2,6 +2,7 @@
 #include "common/ComboChoice.h"
 #include "common/FakePrompter.h"
 #include "common/SimProcess.h"
+#include "common/TestFiles.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
@@ -88,7 +89,7 @@ bool WaitForSweep(const SimProcess& sim, std::size_t skip) {
 
 }  // namespace
 
-TEST(SettingsWalkTest, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterARestart) {
+TEST(SettingsWalkSystem, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterARestart) {
   ProgramFolder folder;
   SimProcess::Options chain;
   chain.Boards = 1;

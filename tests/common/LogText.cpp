@@ -1,15 +1,13 @@
 #include "common/LogText.h"
 
-#include <fstream>
+#include "common/TestFiles.h"
+
 #include <sstream>
 
 namespace vx {
 
 std::vector<std::string> LogLineTexts(const std::string& fileName, bool keepBanners) {
-  std::ifstream in(fileName, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  std::istringstream lines(content.str());
+  std::istringstream lines(ReadText(fileName));
   std::vector<std::string> texts;
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') {

@@ -1,12 +1,13 @@
 #include "common/SimProcess.h"
 
+#include "common/TestFiles.h"
+
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -23,20 +24,6 @@ std::string MakeTempDir() {
     throw std::runtime_error("mkdtemp failed");
   }
   return pattern;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return text;
-  }
-  std::array<char, 65536> buffer{};
-  for (ssize_t n = 0; (n = ::read(fd, buffer.data(), buffer.size())) > 0;) {
-    text.append(buffer.data(), static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return text;
 }
 
 // Starts the simulator with standard output and error going to files.
@@ -162,7 +149,7 @@ SimProcess::~SimProcess() {
 
 std::vector<SimLogEntry> SimProcess::Log() const {
   std::vector<SimLogEntry> entries;
-  const std::string text = ReadFile(logPath_);
+  const std::string text = ReadText(logPath_);
   std::size_t start = 0;
   // Only whole lines: the last one may still be under way.
   for (std::size_t end = text.find('\n'); end != std::string::npos;
@@ -249,15 +236,15 @@ int SimProcess::Stop(int signal) {
 }
 
 std::string SimProcess::ErrorOutput() const {
-  return ReadFile(dir_ + "/stderr");
+  return ReadText(dir_ + "/stderr");
 }
 
 SimRunResult SimProcess::Run(const std::vector<std::string>& args, int limitMs) {
   const std::string dir = MakeTempDir();
   SimRunResult result;
   result.ExitStatus = Reap(Spawn(args, dir + "/stdout", dir + "/stderr"), limitMs);
-  result.Out = ReadFile(dir + "/stdout");
-  result.Err = ReadFile(dir + "/stderr");
+  result.Out = ReadText(dir + "/stdout");
+  result.Err = ReadText(dir + "/stderr");
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
   return result;

@@ -36,20 +36,10 @@ WaveTestDevice::WaveTestDevice(WaveTestSetup setup, const std::vector<std::uint8
              static_cast<std::streamsize>(samples.size()));
   const std::string configPath = dir_.filePath("asound.conf").toStdString();
   std::ofstream(configPath) << PcmDefinition(setup, samplesPath_);
-  if (const char* previous = std::getenv(kConfigVariable)) {
-    previousConfig_ = previous;
-    hadPreviousConfig_ = true;
-  }
-  setenv(kConfigVariable, configPath.c_str(), 1);
+  config_.emplace(kConfigVariable, configPath);
 }
 
-WaveTestDevice::~WaveTestDevice() {
-  if (hadPreviousConfig_) {
-    setenv(kConfigVariable, previousConfig_.c_str(), 1);
-  } else {
-    unsetenv(kConfigVariable);
-  }
-}
+WaveTestDevice::~WaveTestDevice() = default;
 
 bool WaveTestDevice::IsOpenByProcess() const {
   std::error_code error;

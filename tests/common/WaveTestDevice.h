@@ -1,9 +1,12 @@
 #pragma once
 
+#include "common/ScopedEnvironment.h"
+
 #include <QTemporaryDir>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +34,7 @@ class WaveTestDevice {
  private:
   QTemporaryDir dir_;
   std::string samplesPath_;
-  std::string previousConfig_;
-  bool hadPreviousConfig_ = false;
+  std::optional<ScopedEnvironment> config_;
 };
 
 inline constexpr int kWaveBufferFrames = 512;

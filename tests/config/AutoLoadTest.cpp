@@ -1,4 +1,5 @@
 #include "common/FakePrompter.h"
+#include "common/TestFiles.h"
 #include "config/ConfigTestSupport.h"
 #include "config/unAutoLoad.h"
 #include "platform/XdgAutostart.h"
@@ -42,8 +43,8 @@ TEST_F(AutoLoadTest, SavedBoxesAreReadBackAndClearedBoxesSwitchTheEntriesOff) {
   SaveAutoLoad(autostart_, true, true);
   ASSERT_TRUE(Exists(allUsersEntry_));
   ASSERT_TRUE(Exists(userEntry_));
-  EXPECT_NE(ReadFile(userEntry_).find("\nExec=/opt/vorlixa/bin/vorlixa\n"), std::string::npos);
-  EXPECT_NE(ReadFile(userEntry_).find("[Desktop Entry]\n"), std::string::npos);
+  EXPECT_NE(ReadText(userEntry_).find("\nExec=/opt/vorlixa/bin/vorlixa\n"), std::string::npos);
+  EXPECT_NE(ReadText(userEntry_).find("[Desktop Entry]\n"), std::string::npos);
 
   bool allUsers = false;
   bool user = false;
@@ -61,11 +62,11 @@ TEST_F(AutoLoadTest, SavedBoxesAreReadBackAndClearedBoxesSwitchTheEntriesOff) {
   // The user's entry is switched off, not removed: it still hides an all-users entry.
   // Clearing again, or what is already gone, is no error.
   SaveAutoLoad(autostart_, false, false);
-  const std::string off = ReadFile(userEntry_);
+  const std::string off = ReadText(userEntry_);
   EXPECT_NE(off.find("\nHidden=true\n"), std::string::npos) << off;
   EXPECT_NE(off.find("\nX-GNOME-Autostart-enabled=false\n"), std::string::npos) << off;
   SaveAutoLoad(autostart_, false, false);
-  EXPECT_EQ(ReadFile(userEntry_), off);
+  EXPECT_EQ(ReadText(userEntry_), off);
   LoadAutoLoad(autostart_, allUsers, user);
   EXPECT_FALSE(allUsers);
   EXPECT_FALSE(user);
@@ -86,7 +87,7 @@ TEST_F(AutoLoadTest, AnEntryOfAnotherCopyIsClearAndSavingReplacesOrRemovesIt) {
 
   SaveAutoLoad(autostart_, true, false);
   EXPECT_TRUE(autostart_.IsEnabled(TAutostartScope::AllUsers));
-  EXPECT_EQ(ReadFile(allUsersEntry_).find("/usr/local/bin"), std::string::npos);
+  EXPECT_EQ(ReadText(allUsersEntry_).find("/usr/local/bin"), std::string::npos);
 
   WriteFile(allUsersEntry_, EntryWithExec("/usr/local/bin/vorlixa"));
   SaveAutoLoad(autostart_, false, false);

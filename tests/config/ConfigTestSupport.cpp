@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,23 +34,9 @@ std::vector<std::string> TempFolder::Names() const {
   return names;
 }
 
-std::string ReadFile(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary);
-  std::string content;
-  std::array<char, 65536> chunk{};
-  while (file.read(chunk.data(), chunk.size()).gcount() > 0) {
-    content.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
-  }
-  return content;
-}
-
 void WriteFile(const std::string& fileName, const std::string& content) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   file << content;
-}
-
-std::string SettingsXml(const std::string& body) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa>" + body + "</Vorlixa>\n";
 }
 
 bool FakeChainPort::Open(const std::string& name) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/SettingsXml.h"
+#include "common/TestFiles.h"
 #include "platform/SerialPort.h"
 #include "support/Log.h"
 #include "support/unLog.h"
@@ -25,11 +27,7 @@ class TempFolder {
   std::string path_;
 };
 
-std::string ReadFile(const std::string& fileName);  // empty when missing
 void WriteFile(const std::string& fileName, const std::string& content);
-
-// A document "<?xml ...?><Vorlixa>body</Vorlixa>".
-std::string SettingsXml(const std::string& body);
 
 // A chain behind a serial port that answers every RESET at once and keeps the rest:
 // the journal gets "open NAME", "close NAME", and "frame <hex>" for every frame written.

@@ -1,4 +1,5 @@
 #include "common/FakePrompter.h"
+#include "common/SettingsXml.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
@@ -17,14 +18,15 @@ namespace vx {
 
 namespace {
 
-std::string PortXml(const std::string& name, const std::string& rest) {
+std::string PortElement(const std::string& name, const std::string& rest) {
   return "<Port><Name>" + name + "</Name>" + rest + "</Port>";
 }
 
 std::string GoodPort(const std::string& name, bool enabled = false) {
-  return PortXml(name, std::string("<Interval>50</Interval><Enabled>") + (enabled ? "-1" : "0") +
-                           "</Enabled><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
-                           "</Controller></Controllers>");
+  return PortElement(name,
+                     std::string("<Interval>50</Interval><Enabled>") + (enabled ? "-1" : "0") +
+                         "</Enabled><Controllers><Controller Index=\"0\"><BarSize>40</BarSize>"
+                         "</Controller></Controllers>");
 }
 
 class PortCfgList : public ::testing::Test {
@@ -69,7 +71,7 @@ class PortDropped : public PortCfgList, public ::testing::WithParamInterface<std
 
 TEST_P(PortDropped, WithALogLineWhileTheOthersLoad) {
   CapturedLog log;
-  Load(GoodPort("A") + PortXml("B", GetParam()) + GoodPort("C"));
+  Load(GoodPort("A") + PortElement("B", GetParam()) + GoodPort("C"));
   EXPECT_EQ(Names(), (std::vector<std::string>{"A", "C"}));
   EXPECT_TRUE(prompter.Messages.empty());
   ASSERT_EQ(log.Lines.size(), 1u);
@@ -94,10 +96,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PortCfgList, MissingOptionalValuesTakeDefaults) {
   Load("<Port><Interval>0</Interval><Enabled>True</Enabled></Port>" +
-       PortXml("B",
-               "<Interval>7</Interval><Enabled>0</Enabled><LEDmin>3</LEDmin>"
-               "<LEDmax>200</LEDmax><Controllers><Controller Index=\"0\"><BarSize>"
-               "abc</BarSize></Controller></Controllers>"));
+       PortElement("B",
+                   "<Interval>7</Interval><Enabled>0</Enabled><LEDmin>3</LEDmin>"
+                   "<LEDmax>200</LEDmax><Controllers><Controller Index=\"0\"><BarSize>"
+                   "abc</BarSize></Controller></Controllers>"));
   ASSERT_EQ(list.Count(), 2);
   const TPortCfg& first = list.Items(0);
   EXPECT_EQ(first.DisplayName(), "");
@@ -142,13 +144,13 @@ TEST_F(PortCfgList, AddReconnectsEnabledPortsAndStartsDisabledWithTheLinksDefaul
 }
 
 TEST_F(PortCfgList, AssignCopiesSettingsAndBoardsButNotEnabled) {
-  Load(PortXml("A",
-               "<Interval>20</Interval><Enabled>-1</Enabled><LEDmin>5</LEDmin>"
-               "<LEDmax>99</LEDmax><Controllers>"
-               "<Controller Index=\"0\"><BarSize>32</BarSize></Controller>"
-               "<Controller Index=\"1\"><BarSize>40</BarSize><Bars><Bar Index=\"1\">"
-               "<Input>KnightRider</Input><Prop.Offset>3</Prop.Offset></Bar></Bars>"
-               "</Controller></Controllers>"));
+  Load(PortElement("A",
+                   "<Interval>20</Interval><Enabled>-1</Enabled><LEDmin>5</LEDmin>"
+                   "<LEDmax>99</LEDmax><Controllers>"
+                   "<Controller Index=\"0\"><BarSize>32</BarSize></Controller>"
+                   "<Controller Index=\"1\"><BarSize>40</BarSize><Bars><Bar Index=\"1\">"
+                   "<Input>KnightRider</Input><Prop.Offset>3</Prop.Offset></Bar></Bars>"
+                   "</Controller></Controllers>"));
   TPortCfg copy;
   copy.Assign(list.Items(0));
   EXPECT_EQ(copy.DisplayName(), "A");
@@ -165,9 +167,9 @@ TEST_F(PortCfgList, AssignCopiesSettingsAndBoardsButNotEnabled) {
 
 TEST_F(PortCfgList, SavesPortsInOrderAndAnEmptyListAsAnEmptySection) {
   EXPECT_NE(Saved().find("<Vorlixa>\n  <Ports/>\n</Vorlixa>"), std::string::npos);
-  Load(PortXml("COM1",
-               "<Interval>50</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
-               "<LEDmax>255</LEDmax>") +
+  Load(PortElement("COM1",
+                   "<Interval>50</Interval><Enabled>-1</Enabled><LEDmin>0</LEDmin>"
+                   "<LEDmax>255</LEDmax>") +
        GoodPort("B"));
   const std::string saved = Saved();
   EXPECT_NE(saved.find("<Port>\n      <Name>COM1</Name>\n      <Interval>50</Interval>\n"
@@ -181,9 +183,9 @@ TEST_F(PortCfgList, SavesPortsInOrderAndAnEmptyListAsAnEmptySection) {
 TEST_F(PortCfgList, AStripKeepsItsColourAndAnUnreadableOneFallsBackToTheMeterWithAWarning) {
   CapturedLog log;
   const std::string values = "<Interval>25</Interval><Enabled>0</Enabled>";
-  Load(PortXml("ddp://192.0.2.7", values + "<Colour>#ff8000</Colour>") +
-       PortXml("artnet://192.0.2.8", values + "<Colour>blue</Colour>") +
-       PortXml("artnet://192.0.2.9", values) + GoodPort("COM2"));
+  Load(PortElement("ddp://192.0.2.7", values + "<Colour>#ff8000</Colour>") +
+       PortElement("artnet://192.0.2.8", values + "<Colour>blue</Colour>") +
+       PortElement("artnet://192.0.2.9", values) + GoodPort("COM2"));
   ASSERT_EQ(list.Count(), 4);
   EXPECT_EQ(StripColourText(list.Items(0).Controller().Colour), "#FF8000");
   EXPECT_EQ(list.Items(1).Controller().Colour, TStripColour{});

@@ -1,4 +1,5 @@
 #include "common/ScopedLocale.h"
+#include "common/SettingsXml.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "platform/ProgramFile.h"

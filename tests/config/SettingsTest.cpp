@@ -1,4 +1,6 @@
 #include "common/FakePrompter.h"
+#include "common/SettingsXml.h"
+#include "common/TestFiles.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
 #include "config/unBarCfg.h"
@@ -141,13 +143,13 @@ TEST_F(SettingsFile, LoadSaveLoadKeepsTheConfigurationAndTheBytes) {
   settings.LoadSettings();
   EXPECT_EQ(Describe(settings), kRichDescription);
   settings.SaveSettings();
-  const std::string saved = ReadFile(fileName);
+  const std::string saved = ReadText(fileName);
   ports.Clear();
   settings.AutoUpdate = false;
   settings.LoadSettings();
   EXPECT_EQ(Describe(settings), kRichDescription);
   settings.SaveSettings();
-  EXPECT_EQ(ReadFile(fileName), saved);
+  EXPECT_EQ(ReadText(fileName), saved);
   EXPECT_TRUE(prompter.Messages.empty());
   EXPECT_EQ(log.Lines.front(), "message: Loading config from " + fileName);
 }
@@ -196,14 +198,14 @@ TEST_F(SettingsFile, SoundBarsFromBeforeTheMeterPropertiesKeepTheirBytes) {
   WriteFile(fileName, before);
   settings.LoadSettings();
   settings.SaveSettings();
-  EXPECT_EQ(ReadFile(fileName), before);
+  EXPECT_EQ(ReadText(fileName), before);
 
   ports.Items(0).Controllers().Items(0).Input(1)->PropByName("Band")->SetInteger(4);
   settings.SaveSettings();
-  EXPECT_NE(ReadFile(fileName).find("<Prop.Source>1</Prop.Source>\n              "
+  EXPECT_NE(ReadText(fileName).find("<Prop.Source>1</Prop.Source>\n              "
                                     "<Prop.Band>4</Prop.Band>\n            </Bar>"),
             std::string::npos)
-      << ReadFile(fileName);
+      << ReadText(fileName);
   ports.Clear();
   settings.LoadSettings();
   EXPECT_EQ(ports.Items(0).Controllers().Items(0).Input(1)->PropByName("Band")->AsInteger(), 4);
@@ -227,7 +229,7 @@ TEST_F(SettingsFile, EverythingElseInTheFileStaysInPlace) {
   settings.SaveSettings();
   EXPECT_EQ(RootChildren(),
             (std::vector<std::string>{"Foreign", "Other", "Ports", "AutoUpdate", "Ports"}));
-  const std::string saved = ReadFile(fileName);
+  const std::string saved = ReadText(fileName);
   EXPECT_NE(saved.find("<!--before-->\n<Vorlixa>"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<Foreign a=\"1\">x<y/></Foreign>"), std::string::npos) << saved;
   EXPECT_NE(saved.find("</Vorlixa>\n<?after x?>"), std::string::npos) << saved;
@@ -272,7 +274,7 @@ TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt)
       2);
 
   settings.SaveSettings();
-  EXPECT_EQ(ReadFile(fileName + ".bad"), typo);
+  EXPECT_EQ(ReadText(fileName + ".bad"), typo);
   EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
   EXPECT_EQ(log.Lines.back(), "warning: The unreadable settings file " + fileName + " is kept as " +
                                   fileName + ".bad");
@@ -286,8 +288,8 @@ TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt)
   settings.LoadSettings();
   EXPECT_EQ(prompter.Messages.size(), 2u) << "after a save, a new problem is shown again";
   settings.SaveSettings();
-  EXPECT_EQ(ReadFile(fileName + ".bad"), typo);
-  EXPECT_EQ(ReadFile(fileName + ".bad.1"), entities);
+  EXPECT_EQ(ReadText(fileName + ".bad"), typo);
+  EXPECT_EQ(ReadText(fileName + ".bad.1"), entities);
   EXPECT_EQ(folder.Names(),
             (std::vector<std::string>{"vorlixa.xml", "vorlixa.xml.bad", "vorlixa.xml.bad.1"}));
 }
@@ -299,7 +301,7 @@ TEST_F(SettingsFile, AnotherRootFailsTheSaveAndLeavesTheFile) {
   const std::string message = "Only one top level element is allowed in an XML document.";
   EXPECT_EQ(prompter.Messages, std::vector<std::string>{message});
   EXPECT_EQ(log.Lines.back(), "error: EXMLError - " + message);
-  EXPECT_EQ(ReadFile(fileName), other);
+  EXPECT_EQ(ReadText(fileName), other);
 }
 
 TEST_F(SettingsFile, AnErrorWhileApplyingThePortsIsReportedAndTheOptionStays) {
@@ -328,7 +330,7 @@ TEST_F(SettingsFile, AFileOverTheLimitIsNotReadAndASaveMovesItAside) {
       << prompter.Messages[0];
   settings.SaveSettings();
   EXPECT_EQ(prompter.Messages.size(), 1u) << prompter.Messages.back();
-  EXPECT_EQ(ReadFile(fileName + ".bad"), huge);
+  EXPECT_EQ(ReadText(fileName + ".bad"), huge);
   EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
 }
 
@@ -341,7 +343,7 @@ TEST_P(InterruptedSave, LeavesTheOldFileByteForByte) {
   ports.Add();
   fileCalls.Fail = GetParam();
   settings.SaveSettings();
-  EXPECT_EQ(ReadFile(fileName), kRichSettings);
+  EXPECT_EQ(ReadText(fileName), kRichSettings);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"vorlixa.xml"});  // nothing left over
   ASSERT_EQ(prompter.Messages.size(), 1u);
   EXPECT_TRUE(prompter.Messages[0].starts_with("Cannot write " + fileName + ": "))
@@ -350,7 +352,7 @@ TEST_P(InterruptedSave, LeavesTheOldFileByteForByte) {
   // Once the calls work again, the same save goes through and keeps the permissions.
   fileCalls.Fail.clear();
   settings.SaveSettings();
-  EXPECT_NE(ReadFile(fileName), kRichSettings);
+  EXPECT_NE(ReadText(fileName), kRichSettings);
   EXPECT_EQ(fs::status(fileName).permissions() & fs::perms::mask,
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"vorlixa.xml"});
@@ -376,7 +378,7 @@ TEST_F(SettingsFile, AFileSizeLimitOfTheSystemLeavesTheOldFile) {
   settings.SaveSettings();
   setrlimit(RLIMIT_FSIZE, &previous);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(ReadFile(fileName), kRichSettings);
+  EXPECT_EQ(ReadText(fileName), kRichSettings);
   ASSERT_EQ(prompter.Messages.size(), 1u);
   EXPECT_EQ(prompter.Messages[0], "Cannot write " + fileName + ": File too large");
 }
@@ -389,7 +391,7 @@ TEST_F(SettingsFile, ASymbolicLinkStaysAndItsTargetIsWritten) {
   settings.AutoUpdate = false;
   settings.SaveSettings();
   EXPECT_TRUE(fs::is_symlink(fileName));
-  EXPECT_NE(ReadFile(target).find("<AutoUpdate>0</AutoUpdate>"), std::string::npos);
+  EXPECT_NE(ReadText(target).find("<AutoUpdate>0</AutoUpdate>"), std::string::npos);
 }
 
 TEST(AutoUpdateSetting, ReadsTheBooleanRuleAndFalseForAnythingElse) {

@@ -1,4 +1,5 @@
 #include "common/FakePrompter.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "config/ConfigTestSupport.h"
 #include "config/unBarCfg.h"
@@ -26,10 +27,7 @@ namespace {
 constexpr int kTicks = 4;
 
 std::string EnabledPort(const std::string& device, const std::string& controllers) {
-  return "<Port><Name>" + device +
-         "</Name><Interval>25</Interval><Enabled>-1</Enabled>"
-         "<LEDmin>10</LEDmin><LEDmax>200</LEDmax><Controllers>" +
-         controllers + "</Controllers></Port>";
+  return PortXml(device, controllers, true, LEDRange{10, 200});
 }
 
 const std::string kBoards =
@@ -101,7 +99,7 @@ std::vector<std::string> Hex(const std::vector<SimBytes>& units) {
 
 }  // namespace
 
-TEST(SimulatedChains, LoadingDetectsEachChainOnceAndSendsTheConfiguredFrames) {
+TEST(SimulatedChainsSystem, LoadingDetectsEachChainOnceAndSendsTheConfiguredFrames) {
   FakePrompter prompter;
   SimProcess::Options chain;
   chain.Boards = 2;

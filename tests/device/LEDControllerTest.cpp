@@ -118,24 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::tuple{Bytes{0x0A, 0xFF}, 100,
                                  "Detection-warning: Unexpected response 0x0A"}));
 
-TEST_F(LinkTest, PortThatCannotOpenLeavesTheLinkClosedAndSendsFailQuietly) {
-  port.FailOpen = true;
-  link.SetLEDBarCtrlCount(2);
-  link.MaxValue = 254;
-  EXPECT_FALSE(link.Open());
-  EXPECT_FALSE(link.Connected());
-  EXPECT_FALSE(link.TimerActive());
-  EXPECT_EQ(link.LastError(), "");
-
-  link.LEDBarCtrls(1).Bars(1).SetLevel(1.0);
-  EXPECT_NO_THROW(link.SendLevels());
-  EXPECT_EQ(link.LastError(), "Could not send RESET command.");  // the first failure
-  EXPECT_EQ(link.LastFrame()[80 + 40], 254);                     // kept up to date all the same
-  EXPECT_FALSE(link.Forced());  // and counted as written: opening forces the next one
-  link.Close();
-  EXPECT_EQ(std::count(port.Calls->begin(), port.Calls->end(), "close"), 0);
-}
-
 TEST_F(LinkTest, TimeoutIsAtLeastTenAndAppliedOnOpen) {
   link.SetTimeout(5);
   EXPECT_EQ(link.Timeout(), 10u);

@@ -99,7 +99,7 @@ void SendTo(int port, const QByteArray& packet) {
 
 }  // namespace
 
-TEST(OlaReceiver, HandBuiltPacketsOfBothProtocolsArriveInTheirOwnUniversesSlotForSlot) {
+TEST(OlaReceiverSystem, HandBuiltPacketsOfBothProtocolsArriveInTheirOwnUniversesSlotForSlot) {
   OlaReceiver ola({1, 2}, {0, 1});
   QString reason;
   ASSERT_TRUE(ola.Start(reason)) << reason.toStdString();

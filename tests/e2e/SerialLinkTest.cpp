@@ -86,12 +86,15 @@ std::vector<SimBytes> UnitsBeforeMarker(const SimProcess& sim) {
   }
 }
 
-// The platform's port, counting the reads that the link asks of it.
+// The platform's port, counting the reads and the closes that the link asks of it.
 class CountingPort final : public SerialPort {
  public:
   bool Open(const std::string& name) override { return port_->Open(name); }
   bool IsOpen() const override { return port_->IsOpen(); }
-  void Close() override { port_->Close(); }
+  void Close() override {
+    ++Closes;
+    port_->Close();
+  }
   void Configure(const SerialTimeouts& timeouts) override { port_->Configure(timeouts); }
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
     ++Reads;
@@ -106,6 +109,7 @@ class CountingPort final : public SerialPort {
   std::string ErrorString() const override { return port_->ErrorString(); }
 
   std::size_t Reads = 0;
+  std::size_t Closes = 0;
 
  private:
   std::unique_ptr<SerialPort> port_ = CreateSerialPort();
@@ -121,7 +125,7 @@ void OpenOn(TLEDBarController& link, const SimProcess& sim, int boards) {
 
 // ---------------------------------------------------------------------------------------
 
-TEST(SerialLink, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
+TEST(SerialLinkSystem, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
   SimProcess sim(Chain(2));
   TLEDBarController link;
   OpenOn(link, sim, 2);
@@ -146,7 +150,7 @@ TEST(SerialLink, ChainSeesDetectionChangedFramesOnlyAndTheBlankOnClose) {
   EXPECT_THAT(sim.Events("line"), ::testing::Contains("115200 8N1 flow=none"));
 }
 
-TEST(SerialLink, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
+TEST(SerialLinkSystem, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
   SimProcess sim(Chain(0));
   TLEDBarController link;
   OpenOn(link, sim, 0);
@@ -159,7 +163,7 @@ TEST(SerialLink, WithoutBoardsOnlyResetsAreSentAndOnlyOnOpen) {
   EXPECT_EQ(Hex(UnitsBeforeMarker(sim)), Hex({{0xFF}, {0xFF}}));
 }
 
-TEST(SerialLink, CloseAfterABlankFrameSendsNothing) {
+TEST(SerialLinkSystem, CloseAfterABlankFrameSendsNothing) {
   SimProcess sim(Chain(1));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -178,9 +182,9 @@ struct DetectionCase {
   std::string LastError;
 };
 
-class Detection : public ::testing::TestWithParam<DetectionCase> {};
+class DetectionSystem : public ::testing::TestWithParam<DetectionCase> {};
 
-TEST_P(Detection, RecordsTheAnswerAndKeepsTheLinkOpen) {
+TEST_P(DetectionSystem, RecordsTheAnswerAndKeepsTheLinkOpen) {
   SimProcess sim(Chain(1, GetParam().Reply));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -193,7 +197,7 @@ TEST_P(Detection, RecordsTheAnswerAndKeepsTheLinkOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Replies, Detection,
+    Replies, DetectionSystem,
     ::testing::Values(
         DetectionCase{"Reset", "FF", ""},
         DetectionCase{"Silent", "none", "Detection-warning: No response after 100 ms."},
@@ -203,22 +207,28 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------
 
 TEST(SerialLink, PortThatCannotBeOpenedLeavesTheLinkClosedAndSendsFailQuietly) {
-  TLEDBarController link;
+  auto counting = std::make_unique<CountingPort>();
+  CountingPort& port = *counting;
+  TLEDBarController link(std::move(counting));
   link.Port = "/nonexistent/vorlixa/tty";
-  link.SetLEDBarCtrlCount(1);
+  link.SetLEDBarCtrlCount(2);
   link.MaxValue = 254;
   EXPECT_FALSE(link.Open());
   EXPECT_FALSE(link.Connected());
+  EXPECT_FALSE(link.TimerActive());
   EXPECT_EQ(link.LastError(), "");
 
-  link.LEDBarCtrls(0).Bars(1).SetLevel(0.5);
+  link.LEDBarCtrls(1).Bars(1).SetLevel(1.0);
   EXPECT_NO_THROW(link.SendLevels());
-  EXPECT_EQ(link.LastError(), "Could not send RESET command.");
+  EXPECT_EQ(link.LastError(), "Could not send RESET command.");  // the first failure
+  EXPECT_EQ(link.LastFrame()[80 + 40], 254);                     // kept up to date all the same
+  EXPECT_FALSE(link.Forced());  // and counted as written: opening forces the next one
   EXPECT_NO_THROW(link.Close());
   EXPECT_FALSE(link.Connected());
+  EXPECT_EQ(port.Closes, 0U);
 }
 
-TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
+TEST(SerialLinkSystem, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
   SimProcess sim(Chain(1, "", 200));
   TLEDBarController link;
   OpenOn(link, sim, 1);
@@ -247,7 +257,7 @@ TEST(SerialLink, UnpluggedAdapterFailsSendsWithoutRaisingUntilReopened) {
                                          }));
 }
 
-TEST(SerialLink, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
+TEST(SerialLinkSystem, ADeadLineIsGivenUpAtOnceAndTheNewOneGetsTheCompleteFrame) {
   SimProcess sim(Chain(1, "", 1000));
   auto counting = std::make_unique<CountingPort>();
   CountingPort& port = *counting;

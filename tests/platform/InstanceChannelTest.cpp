@@ -1,4 +1,5 @@
 #include "base/Format.h"
+#include "common/ScopedEnvironment.h"
 #include "platform/LocalSocket.h"
 #include "platform/NamedMutex.h"
 #include "platform/UnixInstanceChannel.h"
@@ -31,30 +32,15 @@ std::string TestName(const std::string& what) {
 // none, under abstract names. Set for the test's life, then put back.
 class SocketPlace {
  public:
-  explicit SocketPlace(bool runtimeFolder) {
-    if (const char* value = ::getenv("XDG_RUNTIME_DIR")) {
-      previous_ = value;
-    }
-    if (runtimeFolder) {
-      folder_ = std::make_unique<QTemporaryDir>();
-      ::setenv("XDG_RUNTIME_DIR", folder_->path().toLocal8Bit().constData(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
-  ~SocketPlace() {
-    if (previous_) {
-      ::setenv("XDG_RUNTIME_DIR", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
-  SocketPlace(const SocketPlace&) = delete;
-  SocketPlace& operator=(const SocketPlace&) = delete;
+  explicit SocketPlace(bool runtimeFolder)
+      : folder_(runtimeFolder ? std::make_unique<QTemporaryDir>() : nullptr),
+        runtime_("XDG_RUNTIME_DIR",
+                 folder_ ? std::optional<std::string>(folder_->path().toLocal8Bit().constData())
+                         : std::nullopt) {}
 
  private:
-  std::optional<std::string> previous_;
   std::unique_ptr<QTemporaryDir> folder_;
+  ScopedEnvironment runtime_;
 };
 
 std::string PlaceName(const ::testing::TestParamInfo<bool>& info) {
@@ -129,9 +115,12 @@ TEST_P(ListeningChannel, ALaterCopyOpensAndSignalsThroughTheChannel) {
   EXPECT_EQ(Wait(), InstanceChannel::WaitResult::Signalled);
 }
 
+// The cases that start a process (see tests/CMakeLists.txt).
+using ListeningChannelSystem = ListeningChannel;
+
 // Under an abstract name another user's connection reaches the first copy and is dropped
 // unheard; in the runtime folder it cannot even connect.
-TEST_P(ListeningChannel, ASignalFromAnotherUserIsNotHeard) {
+TEST_P(ListeningChannelSystem, ASignalFromAnotherUserIsNotHeard) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to send as another user";
   }
@@ -160,6 +149,7 @@ TEST_P(ListeningChannel, ASignalFromAnotherUserIsNotHeard) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, ListeningChannel, ::testing::Bool(), PlaceName);
+INSTANTIATE_TEST_SUITE_P(Places, ListeningChannelSystem, ::testing::Bool(), PlaceName);
 
 // In the runtime folder the created event is a socket file that is the user's alone, and
 // it goes with the channel.

@@ -1,3 +1,4 @@
+#include "common/ScopedEnvironment.h"
 #include "platform/XdgAutostart.h"
 
 #include <gtest/gtest.h>
@@ -9,19 +10,14 @@ namespace vx {
 
 TEST(XdgAutostartFolders, TheUserFolderFollowsXdgConfigHome) {
   EXPECT_EQ(XdgAllUsersAutostartFolder(), "/etc/xdg/autostart");
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string previous = saved != nullptr ? saved : "";
-  ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
-  EXPECT_EQ(XdgUserAutostartFolder(), "/tmp/cfg/autostart");
-  ::setenv("XDG_CONFIG_HOME", "relative", 1);
+  {
+    const ScopedEnvironment configHome("XDG_CONFIG_HOME", "/tmp/cfg");
+    EXPECT_EQ(XdgUserAutostartFolder(), "/tmp/cfg/autostart");
+  }
+  const ScopedEnvironment configHome("XDG_CONFIG_HOME", "relative");
   const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   if (!home.empty()) {
     EXPECT_EQ(XdgUserAutostartFolder(), home + "/.config/autostart");
-  }
-  if (saved != nullptr) {
-    ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
   }
 }
 

@@ -129,9 +129,9 @@ struct ReplyCase {
   SimBytes Expected;  // for two RESETs
 };
 
-class SimReplies : public ::testing::TestWithParam<ReplyCase> {};
+class SimRepliesSystem : public ::testing::TestWithParam<ReplyCase> {};
 
-TEST_P(SimReplies, AnswerEveryReset) {
+TEST_P(SimRepliesSystem, AnswerEveryReset) {
   SimProcess sim(Chain(1, GetParam().Reply));
   RawClient client(sim.LinkPath());
   ASSERT_TRUE(client.IsOpen());
@@ -145,13 +145,13 @@ TEST_P(SimReplies, AnswerEveryReset) {
   EXPECT_EQ(HexText(client.Read(1, kSilenceMs)), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SimReplies,
+INSTANTIATE_TEST_SUITE_P(Modes, SimRepliesSystem,
                          ::testing::Values(ReplyCase{"Default", "", {0xFF, 0xFF}},
                                            ReplyCase{"GivenByte", "3A", {0x3A, 0x3A}},
                                            ReplyCase{"Silent", "none", {}}),
                          CaseName());
 
-TEST(Simulator, LogsEveryUnitInTheOrderReceived) {
+TEST(SimulatorSystem, LogsEveryUnitInTheOrderReceived) {
   SimProcess sim(Chain(2));
   RawClient client(sim.LinkPath());
   ASSERT_TRUE(client.IsOpen());
@@ -177,7 +177,7 @@ TEST(Simulator, LogsEveryUnitInTheOrderReceived) {
   }
 }
 
-TEST(Simulator, WithoutBoardsEveryResetIsLoggedAtOnce) {
+TEST(SimulatorSystem, WithoutBoardsEveryResetIsLoggedAtOnce) {
   SimProcess sim(Chain(0));
   RawClient client(sim.LinkPath());
   ASSERT_TRUE(client.Write({0xFF, 0xFF, 0xFF}));
@@ -185,7 +185,7 @@ TEST(Simulator, WithoutBoardsEveryResetIsLoggedAtOnce) {
   EXPECT_EQ(sim.Units(), (std::vector<SimBytes>{{0xFF}, {0xFF}, {0xFF}}));
 }
 
-TEST(Simulator, ReportsTheLineSettingsAProgramSets) {
+TEST(SimulatorSystem, ReportsTheLineSettingsAProgramSets) {
   SimProcess sim(Chain(0));
   ASSERT_TRUE(sim.WaitForEvents("line", 1));
   EXPECT_EQ(sim.Events("line").front(), "9600 8N1 flow=none");
@@ -205,7 +205,7 @@ TEST(Simulator, ReportsTheLineSettingsAProgramSets) {
   EXPECT_EQ(sim.Events("line").back(), "19200 8N2 flow=rtscts+xonxoff");
 }
 
-TEST(Simulator, APacedLineTakesBytesAtTheSpeedTheProgramSet) {
+TEST(SimulatorSystem, APacedLineTakesBytesAtTheSpeedTheProgramSet) {
   SimProcess::Options options = Chain(1);
   options.Extra = {"--pace"};
   SimProcess sim(options);
@@ -238,14 +238,14 @@ TEST(Simulator, APacedLineTakesBytesAtTheSpeedTheProgramSet) {
 
 // ---------------------------------------------------------------------------------------
 
-TEST(Simulator, HelpGoesToStandardOutput) {
+TEST(SimulatorSystem, HelpGoesToStandardOutput) {
   const SimRunResult result = SimProcess::Run({"--help"});
   EXPECT_EQ(result.ExitStatus, 0);
   EXPECT_NE(result.Out.find("Usage: vorlixa-sim"), std::string::npos) << result.Out;
   EXPECT_EQ(result.Err, "");
 }
 
-TEST(Simulator, BadOptionsExitWithStatus2AndSayWhy) {
+TEST(SimulatorSystem, BadOptionsExitWithStatus2AndSayWhy) {
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--boards", "x"}, "vorlixa-sim: --boards needs a whole number, not 'x'\n"},
            {{"--reply"}, "vorlixa-sim: --reply needs a value\n"},
@@ -258,7 +258,7 @@ TEST(Simulator, BadOptionsExitWithStatus2AndSayWhy) {
   }
 }
 
-TEST(Simulator, RefusesToReplaceAFileThatIsNoLink) {
+TEST(SimulatorSystem, RefusesToReplaceAFileThatIsNoLink) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("vorlixa-sim-file-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
@@ -274,9 +274,9 @@ TEST(Simulator, RefusesToReplaceAFileThatIsNoLink) {
   std::filesystem::remove_all(dir);
 }
 
-class SimEnds : public ::testing::TestWithParam<int> {};
+class SimEndsSystem : public ::testing::TestWithParam<int> {};
 
-TEST_P(SimEnds, CleanlyOnSignalAndRemovesItsLink) {
+TEST_P(SimEndsSystem, CleanlyOnSignalAndRemovesItsLink) {
   SimProcess sim(Chain(1));
   const std::string link = sim.LinkPath();
   ASSERT_TRUE(LinkExists(link));
@@ -290,7 +290,7 @@ TEST_P(SimEnds, CleanlyOnSignalAndRemovesItsLink) {
   EXPECT_EQ(sim.Units(), (std::vector<SimBytes>{{0xFF, 0x10}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SimEnds, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, SimEndsSystem, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& signal) {
                            return std::string(sigabbrev_np(signal.param));
                          });
@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, SimEnds, ::testing::Values(SIGTERM, SIGINT, SI
 // ---------------------------------------------------------------------------------------
 // Unplugging the adapter
 
-TEST(Simulator, DroppedLineFailsWritesAndTakesItsLinkAway) {
+TEST(SimulatorSystem, DroppedLineFailsWritesAndTakesItsLinkAway) {
   // Dropped for longer than any test runs, so what is seen is the dropped state.
   SimProcess sim(Chain(0, "", 3600 * 1000));
   RawClient client(sim.LinkPath());
@@ -314,7 +314,7 @@ TEST(Simulator, DroppedLineFailsWritesAndTakesItsLinkAway) {
   EXPECT_EQ(sim.Stop(), 0);
 }
 
-TEST(Simulator, DroppedLineComesBackUnderTheSameLink) {
+TEST(SimulatorSystem, DroppedLineComesBackUnderTheSameLink) {
   SimProcess sim(Chain(0, "", 200));
   auto client = std::make_unique<RawClient>(sim.LinkPath());
   ASSERT_TRUE(sim.Drop());

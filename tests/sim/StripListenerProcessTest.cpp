@@ -71,7 +71,7 @@ SimBytes Frame(std::uint8_t seed) {
   return frame;
 }
 
-TEST(StripListener, AssemblesDdpFramesFromPacketsByOffsetAndShowsThemOnPush) {
+TEST(StripListenerSystem, AssemblesDdpFramesFromPacketsByOffsetAndShowsThemOnPush) {
   SimProcess::Options options;
   options.Listen = "ddp";
   SimProcess sim(options);

@@ -1,6 +1,7 @@
 #include "LogTestHelpers.h"
 #include "base/Exceptions.h"
 #include "base/Numbers.h"
+#include "common/TestFiles.h"
 #include "platform/ProgramFile.h"
 #include "support/Log.h"
 #include "support/unLog.h"
@@ -50,7 +51,7 @@ TEST_F(AppLogTest, AFreshRunEmptiesTheFileAndStartsWithTheBanner) {
   LogMessageFmt("%s %d", "Port", 2);
   StopAppLog();
   EXPECT_EQ(AppLog(), nullptr);
-  const auto lines = CrLfLines(ReadLogFile(fileName));
+  const auto lines = CrLfLines(ReadText(fileName));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_TRUE(Matches(lines[0], R"(========--- Log opened --- .* ---========)")) << lines[0];
   EXPECT_TRUE(Matches(lines[1], kStamp + "Starting")) << lines[1];
@@ -71,7 +72,7 @@ TEST_F(AppLogTest, ExceptionsAreLoggedAsClassNameAndMessage) {
   LogExceptionWarning(EInOutError("I/O error 32", 32));
   LogException(std::runtime_error("not one of ours"));
   StopAppLog();
-  const auto lines = CrLfLines(ReadLogFile(fileName));
+  const auto lines = CrLfLines(ReadText(fileName));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_TRUE(Matches(lines[1], kStamp + R"(\[-ERROR-\] EConvertError - '\$' is not a valid )"
                                          "integer value"))
@@ -92,7 +93,7 @@ TEST_F(AppLogTest, AFloodStopsTheFileAtTenMiB) {
     LogMessage(line);
   }
   StopAppLog();
-  const std::string text = ReadLogFile(fileName);
+  const std::string text = ReadText(fileName);
   constexpr std::size_t kMiB = 1024 * 1024;
   EXPECT_LE(text.size(), 10 * kMiB + 256);
   EXPECT_GT(text.size(), 10 * kMiB - line.size() - 256);
@@ -110,35 +111,38 @@ TEST_F(AppLogTest, CallsWithoutAProgramWideLogAreDropped) {
   const std::string fileName = PathOf("vorlixa.log");
   ASSERT_TRUE(StartAppLog(fileName));
   StopAppLog();
-  const std::string closed = ReadLogFile(fileName);
+  const std::string closed = ReadText(fileName);
   LogMessage("after");
   LogMessageFmt("%d", 1);
   LogException(EConvertError("after"));
   LogExceptionWarning(EConvertError("after"));
-  EXPECT_EQ(ReadLogFile(fileName), closed);
+  EXPECT_EQ(ReadText(fileName), closed);
   EXPECT_EQ(CrLfLines(closed).size(), 2u);
 }
 
-TEST_F(AppLogTest, LateCallsWhileTheProgramEndsAreDropped) {
+// The cases that start a process (see tests/CMakeLists.txt).
+using AppLogSystem = AppLogTest;
+
+TEST_F(AppLogSystem, LateCallsWhileTheProgramEndsAreDropped) {
   // A program run whose static objects log after the program-wide log has gone.
   const std::string fileName = PathOf("vorlixa.log");
   const LogChildResult child = RunLogChild("late-calls", fileName);
   ASSERT_EQ(child.ExitCode, 0) << child.Errors;
-  const auto lines = CrLfLines(ReadLogFile(fileName));
+  const auto lines = CrLfLines(ReadText(fileName));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_TRUE(Matches(lines[1], kStamp + "running")) << lines[1];
   EXPECT_TRUE(Matches(lines[2], R"(========--- Log closed --- .* ---========)")) << lines[2];
 }
 
-TEST_F(AppLogTest, ASecondCopyRunsWithoutAFileAndLeavesTheFirstOnesLog) {
+TEST_F(AppLogSystem, ASecondCopyRunsWithoutAFileAndLeavesTheFirstOnesLog) {
   const std::string fileName = PathOf("vorlixa.log");
   ASSERT_TRUE(StartAppLog(fileName));
   LogMessage("first copy");
-  const std::string before = ReadLogFile(fileName);
+  const std::string before = ReadText(fileName);
   const LogChildResult child = RunLogChild("second-applog", fileName);
   EXPECT_EQ(child.ExitCode, 0) << child.Errors;
   EXPECT_NE(child.Errors.find("Device or resource busy"), std::string::npos) << child.Errors;
-  EXPECT_EQ(ReadLogFile(fileName), before);
+  EXPECT_EQ(ReadText(fileName), before);
 
   // The same within one process: the listeners still hear every line.
   TLog holder;
@@ -150,7 +154,7 @@ TEST_F(AppLogTest, ASecondCopyRunsWithoutAFileAndLeavesTheFirstOnesLog) {
   AppLog()->OnMessage = [&](TLog&, const std::string& sMsg) { heard.push_back(sMsg); };
   LogMessage("heard, not written");
   EXPECT_EQ(heard, std::vector<std::string>{"heard, not written"});
-  EXPECT_EQ(CrLfLines(ReadLogFile(PathOf("held.log"))).size(), 1u);
+  EXPECT_EQ(CrLfLines(ReadText(PathOf("held.log"))).size(), 1u);
 }
 
 TEST(ProgramFile, TheLogLiesBesideTheProgramFile) {

@@ -1,5 +1,7 @@
 #include "LogTestHelpers.h"
 #include "base/Exceptions.h"
+#include "common/ScopedEnvironment.h"
+#include "common/TestFiles.h"
 #include "platform/SystemError.h"
 #include "support/Log.h"
 
@@ -39,7 +41,7 @@ bool Matches(const std::string& text, const std::string& pattern) {
 
 // Every line of the file, checked to end in CR LF (no bare LF, no unterminated last line).
 std::vector<std::string> FileLines(const std::string& fileName) {
-  const std::string content = ReadLogFile(fileName);
+  const std::string content = ReadText(fileName);
   EXPECT_TRUE(content.empty() || content.ends_with("\r\n")) << content;
   for (size_t i = content.find('\n'); i != std::string::npos; i = content.find('\n', i + 1)) {
     EXPECT_TRUE(i > 0 && content[i - 1] == '\r') << "bare LF at " << i;
@@ -132,7 +134,10 @@ TEST_F(TLogTest, LinesFollowTheDefaultLocale) {
       << lines[1];
 }
 
-TEST_F(TLogTest, LinesFollowTheUsersLocaleFromTheEnvironment) {
+// The cases that start a process (see tests/CMakeLists.txt).
+using TLogSystem = TLogTest;
+
+TEST_F(TLogSystem, LinesFollowTheUsersLocaleFromTheEnvironment) {
   // A program run of its own, so that the system locale is read from LC_ALL afresh.
   const std::string fileName = PathOf("env.log");
   const LogChildResult child = RunLogChild("one-line", fileName, {{"LC_ALL", "fi_FI.UTF-8"}});
@@ -242,7 +247,7 @@ TEST_F(TLogTest, TheFileStopsAtItsLimitWithALineThatSaysSo) {
     }
   }
   EXPECT_EQ(heard, 200);
-  const std::string text = ReadLogFile(fileName);
+  const std::string text = ReadText(fileName);
   const auto lines = CrLfLines(text);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_TRUE(Matches(lines[lines.size() - 2],
@@ -347,7 +352,7 @@ TEST_F(TLogTest, AppendKeepsAnExistingFileAndTakesEffectAtTheNextOpening) {
   WriteTextFile(fileName, "previous run\r\n");
   TLog log;
   log.SetLogFile(fileName);
-  const std::string appended = ReadLogFile(fileName);
+  const std::string appended = ReadText(fileName);
   const auto lines = CrLfLines(appended);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "previous run");
@@ -355,7 +360,7 @@ TEST_F(TLogTest, AppendKeepsAnExistingFileAndTakesEffectAtTheNextOpening) {
   EXPECT_TRUE(Matches(lines[2], OpenedBanner()));
   // Stored only: the open file is left as it is.
   log.Append = false;
-  EXPECT_EQ(ReadLogFile(fileName), appended);
+  EXPECT_EQ(ReadText(fileName), appended);
   log.SetEnabled(false);
   log.SetEnabled(true);
   EXPECT_EQ(FileLines(fileName).size(), 1u);
@@ -500,7 +505,7 @@ TEST_F(TLogTest, ASecondLogOnTheSameFileFailsAndLeavesTheFirstIntact) {
   TLog first;
   first.SetLogFile(fileName);
   first.Log("first line");
-  const std::string before = ReadLogFile(fileName);
+  const std::string before = ReadText(fileName);
   {
     TLog second;
     second.Append = false;
@@ -509,7 +514,7 @@ TEST_F(TLogTest, ASecondLogOnTheSameFileFailsAndLeavesTheFirstIntact) {
     EXPECT_EQ(busy.Message(), "Device or resource busy");
     EXPECT_FALSE(second.IsOpen());
   }
-  EXPECT_EQ(ReadLogFile(fileName), before);
+  EXPECT_EQ(ReadText(fileName), before);
   first.Log("still writing");
   EXPECT_EQ(FileLines(fileName).size(), 3u);
   // Closing releases the file for the next writer.
@@ -520,18 +525,18 @@ TEST_F(TLogTest, ASecondLogOnTheSameFileFailsAndLeavesTheFirstIntact) {
   EXPECT_EQ(FileLines(fileName).size(), 1u);
 }
 
-TEST_F(TLogTest, ASecondProgramRunCannotTruncateTheLog) {
+TEST_F(TLogSystem, ASecondProgramRunCannotTruncateTheLog) {
   const std::string fileName = PathOf("app.log");
   TLog first;
   first.SetLogFile(fileName);
   first.Log("first line");
-  const std::string before = ReadLogFile(fileName);
+  const std::string before = ReadText(fileName);
   const LogChildResult child = RunLogChild("second-log", fileName);
   EXPECT_EQ(child.ExitCode, 0) << child.Errors;
-  EXPECT_EQ(ReadLogFile(fileName), before);
+  EXPECT_EQ(ReadText(fileName), before);
 }
 
-TEST_F(TLogTest, TheLockIsVisibleToOthersAndNotInheritedByStartedPrograms) {
+TEST_F(TLogSystem, TheLockIsVisibleToOthersAndNotInheritedByStartedPrograms) {
   const std::string fileName = PathOf("app.log");
   const auto othersLockExitCode = [&] {
     // flock(1) exits with the conflict code while another holder has the lock.

@@ -5,7 +5,6 @@
 #include "support/unLog.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -85,14 +84,6 @@ int PlayScenario(std::string_view scenario, const std::string& fileName) {
 
 }  // namespace
 
-std::string ReadLogFile(const std::string& fileName) {
-  QFile file(QString::fromStdString(fileName));
-  if (!file.open(QIODevice::ReadOnly)) {
-    return {};
-  }
-  return file.readAll().toStdString();
-}
-
 void WriteTextFile(const std::string& fileName, const std::string& content) {
   std::ofstream(fileName, std::ios::binary | std::ios::trunc) << content;
 }
@@ -110,26 +101,6 @@ std::vector<std::string> CrLfLines(const std::string& content) {
     start = end + 2;
   }
   return lines;
-}
-
-ScopedEnvironment::ScopedEnvironment(const char* name, const std::optional<std::string>& value)
-    : name_(name) {
-  if (const char* old = std::getenv(name)) {
-    previous_ = old;
-  }
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-  if (previous_) {
-    setenv(name_.c_str(), previous_->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
 }
 
 LogChildResult RunLogChild(const std::string& scenario, const std::string& fileName,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/ScopedEnvironment.h"
+#include "common/TestFiles.h"
+
 #include <QLocale>
 
 #include <optional>
@@ -9,27 +12,11 @@
 
 namespace vx {
 
-// The bytes of a file; empty when it cannot be read.
-std::string ReadLogFile(const std::string& fileName);
-
 // Replaces the content of fileName.
 void WriteTextFile(const std::string& fileName, const std::string& content);
 
 // The lines of content, each ended by CR LF; a trailing piece without CR LF is a line too.
 std::vector<std::string> CrLfLines(const std::string& content);
-
-// Sets (or, with nullopt, removes) an environment variable for one test.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::optional<std::string>& value);
-  ~ScopedEnvironment();
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> previous_;
-};
 
 // Makes locale the one that QLocale() gives for one test.
 class ScopedDefaultLocale {

@@ -5,6 +5,7 @@
 #include "common/HttpTestServer.h"
 #include "common/LogText.h"
 #include "common/Minisign.h"
+#include "common/TestFiles.h"
 #include "common/Wait.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
@@ -139,7 +140,7 @@ TEST_F(IniFileTest, ReadsSectionsAndKeysWithoutRegardToLetterCase) {
 TEST_F(IniFileTest, WritingKeepsTheRestOfTheFile) {
   const std::string fileName = PathOf("vorlixa.ini");
   WriteIniString(fileName, "Vorlixa", "Description", "Vorlixa");
-  EXPECT_EQ(ReadLogFile(fileName), "[Vorlixa]\r\nDescription=Vorlixa\r\n");
+  EXPECT_EQ(ReadText(fileName), "[Vorlixa]\r\nDescription=Vorlixa\r\n");
 
   WriteTextFile(fileName,
                 "[vorlixa]\r\n"
@@ -151,7 +152,7 @@ TEST_F(IniFileTest, WritingKeepsTheRestOfTheFile) {
   WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
   WriteIniString(fileName, "Vorlixa", "Version", "1.0 beta 7");
   WriteIniString(fileName, "Third", "Key", "Value");
-  EXPECT_EQ(ReadLogFile(fileName),
+  EXPECT_EQ(ReadText(fileName),
             "[vorlixa]\r\n"
             "; our identity\r\n"
             "Build=0100071D\r\n"
@@ -175,9 +176,9 @@ TEST_F(IniFileTest, ALinkInTheFilesPlaceIsReplacedAndNotFollowed) {
     std::filesystem::create_symlink(target, fileName);
     WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
     EXPECT_FALSE(std::filesystem::is_symlink(fileName));
-    EXPECT_EQ(ReadLogFile(fileName), "[Vorlixa]\r\nBuild=0100071D\r\n");
+    EXPECT_EQ(ReadText(fileName), "[Vorlixa]\r\nBuild=0100071D\r\n");
   }
-  EXPECT_EQ(ReadLogFile(other), "[Vorlixa]\r\nsomeone else's\r\n");
+  EXPECT_EQ(ReadText(other), "[Vorlixa]\r\nsomeone else's\r\n");
   EXPECT_FALSE(std::filesystem::exists(PathOf("missing.txt")));
   // Nothing is left of the temporary files.
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
@@ -228,7 +229,7 @@ class RecordingView final : public TDownloadView {
 
 // Every check runs against a server of its own, with a program folder in a temporary
 // folder, its own log file, a key made by minisign and scripted answers.
-class CheckForUpdatesTest : public ::testing::Test {
+class CheckForUpdatesSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
@@ -297,7 +298,7 @@ bool Exists(const std::string& fileName) {
 
 }  // namespace
 
-TEST_F(CheckForUpdatesTest, AnEqualBuildIsNotNewer) {
+TEST_F(CheckForUpdatesSystem, AnEqualBuildIsNotNewer) {
   server_.Route("/updates", UpdateInfo(kOwnBuild));
   EXPECT_EQ(Check(true), 0);
   EXPECT_TRUE(prompter_.Questions.empty());
@@ -315,7 +316,7 @@ TEST_F(CheckForUpdatesTest, AnEqualBuildIsNotNewer) {
   EXPECT_EQ(ReadIniString(record, "Vorlixa", "URL", "none"), "none");
 }
 
-TEST_F(CheckForUpdatesTest, WithoutAnUpdateAddressOrAKeyThereIsNoCheckAndNoFileIsTouched) {
+TEST_F(CheckForUpdatesSystem, WithoutAnUpdateAddressOrAKeyThereIsNoCheckAndNoFileIsTouched) {
   bool asked = false;
   options_.ReadAutoUpdate = [&asked](const std::string&) {
     asked = true;
@@ -339,7 +340,7 @@ TEST_F(CheckForUpdatesTest, WithoutAnUpdateAddressOrAKeyThereIsNoCheckAndNoFileI
   EXPECT_TRUE(prompter_.Messages.empty());
 }
 
-TEST_F(CheckForUpdatesTest, DecliningEndsTheCheckSilently) {
+TEST_F(CheckForUpdatesSystem, DecliningEndsTheCheckSilently) {
   const std::string setup = SetupScript();
   OfferSigned(setup);
   server_.Route("/updates", "[vorlixa]\n description = Vorlixa LED \nversion= 1.0.8 \nBUILD = " +
@@ -355,7 +356,7 @@ TEST_F(CheckForUpdatesTest, DecliningEndsTheCheckSilently) {
   EXPECT_EQ(server_.Requests().size(), 2u) << "the setup is not fetched";
 }
 
-TEST_F(CheckForUpdatesTest, TheAutomaticCheckAsksTheSettingsFirst) {
+TEST_F(CheckForUpdatesSystem, TheAutomaticCheckAsksTheSettingsFirst) {
   server_.Route("/updates", UpdateInfo(kOwnBuild));
   std::vector<std::string> asked;
   options_.ReadAutoUpdate = [&asked](const std::string& settingsFile) {
@@ -378,7 +379,7 @@ TEST_F(CheckForUpdatesTest, TheAutomaticCheckAsksTheSettingsFirst) {
   EXPECT_EQ(server_.Requests().size(), 1u);
 }
 
-TEST_F(CheckForUpdatesTest, AFailingSettingsReaderEndsTheCheck) {
+TEST_F(CheckForUpdatesSystem, AFailingSettingsReaderEndsTheCheck) {
   options_.ReadAutoUpdate = [](const std::string&) -> bool {
     throw EInOutError("Input/output error", 5);
   };
@@ -388,7 +389,7 @@ TEST_F(CheckForUpdatesTest, AFailingSettingsReaderEndsTheCheck) {
   EXPECT_TRUE(server_.Requests().empty());
 }
 
-TEST_F(CheckForUpdatesTest, ServerErrorsAreShownAndLogged) {
+TEST_F(CheckForUpdatesSystem, ServerErrorsAreShownAndLogged) {
   EXPECT_EQ(Check(true), -1);
   EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"HTTP/1.1 404 Not Found"});
   EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpProtocolError - HTTP/1.1 404 Not Found");
@@ -408,7 +409,7 @@ TEST_F(CheckForUpdatesTest, ServerErrorsAreShownAndLogged) {
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 
-TEST_F(CheckForUpdatesTest, AnUnreachableServerIsShownAndLogged) {
+TEST_F(CheckForUpdatesSystem, AnUnreachableServerIsShownAndLogged) {
   options_.UpdateAddress =
       "http://127.0.0.1:" + std::to_string(HttpTestServer::UnusedPort()) + "/updates";
   EXPECT_EQ(Check(true), -1);
@@ -419,7 +420,7 @@ TEST_F(CheckForUpdatesTest, AnUnreachableServerIsShownAndLogged) {
 
 // The request runs beside the event loop: the check has started and given the thread
 // back while the server is still silent.
-TEST_F(CheckForUpdatesTest, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
+TEST_F(CheckForUpdatesSystem, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
   HttpTestServer::Response silent;
   silent.Body = UpdateInfo("0100071E");
   silent.StallAfter = 10;
@@ -438,7 +439,7 @@ TEST_F(CheckForUpdatesTest, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
 }
 
 // The start waits for the update information: neither a flood nor a trickle may hold it.
-TEST_F(CheckForUpdatesTest, TheUpdateInformationIsBoundedInSizeAndInTime) {
+TEST_F(CheckForUpdatesSystem, TheUpdateInformationIsBoundedInSizeAndInTime) {
   server_.Route("/updates", UpdateInfo(kOwnBuild) + std::string(64 * 1024, ';'));
   EXPECT_EQ(Check(true), -1);
   EXPECT_EQ(prompter_.Messages,
@@ -471,7 +472,7 @@ TEST_F(CheckForUpdatesTest, TheUpdateInformationIsBoundedInSizeAndInTime) {
   EXPECT_FALSE(Exists(UpdatePath("~vxupd.ini")));
 }
 
-TEST_F(CheckForUpdatesTest, AnUnreadableBuildKeepsTheUpdateInformation) {
+TEST_F(CheckForUpdatesSystem, AnUnreadableBuildKeepsTheUpdateInformation) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"1.0.7.30", "EConvertError - '$1.0.7.30' is not a valid integer value"},
       {"", "EConvertError - '$' is not a valid integer value"},
@@ -486,7 +487,7 @@ TEST_F(CheckForUpdatesTest, AnUnreadableBuildKeepsTheUpdateInformation) {
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 
-TEST_F(CheckForUpdatesTest, AnUnwritableProgramFolderStopsTheCheck) {
+TEST_F(CheckForUpdatesSystem, AnUnwritableProgramFolderStopsTheCheck) {
   // Read-only for an ordinary user; for a privileged one, whom permissions do not stop,
   // the record's name is taken by a folder as well.
   const std::string folder = PathOf("readonly");
@@ -505,7 +506,7 @@ TEST_F(CheckForUpdatesTest, AnUnwritableProgramFolderStopsTheCheck) {
 
 // What is downloaded goes into a folder that only this user may enter: one that others
 // may write, or a link to elsewhere, could hand the program someone else's setup.
-TEST_F(CheckForUpdatesTest, AnUpdateFolderThatIsNotPrivateIsRefused) {
+TEST_F(CheckForUpdatesSystem, AnUpdateFolderThatIsNotPrivateIsRefused) {
   server_.Route("/updates", UpdateInfo(kOwnBuild));
   EXPECT_EQ(Check(true), 0);
   EXPECT_EQ(std::filesystem::status(PathOf("~vxupd")).permissions(),
@@ -527,7 +528,7 @@ TEST_F(CheckForUpdatesTest, AnUpdateFolderThatIsNotPrivateIsRefused) {
   EXPECT_TRUE(QDir(QString::fromStdString(PathOf("elsewhere"))).isEmpty());
 }
 
-TEST_F(CheckForUpdatesTest, ASignedSetupIsDownloadedVerifiedAndStartedSilently) {
+TEST_F(CheckForUpdatesSystem, ASignedSetupIsDownloadedVerifiedAndStartedSilently) {
   OfferSigned(SetupScript());
   prompter_.Answers = {true};
   EXPECT_EQ(Check(true), 1);
@@ -557,10 +558,10 @@ TEST_F(CheckForUpdatesTest, ASignedSetupIsDownloadedVerifiedAndStartedSilently) 
 // signed decides, and it decides before the user is asked.
 enum class Forgery { ReplayedOlderSetup, OtherProduct, OtherKey, ChangedComment, NotPrehashed };
 
-class SignatureRefusalTest : public CheckForUpdatesTest,
-                             public ::testing::WithParamInterface<Forgery> {};
+class SignatureRefusalSystem : public CheckForUpdatesSystem,
+                               public ::testing::WithParamInterface<Forgery> {};
 
-TEST_P(SignatureRefusalTest, RefusesBeforeTheQuestion) {
+TEST_P(SignatureRefusalSystem, RefusesBeforeTheQuestion) {
   const std::string setup = SetupScript();
   std::string offered = kNewBuild;
   std::string signature;
@@ -605,7 +606,7 @@ std::string ForgeryName(const ::testing::TestParamInfo<Forgery>& forgery) {
   return kForgeries[static_cast<int>(forgery.param)];
 }
 
-INSTANTIATE_TEST_SUITE_P(Forgeries, SignatureRefusalTest,
+INSTANTIATE_TEST_SUITE_P(Forgeries, SignatureRefusalSystem,
                          ::testing::Values(Forgery::ReplayedOlderSetup, Forgery::OtherProduct,
                                            Forgery::OtherKey, Forgery::ChangedComment,
                                            Forgery::NotPrehashed),
@@ -613,7 +614,7 @@ INSTANTIATE_TEST_SUITE_P(Forgeries, SignatureRefusalTest,
 
 // A setup that is not the signed one never runs: more than the signed size is cut off as
 // it comes, whether announced or not; fewer or other bytes fail the signature.
-TEST_F(CheckForUpdatesTest, ASetupThatIsNotTheSignedOneIsNeverRun) {
+TEST_F(CheckForUpdatesSystem, ASetupThatIsNotTheSignedOneIsNeverRun) {
   const std::string setup = SetupScript();
   const std::string longer = setup + "touch '" + PathOf("ran") + "'\n" + std::string(1 << 20, '#');
   const std::string tooLarge = Format("The response is larger than %d bytes.", setup.size());
@@ -657,7 +658,7 @@ TEST_F(CheckForUpdatesTest, ASetupThatIsNotTheSignedOneIsNeverRun) {
 
 // A server that sends the setup a few bytes at a time, never pausing long enough for the
 // read time-out, is ended by the download's total limit.
-TEST_F(CheckForUpdatesTest, ATricklingSetupEndsByTheTimeLimit) {
+TEST_F(CheckForUpdatesSystem, ATricklingSetupEndsByTheTimeLimit) {
   const std::string setup = SetupScript() + std::string(2000, '#');
   Offer(kNewBuild, key_.Sign(setup, MinisignKey::Comment(kNewBuild, setup)));
   HttpTestServer::Response trickle;

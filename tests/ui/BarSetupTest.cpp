@@ -1,6 +1,8 @@
 #include "common/ComboChoice.h"
 #include "common/FakePrompter.h"
 #include "common/ScopedLocale.h"
+#include "common/SettingsXml.h"
+#include "common/TestFiles.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
@@ -30,7 +32,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 
 namespace vx {
@@ -415,13 +416,6 @@ class TwoSensors final : public SensorList {
   double ReadCelsius(const std::string& /*name*/) const override { return 50.0; }
 };
 
-std::string FileText(const std::string& fileName) {
-  std::ifstream in(fileName);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 TEST(BarSetup, TheMachineInputsOfASettingsFileShowWithTheirEditorsAndSaveBack) {
@@ -429,17 +423,15 @@ TEST(BarSetup, TheMachineInputsOfASettingsFileShowWithTheirEditorsAndSaveBack) {
   FakePrompter prompter;
   QTemporaryDir folder;
   const std::string fileName = folder.filePath("vorlixa.xml").toStdString();
-  std::ofstream(fileName)
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa><Ports><Port><Name>/dev/x</Name>"
-         "<Interval>25</Interval><Enabled>0</Enabled>"
-         "<Controllers><Controller Index=\"0\"><BarSize>40</BarSize><Bars><Bar Index=\"0\">"
-         "<Input>NetworkTraffic</Input><Prop.Interface>eth0</Prop.Interface>"
-         "<Prop.Direction>2</Prop.Direction><Prop.Full_scale>1000</Prop.Full_scale></Bar>"
-         "<Bar Index=\"1\"><Input>Temperature</Input><Prop.High>80</Prop.High></Bar></Bars>"
-         "</Controller><Controller Index=\"1\"><BarSize>40</BarSize><Bars><Bar Index=\"0\">"
-         "<Input>MemoryUsage</Input><Prop.Fade_perc>25</Prop.Fade_perc></Bar><Bar Index=\"1\">"
-         "<Input>DiskActivity</Input><Prop.Device>nvme0n1</Prop.Device></Bar></Bars>"
-         "</Controller></Controllers></Port></Ports></Vorlixa>\n";
+  const std::string boards =
+      BoardXml(0, BarXml(0, "NetworkTraffic",
+                         "<Prop.Interface>eth0</Prop.Interface><Prop.Direction>2</Prop.Direction>"
+                         "<Prop.Full_scale>1000</Prop.Full_scale>") +
+                      BarXml(1, "Temperature", "<Prop.High>80</Prop.High>")) +
+      BoardXml(1, BarXml(0, "MemoryUsage", "<Prop.Fade_perc>25</Prop.Fade_perc>") +
+                      BarXml(1, "DiskActivity", "<Prop.Device>nvme0n1</Prop.Device>"));
+  std::ofstream(fileName) << SettingsXml(
+      "<Ports>" + PortXml("/dev/x", boards, false, std::nullopt) + "</Ports>");
   TPortCfgList ports;
   TSettings settings(ports, fileName);
   settings.LoadSettings();
@@ -481,7 +473,7 @@ TEST(BarSetup, TheMachineInputsOfASettingsFileShowWithTheirEditorsAndSaveBack) {
   EXPECT_TRUE(prompter.Messages.empty());
   settings.SaveSettings();
 
-  const std::string saved = FileText(fileName);
+  const std::string saved = ReadText(fileName);
   EXPECT_NE(saved.find("<Prop.Sensor>coretemp-isa-0000/Package id 0</Prop.Sensor>"),
             std::string::npos)
       << saved;

@@ -54,7 +54,7 @@ class PaintCounter : public QObject {
   QWidget& widget_;
 };
 
-TEST(ChainView, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
+TEST(ChainViewSystem, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
   SimProcess sim;  // two boards
   QTemporaryDir folder;
   TPortCfgList ports;

@@ -1,10 +1,10 @@
 #include "common/FakePrompter.h"
+#include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "common/Wait.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
-#include "inputs/unBarIO.h"
 #include "support/Log.h"
 #include "support/unLog.h"
 #include "ui/TrayIcon.h"
@@ -16,7 +16,7 @@
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,33 +24,17 @@
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vx {
 
-// The update loop of the main window on real serial ports to simulated chains, with the
-// settings read from a file in a temporary folder.
+// The main window around its update loop (tests/loop tests the loop itself) on real serial
+// ports to simulated chains, with the settings read from a file in a temporary folder.
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// An input whose every update fails.
-class TLBFailing final : public TLBInput {
- public:
-  static const TLBInputClass ClassInfo;
-  const TLBInputClass& Class() const override { return ClassInfo; }
-  void Activate(TLEDBar&) override {}
-  void UpdateBar(TLEDBar&) override { throw std::runtime_error("input broke"); }
-  void Deactivate(TLEDBar&) override {}
-};
-
-std::unique_ptr<TLBInput> CreateFailing() {
-  return std::make_unique<TLBFailing>();
-}
-const TLBInputClass TLBFailing::ClassInfo{"TLBFailing", &CreateFailing};
 
 class MainLoopTest : public ::testing::Test {
  protected:
@@ -75,9 +59,7 @@ class MainLoopTest : public ::testing::Test {
   std::string SettingsFile() const { return folder_ + "/vorlixa.xml"; }
 
   void WriteSettings(const std::string& ports) const {
-    std::ofstream(SettingsFile()) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Vorlixa>"
-                                  << "<AutoUpdate>0</AutoUpdate><Ports>" << ports
-                                  << "</Ports></Vorlixa>\n";
+    std::ofstream(SettingsFile()) << PortsSettingsXml(ports);
   }
 
   std::unique_ptr<TfrmMain> CreateWindow() const {
@@ -96,16 +78,11 @@ class MainLoopTest : public ::testing::Test {
 };
 
 std::string Port(const std::string& device, const std::string& controllers) {
-  return "<Port><Name>" + device +
-         "</Name><Interval>25</Interval><Enabled>0</Enabled><LEDmin>0</LEDmin>"
-         "<LEDmax>254</LEDmax><Controllers>" +
-         controllers + "</Controllers></Port>";
+  return PortXml(device, controllers, false);
 }
 
 std::string Board(int index, const std::string& bar0, const std::string& bar1) {
-  return "<Controller Index=\"" + std::to_string(index) +
-         "\"><BarSize>40</BarSize><Bars><Bar Index=\"0\"><Input>" + bar0 +
-         "</Input></Bar><Bar Index=\"1\"><Input>" + bar1 + "</Input></Bar></Bars></Controller>";
+  return BoardXml(index, TwoBarsXml(bar0, bar1));
 }
 
 std::size_t NonZero(const SimBytes& unit, std::size_t from, std::size_t count) {
@@ -186,64 +163,10 @@ TEST_F(MainLoopTest, WithoutPortsTheLoopStaysOffAndRestartDoesNothing) {
   EXPECT_EQ(LinesFrom(before), std::vector<std::string>{"Starting"});
 }
 
-TEST_F(MainLoopTest, APortWithoutControllersIsOpenedSkippedAndClosed) {
-  SimProcess sim;
-  WriteSettings(Port(sim.LinkPath(), ""));
-  const auto window = CreateWindow();
-  ASSERT_EQ(window->Ports().Count(), 1);
-  TLEDBarController& link = window->Ports().Items(0).Controller();
-  // Not enabled, so only the start opened it; detection sends a RESET.
-  EXPECT_TRUE(link.Connected());
-  EXPECT_TRUE(window->Active());
-  ASSERT_TRUE(sim.WaitForUnits(1));
-  const std::size_t units = sim.Units().size();
+// The cases that start a process (see tests/CMakeLists.txt).
+using MainLoopSystem = MainLoopTest;
 
-  for (int tick = 0; tick < 5; ++tick) {
-    window->LEDUpdateExecute();
-  }
-  EXPECT_EQ(link.LastFrame()[0], 0);
-  window->Stop();
-  EXPECT_FALSE(window->Active());
-  EXPECT_FALSE(link.Connected());
-  EXPECT_EQ(sim.Units().size(), units) << "the skipped port received frames";
-}
-
-TEST_F(MainLoopTest, AFailingInputFreezesOnlyItsBar) {
-  InputList().Register(TLBFailing::ClassInfo);
-  SimProcess sim;
-  WriteSettings(Port(sim.LinkPath(),
-                     Board(0, "Failing", "KnightRider") + Board(1, "KnightRider", "Nothing")));
-  const auto window = CreateWindow();
-  ASSERT_TRUE(window->Active());
-  TLEDBarController& link = window->Ports().Items(0).Controller();
-  link.LEDBarCtrls(0).Bars(0).SetLevel(0.5);  // the frozen bar keeps what it shows
-  const std::size_t logged = lines_.size();
-  const std::size_t units = sim.Units().size();
-
-  constexpr int kTicks = 8;
-  for (int tick = 0; tick < kTicks; ++tick) {
-    // As far apart as the timer's ticks: each frame then finds its line free.
-    ::usleep(25000);
-    window->LEDUpdateExecute();
-  }
-  EXPECT_TRUE(window->Active());
-  EXPECT_EQ(lines_.size(), logged) << "a failing bar was logged";
-  ASSERT_TRUE(sim.WaitForUnits(units + kTicks));
-  const std::vector<SimBytes> received = sim.Units();
-  const SimBytes& last = received.back();
-  const SimBytes& before = received[received.size() - 2];
-  ASSERT_EQ(last.size(), 1U + 160U);
-  // Board 0 bar 1 and board 1 bar 0 sweep; board 0 bar 0 holds its half, board 1 bar 1 is
-  // dark.
-  EXPECT_GT(NonZero(last, 1 + 40, 40), 0U);
-  EXPECT_GT(NonZero(last, 1 + 80, 40), 0U);
-  EXPECT_EQ(NonZero(last, 1 + 120, 40), 0U);
-  EXPECT_NE(SimBytes(before.begin() + 41, before.begin() + 81),
-            SimBytes(last.begin() + 41, last.begin() + 81));
-  EXPECT_GT(NonZero(last, 1, 40), 0U);
-}
-
-TEST_F(MainLoopTest, AnErrorEscapingATickStopsTheLoopAndIsShown) {
+TEST_F(MainLoopSystem, AnErrorEscapingATickStopsTheLoopAndIsShown) {
   FakePrompter prompter;
   SimProcess sim;
   WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "KnightRider")));
@@ -266,7 +189,7 @@ TEST_F(MainLoopTest, AnErrorEscapingATickStopsTheLoopAndIsShown) {
   EXPECT_FALSE(window->Ports().Items(0).Controller().Connected());
 }
 
-TEST_F(MainLoopTest, ClosingTheWindowDropsUnsavedEditsAndRestarts) {
+TEST_F(MainLoopSystem, ClosingTheWindowDropsUnsavedEditsAndRestarts) {
   SimProcess sim;
   WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "Nothing")));
   const auto window = CreateWindow();
@@ -287,7 +210,7 @@ TEST_F(MainLoopTest, ClosingTheWindowDropsUnsavedEditsAndRestarts) {
   EXPECT_EQ(LinesFrom(before), expected);
 }
 
-TEST_F(MainLoopTest, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheChain) {
+TEST_F(MainLoopSystem, ApplySettingsRestartsARunningLoopAndDestructionBlanksTheChain) {
   SimProcess sim;
   WriteSettings(Port(sim.LinkPath(), Board(0, "KnightRider", "KnightRider")));
   auto window = CreateWindow();

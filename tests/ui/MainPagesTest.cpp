@@ -1,7 +1,9 @@
 #include "base/Exceptions.h"
 #include "common/ComboChoice.h"
 #include "common/FakePrompter.h"
-#include "common/SimProcess.h"
+#include "common/ScopedEnvironment.h"
+#include "common/SettingsXml.h"
+#include "common/TestFiles.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
@@ -29,10 +31,10 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,14 +47,11 @@ namespace {
 const char* const kProgram = "/opt/vorlixa/vorlixa";
 
 std::string Board(int index, int size, const char* bar0, const char* bar1) {
-  return "<Controller Index=\"" + std::to_string(index) + "\"><BarSize>" + std::to_string(size) +
-         "</BarSize><Bars><Bar Index=\"0\"><Input>" + bar0 +
-         "</Input></Bar><Bar Index=\"1\"><Input>" + bar1 + "</Input></Bar></Bars></Controller>";
+  return BoardXml(index, TwoBarsXml(bar0, bar1), size);
 }
 
 std::string Port(const std::string& name, const std::string& boards, bool enabled = false) {
-  return "<Port><Name>" + name + "</Name><Interval>25</Interval><Enabled>" +
-         (enabled ? "-1" : "0") + "</Enabled><Controllers>" + boards + "</Controllers></Port>";
+  return PortXml(name, boards, enabled, std::nullopt);
 }
 
 // Two ports: three boards on the first, one on the second.
@@ -80,11 +79,6 @@ int Selected(const QTreeWidget& list) {
 
 void Select(QTreeWidget& list, int row) {
   list.setCurrentItem(list.topLevelItem(row));
-}
-
-std::string ReadFile(const std::string& fileName) {
-  QFile file(QString::fromStdString(fileName));
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(unreadable)";
 }
 
 void WriteFile(const std::string& fileName, const std::string& text) {
@@ -121,9 +115,8 @@ class MainPagesTest : public ::testing::Test {
   void WriteSettings(const std::string& portsXml, bool autoUpdate = false) {
     QFile file(QString::fromStdString(settingsFile));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const std::string text = "<?xml version=\"1.0\"?>\n<Vorlixa><AutoUpdate>" +
-                             std::string(autoUpdate ? "-1" : "0") + "</AutoUpdate><Ports>" +
-                             portsXml + "</Ports></Vorlixa>\n";
+    const std::string text = SettingsXml("<AutoUpdate>" + std::string(autoUpdate ? "-1" : "0") +
+                                         "</AutoUpdate><Ports>" + portsXml + "</Ports>");
     file.write(text.data(), static_cast<qint64>(text.size()));
   }
 
@@ -437,8 +430,8 @@ TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
   EXPECT_FALSE(cbAutoLoadUser->isChecked());
 
   pages->btnOk->click();
-  EXPECT_EQ(ReadFile(userEntry), optOut);
-  EXPECT_EQ(ReadFile(allUsersEntry), AutostartEntryText(kProgram));
+  EXPECT_EQ(ReadText(userEntry), optOut);
+  EXPECT_EQ(ReadText(allUsersEntry), AutostartEntryText(kProgram));
 
   pages->show();
   cbAutoLoadUser->setChecked(true);
@@ -448,7 +441,7 @@ TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
   ASSERT_TRUE(cbAutoLoadUser->isChecked());
   cbAutoLoadUser->setChecked(false);
   pages->btnOk->click();
-  EXPECT_EQ(ReadFile(userEntry), AutostartEntryText(kProgram, false));
+  EXPECT_EQ(ReadText(userEntry), AutostartEntryText(kProgram, false));
   EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::CurrentUser));
   EXPECT_TRUE(autostart.IsEnabled(TAutostartScope::AllUsers));
   EXPECT_FALSE(cbAutoLoadUser->isChecked());
@@ -469,7 +462,8 @@ TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) 
   const std::string onPath = dir.filePath("bin").toStdString();
   ASSERT_EQ(::symlink(program.c_str(), (onPath + "/vorlixa").c_str()), 0);
   const std::string oldPath = qEnvironmentVariable("PATH").toStdString();
-  ::setenv("PATH", (onPath + ":" + oldPath).c_str(), 1);
+  std::optional<ScopedEnvironment> path;
+  path.emplace("PATH", onPath + ":" + oldPath);
   XdgAutostart copied(dir.filePath("all").toStdString(), dir.filePath("copied").toStdString(),
                       program);
   const std::string entry = copied.EntryFileName(TAutostartScope::CurrentUser);
@@ -485,12 +479,12 @@ TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) 
     copiedPages.LoadSettings();
     EXPECT_TRUE(cbAutoLoadUser->isChecked());
     copiedPages.btnOk->click();
-    EXPECT_EQ(ReadFile(entry), text);
+    EXPECT_EQ(ReadText(entry), text);
   }
   cbAutoLoadUser->setChecked(false);
   copiedPages.btnOk->click();
-  ::setenv("PATH", oldPath.c_str(), 1);
-  EXPECT_EQ(ReadFile(entry), AutostartEntryText(program, false));
+  path.reset();
+  EXPECT_EQ(ReadText(entry), AutostartEntryText(program, false));
   EXPECT_FALSE(copied.IsEnabled(TAutostartScope::CurrentUser));
   EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
 }
@@ -505,35 +499,6 @@ TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
   EXPECT_EQ(closed, 0);
   EXPECT_TRUE(pages->isVisible());
   EXPECT_FALSE(autostart.IsEnabled(TAutostartScope::CurrentUser));
-}
-
-TEST_F(MainPagesTest, TheStatusColumnTellsWhetherEachLinkIsOpenAndAnswering) {
-  SimProcess sim;
-  int master = -1;
-  int slave = -1;
-  char silentName[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, silentName, nullptr, nullptr), 0);
-  ::close(slave);
-  Create(Port(sim.LinkPath(), Board(0, 40, "Nothing", "Nothing"), true) +
-         Port(silentName, "", true) + Port(dir.filePath("missing").toStdString(), "", true));
-  const auto rows = Rows(PortsList());
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0], sim.LinkPath() + "|Connected");
-  EXPECT_EQ(rows[1], std::string(silentName) +
-                         "|The chain does not answer - Detection-warning: No response after "
-                         "100 ms.");
-  EXPECT_EQ(rows[2].substr(rows[2].find('|')),
-            "|Waiting for the device (No such file or directory)");
-
-  // The column follows the links while the window is shown, and only then.
-  EXPECT_TRUE(pages->tmrStatus.isActive());
-  ports.Items(0).Controller().Close();
-  pages->DisplayPortStatus();
-  EXPECT_EQ(PortsList().topLevelItem(0)->text(1), "Not open");
-  pages->hide();
-  EXPECT_FALSE(pages->tmrStatus.isActive());
-  ports.Clear();
-  ::close(master);
 }
 
 // A build for a system package has no update address, and a build without a key has

@@ -50,7 +50,7 @@ class LineReader {
   QStringList seen_;
 };
 
-class TrayHostTest : public ::testing::Test {
+class TrayHostSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     const QStringList missing = desktop_.MissingTools();
@@ -102,7 +102,7 @@ class TrayHostTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TrayHostTest, TheIconSitsInTheTrayAndAnswersTheMouse) {
+TEST_F(TrayHostSystem, TheIconSitsInTheTrayAndAnswersTheMouse) {
   StartTrayHost();
   StartProbe();
   // trayer sits at the top right: an icon still at the screen's origin is not docked yet.
@@ -127,7 +127,7 @@ TEST_F(TrayHostTest, TheIconSitsInTheTrayAndAnswersTheMouse) {
   Xdotool({"key", "Escape"});
 }
 
-TEST_F(TrayHostTest, TheIconComesWhenTheTrayHostStartsLaterOrAgain) {
+TEST_F(TrayHostSystem, TheIconComesWhenTheTrayHostStartsLaterOrAgain) {
   StartProbe();
   ASSERT_TRUE(probe_->Expect("unavailable").has_value()) << probe_->Seen().toStdString();
 

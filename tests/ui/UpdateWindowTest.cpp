@@ -2,6 +2,7 @@
 #include "common/HttpTestServer.h"
 #include "common/LogText.h"
 #include "common/Minisign.h"
+#include "common/TestFiles.h"
 #include "common/Wait.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
@@ -24,10 +25,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,13 +36,6 @@ namespace {
 
 constexpr int kCheckWaitMs = 30000;  // a bound for a busy machine
 constexpr const char* kNewBuild = "01000800";
-
-std::string ReadFile(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
 
 bool Exists(const std::string& fileName) {
   return QFileInfo::exists(QString::fromStdString(fileName));
@@ -156,7 +148,7 @@ HttpTestServer::Response SlowBody(const std::string& body, std::size_t chunk) {
   return response;
 }
 
-class UpdateWindowTest : public ::testing::Test {
+class UpdateWindowSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
@@ -206,7 +198,7 @@ class UpdateWindowTest : public ::testing::Test {
   // The setup runs on its own: waits a bounded while for the file that it writes.
   std::string SetupArguments() const {
     WaitFor([this] { return Exists(PathOf("ran")); });
-    return ReadFile(PathOf("ran"));
+    return ReadText(PathOf("ran"));
   }
 
   // The texts of the log's lines, without time stamps and banners.
@@ -222,7 +214,7 @@ class UpdateWindowTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
+TEST_F(UpdateWindowSystem, ANewerBuildIsDownloadedAndStartedSilently) {
   // In blocks with pauses between them, so that the window shows the progress.
   const std::string setup = SetupScript() + std::string(64 * 1024, '#');
   OfferSetup("/setup", setup);
@@ -250,7 +242,7 @@ TEST_F(UpdateWindowTest, ANewerBuildIsDownloadedAndStartedSilently) {
   })) << "the window is gone";
 }
 
-TEST_F(UpdateWindowTest, TheSetupIsFetchedThroughRedirects) {
+TEST_F(UpdateWindowSystem, TheSetupIsFetchedThroughRedirects) {
   OfferSetup("/download", SetupScript());
   server_.Redirect("/download", server_.Url("/mirror"));
   server_.Redirect("/mirror", "/files/setup");
@@ -266,7 +258,7 @@ TEST_F(UpdateWindowTest, TheSetupIsFetchedThroughRedirects) {
                                       "GET /files/setup HTTP/1.1"}));
 }
 
-TEST_F(UpdateWindowTest, CancellingTheDownloadEndsTheCheckSilently) {
+TEST_F(UpdateWindowSystem, CancellingTheDownloadEndsTheCheckSilently) {
   const std::string setup = SetupScript() + std::string(4 * 1024 * 1024, '#');
   OfferSetup("/setup", setup);
   server_.Route("/setup", SlowBody(setup, 16 * 1024));
@@ -292,7 +284,7 @@ TEST_F(UpdateWindowTest, CancellingTheDownloadEndsTheCheckSilently) {
   EXPECT_FALSE(Exists(UpdatePath("~vxupd.exe")));
 }
 
-TEST_F(UpdateWindowTest, DownloadErrorsShowOnlyInTheWindow) {
+TEST_F(UpdateWindowSystem, DownloadErrorsShowOnlyInTheWindow) {
   OfferSetup("/gone", SetupScript());
   prompter_.Answers = {true};
   WindowDriver driver(options_);
@@ -305,7 +297,7 @@ TEST_F(UpdateWindowTest, DownloadErrorsShowOnlyInTheWindow) {
   EXPECT_FALSE(Exists(UpdatePath("~vxupd.exe.part")));
 }
 
-TEST_F(UpdateWindowTest, AServerThatFallsSilentTimesOut) {
+TEST_F(UpdateWindowSystem, AServerThatFallsSilentTimesOut) {
   const std::string setup = SetupScript() + std::string(1000, '#');
   OfferSetup("/setup", setup);
   HttpTestServer::Response silent = SlowBody(setup, 100);
@@ -322,7 +314,7 @@ TEST_F(UpdateWindowTest, AServerThatFallsSilentTimesOut) {
   EXPECT_FALSE(Exists(PathOf("ran")));
 }
 
-TEST_F(UpdateWindowTest, ASetupThatCannotStartIsReported) {
+TEST_F(UpdateWindowSystem, ASetupThatCannotStartIsReported) {
   OfferSignedSetup("/setup", std::string("\x7F"
                                          "garbage, no program",
                                          20));
@@ -336,7 +328,7 @@ TEST_F(UpdateWindowTest, ASetupThatCannotStartIsReported) {
 
 // What the server sends is text to show, never markup: a description that starts with a
 // tag would otherwise hide or forge what the user is asked.
-TEST_F(UpdateWindowTest, ServerTextsShowAsPlainTextAndTheQuestionIsAConfirmation) {
+TEST_F(UpdateWindowSystem, ServerTextsShowAsPlainTextAndTheQuestionIsAConfirmation) {
   const std::string forged = "<p style='color:white'>Vorlixa</p>Security fix";
   OfferSetup("/gone", SetupScript(), forged);
   prompter_.Answers = {true};
@@ -372,7 +364,7 @@ TEST_F(UpdateWindowTest, ServerTextsShowAsPlainTextAndTheQuestionIsAConfirmation
   EXPECT_EQ(NewMessageBox("HTTP/1.1 500 <b>Broken</b>")->textFormat(), Qt::PlainText);
 }
 
-TEST_F(UpdateWindowTest, ProgressShowsTheAnnouncedSizeInTheUsersNumberFormat) {
+TEST_F(UpdateWindowSystem, ProgressShowsTheAnnouncedSizeInTheUsersNumberFormat) {
   const QLocale previous;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
   std::string setup = SetupScript();
@@ -394,7 +386,7 @@ TEST_F(UpdateWindowTest, ProgressShowsTheAnnouncedSizeInTheUsersNumberFormat) {
     return text.size() == 26 && text.starts_with("Downloaded ") && text[12] == ',' &&
            text.ends_with(" of 1,00 MB");
   })) << ::testing::PrintToString(driver.Texts);
-  EXPECT_EQ(ReadFile(UpdatePath("~vxupd.exe")), setup);
+  EXPECT_EQ(ReadText(UpdatePath("~vxupd.exe")), setup);
 }
 
 }  // namespace vx
