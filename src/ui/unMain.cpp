@@ -54,6 +54,7 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
 
   loop_ = new TUpdateLoop(options_.Clock, this);
   connect(loop_, &TUpdateLoop::StatusChanged, this, [this] { UpdateTrayHint(); });
+  connect(loop_, &TUpdateLoop::Reported, this, [](const std::string& text) { ShowMessage(text); });
   // An error that stopped the loop goes the way of every error that escapes a handler.
   connect(loop_, &TUpdateLoop::TickFailed, this, [](const std::exception_ptr& error) {
     try {

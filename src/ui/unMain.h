@@ -48,9 +48,9 @@ struct TMainOptions {
 };
 
 // The main window. It stays hidden while the program runs its update loop (TUpdateLoop),
-// whose states it shows in the tray icon and whose errors in a message box. It owns the
-// port list, the loop that drives it, the settings store, the tray icon and its menu,
-// and doubles as the settings window, which the tray menu opens.
+// whose states it shows in the tray icon and whose reports and errors in message boxes. It
+// owns the port list, the loop that drives it, the settings store, the tray icon and its
+// menu, and doubles as the settings window, which the tray menu opens.
 class TfrmMain : public QMainWindow {
   Q_OBJECT
 
