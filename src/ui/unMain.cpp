@@ -15,6 +15,7 @@
 #include "ui/MainPages.h"
 #include "ui/SetupDialogs.h"
 #include "ui/TrayIcon.h"
+#include "ui/frmUpdate.h"
 #include "ui/unAbout.h"
 
 #include <QAction>
@@ -314,23 +315,27 @@ void TfrmMain::actUpdateExecute() {
     return;
   }
   updateCheck_ = new TUpdateCheck(true, ProgramUpdateOptions(), this);
-  updateCheck_->OnFinished = [this](int result) {
+  AskUpdateQuestion(*updateCheck_);
+  updateCheck_->OnFinished = [this](TUpdateResult result, const std::string& error) {
     std::exchange(updateCheck_, nullptr)->deleteLater();
-    UpdateChecked(result);
+    UpdateChecked(result, error);
   };
   updateCheck_->Start();
 }
 
-void TfrmMain::UpdateChecked(int result) {
+void TfrmMain::UpdateChecked(TUpdateResult result, const std::string& error) {
+  if (!error.empty()) {
+    ShowMessage(error);
+  }
   switch (result) {
-    case 0:
+    case TUpdateResult::NoUpdate:
       ShowMessage("No updates available!");
       break;
-    case 1:
+    case TUpdateResult::UpdateStarted:
       SaveSettings();
       actExitExecute();
       break;
-    default:
+    case TUpdateResult::Failed:
       break;
   }
 }

@@ -25,6 +25,7 @@ class TSettings;
 class TTrayIcon;
 class TUpdateCheck;
 class TUpdateLoop;
+enum class TUpdateResult;
 class TVersionInfo;
 
 // How a main window is made; the program uses the defaults, tests a settings file of
@@ -128,7 +129,8 @@ class TfrmMain : public QMainWindow {
   void CreateNoTrayNote();
   void CreateTrayIcon();
   void TrayUnavailable();
-  void UpdateChecked(int result);
+  // Shows the error of the manual check, then what its result means.
+  void UpdateChecked(TUpdateResult result, const std::string& error);
   bool BesideService() const { return static_cast<bool>(options_.ServiceReload); }
 
   TMainOptions options_;

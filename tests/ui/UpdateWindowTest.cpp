@@ -3,6 +3,7 @@
 #include "common/LogText.h"
 #include "common/Minisign.h"
 #include "common/Wait.h"
+#include "platform/Prompter.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/Application.h"
@@ -178,7 +179,13 @@ class UpdateWindowTest : public ::testing::Test {
   int Check() {
     TUpdateCheck check(true, options_);
     int result = 99;
-    check.OnFinished = [&result](int r) { result = r; };
+    AskUpdateQuestion(check);
+    check.OnFinished = [&result](TUpdateResult ended, const std::string& error) {
+      if (!error.empty()) {
+        ShowMessage(error);
+      }
+      result = static_cast<int>(ended);
+    };
     check.Start();
     WaitFor([&check] { return !check.Running(); }, kCheckWaitMs);
     return result;
