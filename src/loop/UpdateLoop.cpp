@@ -108,15 +108,17 @@ void TUpdateLoop::LEDUpdateExecute() {
   } catch (...) {
     error = std::current_exception();
   }
-  ticking_ = false;
   PassOnReports();
   if (ports_->TakeStatusChanged()) {
     emit StatusChanged();
   }
   if (error) {
     Stop();
-    emit TickFailed(error);
+    // As the reports: from the event loop.
+    QMetaObject::invokeMethod(
+        this, [this, error] { emit TickFailed(error); }, Qt::QueuedConnection);
   }
+  ticking_ = false;
 }
 
 void TUpdateLoop::PassOnReports() {

@@ -54,7 +54,8 @@ class TUpdateLoop : public QObject {
   // The ports' states may have changed: after Start and Stop, and after a tick that
   // changed one.
   void StatusChanged();
-  // An error escaped a tick; the loop has already stopped.
+  // An error escaped a tick; the loop has already stopped. Sent from the event loop once
+  // the tick has returned: a receiver may show it in a modal box.
   void TickFailed(std::exception_ptr error);
   // A report of the work of a tick, Start or Stop (PostReport), in the order posted. Sent
   // from the event loop once that work has returned, one at a time: a receiver may show

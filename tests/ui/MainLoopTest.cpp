@@ -315,14 +315,17 @@ TEST_F(MainLoopTest, AnErrorEscapingATickStopsTheLoopAndIsShown) {
 
   window->LEDUpdateExecute();
   EXPECT_FALSE(window->Active());
-  ASSERT_EQ(prompter.Messages.size(), 1U);
-  EXPECT_EQ(prompter.Messages[0], "Range check error");
   ASSERT_LT(logged, lines_.size());
   EXPECT_EQ(lines_[logged], "Stopping");
   // Blanking so many boards fails as well, and is only logged.
   EXPECT_EQ(LinesFrom(logged + 1),
             std::vector<std::string>{"warning: ERangeError - Range check error"});
   EXPECT_FALSE(window->Ports().Items(0).Controller().Connected());
+  // Shown once the tick has returned.
+  EXPECT_TRUE(prompter.Messages.empty()) << "shown from inside the tick";
+  QCoreApplication::sendPostedEvents();
+  ASSERT_EQ(prompter.Messages.size(), 1U);
+  EXPECT_EQ(prompter.Messages[0], "Range check error");
 }
 
 // The running loop finds a sound device that cannot be opened: the window shows it once,
