@@ -167,8 +167,12 @@ int main(int argc, char** argv) {
     // loop, the only one.
     TUpdateCheck check(false, ProgramUpdateOptions());
     QEventLoop checking;
-    int checked = -1;
-    check.OnFinished = [&](int result) {
+    TUpdateResult checked = TUpdateResult::Failed;
+    AskUpdateQuestion(check);
+    check.OnFinished = [&](TUpdateResult result, const std::string& error) {
+      if (!error.empty()) {
+        ShowMessage(error);
+      }
       checked = result;
       checking.quit();
     };
@@ -180,7 +184,7 @@ int main(int argc, char** argv) {
     startCheck = nullptr;
     // A setup that started, or a quit during the check, ends the program before the
     // window, the ports and the sound capture are made.
-    if (checked == 1 || terminateRequested) {
+    if (checked == TUpdateResult::UpdateStarted || terminateRequested) {
       SetPrompter(nullptr);
       StopAppLog();
       EndProcessAfter(kTeardownLimit, 0);

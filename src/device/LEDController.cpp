@@ -5,12 +5,12 @@
 #include "base/Numbers.h"
 #include "device/NetworkStrip.h"
 #include "device/StripAddress.h"
-#include "platform/Prompter.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -816,17 +816,23 @@ void TLEDBarController::ArmTimer() {
 }
 
 void TLEDBarController::TimerExpired() {
-  if (!Connected() || reportingError_) {
+  if (!Connected()) {
     return;
   }
-  // An error must not escape into the event loop; it is shown like any unhandled error,
-  // and ticks during the message do not stack further messages on it.
+  // An error must not escape into the event loop. It is reported once the expiry has
+  // returned; meanwhile the timer rests, as its next expiries would only fail the same way.
   try {
     AutoSend();
   } catch (const std::exception& e) {
-    reportingError_ = true;
-    ShowMessage(e.what());
-    reportingError_ = false;
+    timer_.stop();
+    QTimer::singleShot(0, &timer_, [this, error = std::string(e.what())] {
+      if (OnTimerError) {
+        OnTimerError(*this, error);
+      } else {
+        std::fprintf(stderr, "%s\n", error.c_str());
+      }
+      ArmTimer();
+    });
   }
 }
 

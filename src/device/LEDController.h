@@ -171,6 +171,10 @@ class TLEDBarController {
   TLinkState State() const { return state_; }
   // Called with the previous state whenever State changes.
   std::function<void(TLEDBarController& sender, TLinkState previous)> OnStateChange;
+  // The text of an error that a timer expiry's send raised, for the user. Called from the
+  // event loop once the expiry has returned, the timer resting until the call returns: a
+  // receiver may show it in a modal box. Unset: the text goes to standard error.
+  std::function<void(TLEDBarController& sender, const std::string& error)> OnTimerError;
 
   // Raises ERangeError "LEDBarSet index out of range (%d)" for a bad index.
   TLEDBarCtrl& LEDBarCtrls(int index);
@@ -300,7 +304,6 @@ class TLEDBarController {
   bool forced_ = true;
   bool autoUpdate_ = false;
   bool timerRunning_ = false;
-  bool reportingError_ = false;  // a timer error is being shown
   std::vector<std::unique_ptr<TLEDBarCtrl>> boards_;
   QTimer timer_;  // armed only while the timer runs and AutoUpdate is on
   std::array<std::uint8_t, kMaxFrameSize> lastFrame_{};  // the frame written last

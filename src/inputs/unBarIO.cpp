@@ -270,11 +270,9 @@ void TLBWaveInput::Activate(TLEDBar& bar) {
 }
 
 void TLBWaveInput::UpdateBar(TLEDBar& bar) {
-  // Held for the call: a message box of the recorder runs the event loop meanwhile.
-  const std::shared_ptr<TWaveIn> recorder = Recorder;
   double level = 0.0;
-  if (recorder) {
-    level = Band >= 0 ? recorder->GetBandLevel(Band) : recorder->GetLevel(Channels);
+  if (Recorder) {
+    level = Band >= 0 ? Recorder->GetBandLevel(Band) : Recorder->GetLevel(Channels);
   }
   if (Decibel) {
     // A swing of half the sample range (or a band at full scale) is 0 dB.

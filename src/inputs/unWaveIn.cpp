@@ -2,9 +2,9 @@
 
 #include "base/Format.h"
 #include "inputs/BandMeter.h"
-#include "platform/Prompter.h"
 #include "platform/ThreadName.h"
 #include "support/Log.h"
+#include "support/Reports.h"
 #include "support/unLog.h"
 
 #include <algorithm>
@@ -458,8 +458,6 @@ bool TWaveIn::OpenDevice() {
     Report(false);
     return true;
   }
-  // Last: a message box runs the event loop, which may ask for the level (or release
-  // this recorder) meanwhile.
   Report(true);
   return false;
 }
@@ -604,7 +602,7 @@ void TWaveIn::Report(bool failing) {
   Warn(Format("The sound source \"%s\" cannot be opened: %s", sourceName_, error.Reason));
   if (!failureShown_) {
     failureShown_ = true;
-    ShowMessage(Format(FailureText(error.Stage), error.Number));
+    PostReport(Format(FailureText(error.Stage), error.Number));
   }
 }
 

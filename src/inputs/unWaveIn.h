@@ -50,8 +50,8 @@ class TWaveIn {
   TWaveIn& operator=(const TWaveIn&) = delete;
 
   // True while capturing. Otherwise starts the capture when none runs, and reports what
-  // went wrong since the last call: one log line and one message per failure or loss,
-  // until an opening succeeds.
+  // went wrong since the last call: one log line and one message (PostReport) per failure
+  // or loss, until an opening succeeds.
   bool OpenDevice();
   // Widest swing of the masked channels (bit 0 left, bit 1 right), 0..255/128, from the
   // latest buffer; 0 when not capturing or when no buffer came lately.

@@ -4,10 +4,13 @@
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "device/ResumeWatch.h"
+#include "support/Reports.h"
 #include "support/unLog.h"
 
 #include <chrono>
+#include <iterator>
 #include <utility>
+#include <vector>
 
 namespace vx {
 
@@ -42,6 +45,7 @@ void TUpdateLoop::Start() {
       LogExceptionWarning(e);
     }
   }
+  PassOnReports();
   emit StatusChanged();
 }
 
@@ -62,6 +66,7 @@ void TUpdateLoop::Stop() {
       LogExceptionWarning(e);
     }
   }
+  PassOnReports();
   emit StatusChanged();
 }
 
@@ -84,6 +89,7 @@ void TUpdateLoop::SetActive(bool value) {
 }
 
 void TUpdateLoop::LEDUpdateExecute() {
+  ticking_ = true;
   std::exception_ptr error;
   try {
     if (resumeWatch_->Resumed()) {
@@ -102,12 +108,40 @@ void TUpdateLoop::LEDUpdateExecute() {
   } catch (...) {
     error = std::current_exception();
   }
+  PassOnReports();
   if (ports_->TakeStatusChanged()) {
     emit StatusChanged();
   }
   if (error) {
     Stop();
-    emit TickFailed(error);
+    // As the reports: from the event loop.
+    QMetaObject::invokeMethod(
+        this, [this, error] { emit TickFailed(error); }, Qt::QueuedConnection);
+  }
+  ticking_ = false;
+}
+
+void TUpdateLoop::PassOnReports() {
+  std::vector<std::string> reports = TakeReports();
+  if (reports.empty()) {
+    return;
+  }
+  // Reports that come while earlier ones are still being sent go behind them.
+  const bool sending = !reports_.empty();
+  reports_.insert(reports_.end(), std::make_move_iterator(reports.begin()),
+                  std::make_move_iterator(reports.end()));
+  if (!sending) {
+    QMetaObject::invokeMethod(
+        this, [this] { SendReports(); }, Qt::QueuedConnection);
+  }
+}
+
+void TUpdateLoop::SendReports() {
+  // The first leaves the queue only once it has been shown, so that what comes meanwhile
+  // waits behind the rest.
+  while (!reports_.empty()) {
+    emit Reported(reports_.front());
+    reports_.pop_front();
   }
 }
 

@@ -96,6 +96,10 @@ int RunService(const std::string& settingsFile, TFirstApp& guard) {
     }
     QCoreApplication::exit(kExitFailure);
   });
+  // Without a window to show them in, the reports for the user go to standard error, where
+  // the journal takes them.
+  QObject::connect(&loop, &TUpdateLoop::Reported,
+                   [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
   // A reload as the window's close does it: a file that has become unreadable since is
   // logged and leaves the bars as they were.
   const auto reload = [&] {

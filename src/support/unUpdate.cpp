@@ -6,7 +6,6 @@
 #include "base/Text.h"
 #include "platform/AtomicFile.h"
 #include "platform/PrivateFolder.h"
-#include "platform/Prompter.h"
 #include "platform/SystemError.h"
 #include "support/HttpClient.h"
 #include "support/VersionInfo.h"
@@ -369,12 +368,12 @@ void TUpdateCheck::Start() {
 void TUpdateCheck::Run() {
   if (options_.UpdateAddress.empty()) {
     LogMessage("Update: off, updates come with the system's packages");
-    Finish(0);
+    Finish(TUpdateResult::NoUpdate);
     return;
   }
   if (options_.UpdatePublicKey.empty()) {
     LogMessage("Update: off, this build has no key to check updates with");
-    Finish(0);
+    Finish(TUpdateResult::NoUpdate);
     return;
   }
   state_->Files = options_.ProgramFile.empty() ? TUpdateFiles(ProgramFilePlaces())
@@ -397,7 +396,7 @@ void TUpdateCheck::Run() {
     automatic = options_.ReadAutoUpdate && options_.ReadAutoUpdate(files.SettingsFile);
   }
   if (!automatic) {
-    Finish(0);
+    Finish(TUpdateResult::NoUpdate);
     return;
   }
   state_->Key.emplace(options_.UpdatePublicKey);
@@ -448,7 +447,7 @@ void TUpdateCheck::InfoArrived() {
 
   LogMessage("Update: compare versions");
   if (state_->OfferedBuild <= state_->OwnBuild) {
-    Finish(0);
+    Finish(TUpdateResult::NoUpdate);
     return;
   }
 
@@ -474,16 +473,36 @@ void TUpdateCheck::SignatureArrived() {
   }
   state_->Signed = signature;
 
-  ++asking_;
-  const bool yes = CurrentPrompter().AskYesNo(
+  asked_ = true;
+  const std::string question =
       Format("%s Update available. Do you want to update to version %s now?", state_->Description,
-             state_->Version));
-  --asking_;
-  if (!yes || cancelled_) {
-    Finish(-1);
+             state_->Version);
+  QTimer::singleShot(0, this, [this, question] {
+    if (!asked_) {
+      return;  // cancelled meanwhile
+    }
+    if (OnQuestion) {
+      OnQuestion(question);
+    } else {
+      Answer(false);
+    }
+  });
+}
+
+void TUpdateCheck::Answer(bool yes) {
+  if (!asked_ || ended_) {
     return;
   }
-  BeginDownload();
+  asked_ = false;
+  if (!yes) {
+    Finish(TUpdateResult::Failed);
+    return;
+  }
+  try {
+    BeginDownload();
+  } catch (...) {
+    Fail(std::current_exception());
+  }
 }
 
 void TUpdateCheck::BeginDownload() {
@@ -504,7 +523,7 @@ void TUpdateCheck::BeginDownload() {
     QTimer::singleShot(0, this, [this] {
       state_->View.reset();
       DropPart();
-      Finish(-1);
+      Finish(TUpdateResult::Failed);
     });
   };
   view.Show();
@@ -555,7 +574,7 @@ void TUpdateCheck::DownloadEnded(const std::exception_ptr& error) {
     if (state_->View) {
       state_->View->Ended(ErrorText(error));
     } else {
-      Finish(-1);
+      Finish(TUpdateResult::Failed);
     }
     return;
   }
@@ -587,11 +606,11 @@ void TUpdateCheck::ExecuteSetup() {
   if (StartDetachedFromFd(setup.Get(), {kSetupArgument}) != 0) {
     throw Exception("Failed to execute update.");
   }
-  Finish(1);
+  Finish(TUpdateResult::UpdateStarted);
 }
 
 void TUpdateCheck::Cancel() {
-  if (!Running()) {
+  if (!Running() || ended_) {
     return;
   }
   cancelled_ = true;
@@ -600,10 +619,7 @@ void TUpdateCheck::Cancel() {
   state_->Download.Abort();
   state_->View.reset();
   DropPart();
-  // An open question ends the check when it returns.
-  if (asking_ == 0) {
-    Finish(-1);
-  }
+  Finish(TUpdateResult::Failed);
 }
 
 void TUpdateCheck::DropPart() {
@@ -616,28 +632,34 @@ void TUpdateCheck::DropPart() {
 void TUpdateCheck::Fail(const std::exception_ptr& error) {
   state_->View.reset();
   DropPart();
+  std::string text;
   if (!cancelled_) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
       LogException(e);
-      ++asking_;
-      ShowMessage(e.what());
-      --asking_;
+      text = e.what();
     }
   }
-  Finish(-1);
+  Finish(TUpdateResult::Failed, text);
 }
 
-void TUpdateCheck::Finish(int result) {
-  if (finished_) {
+void TUpdateCheck::Finish(TUpdateResult result, const std::string& error) {
+  if (ended_) {
     return;
   }
-  finished_ = true;
-  if (OnFinished) {
-    const auto finished = OnFinished;
-    finished(cancelled_ && result != 1 ? -1 : result);
+  ended_ = true;
+  asked_ = false;
+  if (cancelled_ && result != TUpdateResult::UpdateStarted) {
+    result = TUpdateResult::Failed;
   }
+  QTimer::singleShot(0, this, [this, result, error] {
+    finished_ = true;
+    if (OnFinished) {
+      const auto finished = OnFinished;
+      finished(result, error);
+    }
+  });
 }
 
 }  // namespace vx

@@ -133,6 +133,13 @@ TUpdateOptions& ProgramUpdateOptions();
 // (ProgramUpdateOptions). It then never checks by itself and offers no check to the user.
 bool UpdatesFromPackages();
 
+// How an update check ended.
+enum class TUpdateResult {
+  Failed = -1,        // declined, cancelled, or failed
+  NoUpdate = 0,       // nothing newer, or (automatic) automatic updates are off
+  UpdateStarted = 1,  // a setup runs: end the program
+};
+
 // The update check, run beside the event loop: its requests never block the thread.
 // It looks for a newer release on the update server, fetches the signature file beside
 // the setup and checks it, asks the user, downloads the setup (at most its signed size,
@@ -146,16 +153,25 @@ class TUpdateCheck : public QObject {
   ~TUpdateCheck() override;
   Q_DISABLE_COPY_MOVE(TUpdateCheck)
 
-  // The result, once: 1: a setup runs, end the program; 0: nothing newer, or (Manual
-  // false) automatic updates are off; -1: declined, cancelled, or failed (the error has
-  // been logged and shown). Without an update check (no address or no key) it logs that
-  // updates are off and gives 0, touching no file. The check may be destroyed from inside.
-  std::function<void(int result)> OnFinished;
+  // The check reports from the event loop, once the work that found it has returned
+  // (never from inside a request): a receiver may show it in a modal box.
+  //
+  // The question whether to download and start the newer release; the answer goes to
+  // Answer. Unset: the answer is "No".
+  std::function<void(const std::string& question)> OnQuestion;
+  // The end, once, with the text of the error that ended it, for the user (it has been
+  // logged; empty: none, or the check was cancelled). Without an update check (no address
+  // or no key) it logs that updates are off and ends with NoUpdate, touching no file. The
+  // check may be destroyed from inside.
+  std::function<void(TUpdateResult result, const std::string& error)> OnFinished;
 
   void Start();
+  // The user's answer to OnQuestion; nothing once the check has ended meanwhile.
+  void Answer(bool yes);
   // The program ends: breaks off every request, closes the download window and never
-  // starts the setup; the result is -1 unless the check had ended.
+  // starts the setup; the result is Failed unless the check had ended.
   void Cancel();
+  // From Start until OnFinished has been called.
   bool Running() const { return started_ && !finished_; }
 
  private:
@@ -172,15 +188,17 @@ class TUpdateCheck : public QObject {
   void ExecuteSetup();
   void DropPart();
   void Fail(const std::exception_ptr& error);
-  void Finish(int result);
+  // Ends the check with result (the first call only) and reports it from the event loop.
+  void Finish(TUpdateResult result, const std::string& error = {});
 
   bool Manual_;
   TUpdateOptions options_;
   std::unique_ptr<TState> state_;
   bool started_ = false;
-  bool finished_ = false;
+  bool ended_ = false;     // Finish has run
+  bool finished_ = false;  // OnFinished has been called
   bool cancelled_ = false;
-  int asking_ = 0;  // a message box of the check is open
+  bool asked_ = false;  // the question waits for its answer
 };
 
 }  // namespace vx

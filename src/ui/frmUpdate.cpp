@@ -1,9 +1,11 @@
 #include "ui/frmUpdate.h"
 
+#include "platform/Prompter.h"
 #include "ui/Application.h"
 
 #include <QLabel>
 #include <QLocale>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -132,6 +134,16 @@ void TfrmUpdate::Ended(const std::string& text) {
 
 std::unique_ptr<TDownloadView> NewDownloadWindow() {
   return std::make_unique<TfrmUpdate>(DialogParent());
+}
+
+void AskUpdateQuestion(TUpdateCheck& check) {
+  // The box runs the event loop, in which the program may end the check.
+  check.OnQuestion = [asked = QPointer<TUpdateCheck>(&check)](const std::string& question) {
+    const bool yes = CurrentPrompter().AskYesNo(question);
+    if (asked) {
+      asked->Answer(yes);
+    }
+  };
 }
 
 }  // namespace vx

@@ -53,4 +53,8 @@ class TfrmUpdate : public QDialog, public TDownloadView {
 // A download window for the update check (TUpdateOptions::NewDownloadView).
 std::unique_ptr<TDownloadView> NewDownloadWindow();
 
+// Has check's question asked in a message box (the installed Prompter) and the answer
+// given back to it, unless the check is gone by then.
+void AskUpdateQuestion(TUpdateCheck& check);
+
 }  // namespace vx

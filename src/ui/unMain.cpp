@@ -15,6 +15,7 @@
 #include "ui/MainPages.h"
 #include "ui/SetupDialogs.h"
 #include "ui/TrayIcon.h"
+#include "ui/frmUpdate.h"
 #include "ui/unAbout.h"
 
 #include <QAction>
@@ -54,6 +55,7 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
 
   loop_ = new TUpdateLoop(options_.Clock, this);
   connect(loop_, &TUpdateLoop::StatusChanged, this, [this] { UpdateTrayHint(); });
+  connect(loop_, &TUpdateLoop::Reported, this, [](const std::string& text) { ShowMessage(text); });
   // An error that stopped the loop goes the way of every error that escapes a handler.
   connect(loop_, &TUpdateLoop::TickFailed, this, [](const std::exception_ptr& error) {
     try {
@@ -313,23 +315,27 @@ void TfrmMain::actUpdateExecute() {
     return;
   }
   updateCheck_ = new TUpdateCheck(true, ProgramUpdateOptions(), this);
-  updateCheck_->OnFinished = [this](int result) {
+  AskUpdateQuestion(*updateCheck_);
+  updateCheck_->OnFinished = [this](TUpdateResult result, const std::string& error) {
     std::exchange(updateCheck_, nullptr)->deleteLater();
-    UpdateChecked(result);
+    UpdateChecked(result, error);
   };
   updateCheck_->Start();
 }
 
-void TfrmMain::UpdateChecked(int result) {
+void TfrmMain::UpdateChecked(TUpdateResult result, const std::string& error) {
+  if (!error.empty()) {
+    ShowMessage(error);
+  }
   switch (result) {
-    case 0:
+    case TUpdateResult::NoUpdate:
       ShowMessage("No updates available!");
       break;
-    case 1:
+    case TUpdateResult::UpdateStarted:
       SaveSettings();
       actExitExecute();
       break;
-    default:
+    case TUpdateResult::Failed:
       break;
   }
 }

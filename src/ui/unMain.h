@@ -25,6 +25,7 @@ class TSettings;
 class TTrayIcon;
 class TUpdateCheck;
 class TUpdateLoop;
+enum class TUpdateResult;
 class TVersionInfo;
 
 // How a main window is made; the program uses the defaults, tests a settings file of
@@ -48,9 +49,9 @@ struct TMainOptions {
 };
 
 // The main window. It stays hidden while the program runs its update loop (TUpdateLoop),
-// whose states it shows in the tray icon and whose errors in a message box. It owns the
-// port list, the loop that drives it, the settings store, the tray icon and its menu,
-// and doubles as the settings window, which the tray menu opens.
+// whose states it shows in the tray icon and whose reports and errors in message boxes. It
+// owns the port list, the loop that drives it, the settings store, the tray icon and its
+// menu, and doubles as the settings window, which the tray menu opens.
 class TfrmMain : public QMainWindow {
   Q_OBJECT
 
@@ -128,7 +129,8 @@ class TfrmMain : public QMainWindow {
   void CreateNoTrayNote();
   void CreateTrayIcon();
   void TrayUnavailable();
-  void UpdateChecked(int result);
+  // Shows the error of the manual check, then what its result means.
+  void UpdateChecked(TUpdateResult result, const std::string& error);
   bool BesideService() const { return static_cast<bool>(options_.ServiceReload); }
 
   TMainOptions options_;

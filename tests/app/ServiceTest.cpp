@@ -2,6 +2,7 @@
 #include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "common/TestFiles.h"
+#include "common/WaveTestDevice.h"
 #include "common/XvfbDesktop.h"
 
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstddef>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -208,6 +210,35 @@ TEST(ServiceSystem, TheDesktopProgramBesideItEditsTheServicesFileAndOkReloadsIt)
   EXPECT_EQ(service->state(), QProcess::Running);
   EXPECT_EQ(ProgramFolder::Terminate(service), 0);
   EXPECT_TRUE(WaitForDarkChain(sim, 1));
+}
+
+// Without a window, what the loop reports goes to standard error, where the journal takes
+// it: a sound device that cannot be opened is written there once, and the chain goes on.
+TEST(ServiceSystem, ASoundDeviceThatCannotBeOpenedIsWrittenToStandardErrorOnce) {
+  const WaveTestDevice device(WaveTestSetup::NoDefault);
+  SimProcess sim(OneBoard());
+  ProgramFolder folder(VORLIXA_SERVICE_PATH);
+  std::ofstream(folder.SettingsFile())
+      << OneBoardSettings(sim.LinkPath(),
+                          "<Bar Index=\"0\"><Input>KnightRider</Input></Bar><Bar Index=\"1\">"
+                          "<Input>WaveInput</Input></Bar>");
+  QProcess* service = folder.Launch();
+  const std::string message = "Could not open wave device: 2\n";
+  std::string err;
+  const auto messages = [&] {
+    err += service->readAllStandardError().toStdString();
+    std::size_t count = 0;
+    for (std::size_t at = err.find(message); at != std::string::npos;
+         at = err.find(message, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  ASSERT_TRUE(WaitFor([&] { return messages() > 0; })) << err;
+  // The device is opened again every second: some seconds' frames later, still one.
+  ASSERT_TRUE(sim.WaitForUnits(sim.Units().size() + 120));
+  EXPECT_EQ(ProgramFolder::Terminate(service), 0);
+  EXPECT_EQ(messages(), 1U) << err;
 }
 
 TEST(ServiceSystem, AMissingOrBrokenFileIsAMessageAndAnExitCode) {

@@ -11,7 +11,7 @@ namespace vx {
 
 // A chain that answers every RESET at once and swallows whatever it is sent: for
 // measuring and fuzzing the link without a device (port names never reach the system).
-class DiscardingPort final : public SerialPort {
+class DiscardingPort : public SerialPort {
  public:
   bool Open(const std::string&) override { return open_ = true; }
   bool IsOpen() const override { return open_; }

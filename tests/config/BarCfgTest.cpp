@@ -1,4 +1,5 @@
 #include "common/FakePrompter.h"
+#include "common/PostedReports.h"
 #include "common/ScopedLocale.h"
 #include "config/ConfigTestSupport.h"
 #include "config/SettingsFile.h"
@@ -82,7 +83,7 @@ TEST(BarCfg, InputsFollowTheNameIgnoringLetterCase) {
 }
 
 TEST(BarCfg, SoundInputsHandTheRecorderBackWhenReplacedOrRemoved) {
-  FakePrompter prompter;  // the machine may have no recording device to open
+  PostedReports reports;  // the machine may have no recording device to open
   const auto users = [] { return AcquireRecorder().use_count() - 1; };
   TLEDBarController bars;
   bars.SetLEDBarCtrlCount(1);

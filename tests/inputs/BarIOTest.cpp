@@ -1,5 +1,5 @@
 #include "base/Exceptions.h"
-#include "common/FakePrompter.h"
+#include "common/PostedReports.h"
 #include "common/ScopedLocale.h"
 #include "common/Wait.h"
 #include "common/WaveTestDevice.h"
@@ -330,7 +330,7 @@ TEST_F(InputOnBar, WaveInputShowsTheSwingOfTheLastBuffer) {
       WaveTestSetup::Samples,
       StereoSamples(
           64, [](int) -> std::uint8_t { return 128; }, [](int) -> std::uint8_t { return 128; }));
-  FakePrompter prompter;
+  PostedReports reports;
   TLBWaveInput input;
   EXPECT_EQ(input.PropByName("Source")->Choices,
             (std::vector<std::string>{"Recording device", "What the speakers play"}));
@@ -349,14 +349,14 @@ TEST_F(InputOnBar, WaveInputShowsTheSwingOfTheLastBuffer) {
   EXPECT_DOUBLE_EQ(Bar().Level(), 1.0 / 128.0);  // silence still swings by one step
   input.Deactivate(Bar());
   EXPECT_EQ(Bar().Level(), 0.0);
-  EXPECT_TRUE(prompter.Messages.empty());
+  EXPECT_TRUE(reports.Texts().empty());
 }
 
 // Left swings by a quarter (-12 dB), right by a sixteenth (-24 dB).
 TEST_F(InputOnBar, WaveInputShowsTheChosenChannelOnTheChosenScale) {
   const WaveTestDevice device(WaveTestSetup::Samples,
                               StereoSamples(2000, SineBetween(112, 144), SineBetween(124, 132)));
-  FakePrompter prompter;
+  PostedReports reports;
   TLBWaveInput keeper;  // holds the recorder for the whole test
   keeper.Activate(Bar());
   const auto level = [&](const std::string& channel, const std::string& scale, int range) {
@@ -389,12 +389,12 @@ TEST_F(InputOnBar, WaveInputShowsTheChosenChannelOnTheChosenScale) {
   }));
   narrow.UpdateBar(Bar());
   EXPECT_EQ(Bar().Level(), 0.0);
-  EXPECT_TRUE(prompter.Messages.empty());
+  EXPECT_TRUE(reports.Texts().empty());
 }
 
 TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   const WaveTestDevice device(WaveTestSetup::NoDefault);
-  FakePrompter prompter;
+  PostedReports reports;
   auto first = std::make_unique<TLBWaveInput>();
   auto second = InputList().ClassByName("waveinput").Create();
   auto speakers = std::make_unique<TLBWaveInput>();
@@ -413,7 +413,8 @@ TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   const std::string missing = "Could not open wave device: 2";
   ASSERT_TRUE(WaitFor([&] {
     first->UpdateBar(Bar());
-    return std::count(prompter.Messages.begin(), prompter.Messages.end(), missing) == 1;
+    const std::vector<std::string>& texts = reports.Texts();
+    return std::count(texts.begin(), texts.end(), missing) == 1;
   }));
   EXPECT_EQ(Bar().Level(), 0.0);
 }

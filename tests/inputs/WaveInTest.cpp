@@ -1,5 +1,5 @@
-#include "common/FakePrompter.h"
 #include "common/LogText.h"
+#include "common/PostedReports.h"
 #include "common/Wait.h"
 #include "common/WaveTestDevice.h"
 #include "inputs/BandMeter.h"
@@ -83,7 +83,7 @@ class WaveInLevelTest : public ::testing::TestWithParam<LevelCase> {};
 TEST_P(WaveInLevelTest, GivesTheWidestSwingOfTheMaskedChannels) {
   const LevelCase& c = GetParam();
   const WaveTestDevice device(WaveTestSetup::Samples, StereoSamples(kBuffers, c.Left, c.Right));
-  FakePrompter prompter;
+  PostedReports reports;
   TWaveIn recorder;
   ASSERT_TRUE(recorder.Recording());
   ASSERT_TRUE(WaitFor([&] { return recorder.GetLevel(3) != 0.0; }));
@@ -91,7 +91,7 @@ TEST_P(WaveInLevelTest, GivesTheWidestSwingOfTheMaskedChannels) {
   EXPECT_DOUBLE_EQ(recorder.GetLevel(2), c.Mask2 / 128.0);
   EXPECT_DOUBLE_EQ(recorder.GetLevel(3), c.Mask3 / 128.0);
   EXPECT_EQ(recorder.GetLevel(0), 0.0);
-  EXPECT_TRUE(prompter.Messages.empty());
+  EXPECT_TRUE(reports.Texts().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
-  FakePrompter prompter;
+  PostedReports reports;
   std::optional<WaveTestDevice> device(std::in_place, WaveTestSetup::NoDefault);
   TWaveIn recorder;
   recorder.CloseDevice();
@@ -113,20 +113,20 @@ TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
   // Several failed openings, one message.
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
-    return prompter.Messages.size() == 1 && !recorder.OpenDevice();
+    return reports.Texts().size() == 1 && !recorder.OpenDevice();
   }));
   for (int tick = 0; tick < 20; ++tick) {
     EXPECT_EQ(recorder.GetLevel(3), 0.0);
     std::this_thread::sleep_for(recorder.RetryInterval);
   }
-  EXPECT_EQ(prompter.Messages, std::vector<std::string>{"Could not open wave device: 2"});
+  EXPECT_EQ(reports.Texts(), std::vector<std::string>{"Could not open wave device: 2"});
 
   // The device appears: the level follows without another word. (The configuration is
   // swapped only while no capture reads it.)
   recorder.CloseDevice();
   device.emplace(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
   ASSERT_TRUE(WaitFor([&] { return recorder.GetLevel(3) != 0.0; }));
-  EXPECT_EQ(prompter.Messages.size(), 1u);
+  EXPECT_EQ(reports.Texts().size(), 1u);
 
   // It goes again: after the success, a new failure is worth a message again.
   recorder.CloseDevice();
@@ -135,7 +135,7 @@ TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
   device.emplace(WaveTestSetup::NoDefault);
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
-    return prompter.Messages.size() == 2;
+    return reports.Texts().size() == 2;
   }));
 }
 
@@ -263,13 +263,13 @@ void PrintTo(const StageCase& c, std::ostream* os) {
 class WaveInStageTest : public ::testing::TestWithParam<StageCase> {};
 
 TEST_P(WaveInStageTest, FailureShowsItsTextWithTheErrorNumber) {
-  FakePrompter prompter;
+  PostedReports reports;
   ScriptedRecorder scripted({{SoundCaptureError{GetParam().Stage, 16, "Busy"}, {}}});
   ASSERT_TRUE(WaitFor([&] {
     EXPECT_EQ(scripted.Recorder.GetLevel(3), 0.0);
-    return !prompter.Messages.empty();
+    return !reports.Texts().empty();
   }));
-  EXPECT_EQ(prompter.Messages, std::vector<std::string>{GetParam().Text});
+  EXPECT_EQ(reports.Texts(), std::vector<std::string>{GetParam().Text});
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, WaveInStageTest,
@@ -294,7 +294,7 @@ class WaveInLog : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
-  FakePrompter prompter_;
+  PostedReports reports_;
 };
 
 TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTheWaitShort) {
@@ -303,7 +303,7 @@ TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTh
   recorder.RetryInterval = std::chrono::hours(1);
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
-    return !prompter_.Messages.empty();
+    return !reports_.Texts().empty();
   }));
   for (int tick = 0; tick < 10; ++tick) {
     recorder.GetLevel(3);
@@ -319,7 +319,7 @@ TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTh
     return scripted.Fake->Opens >= 5;
   }));
   recorder.CloseDevice();
-  EXPECT_EQ(prompter_.Messages.size(), 1u);
+  EXPECT_EQ(reports_.Texts().size(), 1u);
   EXPECT_EQ(Lines(), std::vector<std::string>{
                          "[-WARNING-] The sound source \"Test source\" cannot be opened: Refused"});
 }
@@ -381,7 +381,7 @@ TEST_F(WaveInLog, OnlyTheLatestBufferCountsAndALostSourceIsOpenedAgainWithOneWar
   EXPECT_EQ(scripted.Fake->Opens, 2);
   scripted.Fake->LetGo.release();
   recorder.CloseDevice();
-  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_TRUE(reports_.Texts().empty());
   EXPECT_EQ(Lines(), std::vector<std::string>{"[-WARNING-] The sound source \"Test source\" was "
                                               "lost; it is opened again every second"});
 }

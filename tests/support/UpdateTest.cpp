@@ -7,6 +7,7 @@
 #include "common/Minisign.h"
 #include "common/TestFiles.h"
 #include "common/Wait.h"
+#include "platform/Prompter.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 
@@ -209,6 +210,21 @@ std::string UpdateInfo(const std::string& build, const std::string& url = "http:
          "\r\nURL=" + url + "\r\n";
 }
 
+// Plays the window's part once the check reports: asks its question and shows its error
+// through the installed prompter, and keeps its result as a number (its enum keeps the
+// numbers -1, 0 and 1).
+void ReportToPrompter(TUpdateCheck& check, int& result) {
+  check.OnQuestion = [&check](const std::string& question) {
+    check.Answer(CurrentPrompter().AskYesNo(question));
+  };
+  check.OnFinished = [&result](TUpdateResult ended, const std::string& error) {
+    if (!error.empty()) {
+      ShowMessage(error);
+    }
+    result = static_cast<int>(ended);
+  };
+}
+
 // The download window as a script: it starts the download when shown, records what it is
 // told, and closes when the download has ended without the setup.
 class RecordingView final : public TDownloadView {
@@ -251,7 +267,7 @@ class CheckForUpdatesSystem : public ::testing::Test {
   int Check(bool Manual) {
     TUpdateCheck check(Manual, options_);
     int result = 99;
-    check.OnFinished = [&result](int r) { result = r; };
+    ReportToPrompter(check, result);
     check.Start();
     WaitFor([&check] { return !check.Running(); }, kCheckWaitMs);
     return result;
@@ -356,6 +372,26 @@ TEST_F(CheckForUpdatesSystem, DecliningEndsTheCheckSilently) {
   EXPECT_EQ(server_.Requests().size(), 2u) << "the setup is not fetched";
 }
 
+// The question is asked after the check has returned to the event loop, so the program
+// may end meanwhile: the check then ends at once, and an answer that comes after is
+// ignored.
+TEST_F(CheckForUpdatesSystem, AnEndDuringTheQuestionEndsTheCheckAndALateYesFetchesNothing) {
+  OfferSigned(SetupScript());
+  TUpdateCheck check(true, options_);
+  int result = 99;
+  ReportToPrompter(check, result);
+  check.OnQuestion = [&check](const std::string&) {
+    check.Cancel();
+    check.Answer(true);
+  };
+  check.Start();
+  ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(prompter_.Messages.empty());
+  EXPECT_EQ(server_.Requests().size(), 2u) << "the setup is not fetched";
+  EXPECT_FALSE(SetupRan(200));
+}
+
 TEST_F(CheckForUpdatesSystem, TheAutomaticCheckAsksTheSettingsFirst) {
   server_.Route("/updates", UpdateInfo(kOwnBuild));
   std::vector<std::string> asked;
@@ -428,7 +464,7 @@ TEST_F(CheckForUpdatesSystem, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
   options_.InfoReadTimeout = 1000;
   TUpdateCheck check(true, options_);
   int result = 99;
-  check.OnFinished = [&result](int r) { result = r; };
+  ReportToPrompter(check, result);
   check.Start();
   EXPECT_TRUE(check.Running());
   ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
@@ -462,8 +498,11 @@ TEST_F(CheckForUpdatesSystem, TheUpdateInformationIsBoundedInSizeAndInTime) {
   server_.Route("/updates", trickle);
   options_.InfoReadTimeout = 1000;
   TUpdateCheck check(true, options_);
+  int result = 99;
+  ReportToPrompter(check, result);
   check.Start();
   EXPECT_TRUE(WaitFor([&check] { return !check.Running(); }, 8000));
+  EXPECT_EQ(result, -1);
   // The whole answer is bounded, not each read: the check hung up long before the end.
   ASSERT_FALSE(server_.BodyBytesSent().empty());
   EXPECT_LT(server_.BodyBytesSent().back(), trickle.Body.size() / 2);
@@ -671,7 +710,7 @@ TEST_F(CheckForUpdatesSystem, ATricklingSetupEndsByTheTimeLimit) {
 
   TUpdateCheck check(true, options_);
   int result = 99;
-  check.OnFinished = [&result](int r) { result = r; };
+  ReportToPrompter(check, result);
   check.Start();
   ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, 8000));
   EXPECT_EQ(result, -1);

@@ -1,10 +1,16 @@
+#include "common/DiscardingPort.h"
 #include "common/FakePrompter.h"
 #include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "common/Wait.h"
+#include "common/WaveTestDevice.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
+#include "inputs/unBarIO.h"
+#include "inputs/unWaveIn.h"
+#include "loop/UpdateLoop.h"
+#include "platform/Prompter.h"
 #include "support/Log.h"
 #include "support/unLog.h"
 #include "ui/TrayIcon.h"
@@ -19,6 +25,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,6 +43,58 @@ namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A chain that answers every RESET at once and counts the frames it is sent (a frame
+// goes out with its RESET in one write).
+class FrameCountingPort final : public DiscardingPort {
+ public:
+  explicit FrameCountingPort(std::shared_ptr<std::size_t> frames) : frames_(std::move(frames)) {}
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override {
+    if (count > 1) {
+      ++*frames_;
+    }
+    return DiscardingPort::Write(data, count, deadline);
+  }
+
+ private:
+  std::shared_ptr<std::size_t> frames_;
+};
+
+// A message box that stays open, running the event loop, until its chain has received
+// some more frames (or a bound for a busy machine has passed); it notes what it showed
+// and whether a tick of the loop was running when it opened.
+class BoxOpenForFrames final : public Prompter {
+ public:
+  BoxOpenForFrames(std::shared_ptr<std::size_t> frames, std::size_t framesWhileOpen)
+      : frames_(std::move(frames)),
+        framesWhileOpen_(framesWhileOpen),
+        previous_(SetPrompter(this)) {}
+  ~BoxOpenForFrames() override { SetPrompter(previous_); }
+  BoxOpenForFrames(const BoxOpenForFrames&) = delete;
+  BoxOpenForFrames& operator=(const BoxOpenForFrames&) = delete;
+
+  void ShowMessage(const std::string& text) override {
+    Messages.push_back(text);
+    OpenedInsideATick = OpenedInsideATick || (Loop != nullptr && Loop->Ticking());
+    const std::size_t atOpen = *frames_;
+    WaitFor([&] { return *frames_ >= atOpen + framesWhileOpen_; });
+    FramesWhileOpen.push_back(*frames_ - atOpen);
+  }
+  bool AskYesNo(const std::string& text) override {
+    ShowMessage(text);
+    return false;
+  }
+
+  const TUpdateLoop* Loop = nullptr;
+  std::vector<std::string> Messages;
+  std::vector<std::size_t> FramesWhileOpen;  // per message
+  bool OpenedInsideATick = false;
+
+ private:
+  std::shared_ptr<std::size_t> frames_;
+  std::size_t framesWhileOpen_;
+  Prompter* previous_;
+};
 
 class MainLoopTest : public ::testing::Test {
  protected:
@@ -179,14 +239,48 @@ TEST_F(MainLoopSystem, AnErrorEscapingATickStopsTheLoopAndIsShown) {
 
   window->LEDUpdateExecute();
   EXPECT_FALSE(window->Active());
-  ASSERT_EQ(prompter.Messages.size(), 1U);
-  EXPECT_EQ(prompter.Messages[0], "Range check error");
   ASSERT_LT(logged, lines_.size());
   EXPECT_EQ(lines_[logged], "Stopping");
   // Blanking so many boards fails as well, and is only logged.
   EXPECT_EQ(LinesFrom(logged + 1),
             std::vector<std::string>{"warning: ERangeError - Range check error"});
   EXPECT_FALSE(window->Ports().Items(0).Controller().Connected());
+  // Shown once the tick has returned.
+  EXPECT_TRUE(prompter.Messages.empty()) << "shown from inside the tick";
+  QCoreApplication::sendPostedEvents();
+  ASSERT_EQ(prompter.Messages.size(), 1U);
+  EXPECT_EQ(prompter.Messages[0], "Range check error");
+}
+
+// The running loop finds a sound device that cannot be opened: the window shows it once,
+// after the tick has returned, and the chain goes on getting its frames while the box is
+// open.
+TEST_F(MainLoopTest, ASoundDeviceThatCannotBeOpenedIsShownOnceAfterTheTickWhileTheFramesGoOn) {
+  const WaveTestDevice device(WaveTestSetup::NoDefault);
+  // The bars' recorder tries again every 20 ms, so that the box outlives many a failed
+  // opening.
+  std::shared_ptr<TWaveIn> recorder = AcquireRecorder();
+  recorder->CloseDevice();
+  recorder->RetryInterval = std::chrono::milliseconds(20);
+  constexpr std::size_t kFramesWhileOpen = 20;
+  const auto frames = std::make_shared<std::size_t>(0);
+  BoxOpenForFrames box(frames, kFramesWhileOpen);
+  WriteSettings(Port("counted", Board(0, "KnightRider", "WaveInput")));
+  TMainOptions options;
+  options.SettingsFile = SettingsFile();
+  options.PortFactory = [frames] { return std::make_unique<FrameCountingPort>(frames); };
+  TfrmMain window(options);
+  box.Loop = &window.Loop();
+  ASSERT_TRUE(window.Active());
+  ASSERT_EQ(recorder.use_count(), 2) << "the sound bar records through another recorder";
+
+  ASSERT_TRUE(WaitFor([&] { return !box.FramesWhileOpen.empty(); }));
+  EXPECT_FALSE(box.OpenedInsideATick);
+  EXPECT_GE(box.FramesWhileOpen[0], kFramesWhileOpen);
+  // The openings keep failing; the message stays the one.
+  const std::size_t afterClose = *frames;
+  ASSERT_TRUE(WaitFor([&] { return *frames >= afterClose + kFramesWhileOpen; }));
+  EXPECT_EQ(box.Messages, std::vector<std::string>{"Could not open wave device: 2"});
 }
 
 TEST_F(MainLoopSystem, ClosingTheWindowDropsUnsavedEditsAndRestarts) {

@@ -4,6 +4,7 @@
 #include "common/Minisign.h"
 #include "common/TestFiles.h"
 #include "common/Wait.h"
+#include "platform/Prompter.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 #include "ui/Application.h"
@@ -170,7 +171,13 @@ class UpdateWindowSystem : public ::testing::Test {
   int Check() {
     TUpdateCheck check(true, options_);
     int result = 99;
-    check.OnFinished = [&result](int r) { result = r; };
+    AskUpdateQuestion(check);
+    check.OnFinished = [&result](TUpdateResult ended, const std::string& error) {
+      if (!error.empty()) {
+        ShowMessage(error);
+      }
+      result = static_cast<int>(ended);
+    };
     check.Start();
     WaitFor([&check] { return !check.Running(); }, kCheckWaitMs);
     return result;
