@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Exceptions.h"
-#include "base/NotifyEvent.h"
 #include "platform/InstanceChannel.h"
 
 #include <QObject>
@@ -14,6 +13,9 @@
 #include <string>
 
 namespace vx {
+
+// The plain event of a component: Sender is the object that reports it.
+using TNotifyEvent = std::function<void(QObject* Sender)>;
 
 VORLIXA_DECLARE_EXCEPTION(EFirstApp, Exception);
 

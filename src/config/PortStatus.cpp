@@ -3,7 +3,7 @@
 #include "base/Format.h"
 #include "config/unPortCfg.h"
 #include "platform/SerialPort.h"
-#include "platform/SerialPorts.h"
+#include "platform/SerialPortChoices.h"
 
 #include <utility>
 

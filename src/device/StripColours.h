@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/ChainPicture.h"
+#include "device/LEDShades.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "platform/LocalSocket.h"
 
 #include "base/Format.h"
-#include "platform/AbstractSocket.h"
+#include "platform/AbstractNamespaceSocket.h"
 #include "platform/UserFolders.h"
 
 #include <fcntl.h>
@@ -79,7 +79,7 @@ std::string LocalSocketName(const std::string& name, unsigned user) {
       return path;
     }
   }
-  return AbstractSocketName(name, user);
+  return AbstractNamespaceSocketName(name, user);
 }
 
 LocalListener::~LocalListener() {

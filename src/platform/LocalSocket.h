@@ -10,11 +10,11 @@ namespace vx {
 // listening. Where the user has a runtime folder ($XDG_RUNTIME_DIR: a folder of this
 // user's own that it may write), the socket is a file of mode 0600 there, so that no
 // other user can take its name or reach it. Without one, it is an abstract name (see
-// AbstractSocket.h), which any local user could bind first.
+// AbstractNamespaceSocket.h), which any local user could bind first.
 
 // The socket name of the object name of user: "<runtime folder>/<name>-<user>", or,
 // without a usable runtime folder or when that path does not fit a socket address, the
-// abstract name (AbstractSocketName). A name that starts with "/" is a file.
+// abstract name (AbstractNamespaceSocketName). A name that starts with "/" is a file.
 std::string LocalSocketName(const std::string& name, unsigned user);
 
 // The listening end of a named local socket. A socket file comes with a lock file beside

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AbstractSocket.h"
+#include "platform/AbstractNamespaceSocket.h"
 
 #include <QObject>
 

@@ -2,8 +2,8 @@
 
 #include "config/PortStatus.h"
 #include "config/unPortCfg.h"
-#include "device/ChainPicture.h"
 #include "device/LEDController.h"
+#include "device/LEDShades.h"
 #include "device/StripColours.h"
 
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SerialPorts.h"
+#include "platform/SerialPortChoices.h"
 
 #include <QDialog>
 

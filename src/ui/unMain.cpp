@@ -11,9 +11,9 @@
 #include "support/unUpdate.h"
 #include "ui/AppIcon.h"
 #include "ui/Application.h"
+#include "ui/ConfigDialogs.h"
 #include "ui/ImageList.h"
-#include "ui/MainPages.h"
-#include "ui/SetupDialogs.h"
+#include "ui/SettingsPages.h"
 #include "ui/TrayIcon.h"
 #include "ui/frmUpdate.h"
 #include "ui/unAbout.h"
@@ -66,7 +66,7 @@ TfrmMain::TfrmMain(TMainOptions options, QWidget* parent)
   });
 
   vi = new TVersionInfo(this);
-  InstallSetupDialogs();
+  InstallConfigDialogs();
   CreateActions();
   CreateNoTrayNote();
   CreateTrayIcon();
@@ -194,9 +194,9 @@ void TfrmMain::SaveSettings() {
 
 // The pages are made when the window first shows: most runs live in the tray and never
 // show it, and laying out its lists and texts loads the fonts and the text shaper.
-TMainPages* TfrmMain::Pages() {
+TSettingsPages* TfrmMain::Pages() {
   if (pages_ == nullptr && settings_) {
-    pages_ = new TMainPages(
+    pages_ = new TSettingsPages(
         *ports_, *settings_, *autostart_,
         {[this] { ApplySettings(); }, [this] { close(); }, options_.ServiceReload}, this);
     setCentralWidget(pages_);

@@ -20,7 +20,7 @@ namespace vx {
 class Autostart;
 class SuspendClock;
 class TImageList;
-class TMainPages;
+class TSettingsPages;
 class TSettings;
 class TTrayIcon;
 class TUpdateCheck;
@@ -114,7 +114,7 @@ class TfrmMain : public QMainWindow {
   // ---- Settings side -----------------------------------------------------------------
   // The pages of the settings window (ports, controllers, options), made by the first
   // call; they fill themselves each time the window is shown. Null when creation failed.
-  TMainPages* Pages();
+  TSettingsPages* Pages();
 
   void setVisible(bool visible) override;
 
@@ -138,7 +138,7 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TPortCfgList> ports_;
   std::unique_ptr<TSettings> settings_;
   std::shared_ptr<Autostart> autostart_;
-  TMainPages* pages_ = nullptr;  // child widget; made when the window first shows
+  TSettingsPages* pages_ = nullptr;  // child widget; made when the window first shows
   std::string settingsFile_;
   bool terminating_ = false;             // the application ends: closing is no longer hiding
   TUpdateCheck* updateCheck_ = nullptr;  // child; the manual check while it runs

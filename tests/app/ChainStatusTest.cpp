@@ -8,7 +8,7 @@
 #include "platform/SuspendClock.h"
 #include "platform/XdgAutostart.h"
 #include "support/unLog.h"
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 #include "ui/TrayIcon.h"
 #include "ui/unMain.h"
 
@@ -177,7 +177,7 @@ TEST_F(ChainStatusSystem, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPo
 
   // Closed, a link is not open; the column follows the links while the window is shown,
   // and only then.
-  TMainPages& pages = *window_->Pages();
+  TSettingsPages& pages = *window_->Pages();
   EXPECT_TRUE(pages.tmrStatus.isActive());
   window_->Ports().Items(0).Controller().Close();
   pages.DisplayPortStatus();

@@ -2,7 +2,7 @@
 #include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "common/TestFiles.h"
-#include "platform/AbstractSocket.h"
+#include "platform/AbstractNamespaceSocket.h"
 
 #include <QProcess>
 
@@ -202,7 +202,7 @@ TEST_F(ProgramSystem, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "needs root to listen under another user id";
   }
-  const std::string socketName = AbstractSocketName("FirstApp@Vorlixa", ::geteuid());
+  const std::string socketName = AbstractNamespaceSocketName("FirstApp@Vorlixa", ::geteuid());
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t stranger = ::fork();
@@ -239,12 +239,14 @@ TEST_F(ProgramSystem, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
 // signal it nor take its place. The error names the program's guard.
 TEST_F(ProgramSystem, AGuardThatCannotBeSetUpIsReportedByItsName) {
   UniqueFd holder;
-  ASSERT_EQ(ListenOnAbstractName(AbstractSocketName("FirstApp@Vorlixa", ::geteuid()), holder), 0);
+  ASSERT_EQ(
+      ListenOnAbstractName(AbstractNamespaceSocketName("FirstApp@Vorlixa", ::geteuid()), holder),
+      0);
   std::vector<UniqueFd> queued;
   for (int i = 0; i < 100; ++i) {
     UniqueFd connection;
-    if (ConnectToAbstractName(AbstractSocketName("FirstApp@Vorlixa", ::geteuid()), connection) !=
-        0) {
+    if (ConnectToAbstractName(AbstractNamespaceSocketName("FirstApp@Vorlixa", ::geteuid()),
+                              connection) != 0) {
       break;
     }
     queued.push_back(std::move(connection));

@@ -8,7 +8,7 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
@@ -111,7 +111,7 @@ TEST(SettingsWalkSystem, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterAR
   QCoreApplication::processEvents();
 
   window->actConfigExecute();
-  TMainPages& pages = *window->Pages();
+  TSettingsPages& pages = *window->Pages();
   ASSERT_TRUE(window->isVisible());
   auto& ports = *pages.findChild<QTreeWidget*>(QStringLiteral("lvPorts"));
   auto& bars = *pages.findChild<QTreeWidget*>(QStringLiteral("lvBars"));

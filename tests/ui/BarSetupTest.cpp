@@ -10,7 +10,7 @@
 #include "inputs/unBarIO.h"
 #include "inputs/unMachine.h"
 #include "platform/SensorList.h"
-#include "ui/SetupDialogs.h"
+#include "ui/ConfigDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmBarSetup.h"
 
@@ -350,7 +350,7 @@ TEST(BarSetup, TheBarSizeBoxShowsOnlySizesItKnows) {
 }
 
 TEST(BarSetup, EditAppliesTheListOnlyWhenConfirmed) {
-  InstallSetupDialogs();
+  InstallConfigDialogs();
   TLEDBarController link;
   TLEDBarCfgList list(link);
   TLEDBarCfg& item = list.Add();

@@ -4,11 +4,11 @@
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
 #include "config/unSettings.h"
-#include "device/ChainPicture.h"
 #include "device/LEDController.h"
+#include "device/LEDShades.h"
 #include "platform/XdgAutostart.h"
 #include "ui/ChainView.h"
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 #include "ui/unMain.h"
 
 #include <QApplication>
@@ -96,7 +96,7 @@ TEST(ChainViewSystem, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
   TSettings settings(ports, folder.filePath("vorlixa.xml").toStdString());
   XdgAutostart autostart(folder.filePath("all").toStdString(),
                          folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
-  TMainPages pages(ports, settings, autostart, {});
+  TSettingsPages pages(ports, settings, autostart, {});
   pages.resize(595, 341);
   pages.show();
   pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
@@ -146,7 +146,7 @@ TEST(ChainView, RepaintsOnlyWhileTheBarSetupPageIsInSight) {
       std::make_shared<XdgAutostart>(folder.filePath("all").toStdString(),
                                      folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
   TfrmMain window(options);
-  TMainPages& pages = *window.Pages();
+  TSettingsPages& pages = *window.Pages();
   // Offscreen there is no notification area, so the window shows at start; closed, it
   // hides.
   RunEventsFor(200);

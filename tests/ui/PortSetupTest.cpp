@@ -4,7 +4,7 @@
 #include "config/unPortCfg.h"
 #include "device/LEDController.h"
 #include "device/StripColours.h"
-#include "ui/SetupDialogs.h"
+#include "ui/ConfigDialogs.h"
 #include "ui/UpDown.h"
 #include "ui/frmPortSetup.h"
 
@@ -263,7 +263,7 @@ TEST(PortSetup, ThePortListOffersStableNamesFirstAndShowsDescriptions) {
 }
 
 TEST(PortSetup, EditOpensTheDialogAndAppliesOnlyWhatIsConfirmed) {
-  InstallSetupDialogs();
+  InstallConfigDialogs();
   TPortCfgList ports;
   TPortCfg& port = ports.Add();
   port.Controller().Port = "/dev/ttyUSB0";

@@ -3,7 +3,7 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/XdgAutostart.h"
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
@@ -148,7 +148,7 @@ TEST(TextFit, TheSettingsWindowAtItsDefaultSizeShowsEveryTextWhole) {
   EXPECT_LE(window.minimumSize().height(), 341);
   EXPECT_GT(window.maximumSize().width(), 595) << "the window can be resized";
 
-  TMainPages& pages = *window.Pages();
+  TSettingsPages& pages = *window.Pages();
   ASSERT_EQ(pages.lvBars->topLevelItemCount(), 10);
   TextFit fit;
   fit.Walk(window);

@@ -8,7 +8,7 @@
 #include "platform/SensorList.h"
 #include "platform/XdgAutostart.h"
 #include "support/unUpdate.h"
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 
@@ -75,7 +75,7 @@ void Save(QWidget& widget, const char* fileName) {
 
 // The settings body at the main window's size, on two sample ports that are not opened
 // and with nothing read from or written to the user's files.
-void ShootMainPages() {
+void ShootSettingsPages() {
   QTemporaryDir scratch;
   TPortCfgList ports;
   TPortCfg& usb = ports.Add();
@@ -92,7 +92,7 @@ void ShootMainPages() {
   settings.AutoUpdate = true;
   XdgAutostart autostart(scratch.filePath("all").toStdString(),
                          scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
-  TMainPages pages(ports, settings, autostart, {});
+  TSettingsPages pages(ports, settings, autostart, {});
   pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   pages.resize(595, 341);
   pages.cbAutoUpdate->setChecked(settings.AutoUpdate);
@@ -104,7 +104,7 @@ void ShootMainPages() {
 
   // The same page in a build for a system package, which has no update address.
   ProgramUpdateOptions().UpdateAddress.clear();
-  TMainPages packaged(ports, settings, autostart, {});
+  TSettingsPages packaged(ports, settings, autostart, {});
   packaged.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   packaged.resize(595, 341);
   packaged.pcConfig->setCurrentWidget(packaged.tsOptions);
@@ -159,7 +159,7 @@ void ShootLiveView() {
   TSettings settings(ports, scratch.filePath("vorlixa.xml").toStdString());
   XdgAutostart autostart(scratch.filePath("all").toStdString(),
                          scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
-  TMainPages pages(ports, settings, autostart, {});
+  TSettingsPages pages(ports, settings, autostart, {});
   pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   pages.resize(595, 341);
   pages.show();
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
   TfrmBarSetup machineSecond;
   Shoot<TfrmBarSetup>(machineSecond, machine, "bar-setup-temperature.png",
                       [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
-  ShootMainPages();
+  ShootSettingsPages();
   ShootLiveView();
   return 0;
 }

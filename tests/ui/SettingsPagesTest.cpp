@@ -10,8 +10,8 @@
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
 #include "support/unUpdate.h"
-#include "ui/MainPages.h"
-#include "ui/SetupDialogs.h"
+#include "ui/ConfigDialogs.h"
+#include "ui/SettingsPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
@@ -104,9 +104,9 @@ void AnswerDialog(bool ok, std::function<void(Dialog&)> act = nullptr) {
   });
 }
 
-class MainPagesTest : public ::testing::Test {
+class SettingsPagesTest : public ::testing::Test {
  protected:
-  void SetUp() override { InstallSetupDialogs(); }
+  void SetUp() override { InstallConfigDialogs(); }
   void TearDown() override {
     SetPortCfgDialog(nullptr);
     SetLEDBarCfgDialog(nullptr);
@@ -123,19 +123,20 @@ class MainPagesTest : public ::testing::Test {
   // The pages as the main window holds them: closing reloads the settings and hides.
   void Create(const std::string& portsXml) {
     WriteSettings(portsXml);
-    pages = std::make_unique<TMainPages>(ports, settings, autostart,
-                                         TMainPagesHooks{[this] {
-                                                           ++applied;
-                                                           if (failApply) {
-                                                             throw ERangeError("Range check error");
-                                                           }
-                                                         },
-                                                         [this] {
-                                                           ++closed;
-                                                           pages->LoadSettings();
-                                                           pages->hide();
-                                                         },
-                                                         {}});
+    pages = std::make_unique<TSettingsPages>(
+        ports, settings, autostart,
+        TSettingsPagesHooks{[this] {
+                              ++applied;
+                              if (failApply) {
+                                throw ERangeError("Range check error");
+                              }
+                            },
+                            [this] {
+                              ++closed;
+                              pages->LoadSettings();
+                              pages->hide();
+                            },
+                            {}});
     pages->LoadSettings();
     pages->show();
   }
@@ -171,12 +172,12 @@ class MainPagesTest : public ::testing::Test {
   bool failApply = false;
   int applied = 0;
   int closed = 0;
-  std::unique_ptr<TMainPages> pages;
+  std::unique_ptr<TSettingsPages> pages;
 };
 
 }  // namespace
 
-TEST_F(MainPagesTest, AnEmptyPortListLeavesOnlyAddingAPort) {
+TEST_F(SettingsPagesTest, AnEmptyPortListLeavesOnlyAddingAPort) {
   Create("");
   EXPECT_EQ(pages->findChild<QTabWidget*>("pcConfig")->currentWidget()->objectName(), "tsBars");
   EXPECT_TRUE(Rows(PortsList()).empty());
@@ -192,7 +193,7 @@ TEST_F(MainPagesTest, AnEmptyPortListLeavesOnlyAddingAPort) {
   EXPECT_EQ(ports.Count(), 0);
 }
 
-TEST_F(MainPagesTest, ShowingSelectsTheFirstPortAndTheBarsFollowTheSelection) {
+TEST_F(SettingsPagesTest, ShowingSelectsTheFirstPortAndTheBarsFollowTheSelection) {
   Create(kTwoPorts);
   EXPECT_EQ(Rows(PortsList()),
             (std::vector<std::string>{"/dev/ttyUSB0|Not open", "/dev/ttyACM1|Not open"}))
@@ -237,7 +238,7 @@ TEST_F(MainPagesTest, ShowingSelectsTheFirstPortAndTheBarsFollowTheSelection) {
   EXPECT_EQ(Rows(BarsList()).size(), 3u);
 }
 
-TEST_F(MainPagesTest, MovingABarSwapsTheColumnsButNotTheNumbers) {
+TEST_F(SettingsPagesTest, MovingABarSwapsTheColumnsButNotTheNumbers) {
   Create(kTwoPorts);
   Select(BarsList(), 1);
   Action("actBarCtrlUp")->trigger();
@@ -258,7 +259,7 @@ TEST_F(MainPagesTest, MovingABarSwapsTheColumnsButNotTheNumbers) {
   EXPECT_FALSE(Action("actBarCtrlDown")->isEnabled());
 }
 
-TEST_F(MainPagesTest, DeletingAsksFirstAndSelectsTheNewLastRow) {
+TEST_F(SettingsPagesTest, DeletingAsksFirstAndSelectsTheNewLastRow) {
   Create(kTwoPorts);
   Select(BarsList(), 2);
   Action("actBarCtrlDel")->trigger();  // answered "No"
@@ -300,7 +301,7 @@ TEST_F(MainPagesTest, DeletingAsksFirstAndSelectsTheNewLastRow) {
   EXPECT_EQ(EnabledActions(), std::vector<std::string>{"actPortAdd"});
 }
 
-TEST_F(MainPagesTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
+TEST_F(SettingsPagesTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
   Create(Port("/dev/ttyUSB0", Board(0, 32, "KnightRider", "Nothing")));
   AnswerDialog<TfrmPortSetup>(false);
   Action("actPortAdd")->trigger();
@@ -341,7 +342,7 @@ TEST_F(MainPagesTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
   EXPECT_TRUE(prompter.Messages.empty());
 }
 
-TEST_F(MainPagesTest, CancelBringsBackTheSavedState) {
+TEST_F(SettingsPagesTest, CancelBringsBackTheSavedState) {
   Create(kTwoPorts);
   const auto shownPorts = Rows(PortsList());
   const auto shownBars = Rows(BarsList());
@@ -365,7 +366,7 @@ TEST_F(MainPagesTest, CancelBringsBackTheSavedState) {
   EXPECT_EQ(Rows(BarsList()), shownBars);
 }
 
-TEST_F(MainPagesTest, WithoutASettingsFileClosingKeepsTheAutoUpdateBox) {
+TEST_F(SettingsPagesTest, WithoutASettingsFileClosingKeepsTheAutoUpdateBox) {
   Create(kTwoPorts);
   ASSERT_TRUE(QFile::remove(QString::fromStdString(settingsFile)));
   auto* cbAutoUpdate = pages->findChild<QCheckBox*>("cbAutoUpdate");
@@ -377,7 +378,7 @@ TEST_F(MainPagesTest, WithoutASettingsFileClosingKeepsTheAutoUpdateBox) {
   EXPECT_EQ(Rows(PortsList()).size(), 2u);
 }
 
-TEST_F(MainPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
+TEST_F(SettingsPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
   Create(kTwoPorts);
   Select(BarsList(), 2);
   Action("actBarCtrlUp")->trigger();
@@ -414,7 +415,7 @@ TEST_F(MainPagesTest, OkAppliesSavesAndClosesWithWhatWasShown) {
 // the same name that says so. OK with the box left clear keeps that entry as it is; ticking
 // and then clearing the box switches the user's entry off again instead of removing it,
 // which would bring the all-users entry back.
-TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
+TEST_F(SettingsPagesTest, APerUserAutostartOptOutSurvivesOk) {
   const std::string allUsersEntry = autostart.EntryFileName(TAutostartScope::AllUsers);
   const std::string userEntry = autostart.EntryFileName(TAutostartScope::CurrentUser);
   ASSERT_TRUE(QDir().mkpath(dir.filePath("all")) && QDir().mkpath(dir.filePath("user")));
@@ -452,7 +453,7 @@ TEST_F(MainPagesTest, APerUserAutostartOptOutSurvivesOk) {
 // The desktop's "startup applications" tools copy the package's menu entry, whose Exec
 // names the program as the PATH finds it; users add wrappers. Such an entry shows ticked,
 // OK keeps it byte for byte, and clearing the box still switches it off.
-TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) {
+TEST_F(SettingsPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) {
   ASSERT_TRUE(QDir().mkpath(dir.filePath("opt")) && QDir().mkpath(dir.filePath("bin")) &&
               QDir().mkpath(dir.filePath("copied")));
   const std::string program = dir.filePath("opt/vorlixa").toStdString();
@@ -468,7 +469,7 @@ TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) 
                       program);
   const std::string entry = copied.EntryFileName(TAutostartScope::CurrentUser);
   WriteSettings("");
-  TMainPages copiedPages(ports, settings, copied, {[] {}, [] {}, {}});
+  TSettingsPages copiedPages(ports, settings, copied, {[] {}, [] {}, {}});
   auto* cbAutoLoadUser = copiedPages.findChild<QCheckBox*>("cbAutoLoadUser");
   for (const std::string& exec : std::vector<std::string>{
            "vorlixa", "env GDK_BACKEND=x11 vorlixa --tray", onPath + "/vorlixa"}) {
@@ -489,7 +490,7 @@ TEST_F(MainPagesTest, ACopiedMenuEntrySurvivesOkAndClearingTheBoxSwitchesItOff) 
   EXPECT_TRUE(prompter.Messages.empty()) << prompter.Messages.front();
 }
 
-TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
+TEST_F(SettingsPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
   Create(kTwoPorts);
   failApply = true;
   pages->findChild<QCheckBox*>("cbAutoLoadUser")->setChecked(true);
@@ -505,7 +506,7 @@ TEST_F(MainPagesTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
 // nothing to check updates with: the tray menu has no update check, the Options page says
 // where updates come from, and the choice that the file holds survives a save. A build
 // with both shows the box and the button instead.
-TEST_F(MainPagesTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystemsPackages) {
+TEST_F(SettingsPagesTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystemsPackages) {
   struct RestoreAddress {
     std::string address = ProgramUpdateOptions().UpdateAddress;
     std::string key = ProgramUpdateOptions().UpdatePublicKey;
@@ -530,7 +531,7 @@ TEST_F(MainPagesTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystemsPa
     options.Terminate = [] {};
     TfrmMain window(options);
     window.actConfigExecute();
-    TMainPages& shown = *window.Pages();
+    TSettingsPages& shown = *window.Pages();
     shown.pcConfig->setCurrentWidget(shown.tsOptions);
     EXPECT_EQ(window.actUpdate->isVisible(), !fromPackages);
     EXPECT_EQ(shown.cbAutoUpdate->isVisible(), !fromPackages);

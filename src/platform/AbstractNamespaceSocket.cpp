@@ -1,4 +1,4 @@
-#include "platform/AbstractSocket.h"
+#include "platform/AbstractNamespaceSocket.h"
 
 #include "base/Format.h"
 
@@ -35,7 +35,7 @@ int NewSocket(UniqueFd& fd) {
 
 }  // namespace
 
-std::string AbstractSocketName(const std::string& name, unsigned user) {
+std::string AbstractNamespaceSocketName(const std::string& name, unsigned user) {
   return Format("%s/%u", name, user);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/SerialPorts.h"
+#include "platform/SerialPortChoices.h"
 
 #include "platform/SerialPort.h"
 

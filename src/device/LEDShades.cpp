@@ -1,4 +1,4 @@
-#include "device/ChainPicture.h"
+#include "device/LEDShades.h"
 
 #include "device/LEDController.h"
 

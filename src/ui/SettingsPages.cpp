@@ -1,4 +1,4 @@
-#include "ui/MainPages.h"
+#include "ui/SettingsPages.h"
 
 #include "base/Format.h"
 #include "config/PortStatus.h"
@@ -106,14 +106,14 @@ void SelectRow(QTreeWidget& list, int row) {
 
 // ---------------------------------------------------------------------------------------
 
-TMainPages::TMainPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart,
-                       TMainPagesHooks hooks, QWidget* parent)
+TSettingsPages::TSettingsPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart,
+                               TSettingsPagesHooks hooks, QWidget* parent)
     : QWidget(parent),
       ports_(ports),
       settings_(settings),
       autostart_(autostart),
       hooks_(std::move(hooks)) {
-  setObjectName(QStringLiteral("MainPages"));
+  setObjectName(QStringLiteral("SettingsPages"));
   CreateActions();
   CreatePages();
   cbAutoLoadUser->setText(Text(AutoLoadUserCaption()));
@@ -122,30 +122,30 @@ TMainPages::TMainPages(TPortCfgList& ports, TSettings& settings, Autostart& auto
   connect(&tmrStatus, &QTimer::timeout, this, [this] { DisplayPortStatus(); });
 }
 
-TMainPages::~TMainPages() = default;
+TSettingsPages::~TSettingsPages() = default;
 
-void TMainPages::CreateActions() {
+void TSettingsPages::CreateActions() {
   auto make = [this](QAction*& action, const char* name, const char* caption,
-                     void (TMainPages::*handler)()) {
+                     void (TSettingsPages::*handler)()) {
     action = new QAction(QString::fromUtf8(caption), this);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
     addAction(action);
   };
-  make(actBarCtrlAdd, "actBarCtrlAdd", "&Add bar...", &TMainPages::actBarCtrlAddExecute);
-  make(actBarCtrlDel, "actBarCtrlDel", "&Delete bar", &TMainPages::actBarCtrlDelExecute);
-  make(actBarCtrlEdit, "actBarCtrlEdit", "&Edit bar...", &TMainPages::actBarCtrlEditExecute);
-  make(actBarCtrlUp, "actBarCtrlUp", "&Up", &TMainPages::actBarCtrlUpExecute);
-  make(actBarCtrlDown, "actBarCtrlDown", "Do&wn", &TMainPages::actBarCtrlDownExecute);
-  make(actPortAdd, "actPortAdd", "&Add", &TMainPages::actPortAddExecute);
-  make(actPortDel, "actPortDel", "&Del", &TMainPages::actPortDelExecute);
-  make(actPortEdit, "actPortEdit", "&Edit", &TMainPages::actPortEditExecute);
-  make(actRefresh, "actRefresh", "Refresh", &TMainPages::actRefreshExecute);
+  make(actBarCtrlAdd, "actBarCtrlAdd", "&Add bar...", &TSettingsPages::actBarCtrlAddExecute);
+  make(actBarCtrlDel, "actBarCtrlDel", "&Delete bar", &TSettingsPages::actBarCtrlDelExecute);
+  make(actBarCtrlEdit, "actBarCtrlEdit", "&Edit bar...", &TSettingsPages::actBarCtrlEditExecute);
+  make(actBarCtrlUp, "actBarCtrlUp", "&Up", &TSettingsPages::actBarCtrlUpExecute);
+  make(actBarCtrlDown, "actBarCtrlDown", "Do&wn", &TSettingsPages::actBarCtrlDownExecute);
+  make(actPortAdd, "actPortAdd", "&Add", &TSettingsPages::actPortAddExecute);
+  make(actPortDel, "actPortDel", "&Del", &TSettingsPages::actPortDelExecute);
+  make(actPortEdit, "actPortEdit", "&Edit", &TSettingsPages::actPortEditExecute);
+  make(actRefresh, "actRefresh", "Refresh", &TSettingsPages::actRefreshExecute);
   actRefresh->setShortcut(QKeySequence(Qt::Key_F5));
 }
 
-void TMainPages::CreatePages() {
+void TSettingsPages::CreatePages() {
   pcConfig = new QTabWidget(this);
   pcConfig->setObjectName(QStringLiteral("pcConfig"));
 
@@ -332,14 +332,14 @@ void TMainPages::CreatePages() {
   connect(lvBars, &QTreeWidget::itemDoubleClicked, this, [this] { actBarCtrlEditExecute(); });
 }
 
-void TMainPages::BindMenuActions(QAction* update, QAction* about) {
+void TSettingsPages::BindMenuActions(QAction* update, QAction* about) {
   btnUpdate->setDefaultAction(update);
   btnAbout->setDefaultAction(about);
 }
 
 // ---- Settings ----------------------------------------------------------------------
 
-void TMainPages::LoadSettings() {
+void TSettingsPages::LoadSettings() {
   LoadStartAtLogin();
   // A file without settings leaves the box as the user set it.
   settings_.AutoUpdate = cbAutoUpdate->isChecked();
@@ -347,12 +347,12 @@ void TMainPages::LoadSettings() {
   cbAutoUpdate->setChecked(settings_.AutoUpdate);
 }
 
-void TMainPages::ShowStoredOptions() {
+void TSettingsPages::ShowStoredOptions() {
   LoadStartAtLogin();
   cbAutoUpdate->setChecked(settings_.AutoUpdate);
 }
 
-void TMainPages::LoadStartAtLogin() {
+void TSettingsPages::LoadStartAtLogin() {
   bool allUsers = cbAutoLoadAll->isChecked();
   bool user = cbAutoLoadUser->isChecked();
   LoadAutoLoad(autostart_, allUsers, user);
@@ -362,7 +362,7 @@ void TMainPages::LoadStartAtLogin() {
   autoLoadUserShown_ = user;
 }
 
-void TMainPages::SaveSettings() {
+void TSettingsPages::SaveSettings() {
   // Only a box that the user changed is written: an entry that the box cannot show as
   // this program's (made by other tools) stays as it is.
   const bool allUsers = cbAutoLoadAll->isChecked();
@@ -377,7 +377,7 @@ void TMainPages::SaveSettings() {
 
 // ---- Display -----------------------------------------------------------------------
 
-void TMainPages::UpdateActions() {
+void TSettingsPages::UpdateActions() {
   const int barRow = SelectedRow(*lvBars);
   const bool barSelected = barRow >= 0;
   actBarCtrlEdit->setEnabled(barSelected);
@@ -390,7 +390,7 @@ void TMainPages::UpdateActions() {
   actPortDel->setEnabled(portSelected);
 }
 
-void TMainPages::DisplaySettings() {
+void TSettingsPages::DisplaySettings() {
   LogMessage("Display settings");
   lvPorts->clear();
   DisplayPorts();
@@ -401,7 +401,7 @@ void TMainPages::DisplaySettings() {
   }
 }
 
-void TMainPages::DisplayPorts() {
+void TSettingsPages::DisplayPorts() {
   LogMessage("Display settings - ports");
   lvPorts->clear();
   for (int i = 0; i < ports_.Count(); ++i) {
@@ -410,7 +410,7 @@ void TMainPages::DisplayPorts() {
   }
 }
 
-void TMainPages::DisplayBars() {
+void TSettingsPages::DisplayBars() {
   LogMessage("Display settings - bars");
   lvBars->clear();
   if (TPortCfg* port = SelectedPort()) {
@@ -423,37 +423,37 @@ void TMainPages::DisplayBars() {
   }
 }
 
-void TMainPages::DisplayPortStatus() {
+void TSettingsPages::DisplayPortStatus() {
   const int rows = std::min(lvPorts->topLevelItemCount(), ports_.Count());
   for (int i = 0; i < rows; ++i) {
     ShowPortStatus(*lvPorts->topLevelItem(i), ports_.Items(i));
   }
 }
 
-void TMainPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
+void TSettingsPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
   row.setText(kPortColumn, Text(port.Controller().Port));
   row.setToolTip(kPortColumn, row.text(kPortColumn));  // a long device name is shortened
   ShowPortStatus(row, port);
 }
 
-void TMainPages::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
+void TSettingsPages::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
   const QString status = Text(PortStatusText(PortStatusOf(port)));
   row.setText(kStatusColumn, status);
   row.setToolTip(kStatusColumn, status);  // the column is narrower than most reasons
 }
 
-void TMainPages::ShowBarRow(QTreeWidgetItem& row, const TLEDBarCfg& cfg) {
+void TSettingsPages::ShowBarRow(QTreeWidgetItem& row, const TLEDBarCfg& cfg) {
   row.setText(1, Text(Format("2x%d", cfg.BarSize)));
   row.setText(2, Text(cfg.InputName(0)));
   row.setText(3, Text(cfg.InputName(1)));
 }
 
-TPortCfg* TMainPages::SelectedPort() const {
+TPortCfg* TSettingsPages::SelectedPort() const {
   const int row = SelectedRow(*lvPorts);
   return row >= 0 && row < ports_.Count() ? &ports_.Items(row) : nullptr;
 }
 
-TLEDBarCfg* TMainPages::SelectedBarCfg() const {
+TLEDBarCfg* TSettingsPages::SelectedBarCfg() const {
   TPortCfg* port = SelectedPort();
   const int row = SelectedRow(*lvBars);
   if (port == nullptr || row < 0 || row >= port->Controllers().Count()) {
@@ -462,17 +462,17 @@ TLEDBarCfg* TMainPages::SelectedBarCfg() const {
   return &port->Controllers().Items(row);
 }
 
-void TMainPages::FormShow() {
+void TSettingsPages::FormShow() {
   UpdateActions();
   DisplaySettings();
 }
 
-void TMainPages::lvPortsSelectItem() {
+void TSettingsPages::lvPortsSelectItem() {
   DisplayBars();
   UpdateActions();
 }
 
-void TMainPages::lvBarsSelectItem() {
+void TSettingsPages::lvBarsSelectItem() {
   UpdateActions();
   // The board of the selected row comes into sight in the live view.
   if (const int row = SelectedRow(*lvBars); row >= 0) {
@@ -481,7 +481,7 @@ void TMainPages::lvBarsSelectItem() {
   }
 }
 
-void TMainPages::showEvent(QShowEvent* event) {
+void TSettingsPages::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // A window restored from the taskbar (a spontaneous show) keeps its lists and the
   // user's selection; only showing it afresh fills them.
@@ -491,14 +491,14 @@ void TMainPages::showEvent(QShowEvent* event) {
   tmrStatus.start();
 }
 
-void TMainPages::hideEvent(QHideEvent* event) {
+void TSettingsPages::hideEvent(QHideEvent* event) {
   tmrStatus.stop();
   QWidget::hideEvent(event);
 }
 
 // ---- Setup actions -------------------------------------------------------------------
 
-void TMainPages::Act(const std::function<void()>& action) {
+void TSettingsPages::Act(const std::function<void()>& action) {
   try {
     action();
   } catch (...) {
@@ -507,7 +507,7 @@ void TMainPages::Act(const std::function<void()>& action) {
   UpdateActions();
 }
 
-void TMainPages::actPortAddExecute() {
+void TSettingsPages::actPortAddExecute() {
   Act([this] {
     TPortCfg& port = ports_.Add();
     if (port.Edit()) {
@@ -519,7 +519,7 @@ void TMainPages::actPortAddExecute() {
   });
 }
 
-void TMainPages::actPortEditExecute() {
+void TSettingsPages::actPortEditExecute() {
   TPortCfg* port = SelectedPort();
   if (port == nullptr) {
     return;
@@ -531,7 +531,7 @@ void TMainPages::actPortEditExecute() {
   });
 }
 
-void TMainPages::actPortDelExecute() {
+void TSettingsPages::actPortDelExecute() {
   const int row = SelectedRow(*lvPorts);
   if (row < 0) {
     return;
@@ -549,7 +549,7 @@ void TMainPages::actPortDelExecute() {
   });
 }
 
-void TMainPages::actBarCtrlAddExecute() {
+void TSettingsPages::actBarCtrlAddExecute() {
   TPortCfg* port = SelectedPort();
   if (port == nullptr) {
     return;
@@ -568,7 +568,7 @@ void TMainPages::actBarCtrlAddExecute() {
   });
 }
 
-void TMainPages::actBarCtrlEditExecute() {
+void TSettingsPages::actBarCtrlEditExecute() {
   TLEDBarCfg* cfg = SelectedBarCfg();
   if (cfg == nullptr) {
     return;
@@ -580,7 +580,7 @@ void TMainPages::actBarCtrlEditExecute() {
   });
 }
 
-void TMainPages::actBarCtrlDelExecute() {
+void TSettingsPages::actBarCtrlDelExecute() {
   TPortCfg* port = SelectedPort();
   const int row = SelectedRow(*lvBars);
   if (port == nullptr || row < 0) {
@@ -597,7 +597,7 @@ void TMainPages::actBarCtrlDelExecute() {
   });
 }
 
-void TMainPages::actBarCtrlUpExecute() {
+void TSettingsPages::actBarCtrlUpExecute() {
   if (SelectedBarCfg() == nullptr) {
     return;
   }
@@ -614,7 +614,7 @@ void TMainPages::actBarCtrlUpExecute() {
   });
 }
 
-void TMainPages::actBarCtrlDownExecute() {
+void TSettingsPages::actBarCtrlDownExecute() {
   if (SelectedBarCfg() == nullptr) {
     return;
   }
@@ -631,7 +631,7 @@ void TMainPages::actBarCtrlDownExecute() {
   });
 }
 
-void TMainPages::actRefreshExecute() {
+void TSettingsPages::actRefreshExecute() {
   QWidget* focused = QApplication::focusWidget();
   if (focused == lvBars) {
     DisplayBars();
@@ -642,7 +642,7 @@ void TMainPages::actRefreshExecute() {
 
 // ---- OK and Cancel -------------------------------------------------------------------
 
-void TMainPages::btnOkClick() {
+void TSettingsPages::btnOkClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
     if (hooks_.ApplySettings) {
@@ -663,7 +663,7 @@ void TMainPages::btnOkClick() {
   QApplication::restoreOverrideCursor();
 }
 
-void TMainPages::btnCancelClick() {
+void TSettingsPages::btnCancelClick() {
   if (hooks_.Close) {
     hooks_.Close();
   }

@@ -29,7 +29,7 @@ class TPortCfgList;
 class TSettings;
 
 // What the settings body asks of the main window.
-struct TMainPagesHooks {
+struct TSettingsPagesHooks {
   // OK, after the hourglass appears: TfrmMain::ApplySettings (restarts the loop when it
   // runs). Empty: nothing.
   std::function<void()> ApplySettings;
@@ -49,27 +49,27 @@ struct TMainPagesHooks {
 // settings.
 //
 // TfrmMain embeds it with a few lines:
-//   pages_ = new TMainPages(*ports_, *settings_, autostart_, {[this] { ApplySettings(); },
+//   pages_ = new TSettingsPages(*ports_, *settings_, autostart_, {[this] { ApplySettings(); },
 //                                                             [this] { close(); }}, this);
 //   setCentralWidget(pages_);
 //   pages_->BindMenuActions(actUpdate, actAbout);
-// (autostart_ being an XdgAutostart member of the window), and InstallSetupDialogs() once, so that
+// (autostart_ being an XdgAutostart member of the window), and InstallConfigDialogs() once, so that
 // the port and controller edits open dialogs. TfrmMain::LoadSettings and SaveSettings call
 // pages_->LoadSettings() / SaveSettings() (they read and write the check boxes along with the
 // file). The pages fill their lists themselves each time the window is shown (FormShow), so
 // TfrmMain must not call FormShow or DisplaySettings on show as well. The window keeps its caption,
 // size and close handling; the close box must run the same close sequence as Close.
-class TMainPages : public QWidget {
+class TSettingsPages : public QWidget {
   Q_OBJECT
 
  public:
   // ports, settings and autostart are not owned and must outlive the pages. Sets the
   // caption of cbAutoLoadUser with the user's login name; shows the "Bar setup" page.
-  TMainPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart, TMainPagesHooks hooks,
-             QWidget* parent = nullptr);
-  ~TMainPages() override;
-  TMainPages(const TMainPages&) = delete;
-  TMainPages& operator=(const TMainPages&) = delete;
+  TSettingsPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart,
+                 TSettingsPagesHooks hooks, QWidget* parent = nullptr);
+  ~TSettingsPages() override;
+  TSettingsPages(const TSettingsPages&) = delete;
+  TSettingsPages& operator=(const TSettingsPages&) = delete;
 
   // The buttons btnUpdate (options page) and btnAbout (bottom row) run these actions of
   // the window's tray menu.
@@ -171,7 +171,7 @@ class TMainPages : public QWidget {
   TPortCfgList& ports_;
   TSettings& settings_;
   Autostart& autostart_;
-  TMainPagesHooks hooks_;
+  TSettingsPagesHooks hooks_;
   // The start-at-login boxes as last read from the entries or written to them.
   bool autoLoadAllShown_ = false;
   bool autoLoadUserShown_ = false;

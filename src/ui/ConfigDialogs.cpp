@@ -1,4 +1,4 @@
-#include "ui/SetupDialogs.h"
+#include "ui/ConfigDialogs.h"
 
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
@@ -8,7 +8,7 @@
 
 namespace vx {
 
-void InstallSetupDialogs() {
+void InstallConfigDialogs() {
   SetPortCfgDialog([](TPortCfg& item) {
     TfrmPortSetup dialog(DialogParent());
     return dialog.Execute(item);

@@ -11,7 +11,7 @@ namespace vx {
 // the listening socket open, whatever way the holder ends, and leaves no file behind. The socket
 // name carries the object's name and the user id, so that the programs of different users never
 // meet.
-std::string AbstractSocketName(const std::string& name, unsigned user);
+std::string AbstractNamespaceSocketName(const std::string& name, unsigned user);
 
 // Binds a new listening socket (non-blocking, close-on-exec) to the abstract name.
 // Returns 0 or the error number (EADDRINUSE when another socket holds the name).
