@@ -83,3 +83,15 @@ raw_target = /dev/null
 data_format = binary
 CAVA
 }
+
+# build_minimal_programs FOLDER: the baselines that the figures set the program beside,
+# FOLDER/minimal-qt (bench/minimal/minimal_qt.cpp: a tray program with a 25 ms timer) and
+# FOLDER/minimal-core (bench/minimal/minimal_core.cpp: the same timer without a window).
+build_minimal_programs() {
+  # shellcheck disable=SC2046 # pkg-config prints separate words
+  c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_qt.cpp -o "$1/minimal-qt" \
+    $(pkg-config --cflags --libs Qt6Widgets)
+  # shellcheck disable=SC2046
+  c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_core.cpp -o "$1/minimal-core" \
+    $(pkg-config --cflags --libs Qt6Core)
+}

@@ -33,12 +33,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck disable=SC2046 # pkg-config prints separate words
-c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_qt.cpp -o "$folder/minimal-qt.bin" \
-  $(pkg-config --cflags --libs Qt6Widgets)
-# shellcheck disable=SC2046
-c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_core.cpp -o "$folder/minimal-core.bin" \
-  $(pkg-config --cflags --libs Qt6Core)
+mkdir "$folder/bin"
+build_minimal_programs "$folder/bin"
 start_sound_server "$folder"
 start_tray_desktop
 link="$folder/chain"
@@ -72,8 +68,8 @@ VORLIXA_TEST_UPDATE_ADDRESS=http://127.0.0.1:9/updates \
   measure "with update" "$keyed"
 measure "no key" "$build/src/vorlixa"
 measure "service" "$build/src/vorlixad"
-measure "minimal tray" "$folder/minimal-qt.bin"
-measure "minimal core" "$folder/minimal-core.bin"
+measure "minimal tray" "$folder/bin/minimal-qt"
+measure "minimal core" "$folder/bin/minimal-core"
 
 echo "Desktop: $desktop; resident kB per file, $seconds s after each start"
 columns=("with update" "no key" "service" "minimal tray" "minimal core")

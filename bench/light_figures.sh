@@ -43,10 +43,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+build_minimal_programs "$folder"
 minimal="$folder/minimal-qt"
-# shellcheck disable=SC2046 # pkg-config prints separate words
-c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_qt.cpp -o "$minimal" \
-  $(pkg-config --cflags --libs Qt6Widgets)
 
 start_sound_server "$folder"
 start_tray_desktop

@@ -44,12 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck disable=SC2046 # pkg-config prints separate words
-c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_qt.cpp -o "$folder/minimal-qt" \
-  $(pkg-config --cflags --libs Qt6Widgets)
-# shellcheck disable=SC2046
-c++ -O2 -std=c++17 -fPIC bench/minimal/minimal_core.cpp -o "$folder/minimal-core" \
-  $(pkg-config --cflags --libs Qt6Core)
+build_minimal_programs "$folder"
 
 start_sound_server "$folder"
 start_tray_desktop
