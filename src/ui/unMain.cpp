@@ -2,6 +2,7 @@
 
 #include "config/PortStatus.h"
 #include "config/SettingsFile.h"
+#include "config/unAutoLoad.h"
 #include "config/unSettings.h"
 #include "loop/UpdateLoop.h"
 #include "platform/Prompter.h"
@@ -11,25 +12,34 @@
 #include "support/unUpdate.h"
 #include "ui/AppIcon.h"
 #include "ui/Application.h"
+#include "ui/BarSetupPage.h"
 #include "ui/ConfigDialogs.h"
 #include "ui/ImageList.h"
-#include "ui/SettingsPages.h"
+#include "ui/OptionsPage.h"
 #include "ui/TrayIcon.h"
 #include "ui/frmUpdate.h"
 #include "ui/unAbout.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRect>
 #include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace vx {
@@ -38,6 +48,7 @@ namespace {
 
 constexpr int kClientWidth = 595;
 constexpr int kClientHeight = 341;
+constexpr int kOuterMargin = 6;
 
 const char* const kTrayUnavailableText =
     "No notification area on this desktop: start Vorlixa again to reopen this window.";
@@ -109,6 +120,12 @@ void TfrmMain::FormDestroy() {
   // The pages edit the port list: they go first.
   delete pages_;
   pages_ = nullptr;
+  pcConfig = nullptr;
+  tsBars = nullptr;
+  tsOptions = nullptr;
+  btnAbout = nullptr;
+  btnOk = nullptr;
+  btnCancel = nullptr;
   settings_.reset();
   loop_->SetPorts(nullptr);
   ports_.reset();
@@ -177,33 +194,106 @@ void TfrmMain::UpdateTrayHint() {
 // read into or write from. Without pages, the window has not been shown yet: the file
 // alone holds what the user set.
 void TfrmMain::LoadSettings() {
-  if (pages_ != nullptr) {
-    pages_->LoadSettings();
-  } else if (settings_) {
-    settings_->LoadSettings();
+  if (!settings_) {
+    return;
   }
+  if (tsOptions == nullptr) {
+    settings_->LoadSettings();
+    return;
+  }
+  LoadStartAtLogin();
+  // A file without settings leaves the box as the user set it.
+  settings_->AutoUpdate = tsOptions->cbAutoUpdate->isChecked();
+  settings_->LoadSettings();
+  tsOptions->cbAutoUpdate->setChecked(settings_->AutoUpdate);
+}
+
+void TfrmMain::LoadStartAtLogin() {
+  bool allUsers = tsOptions->cbAutoLoadAll->isChecked();
+  bool user = tsOptions->cbAutoLoadUser->isChecked();
+  LoadAutoLoad(*autostart_, allUsers, user);
+  tsOptions->cbAutoLoadAll->setChecked(allUsers);
+  tsOptions->cbAutoLoadUser->setChecked(user);
+  autoLoadAllShown_ = allUsers;
+  autoLoadUserShown_ = user;
 }
 
 void TfrmMain::SaveSettings() {
-  if (pages_ != nullptr) {
-    pages_->SaveSettings();
-  } else if (settings_) {
-    settings_->SaveSettings();
+  if (!settings_) {
+    return;
   }
+  if (tsOptions != nullptr) {
+    // Only a box that the user changed is written: an entry that the box cannot show as
+    // this program's (made by other tools) stays as it is.
+    const bool allUsers = tsOptions->cbAutoLoadAll->isChecked();
+    const bool user = tsOptions->cbAutoLoadUser->isChecked();
+    SaveAutoLoad(*autostart_,
+                 allUsers != autoLoadAllShown_ ? std::optional(allUsers) : std::nullopt,
+                 user != autoLoadUserShown_ ? std::optional(user) : std::nullopt);
+    autoLoadAllShown_ = allUsers;
+    autoLoadUserShown_ = user;
+    settings_->AutoUpdate = tsOptions->cbAutoUpdate->isChecked();
+  }
+  settings_->SaveSettings();
 }
 
 // The pages are made when the window first shows: most runs live in the tray and never
 // show it, and laying out its lists and texts loads the fonts and the text shaper.
-TSettingsPages* TfrmMain::Pages() {
+QWidget* TfrmMain::Pages() {
   if (pages_ == nullptr && settings_) {
-    pages_ = new TSettingsPages(
-        *ports_, *settings_, *autostart_,
-        {[this] { ApplySettings(); }, [this] { close(); }, options_.ServiceReload}, this);
-    setCentralWidget(pages_);
-    pages_->BindMenuActions(actUpdate, actAbout);
-    pages_->ShowStoredOptions();
+    CreatePages();
   }
   return pages_;
+}
+
+void TfrmMain::CreatePages() {
+  pages_ = new QWidget(this);
+  pages_->setObjectName(QStringLiteral("pnlSettings"));
+  pcConfig = new QTabWidget(pages_);
+  pcConfig->setObjectName(QStringLiteral("pcConfig"));
+  tsBars = new TBarSetupPage(*ports_);
+  pcConfig->addTab(tsBars, QStringLiteral("Bar setup"));
+  tsOptions = new TOptionsPage;
+  pcConfig->addTab(tsOptions, QStringLiteral("Options"));
+  pcConfig->setCurrentWidget(tsBars);
+
+  // About, OK and Cancel along the bottom right.
+  btnAbout = new QToolButton(pages_);
+  btnAbout->setObjectName(QStringLiteral("btnAbout"));
+  btnAbout->setText(QStringLiteral("&About"));
+  btnOk = new QPushButton(QStringLiteral("OK"), pages_);
+  btnOk->setObjectName(QStringLiteral("btnOk"));
+  btnOk->setDefault(true);
+  btnCancel = new QPushButton(QStringLiteral("Cancel"), pages_);
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+  connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+  // A main window has no dialog keys of its own: Enter is OK, Escape is Cancel.
+  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), pages_);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, btnOk, &QPushButton::click);
+  }
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), pages_);
+  escape->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, btnCancel, &QPushButton::click);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(btnAbout);
+  buttons->addWidget(btnOk);
+  buttons->addWidget(btnCancel);
+  auto* layout = new QVBoxLayout(pages_);
+  layout->setContentsMargins(kOuterMargin, kOuterMargin, kOuterMargin, kOuterMargin);
+  layout->addWidget(pcConfig, 1);
+  layout->addLayout(buttons);
+  setCentralWidget(pages_);
+
+  tsOptions->BindUpdateAction(actUpdate);
+  btnAbout->setDefaultAction(actAbout);
+  // The settings were loaded before the boxes existed.
+  LoadStartAtLogin();
+  tsOptions->cbAutoUpdate->setChecked(settings_->AutoUpdate);
 }
 
 void TfrmMain::setVisible(bool visible) {
@@ -211,6 +301,47 @@ void TfrmMain::setVisible(bool visible) {
     Pages();
   }
   QMainWindow::setVisible(visible);
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (tsBars == nullptr) {
+    return;
+  }
+  // A window restored from the taskbar (a spontaneous show) keeps its lists and the
+  // user's selection; only showing it afresh fills them.
+  if (!event->spontaneous()) {
+    tsBars->FormShow();
+  }
+  tsBars->tmrStatus.start();
+}
+
+void TfrmMain::hideEvent(QHideEvent* event) {
+  if (tsBars != nullptr) {
+    tsBars->tmrStatus.stop();
+  }
+  QMainWindow::hideEvent(event);
+}
+
+void TfrmMain::btnOkClick() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  try {
+    ApplySettings();
+    SaveSettings();
+    if (options_.ServiceReload) {
+      options_.ServiceReload();
+    }
+    close();
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    HandleCurrentException();
+    return;
+  }
+  QApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::btnCancelClick() {
+  close();
 }
 
 // ---- Tray menu actions ---------------------------------------------------------------

@@ -11,16 +11,20 @@
 class QAction;
 class QCloseEvent;
 class QLabel;
+class QHideEvent;
 class QMenu;
 class QPushButton;
 class QShowEvent;
+class QTabWidget;
+class QToolButton;
 
 namespace vx {
 
 class Autostart;
 class SuspendClock;
+class TBarSetupPage;
 class TImageList;
-class TSettingsPages;
+class TOptionsPage;
 class TSettings;
 class TTrayIcon;
 class TUpdateCheck;
@@ -72,15 +76,20 @@ class TfrmMain : public QMainWindow {
   void Start();
   void Stop();
   void Restart();
-  // Logs "Apply settings", then Restart.
-  void ApplySettings();
+  // Logs "Apply settings", then Restart. Virtual for the tests of OK, which make it fail.
+  virtual void ApplySettings();
   bool Active() const;
   void SetActive(bool value);
   void LEDUpdateExecute();
   // The tray icon's tooltip: one line per driven port with its state.
   void UpdateTrayHint();
 
+  // With the pages made: the start-at-login boxes from the autostart entries, then the
+  // settings file with cbAutoUpdate; without them, the file alone. Neither raises:
+  // failures are logged or shown.
   void LoadSettings();
+  // With the pages made: the start-at-login entries from the boxes, then cbAutoUpdate
+  // and the port list into the settings file; without them, the file alone.
   void SaveSettings();
 
   TPortCfgList& Ports() const { return *ports_; }
@@ -112,14 +121,30 @@ class TfrmMain : public QMainWindow {
   TVersionInfo* vi;
 
   // ---- Settings side -----------------------------------------------------------------
-  // The pages of the settings window (ports, controllers, options), made by the first
-  // call; they fill themselves each time the window is shown. Null when creation failed.
-  TSettingsPages* Pages();
+  // The settings body (the page control pcConfig with the pages "Bar setup" and
+  // "Options", and About, OK and Cancel along the bottom right), made by the first call;
+  // the lists are filled each time the window is shown afresh. Null when creation failed.
+  QWidget* Pages();
+
+  // OK: the hourglass; ApplySettings, SaveSettings, the service's reload beside the
+  // service, close. An error is shown, the steps after it do not run.
+  void btnOkClick();
+  // Cancel: close, which reloads the settings and so discards the unsaved edits.
+  void btnCancelClick();
+
+  QTabWidget* pcConfig{};
+  TBarSetupPage* tsBars{};
+  TOptionsPage* tsOptions{};
+  QToolButton* btnAbout{};
+  QPushButton* btnOk{};
+  QPushButton* btnCancel{};
 
   void setVisible(bool visible) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void FormCreate();
@@ -129,6 +154,8 @@ class TfrmMain : public QMainWindow {
   void CreateNoTrayNote();
   void CreateTrayIcon();
   void TrayUnavailable();
+  void CreatePages();
+  void LoadStartAtLogin();
   // Shows the error of the manual check, then what its result means.
   void UpdateChecked(TUpdateResult result, const std::string& error);
   bool BesideService() const { return static_cast<bool>(options_.ServiceReload); }
@@ -138,7 +165,10 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TPortCfgList> ports_;
   std::unique_ptr<TSettings> settings_;
   std::shared_ptr<Autostart> autostart_;
-  TSettingsPages* pages_ = nullptr;  // child widget; made when the window first shows
+  QWidget* pages_ = nullptr;  // child widget; made when the window first shows
+  // The start-at-login boxes as last read from the entries or written to them.
+  bool autoLoadAllShown_ = false;
+  bool autoLoadUserShown_ = false;
   std::string settingsFile_;
   bool terminating_ = false;             // the application ends: closing is no longer hiding
   TUpdateCheck* updateCheck_ = nullptr;  // child; the manual check while it runs

@@ -8,7 +8,7 @@
 #include "platform/SuspendClock.h"
 #include "platform/XdgAutostart.h"
 #include "support/unLog.h"
-#include "ui/SettingsPages.h"
+#include "ui/BarSetupPage.h"
 #include "ui/TrayIcon.h"
 #include "ui/unMain.h"
 
@@ -107,7 +107,8 @@ class ChainStatusSystem : public ::testing::Test {
   }
 
   std::string Status(int row) const {
-    const auto* list = window_->Pages()->findChild<QTreeWidget*>(QStringLiteral("lvPorts"));
+    window_->Pages();
+    const auto* list = window_->tsBars->lvPorts;
     return list->topLevelItem(row)->text(1).toStdString();
   }
 
@@ -177,12 +178,12 @@ TEST_F(ChainStatusSystem, TheStatusColumnAndTheTooltipSayInPlainWordsWhereEachPo
 
   // Closed, a link is not open; the column follows the links while the window is shown,
   // and only then.
-  TSettingsPages& pages = *window_->Pages();
+  TBarSetupPage& pages = *window_->tsBars;
   EXPECT_TRUE(pages.tmrStatus.isActive());
   window_->Ports().Items(0).Controller().Close();
   pages.DisplayPortStatus();
   EXPECT_EQ(Status(0), "Not open");
-  pages.hide();
+  window_->hide();
   EXPECT_FALSE(pages.tmrStatus.isActive());
 }
 

@@ -8,7 +8,7 @@
 #include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/XdgAutostart.h"
-#include "ui/SettingsPages.h"
+#include "ui/BarSetupPage.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
@@ -111,7 +111,7 @@ TEST(SettingsWalkSystem, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterAR
   QCoreApplication::processEvents();
 
   window->actConfigExecute();
-  TSettingsPages& pages = *window->Pages();
+  TBarSetupPage& pages = *window->tsBars;
   ASSERT_TRUE(window->isVisible());
   auto& ports = *pages.findChild<QTreeWidget*>(QStringLiteral("lvPorts"));
   auto& bars = *pages.findChild<QTreeWidget*>(QStringLiteral("lvBars"));
@@ -140,7 +140,7 @@ TEST(SettingsWalkSystem, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterAR
   ASSERT_EQ(bars.topLevelItemCount(), 1);
   EXPECT_EQ(Row(bars, 0).rfind("#1|2x40|KnightRider|", 0), 0U) << Row(bars, 0);
 
-  pages.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+  window->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
   EXPECT_FALSE(window->isVisible()) << "OK closes the settings window";
   EXPECT_TRUE(window->Active());
   EXPECT_TRUE(WaitForSweep(sim, 0)) << sim.Units().size() << " frames received";

@@ -7,8 +7,9 @@
 #include "device/LEDController.h"
 #include "device/LEDShades.h"
 #include "platform/XdgAutostart.h"
+#include "ui/BarSetupPage.h"
 #include "ui/ChainView.h"
-#include "ui/SettingsPages.h"
+#include "ui/OptionsPage.h"
 #include "ui/unMain.h"
 
 #include <QApplication>
@@ -93,12 +94,10 @@ TEST(ChainViewSystem, DrawsTheFrameTheChainReceivedAndMarksTheSelectedBoard) {
   ASSERT_NE(SimBytes(wire.begin() + 40, wire.begin() + 80),
             SimBytes(leds.begin() + 40, leds.end()));
 
-  TSettings settings(ports, folder.filePath("vorlixa.xml").toStdString());
-  XdgAutostart autostart(folder.filePath("all").toStdString(),
-                         folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
-  TSettingsPages pages(ports, settings, autostart, {});
+  TBarSetupPage pages(ports);
   pages.resize(595, 341);
   pages.show();
+  pages.FormShow();
   pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
   QApplication::processEvents();
   TLEDChainView& view = *pages.pbChain;
@@ -146,7 +145,8 @@ TEST(ChainView, RepaintsOnlyWhileTheBarSetupPageIsInSight) {
       std::make_shared<XdgAutostart>(folder.filePath("all").toStdString(),
                                      folder.filePath("user").toStdString(), "/opt/vorlixa/vorlixa");
   TfrmMain window(options);
-  TSettingsPages& pages = *window.Pages();
+  ASSERT_NE(window.Pages(), nullptr);
+  TBarSetupPage& pages = *window.tsBars;
   // Offscreen there is no notification area, so the window shows at start; closed, it
   // hides.
   RunEventsFor(200);
@@ -165,9 +165,9 @@ TEST(ChainView, RepaintsOnlyWhileTheBarSetupPageIsInSight) {
     const PaintCounter shown(*pages.pbChain);
     EXPECT_TRUE(WaitFor([&shown] { return shown.Paints >= 3; }, 1000));
   }
-  pages.pcConfig->setCurrentWidget(pages.tsOptions);
+  window.pcConfig->setCurrentWidget(window.tsOptions);
   EXPECT_FALSE(pages.pbChain->RepaintTimerActive()) << "the other page is in front";
-  pages.pcConfig->setCurrentWidget(pages.tsBars);
+  window.pcConfig->setCurrentWidget(window.tsBars);
   EXPECT_TRUE(pages.pbChain->RepaintTimerActive());
 
   window.close();  // hides the window and reloads the settings

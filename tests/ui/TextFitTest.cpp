@@ -3,7 +3,8 @@
 #include "device/LEDController.h"
 #include "inputs/unBarIO.h"
 #include "platform/XdgAutostart.h"
-#include "ui/SettingsPages.h"
+#include "ui/BarSetupPage.h"
+#include "ui/OptionsPage.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
 #include "ui/unMain.h"
@@ -148,7 +149,8 @@ TEST(TextFit, TheSettingsWindowAtItsDefaultSizeShowsEveryTextWhole) {
   EXPECT_LE(window.minimumSize().height(), 341);
   EXPECT_GT(window.maximumSize().width(), 595) << "the window can be resized";
 
-  TSettingsPages& pages = *window.Pages();
+  ASSERT_NE(window.Pages(), nullptr);
+  TBarSetupPage& pages = *window.tsBars;
   ASSERT_EQ(pages.lvBars->topLevelItemCount(), 10);
   TextFit fit;
   fit.Walk(window);
@@ -158,7 +160,7 @@ TEST(TextFit, TheSettingsWindowAtItsDefaultSizeShowsEveryTextWhole) {
   for (const char* state : {"Not open", "Connected"}) {
     fit.CellFits(*pages.lvPorts, 1, QString::fromLatin1(state));
   }
-  pages.pcConfig->setCurrentWidget(pages.tsOptions);
+  window.pcConfig->setCurrentWidget(window.tsOptions);
   fit.Walk(window);
   EXPECT_EQ(fit.Cut, std::vector<std::string>{});
   window.actExitExecute();

@@ -8,9 +8,11 @@
 #include "platform/SensorList.h"
 #include "platform/XdgAutostart.h"
 #include "support/unUpdate.h"
-#include "ui/SettingsPages.h"
+#include "ui/BarSetupPage.h"
+#include "ui/OptionsPage.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
+#include "ui/unMain.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -73,11 +75,33 @@ void Save(QWidget& widget, const char* fileName) {
   }
 }
 
-// The settings body at the main window's size, on two sample ports that are not opened
-// and with nothing read from or written to the user's files.
-void ShootSettingsPages() {
+// The main window on files of scratch only, with nothing read from or written to the
+// user's files and no port opened by its loop.
+TMainOptions ShotOptions(const QTemporaryDir& scratch) {
+  TMainOptions options;
+  options.SettingsFile = scratch.filePath("vorlixa.xml").toStdString();
+  options.StartAtLogin =
+      std::make_shared<XdgAutostart>(scratch.filePath("all").toStdString(),
+                                     scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
+  options.Terminate = [] {};
+  return options;
+}
+
+// Shows the window's settings body at the window's default size, without the note that
+// an offscreen desktop has no notification area.
+QWidget& ShowSettings(TfrmMain& window) {
+  QApplication::processEvents();
+  window.actConfigExecute();
+  QApplication::processEvents();
+  window.pnlNoTray->hide();
+  return *window.Pages();
+}
+
+// The settings body at the main window's size, on two sample ports that are not opened.
+void ShootSettingsWindow() {
   QTemporaryDir scratch;
-  TPortCfgList ports;
+  TfrmMain window(ShotOptions(scratch));
+  TPortCfgList& ports = window.Ports();
   TPortCfg& usb = ports.Add();
   usb.Controller().Port = "/dev/ttyUSB0";
   for (const auto& [size, bar0, bar1] :
@@ -88,28 +112,20 @@ void ShootSettingsPages() {
     cfg.SetInput(1, bar1);
   }
   ports.Add().Controller().Port = "/dev/ttyACM0";
-  TSettings settings(ports, scratch.filePath("vorlixa.xml").toStdString());
-  settings.AutoUpdate = true;
-  XdgAutostart autostart(scratch.filePath("all").toStdString(),
-                         scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
-  TSettingsPages pages(ports, settings, autostart, {});
-  pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
-  pages.resize(595, 341);
-  pages.cbAutoUpdate->setChecked(settings.AutoUpdate);
-  pages.show();
-  pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
+  window.Settings().AutoUpdate = true;
+  QWidget& pages = ShowSettings(window);
+  window.tsBars->lvBars->setCurrentItem(window.tsBars->lvBars->topLevelItem(1));
   Save(pages, "main-bar-setup.png");
-  pages.pcConfig->setCurrentWidget(pages.tsOptions);
+  window.pcConfig->setCurrentWidget(window.tsOptions);
   Save(pages, "main-options.png");
 
   // The same page in a build for a system package, which has no update address.
   ProgramUpdateOptions().UpdateAddress.clear();
-  TSettingsPages packaged(ports, settings, autostart, {});
-  packaged.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
-  packaged.resize(595, 341);
+  QTemporaryDir packagedScratch;
+  TfrmMain packaged(ShotOptions(packagedScratch));
+  QWidget& packagedPages = ShowSettings(packaged);
   packaged.pcConfig->setCurrentWidget(packaged.tsOptions);
-  packaged.show();
-  Save(packaged, "main-options-package.png");
+  Save(packagedPages, "main-options-package.png");
 }
 
 // The settings window with its live view on a simulated chain of three boards: the first
@@ -121,8 +137,8 @@ void ShootLiveView() {
   SimProcess::Options chain;
   chain.Boards = 3;
   SimProcess sim(chain);
-  TPortCfgList ports;
-  TPortCfg& port = ports.Add();
+  TfrmMain window(ShotOptions(scratch));
+  TPortCfg& port = window.Ports().Add();
   TLEDBarController& link = port.Controller();
   link.Port = sim.LinkPath();
   link.MaxValue = 254;
@@ -156,16 +172,10 @@ void ShootLiveView() {
   }
   link.SendLevels();
 
-  TSettings settings(ports, scratch.filePath("vorlixa.xml").toStdString());
-  XdgAutostart autostart(scratch.filePath("all").toStdString(),
-                         scratch.filePath("user").toStdString(), "/usr/bin/vorlixa");
-  TSettingsPages pages(ports, settings, autostart, {});
-  pages.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
-  pages.resize(595, 341);
-  pages.show();
-  pages.lvBars->setCurrentItem(pages.lvBars->topLevelItem(1));
+  QWidget& pages = ShowSettings(window);
+  window.tsBars->lvBars->setCurrentItem(window.tsBars->lvBars->topLevelItem(1));
   Save(pages, "main-live-view.png");
-  pages.resize(900, 560);
+  window.resize(900, 560);
   Save(pages, "main-live-view-large.png");
   link.Close();
 }
@@ -227,7 +237,7 @@ int main(int argc, char** argv) {
   TfrmBarSetup machineSecond;
   Shoot<TfrmBarSetup>(machineSecond, machine, "bar-setup-temperature.png",
                       [](TfrmBarSetup& d) { d.tcBars->setCurrentIndex(1); });
-  ShootSettingsPages();
+  ShootSettingsWindow();
   ShootLiveView();
   return 0;
 }

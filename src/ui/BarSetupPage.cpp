@@ -1,40 +1,29 @@
-#include "ui/SettingsPages.h"
+#include "ui/BarSetupPage.h"
 
 #include "base/Format.h"
 #include "config/PortStatus.h"
-#include "config/unAutoLoad.h"
 #include "config/unBarCfg.h"
 #include "config/unPortCfg.h"
-#include "config/unSettings.h"
 #include "device/LEDController.h"
 #include "platform/Prompter.h"
 #include "support/unLog.h"
-#include "support/unUpdate.h"
 #include "ui/Application.h"
 #include "ui/ChainView.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
-#include <QShowEvent>
 #include <QStyle>
-#include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
-#include <optional>
-#include <utility>
+#include <string>
 
 namespace vx {
 
@@ -45,7 +34,6 @@ constexpr int kStatusColumn = 1;
 constexpr auto kStatusPeriod = std::chrono::seconds(1);
 // Around the lists and the live view: the window's default size is small for all three.
 constexpr int kTightMargin = 4;
-constexpr int kOuterMargin = 6;
 
 QString Text(const std::string& text) {
   return QString::fromStdString(text);
@@ -104,57 +92,41 @@ void SelectRow(QTreeWidget& list, int row) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------
-
-TSettingsPages::TSettingsPages(TPortCfgList& ports, TSettings& settings, Autostart& autostart,
-                               TSettingsPagesHooks hooks, QWidget* parent)
-    : QWidget(parent),
-      ports_(ports),
-      settings_(settings),
-      autostart_(autostart),
-      hooks_(std::move(hooks)) {
-  setObjectName(QStringLiteral("SettingsPages"));
+TBarSetupPage::TBarSetupPage(TPortCfgList& ports, QWidget* parent)
+    : QWidget(parent), ports_(ports) {
+  setObjectName(QStringLiteral("tsBars"));
   CreateActions();
-  CreatePages();
-  cbAutoLoadUser->setText(Text(AutoLoadUserCaption()));
-  pcConfig->setCurrentWidget(tsBars);
+  CreateControls();
   tmrStatus.setInterval(kStatusPeriod);
   connect(&tmrStatus, &QTimer::timeout, this, [this] { DisplayPortStatus(); });
 }
 
-TSettingsPages::~TSettingsPages() = default;
+TBarSetupPage::~TBarSetupPage() = default;
 
-void TSettingsPages::CreateActions() {
+void TBarSetupPage::CreateActions() {
   auto make = [this](QAction*& action, const char* name, const char* caption,
-                     void (TSettingsPages::*handler)()) {
+                     void (TBarSetupPage::*handler)()) {
     action = new QAction(QString::fromUtf8(caption), this);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
     addAction(action);
   };
-  make(actBarCtrlAdd, "actBarCtrlAdd", "&Add bar...", &TSettingsPages::actBarCtrlAddExecute);
-  make(actBarCtrlDel, "actBarCtrlDel", "&Delete bar", &TSettingsPages::actBarCtrlDelExecute);
-  make(actBarCtrlEdit, "actBarCtrlEdit", "&Edit bar...", &TSettingsPages::actBarCtrlEditExecute);
-  make(actBarCtrlUp, "actBarCtrlUp", "&Up", &TSettingsPages::actBarCtrlUpExecute);
-  make(actBarCtrlDown, "actBarCtrlDown", "Do&wn", &TSettingsPages::actBarCtrlDownExecute);
-  make(actPortAdd, "actPortAdd", "&Add", &TSettingsPages::actPortAddExecute);
-  make(actPortDel, "actPortDel", "&Del", &TSettingsPages::actPortDelExecute);
-  make(actPortEdit, "actPortEdit", "&Edit", &TSettingsPages::actPortEditExecute);
-  make(actRefresh, "actRefresh", "Refresh", &TSettingsPages::actRefreshExecute);
+  make(actBarCtrlAdd, "actBarCtrlAdd", "&Add bar...", &TBarSetupPage::actBarCtrlAddExecute);
+  make(actBarCtrlDel, "actBarCtrlDel", "&Delete bar", &TBarSetupPage::actBarCtrlDelExecute);
+  make(actBarCtrlEdit, "actBarCtrlEdit", "&Edit bar...", &TBarSetupPage::actBarCtrlEditExecute);
+  make(actBarCtrlUp, "actBarCtrlUp", "&Up", &TBarSetupPage::actBarCtrlUpExecute);
+  make(actBarCtrlDown, "actBarCtrlDown", "Do&wn", &TBarSetupPage::actBarCtrlDownExecute);
+  make(actPortAdd, "actPortAdd", "&Add", &TBarSetupPage::actPortAddExecute);
+  make(actPortDel, "actPortDel", "&Del", &TBarSetupPage::actPortDelExecute);
+  make(actPortEdit, "actPortEdit", "&Edit", &TBarSetupPage::actPortEditExecute);
+  make(actRefresh, "actRefresh", "Refresh", &TBarSetupPage::actRefreshExecute);
   actRefresh->setShortcut(QKeySequence(Qt::Key_F5));
 }
 
-void TSettingsPages::CreatePages() {
-  pcConfig = new QTabWidget(this);
-  pcConfig->setObjectName(QStringLiteral("pcConfig"));
-
-  // ---- Bar setup: ports left, controllers right, each with its buttons beside it.
-  tsBars = new QWidget;
-  tsBars->setObjectName(QStringLiteral("tsBars"));
-  pcConfig->addTab(tsBars, QStringLiteral("Bar setup"));
-
-  pnlPorts = new QGroupBox(QStringLiteral("Ports"), tsBars);
+void TBarSetupPage::CreateControls() {
+  // Ports left, controllers right, each with its buttons beside it.
+  pnlPorts = new QGroupBox(QStringLiteral("Ports"), this);
   pnlPorts->setObjectName(QStringLiteral("pnlPorts"));
   lvPorts = CreateList(pnlPorts, "lvPorts", {QStringLiteral("Port"), QStringLiteral("Status")});
   // Room for a name such as /dev/ttyUSB0; the status takes the rest. A longer text ends in
@@ -178,7 +150,7 @@ void TSettingsPages::CreatePages() {
   portsLayout->addWidget(lvPorts, 1);
   portsLayout->addLayout(portButtons);
 
-  pnlBars = new QGroupBox(QStringLiteral("LED bars"), tsBars);
+  pnlBars = new QGroupBox(QStringLiteral("LED bars"), this);
   pnlBars->setObjectName(QStringLiteral("pnlBars"));
   lvBars = CreateList(pnlBars, "lvBars",
                       {QStringLiteral("Ctrl"), QStringLiteral("Size"), QStringLiteral("Bar 1"),
@@ -212,7 +184,7 @@ void TSettingsPages::CreatePages() {
 
   // The live view of the selected port's chain, under the lists, so that the board of the
   // selected controller row is marked in sight of the row.
-  gbLive = new QGroupBox(QStringLiteral("Live view"), tsBars);
+  gbLive = new QGroupBox(QStringLiteral("Live view"), this);
   gbLive->setObjectName(QStringLiteral("gbLive"));
   pbChain = new TLEDChainView([this] {
     const TPortCfg* port = SelectedPort();
@@ -234,97 +206,10 @@ void TSettingsPages::CreatePages() {
   // room for two input names.
   lists->addWidget(pnlPorts, 2);
   lists->addWidget(pnlBars, 3);
-  auto* barsPage = new QVBoxLayout(tsBars);
+  auto* barsPage = new QVBoxLayout(this);
   barsPage->setContentsMargins(kTightMargin, kTightMargin, kTightMargin, kTightMargin);
   barsPage->addLayout(lists, 3);
   barsPage->addWidget(gbLive, 2);
-
-  // ---- Options: start at login and automatic update.
-  tsOptions = new QWidget;
-  tsOptions->setObjectName(QStringLiteral("tsOptions"));
-  pcConfig->addTab(tsOptions, QStringLiteral("Options"));
-
-  gbStartup = new QGroupBox(QStringLiteral("Startup"), tsOptions);
-  gbStartup->setObjectName(QStringLiteral("gbStartup"));
-  cbAutoLoadAll = new QCheckBox(QStringLiteral("Load at login (All Users)"), gbStartup);
-  cbAutoLoadAll->setObjectName(QStringLiteral("cbAutoLoadAll"));
-  cbAutoLoadUser = new QCheckBox(gbStartup);
-  cbAutoLoadUser->setObjectName(QStringLiteral("cbAutoLoadUser"));
-  lblStartupNote = new QLabel(
-      QStringLiteral("Note: Checking both boxes won't result in starting program twice."),
-      gbStartup);
-  lblStartupNote->setObjectName(QStringLiteral("lblStartupNote"));
-  lblStartupNote->setWordWrap(true);
-  auto* startupLayout = new QVBoxLayout(gbStartup);
-  startupLayout->addWidget(cbAutoLoadAll);
-  startupLayout->addWidget(cbAutoLoadUser);
-  startupLayout->addWidget(lblStartupNote);
-
-  gbUpdate = new QGroupBox(QStringLiteral("Auto update"), tsOptions);
-  gbUpdate->setObjectName(QStringLiteral("gbUpdate"));
-  cbAutoUpdate = new QCheckBox(QStringLiteral("Enable"), gbUpdate);
-  cbAutoUpdate->setObjectName(QStringLiteral("cbAutoUpdate"));
-  lblUpdateNote = new QLabel(QStringLiteral("Note: For security reasons, you will always have "
-                                            "to confirm before updates are applied."),
-                             gbUpdate);
-  lblUpdateNote->setObjectName(QStringLiteral("lblUpdateNote"));
-  lblUpdateNote->setWordWrap(true);
-  btnUpdate = new QToolButton(gbUpdate);
-  btnUpdate->setObjectName(QStringLiteral("btnUpdate"));
-  btnUpdate->setText(QStringLiteral("Check for &updates"));
-  btnUpdate->setEnabled(false);  // until BindMenuActions gives it its action
-  // A build for a system package has no update check of its own: the box, its note and
-  // the button give way to a line that says where updates come from.
-  lblUpdatePackages =
-      new QLabel(QStringLiteral("Updates come with your system's packages."), gbUpdate);
-  lblUpdatePackages->setObjectName(QStringLiteral("lblUpdatePackages"));
-  lblUpdatePackages->setWordWrap(true);
-  const bool fromPackages = UpdatesFromPackages();
-  lblUpdatePackages->setHidden(!fromPackages);
-  cbAutoUpdate->setHidden(fromPackages);
-  lblUpdateNote->setHidden(fromPackages);
-  btnUpdate->setHidden(fromPackages);
-  auto* updateLayout = new QVBoxLayout(gbUpdate);
-  updateLayout->addWidget(cbAutoUpdate);
-  updateLayout->addWidget(lblUpdatePackages);
-  updateLayout->addWidget(lblUpdateNote);
-  updateLayout->addWidget(btnUpdate, 0, Qt::AlignLeft);
-
-  auto* optionsPage = new QHBoxLayout(tsOptions);
-  optionsPage->addWidget(gbStartup, 1, Qt::AlignTop);
-  optionsPage->addWidget(gbUpdate, 1, Qt::AlignTop);
-
-  // ---- About, OK and Cancel along the bottom right.
-  btnAbout = new QToolButton(this);
-  btnAbout->setObjectName(QStringLiteral("btnAbout"));
-  btnAbout->setText(QStringLiteral("&About"));
-  btnAbout->setEnabled(false);
-  btnOk = new QPushButton(QStringLiteral("OK"), this);
-  btnOk->setObjectName(QStringLiteral("btnOk"));
-  btnOk->setDefault(true);
-  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
-  connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
-  // A main window has no dialog keys of its own: Enter is OK, Escape is Cancel.
-  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-    auto* shortcut = new QShortcut(QKeySequence(key), this);
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(shortcut, &QShortcut::activated, btnOk, &QPushButton::click);
-  }
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  escape->setContext(Qt::WidgetWithChildrenShortcut);
-  connect(escape, &QShortcut::activated, btnCancel, &QPushButton::click);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(btnAbout);
-  buttons->addWidget(btnOk);
-  buttons->addWidget(btnCancel);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(kOuterMargin, kOuterMargin, kOuterMargin, kOuterMargin);
-  layout->addWidget(pcConfig, 1);
-  layout->addLayout(buttons);
 
   connect(lvPorts, &QTreeWidget::itemSelectionChanged, this, [this] { lvPortsSelectItem(); });
   connect(lvBars, &QTreeWidget::itemSelectionChanged, this, [this] { lvBarsSelectItem(); });
@@ -332,52 +217,9 @@ void TSettingsPages::CreatePages() {
   connect(lvBars, &QTreeWidget::itemDoubleClicked, this, [this] { actBarCtrlEditExecute(); });
 }
 
-void TSettingsPages::BindMenuActions(QAction* update, QAction* about) {
-  btnUpdate->setDefaultAction(update);
-  btnAbout->setDefaultAction(about);
-}
-
-// ---- Settings ----------------------------------------------------------------------
-
-void TSettingsPages::LoadSettings() {
-  LoadStartAtLogin();
-  // A file without settings leaves the box as the user set it.
-  settings_.AutoUpdate = cbAutoUpdate->isChecked();
-  settings_.LoadSettings();
-  cbAutoUpdate->setChecked(settings_.AutoUpdate);
-}
-
-void TSettingsPages::ShowStoredOptions() {
-  LoadStartAtLogin();
-  cbAutoUpdate->setChecked(settings_.AutoUpdate);
-}
-
-void TSettingsPages::LoadStartAtLogin() {
-  bool allUsers = cbAutoLoadAll->isChecked();
-  bool user = cbAutoLoadUser->isChecked();
-  LoadAutoLoad(autostart_, allUsers, user);
-  cbAutoLoadAll->setChecked(allUsers);
-  cbAutoLoadUser->setChecked(user);
-  autoLoadAllShown_ = allUsers;
-  autoLoadUserShown_ = user;
-}
-
-void TSettingsPages::SaveSettings() {
-  // Only a box that the user changed is written: an entry that the box cannot show as
-  // this program's (made by other tools) stays as it is.
-  const bool allUsers = cbAutoLoadAll->isChecked();
-  const bool user = cbAutoLoadUser->isChecked();
-  SaveAutoLoad(autostart_, allUsers != autoLoadAllShown_ ? std::optional(allUsers) : std::nullopt,
-               user != autoLoadUserShown_ ? std::optional(user) : std::nullopt);
-  autoLoadAllShown_ = allUsers;
-  autoLoadUserShown_ = user;
-  settings_.AutoUpdate = cbAutoUpdate->isChecked();
-  settings_.SaveSettings();
-}
-
 // ---- Display -----------------------------------------------------------------------
 
-void TSettingsPages::UpdateActions() {
+void TBarSetupPage::UpdateActions() {
   const int barRow = SelectedRow(*lvBars);
   const bool barSelected = barRow >= 0;
   actBarCtrlEdit->setEnabled(barSelected);
@@ -390,7 +232,7 @@ void TSettingsPages::UpdateActions() {
   actPortDel->setEnabled(portSelected);
 }
 
-void TSettingsPages::DisplaySettings() {
+void TBarSetupPage::DisplaySettings() {
   LogMessage("Display settings");
   lvPorts->clear();
   DisplayPorts();
@@ -401,7 +243,7 @@ void TSettingsPages::DisplaySettings() {
   }
 }
 
-void TSettingsPages::DisplayPorts() {
+void TBarSetupPage::DisplayPorts() {
   LogMessage("Display settings - ports");
   lvPorts->clear();
   for (int i = 0; i < ports_.Count(); ++i) {
@@ -410,7 +252,7 @@ void TSettingsPages::DisplayPorts() {
   }
 }
 
-void TSettingsPages::DisplayBars() {
+void TBarSetupPage::DisplayBars() {
   LogMessage("Display settings - bars");
   lvBars->clear();
   if (TPortCfg* port = SelectedPort()) {
@@ -423,37 +265,37 @@ void TSettingsPages::DisplayBars() {
   }
 }
 
-void TSettingsPages::DisplayPortStatus() {
+void TBarSetupPage::DisplayPortStatus() {
   const int rows = std::min(lvPorts->topLevelItemCount(), ports_.Count());
   for (int i = 0; i < rows; ++i) {
     ShowPortStatus(*lvPorts->topLevelItem(i), ports_.Items(i));
   }
 }
 
-void TSettingsPages::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
+void TBarSetupPage::ShowPortRow(QTreeWidgetItem& row, const TPortCfg& port) {
   row.setText(kPortColumn, Text(port.Controller().Port));
   row.setToolTip(kPortColumn, row.text(kPortColumn));  // a long device name is shortened
   ShowPortStatus(row, port);
 }
 
-void TSettingsPages::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
+void TBarSetupPage::ShowPortStatus(QTreeWidgetItem& row, const TPortCfg& port) {
   const QString status = Text(PortStatusText(PortStatusOf(port)));
   row.setText(kStatusColumn, status);
   row.setToolTip(kStatusColumn, status);  // the column is narrower than most reasons
 }
 
-void TSettingsPages::ShowBarRow(QTreeWidgetItem& row, const TLEDBarCfg& cfg) {
+void TBarSetupPage::ShowBarRow(QTreeWidgetItem& row, const TLEDBarCfg& cfg) {
   row.setText(1, Text(Format("2x%d", cfg.BarSize)));
   row.setText(2, Text(cfg.InputName(0)));
   row.setText(3, Text(cfg.InputName(1)));
 }
 
-TPortCfg* TSettingsPages::SelectedPort() const {
+TPortCfg* TBarSetupPage::SelectedPort() const {
   const int row = SelectedRow(*lvPorts);
   return row >= 0 && row < ports_.Count() ? &ports_.Items(row) : nullptr;
 }
 
-TLEDBarCfg* TSettingsPages::SelectedBarCfg() const {
+TLEDBarCfg* TBarSetupPage::SelectedBarCfg() const {
   TPortCfg* port = SelectedPort();
   const int row = SelectedRow(*lvBars);
   if (port == nullptr || row < 0 || row >= port->Controllers().Count()) {
@@ -462,17 +304,17 @@ TLEDBarCfg* TSettingsPages::SelectedBarCfg() const {
   return &port->Controllers().Items(row);
 }
 
-void TSettingsPages::FormShow() {
+void TBarSetupPage::FormShow() {
   UpdateActions();
   DisplaySettings();
 }
 
-void TSettingsPages::lvPortsSelectItem() {
+void TBarSetupPage::lvPortsSelectItem() {
   DisplayBars();
   UpdateActions();
 }
 
-void TSettingsPages::lvBarsSelectItem() {
+void TBarSetupPage::lvBarsSelectItem() {
   UpdateActions();
   // The board of the selected row comes into sight in the live view.
   if (const int row = SelectedRow(*lvBars); row >= 0) {
@@ -481,24 +323,9 @@ void TSettingsPages::lvBarsSelectItem() {
   }
 }
 
-void TSettingsPages::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  // A window restored from the taskbar (a spontaneous show) keeps its lists and the
-  // user's selection; only showing it afresh fills them.
-  if (!event->spontaneous()) {
-    FormShow();
-  }
-  tmrStatus.start();
-}
-
-void TSettingsPages::hideEvent(QHideEvent* event) {
-  tmrStatus.stop();
-  QWidget::hideEvent(event);
-}
-
 // ---- Setup actions -------------------------------------------------------------------
 
-void TSettingsPages::Act(const std::function<void()>& action) {
+void TBarSetupPage::Act(const std::function<void()>& action) {
   try {
     action();
   } catch (...) {
@@ -507,7 +334,7 @@ void TSettingsPages::Act(const std::function<void()>& action) {
   UpdateActions();
 }
 
-void TSettingsPages::actPortAddExecute() {
+void TBarSetupPage::actPortAddExecute() {
   Act([this] {
     TPortCfg& port = ports_.Add();
     if (port.Edit()) {
@@ -519,7 +346,7 @@ void TSettingsPages::actPortAddExecute() {
   });
 }
 
-void TSettingsPages::actPortEditExecute() {
+void TBarSetupPage::actPortEditExecute() {
   TPortCfg* port = SelectedPort();
   if (port == nullptr) {
     return;
@@ -531,7 +358,7 @@ void TSettingsPages::actPortEditExecute() {
   });
 }
 
-void TSettingsPages::actPortDelExecute() {
+void TBarSetupPage::actPortDelExecute() {
   const int row = SelectedRow(*lvPorts);
   if (row < 0) {
     return;
@@ -549,7 +376,7 @@ void TSettingsPages::actPortDelExecute() {
   });
 }
 
-void TSettingsPages::actBarCtrlAddExecute() {
+void TBarSetupPage::actBarCtrlAddExecute() {
   TPortCfg* port = SelectedPort();
   if (port == nullptr) {
     return;
@@ -568,7 +395,7 @@ void TSettingsPages::actBarCtrlAddExecute() {
   });
 }
 
-void TSettingsPages::actBarCtrlEditExecute() {
+void TBarSetupPage::actBarCtrlEditExecute() {
   TLEDBarCfg* cfg = SelectedBarCfg();
   if (cfg == nullptr) {
     return;
@@ -580,7 +407,7 @@ void TSettingsPages::actBarCtrlEditExecute() {
   });
 }
 
-void TSettingsPages::actBarCtrlDelExecute() {
+void TBarSetupPage::actBarCtrlDelExecute() {
   TPortCfg* port = SelectedPort();
   const int row = SelectedRow(*lvBars);
   if (port == nullptr || row < 0) {
@@ -597,75 +424,38 @@ void TSettingsPages::actBarCtrlDelExecute() {
   });
 }
 
-void TSettingsPages::actBarCtrlUpExecute() {
+void TBarSetupPage::actBarCtrlUpExecute() {
+  MoveBarCtrl(-1);
+}
+
+void TBarSetupPage::actBarCtrlDownExecute() {
+  MoveBarCtrl(1);
+}
+
+void TBarSetupPage::MoveBarCtrl(int by) {
   if (SelectedBarCfg() == nullptr) {
     return;
   }
   const int row = SelectedRow(*lvBars);
-  if (row <= 0) {
+  const int to = row + by;
+  if (to < 0 || to >= lvBars->topLevelItemCount()) {
     return;
   }
-  Act([this, row] {
+  Act([this, row, to] {
     TLEDBarCfgList& cfgs = SelectedPort()->Controllers();
-    cfgs.Exchange(row, row - 1);
+    cfgs.Exchange(row, to);
     ShowBarRow(*lvBars->topLevelItem(row), cfgs.Items(row));
-    SelectRow(*lvBars, row - 1);
-    ShowBarRow(*lvBars->topLevelItem(row - 1), cfgs.Items(row - 1));
+    SelectRow(*lvBars, to);
+    ShowBarRow(*lvBars->topLevelItem(to), cfgs.Items(to));
   });
 }
 
-void TSettingsPages::actBarCtrlDownExecute() {
-  if (SelectedBarCfg() == nullptr) {
-    return;
-  }
-  const int row = SelectedRow(*lvBars);
-  if (row + 1 >= lvBars->topLevelItemCount()) {
-    return;
-  }
-  Act([this, row] {
-    TLEDBarCfgList& cfgs = SelectedPort()->Controllers();
-    cfgs.Exchange(row, row + 1);
-    ShowBarRow(*lvBars->topLevelItem(row), cfgs.Items(row));
-    SelectRow(*lvBars, row + 1);
-    ShowBarRow(*lvBars->topLevelItem(row + 1), cfgs.Items(row + 1));
-  });
-}
-
-void TSettingsPages::actRefreshExecute() {
+void TBarSetupPage::actRefreshExecute() {
   QWidget* focused = QApplication::focusWidget();
   if (focused == lvBars) {
     DisplayBars();
   } else if (focused == lvPorts) {
     DisplayPorts();
-  }
-}
-
-// ---- OK and Cancel -------------------------------------------------------------------
-
-void TSettingsPages::btnOkClick() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  try {
-    if (hooks_.ApplySettings) {
-      hooks_.ApplySettings();
-    }
-    SaveSettings();
-    if (hooks_.Saved) {
-      hooks_.Saved();
-    }
-    if (hooks_.Close) {
-      hooks_.Close();
-    }
-  } catch (...) {
-    QApplication::restoreOverrideCursor();
-    HandleCurrentException();
-    return;
-  }
-  QApplication::restoreOverrideCursor();
-}
-
-void TSettingsPages::btnCancelClick() {
-  if (hooks_.Close) {
-    hooks_.Close();
   }
 }
 
