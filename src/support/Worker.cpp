@@ -123,7 +123,8 @@ class TKeeper {
 TKeeper& Keeper() {
   // Never destroyed: a thread still stuck when the program ends is neither joined (that
   // would hold up the exit) nor destroyed while it runs (that would end the program).
-  static auto* const keeper = new TKeeper();  // NOLINT(cppcoreguidelines-owning-memory)
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory,cppcoreguidelines-avoid-non-const-global-variables)
+  static auto* const keeper = new TKeeper();
   return *keeper;
 }
 
