@@ -63,20 +63,17 @@ TEST(WorkerTest, StepsStartNoMoreOftenThanTheIntervalFromStartToStart) {
         }
       },
       100ms, clock);
-  ASSERT_TRUE(clock->WaitForSleepers(1));
-  EXPECT_EQ(steps, 1);
-  clock->Advance(99ms);
-  ASSERT_TRUE(clock->WaitForSleepers(1));
-  EXPECT_EQ(steps, 1);
-  clock->Advance(1ms);
-  ASSERT_TRUE(clock->WaitForSleepers(1));
-  EXPECT_EQ(steps, 2);
-  clock->Advance(39ms);
-  ASSERT_TRUE(clock->WaitForSleepers(1));
-  EXPECT_EQ(steps, 2);
-  clock->Advance(1ms);
-  ASSERT_TRUE(clock->WaitForSleepers(1));
-  EXPECT_EQ(steps, 3);
+  // The steps started once the clock has moved on by that much and the worker sleeps again.
+  const auto stepsAfter = [&](TClock::duration by) {
+    clock->Advance(by);
+    EXPECT_TRUE(clock->WaitForSleepers(1));
+    return steps.load();
+  };
+  EXPECT_EQ(stepsAfter(0ms), 1);
+  EXPECT_EQ(stepsAfter(99ms), 1);
+  EXPECT_EQ(stepsAfter(1ms), 2);
+  EXPECT_EQ(stepsAfter(39ms), 2);
+  EXPECT_EQ(stepsAfter(1ms), 3);
 }
 
 TEST(WorkerTest, AWorkerBetweenStepsEndsWithItsOwnerAndReleasesItsStep) {
