@@ -5,13 +5,11 @@
 #include "device/LEDController.h"
 #include "platform/LmSensors.h"
 #include "platform/MachineFiles.h"
-#include "platform/ThreadName.h"
+#include "support/Worker.h"
 #include "support/unLog.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace vx {
@@ -43,6 +41,15 @@ std::shared_ptr<const MachineFiles> CurrentFiles() {
   return system;
 }
 
+std::shared_ptr<TClock>& InstalledClock() {
+  static std::shared_ptr<TClock> clock;
+  return clock;
+}
+
+std::shared_ptr<TClock> CurrentClock() {
+  return InstalledClock() ? InstalledClock() : SteadyClock();
+}
+
 std::shared_ptr<SensorList>& InstalledSensors() {
   static std::shared_ptr<SensorList> sensors;
   return sensors;
@@ -69,15 +76,19 @@ TLBInputProp& AddOptionalText(TLBInputProp& prop) {
 // ---- TSourceReader ----------------------------------------------------------------
 
 struct TSourceReader::TShared {
-  std::function<double()> Read;
-  mutable std::mutex Guard;
-  std::condition_variable Wake;
-  int Owners = 1;        // guarded; the thread ends once none is left
-  bool Ended = false;    // guarded; the thread has seen that none is left
-  TSourceResult Result;  // guarded
+  std::shared_ptr<TSnapshot<TSourceResult>> Result;
+  std::unique_ptr<TWorker> Worker;
 };
 
 namespace {
+
+// What a key's reader leaves behind: the readers that share it while one lives, and its
+// result while its thread still runs (a read that hangs, whose thread the next reader
+// reclaims).
+struct TKeyedReader {
+  std::weak_ptr<TSourceReader::TShared> Shared;
+  std::weak_ptr<TSnapshot<TSourceResult>> Result;
+};
 
 // The keyed readers that may still run, by key.
 std::mutex& ReadersGuard() {
@@ -85,77 +96,58 @@ std::mutex& ReadersGuard() {
   return guard;
 }
 
-std::map<std::string, std::weak_ptr<TSourceReader::TShared>>& Readers() {
-  static std::map<std::string, std::weak_ptr<TSourceReader::TShared>> readers;
+std::map<std::string, TKeyedReader>& Readers() {
+  static std::map<std::string, TKeyedReader> readers;
   return readers;
+}
+
+std::function<void()> ReadStep(std::function<double()> read,
+                               std::shared_ptr<TSnapshot<TSourceResult>> latest) {
+  return [read = std::move(read), latest = std::move(latest)] {
+    TSourceResult result;
+    try {
+      result.Level = read();
+      result.State = TSourceResult::TState::Level;
+    } catch (const std::exception& e) {
+      result.State = TSourceResult::TState::Failed;
+      result.Error = e.what();
+    } catch (...) {
+      result.State = TSourceResult::TState::Failed;
+      result.Error = "Unknown error";
+    }
+    latest->Set(std::move(result));
+  };
 }
 
 }  // namespace
 
-TSourceReader::TSourceReader(std::function<double()> read) : shared_(std::make_shared<TShared>()) {
-  shared_->Read = std::move(read);
-  Start();
-}
-
-TSourceReader::TSourceReader(const std::string& key, std::function<double()> read) {
+TSourceReader::TSourceReader(const std::string& key, std::function<double()> read,
+                             std::shared_ptr<TClock> clock) {
   const std::lock_guard<std::mutex> readersLock(ReadersGuard());
   auto& readers = Readers();
-  std::erase_if(readers, [](const auto& entry) { return entry.second.expired(); });
-  if (const auto found = readers.find(key); found != readers.end()) {
-    if (std::shared_ptr<TShared> running = found->second.lock()) {
-      const std::lock_guard<std::mutex> lock(running->Guard);
-      if (!running->Ended) {
-        ++running->Owners;
-        shared_ = std::move(running);
-        return;
-      }
-    }
+  std::erase_if(readers, [](const auto& entry) { return entry.second.Result.expired(); });
+  // Its name tells the keeper of left-behind threads which source hangs.
+  const std::string name = "vorlixa-reader " + key;
+  TKeyedReader& entry = readers[key];
+  if ((shared_ = entry.Shared.lock())) {
+    return;
   }
   shared_ = std::make_shared<TShared>();
-  shared_->Read = std::move(read);
-  readers[key] = shared_;
-  Start();
-}
-
-void TSourceReader::Start() {
-  // Detached: a read stuck in a driver must not hold up the end of a bar or of the program.
-  std::thread([shared = shared_] {
-    NameThisThread("vorlixa-reader");
-    for (;;) {
-      const TMachineClock::time_point start = TMachineClock::now();
-      TSourceResult result;
-      try {
-        result.Level = shared->Read();
-        result.State = TSourceResult::TState::Level;
-      } catch (const std::exception& e) {
-        result.State = TSourceResult::TState::Failed;
-        result.Error = e.what();
-      } catch (...) {
-        result.State = TSourceResult::TState::Failed;
-        result.Error = "Unknown error";
-      }
-      std::unique_lock<std::mutex> lock(shared->Guard);
-      shared->Result = std::move(result);
-      if (shared->Wake.wait_until(lock, start + kReadInterval,
-                                  [&] { return shared->Owners == 0; })) {
-        shared->Ended = true;
-        return;
-      }
-    }
-  }).detach();
-}
-
-TSourceReader::~TSourceReader() {
-  {
-    const std::lock_guard<std::mutex> lock(shared_->Guard);
-    --shared_->Owners;
+  if ((shared_->Result = entry.Result.lock())) {
+    shared_->Worker = TWorker::Reclaim(name);
   }
-  shared_->Wake.notify_all();
+  if (!shared_->Worker) {
+    shared_->Result = std::make_shared<TSnapshot<TSourceResult>>();
+    shared_->Worker = std::make_unique<TWorker>(name, ReadStep(std::move(read), shared_->Result),
+                                                kReadInterval, std::move(clock));
+  }
+  entry = {shared_, shared_->Result};
 }
+
+TSourceReader::~TSourceReader() = default;
 
 TSourceResult TSourceReader::Latest() const {
-  const std::lock_guard<std::mutex> lock(shared_->Guard);
-  return shared_->Result;
+  return shared_->Result->Get();
 }
 
 // ---- Meters ---------------------------------------------------------------------------
@@ -258,6 +250,10 @@ std::shared_ptr<SensorList> SetSensorList(std::shared_ptr<SensorList> sensors) {
   return std::exchange(InstalledSensors(), std::move(sensors));
 }
 
+std::shared_ptr<TClock> SetMachineClock(std::shared_ptr<TClock> clock) {
+  return std::exchange(InstalledClock(), std::move(clock));
+}
+
 // ---- TLBMachineInput ----------------------------------------------------------------
 
 void TLBMachineInput::AddFadeProp() {
@@ -271,14 +267,15 @@ void TLBMachineInput::Activate(TLEDBar& bar) {
   // The source as the properties name it: a bar made anew (by Add, Load or Save) takes up
   // the reader of the same source, even one whose read still hangs.
   std::string key =
-      Format("%s@%p@%p", Class().ClassName, static_cast<const void*>(CurrentFiles().get()),
-             static_cast<const void*>(CurrentSensors().get()));
+      Format("%s@%p@%p@%p", Class().ClassName, static_cast<const void*>(CurrentFiles().get()),
+             static_cast<const void*>(CurrentSensors().get()),
+             static_cast<const void*>(CurrentClock().get()));
   for (int i = 0; i < PropCount(); ++i) {
     if (Props(i)->Name != "Fade_perc") {
       key += '\n' + Props(i)->AsText();
     }
   }
-  reader_ = std::make_unique<TSourceReader>(key, MakeRead());
+  reader_ = std::make_unique<TSourceReader>(key, MakeRead(), CurrentClock());
 }
 
 void TLBMachineInput::UpdateBar(TLEDBar& bar) {
@@ -327,7 +324,7 @@ std::function<double()> TLBNetworkTraffic::MakeRead() {
   const double fullScale = PropByName("Full_scale")->AsInteger() * kBitsPerMegabit / kBitsPerByte;
   auto meter = std::make_shared<TNetworkMeter>(CurrentFiles(), PropByName("Interface")->AsText(),
                                                direction, fullScale);
-  return [meter] { return meter->Read(TMachineClock::now()); };
+  return [meter, clock = CurrentClock()] { return meter->Read(clock->Now()); };
 }
 
 const TLBInputClass TLBDiskActivity::ClassInfo{"TLBDiskActivity", &CreateInput<TLBDiskActivity>};
@@ -339,7 +336,7 @@ TLBDiskActivity::TLBDiskActivity() {
 
 std::function<double()> TLBDiskActivity::MakeRead() {
   auto meter = std::make_shared<TDiskMeter>(CurrentFiles(), PropByName("Device")->AsText());
-  return [meter] { return meter->Read(TMachineClock::now()); };
+  return [meter, clock = CurrentClock()] { return meter->Read(clock->Now()); };
 }
 
 const TLBInputClass TLBTemperature::ClassInfo{"TLBTemperature", &CreateInput<TLBTemperature>};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inputs/unBarIO.h"
+#include "support/Clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,19 +27,19 @@ struct TSourceResult {
   std::string Error;  // of a failed read
 };
 
-// Reads one source on a thread of its own, ten times a second at most, and keeps the latest
+// Reads one source on a worker of its own, ten times a second at most, and keeps the latest
 // result for the tick to take without waiting: a read that blocks (in a driver, on a file)
-// holds up its own thread only. Destruction tells the thread to end and does not wait.
+// holds up its own thread only. Destruction does not wait for a read.
 class TSourceReader {
  public:
   struct TShared;
 
-  // read runs on the reader's thread only; it gives a level or raises.
-  explicit TSourceReader(std::function<double()> read);
   // One thread per key: the readers of one key share it, and a thread whose owners have
   // all gone while its read still runs serves the next reader of its key, whose read is
-  // then not used. So a hanging read never gathers further threads behind it.
-  TSourceReader(const std::string& key, std::function<double()> read);
+  // then not used. So a hanging read never gathers further threads behind it. read runs on
+  // the reader's thread only; it gives a level or raises.
+  TSourceReader(const std::string& key, std::function<double()> read,
+                std::shared_ptr<TClock> clock);
   ~TSourceReader();
   TSourceReader(const TSourceReader&) = delete;
   TSourceReader& operator=(const TSourceReader&) = delete;
@@ -46,8 +47,6 @@ class TSourceReader {
   TSourceResult Latest() const;
 
  private:
-  void Start();
-
   std::shared_ptr<TShared> shared_;
 };
 
@@ -104,6 +103,8 @@ double TemperatureLevel(const SensorList& sensors, const std::string& sensor, in
 std::shared_ptr<const MachineFiles> SetMachineFiles(std::shared_ptr<const MachineFiles> files);
 // The same for the temperature sensors (also the choices of new Temperature inputs).
 std::shared_ptr<SensorList> SetSensorList(std::shared_ptr<SensorList> sensors);
+// The same for the clock that paces the readers and times the rates.
+std::shared_ptr<TClock> SetMachineClock(std::shared_ptr<TClock> clock);
 
 // An input whose figure comes from the machine through a TSourceReader: the bar shows the
 // latest level on every tick and stays at 0 while the source is missing, which the log

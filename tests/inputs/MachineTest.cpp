@@ -1,9 +1,11 @@
+#include "common/ManualClock.h"
 #include "common/Wait.h"
 #include "device/LEDController.h"
 #include "inputs/unMachine.h"
 #include "platform/MachineFiles.h"
 #include "platform/SensorList.h"
 #include "support/Log.h"
+#include "support/Worker.h"
 #include "support/unLog.h"
 
 #include <QTemporaryDir>
@@ -198,6 +200,7 @@ class TemperatureBar : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = SetSensorList(sensors_);
+    previousClock_ = SetMachineClock(clock_);
     ASSERT_TRUE(StartAppLog(dir_.filePath("test.log").toStdString()));
     AppLog()->OnWarning = [this](TLog&, const std::string& text) { warnings_.push_back(text); };
     link_.SetLEDBarCtrlCount(1);
@@ -207,6 +210,7 @@ class TemperatureBar : public ::testing::Test {
     sensors_->Release.release();
     StopAppLog();
     SetSensorList(previous_);
+    SetMachineClock(previousClock_);
   }
   TLEDBar& Bar() { return link_.LEDBarCtrls(0).Bars(0); }
   // Ticks, as the update loop would, until that many LEDs of the bar are lit.
@@ -225,6 +229,9 @@ class TemperatureBar : public ::testing::Test {
 
   std::shared_ptr<FakeSensors> sensors_ = std::make_shared<FakeSensors>();
   std::shared_ptr<SensorList> previous_;
+  // Moves only when a test lets the readers' next tenth of a second pass.
+  std::shared_ptr<TManualClock> clock_ = std::make_shared<TManualClock>();
+  std::shared_ptr<TClock> previousClock_;
   QTemporaryDir dir_;
   std::vector<std::string> warnings_;
   TLEDBarController link_;
@@ -243,7 +250,14 @@ TEST_F(TemperatureBar, FollowsTheSensorBetweenLowAndHighAndAMissingOneIsToldOnce
   input.PropByName("High")->SetAsText("60");
   input.Activate(Bar());
   EXPECT_TRUE(TickUntilLit(input, 10));  // round(39 * 0.25)
+  ASSERT_TRUE(clock_->WaitForSleepers(1));
   sensors_->Celsius["acpitz-acpi-0/temp1"] = 55.0;
+  // The source is read again only once its tenth of a second has passed.
+  clock_->Advance(99ms);
+  ASSERT_TRUE(clock_->WaitForSleepers(1));
+  input.UpdateBar(Bar());
+  EXPECT_EQ(Bar().Level(), 0.25);
+  clock_->Advance(1ms);
   EXPECT_TRUE(TickUntilLit(input, 29));  // round(39 * 0.75)
 
   input.PropByName("Sensor")->SetAsText("nct6775-isa-0290/SYSTIN");
@@ -293,9 +307,19 @@ TEST_F(TemperatureBar, AStuckSensorKeepsOneReaderThroughNewActivationsAndBars) {
   input.Activate(Bar());
   ASSERT_TRUE(WaitFor([&] { return sensors_->Blocked.load(); }));
   const auto before = threads();
+  const auto keptStuck = [] {
+    const auto kept = LeftBehindThreads();
+    return std::count_if(kept.begin(), kept.end(), [](const TLeftBehindThread& thread) {
+      return thread.Name.starts_with("vorlixa-reader TLBTemperature") &&
+             thread.Name.ends_with("\nslow/temp1\n30\n90");
+    });
+  };
   for (int activation = 0; activation < 5; ++activation) {
     input.Deactivate(Bar());
+    // Its last owner gone, the stuck thread is kept under its source's name until the next.
+    EXPECT_EQ(keptStuck(), 1);
     input.Activate(Bar());
+    EXPECT_EQ(keptStuck(), 0);
   }
   TLBTemperature second;
   second.PropByName("Sensor")->SetAsText("slow/temp1");
