@@ -275,32 +275,35 @@ TEST_F(CheckForUpdatesSystem, ServerErrorsAreShownAndLogged) {
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 
-TEST_F(CheckForUpdatesSystem, AnUnreachableServerIsShownAndLogged) {
-  options_.UpdateAddress =
-      "http://127.0.0.1:" + std::to_string(HttpTestServer::UnusedPort()) + "/updates";
-  EXPECT_EQ(Check(true), -1);
-  ASSERT_EQ(prompter_.Messages.size(), 1u);
-  EXPECT_FALSE(prompter_.Messages[0].empty());
-  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - " + prompter_.Messages[0]);
-}
-
 // The request runs beside the event loop: the check has started and given the thread
-// back while the server is still silent.
-TEST_F(CheckForUpdatesSystem, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
+// back before the server has answered. Whether nothing listens at the address or the
+// server falls silent, the check ends with the request's error, shown and logged; a
+// refused connection ends it at once, not by the time-out.
+TEST_F(CheckForUpdatesSystem, AnUnreachableOrSilentServerNeitherHoldsTheThreadNorTheCheck) {
   HttpTestServer::Response silent;
   silent.Body = UpdateInfo("0100071E");
   silent.StallAfter = 10;
   server_.Route("/updates", silent);
   options_.InfoReadTimeout = 1000;
-  TUpdateCheck check(true, options_);
-  int result = 99;
-  ReportToPrompter(check, result);
-  check.Start();
-  EXPECT_TRUE(check.Running());
-  ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"Read timed out."});
-  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - Read timed out.");
+  const std::string unreachable =
+      "http://127.0.0.1:" + std::to_string(HttpTestServer::UnusedPort()) + "/updates";
+  for (const std::string& address : {unreachable, options_.UpdateAddress}) {
+    SCOPED_TRACE(address);
+    options_.UpdateAddress = address;
+    prompter_.Messages.clear();
+    TUpdateCheck check(true, options_);
+    int result = 99;
+    ReportToPrompter(check, result);
+    check.Start();
+    EXPECT_TRUE(check.Running());
+    ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
+    EXPECT_EQ(result, -1);
+    ASSERT_EQ(prompter_.Messages.size(), 1u);
+    EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - " + prompter_.Messages[0]);
+    const bool refused = address == unreachable;
+    EXPECT_EQ(prompter_.Messages[0] == "Read timed out.", !refused) << prompter_.Messages[0];
+    EXPECT_FALSE(prompter_.Messages[0].empty());
+  }
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 
