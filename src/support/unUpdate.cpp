@@ -66,14 +66,12 @@ void RemoveLeftoverSetup(const TUpdateFiles& files) {
   std::filesystem::remove(files.Setup + kPartSuffix, ignored);
 }
 
-TUpdateOptions& ProgramUpdateOptions() {
-  static TUpdateOptions options;
-  return options;
+bool UpdatesFromPackages(const TUpdateOptions& options) {
+  return options.UpdateAddress.empty() || options.UpdatePublicKey.empty();
 }
 
 bool UpdatesFromPackages() {
-  return ProgramUpdateOptions().UpdateAddress.empty() ||
-         ProgramUpdateOptions().UpdatePublicKey.empty();
+  return UpdatesFromPackages(TUpdateOptions());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -59,7 +59,9 @@ class TDownloadView {
   virtual void Ended(const std::string& text) = 0;
 };
 
-// What the check needs from outside this unit.
+// What the check needs from outside this unit, handed to each check as a value. A default
+// one holds what the build was made with; the program entry adds the settings reader and
+// the download window.
 struct TUpdateOptions {
   // The files are named after it and lie beside it; empty: the places of this run
   // (ProgramFilePlaces). The own version is always that of the running program.
@@ -87,13 +89,11 @@ struct TUpdateOptions {
   std::function<std::unique_ptr<TDownloadView>()> NewDownloadView;
 };
 
-// The program's options; the program entry installs the settings reader and the
-// download window before the first check.
-TUpdateOptions& ProgramUpdateOptions();
-
-// Whether the program has no update check of its own: it has no update address (its
-// updates come with the system's packages) or no key to check them with
-// (ProgramUpdateOptions). It then never checks by itself and offers no check to the user.
+// Whether options give no update check of their own: no update address (the updates
+// come with the system's packages) or no key to check them with. The program then never
+// checks by itself and offers no check to the user.
+bool UpdatesFromPackages(const TUpdateOptions& options);
+// The same for what the build was made with (a default TUpdateOptions).
 bool UpdatesFromPackages();
 
 // How an update check ended.

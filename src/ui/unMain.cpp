@@ -221,7 +221,7 @@ void TfrmMain::CreateActions() {
 
   actConfig = new QAction(QStringLiteral("&Configure"), this);
   actUpdate = new QAction(QStringLiteral("Check for &updates"), this);
-  actUpdate->setVisible(!UpdatesFromPackages());
+  actUpdate->setVisible(!UpdatesFromPackages(options_.Update));
   actAbout = new QAction(QStringLiteral("&About"), this);
   actExit = new QAction(QStringLiteral("&Exit"), this);
   connect(actConfig, &QAction::triggered, this, [this] { actConfigExecute(); });
@@ -314,7 +314,7 @@ void TfrmMain::actUpdateExecute() {
   if (updateCheck_ != nullptr) {
     return;
   }
-  updateCheck_ = new TUpdateCheck(true, ProgramUpdateOptions(), this);
+  updateCheck_ = new TUpdateCheck(true, options_.Update, this);
   AskUpdateQuestion(*updateCheck_);
   updateCheck_->OnFinished = [this](TUpdateResult result, const std::string& error) {
     std::exchange(updateCheck_, nullptr)->deleteLater();

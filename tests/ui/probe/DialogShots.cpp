@@ -7,7 +7,6 @@
 #include "inputs/unMachine.h"
 #include "platform/SensorList.h"
 #include "platform/XdgAutostart.h"
-#include "support/unUpdate.h"
 #include "ui/SettingsPages.h"
 #include "ui/frmBarSetup.h"
 #include "ui/frmPortSetup.h"
@@ -22,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QtGlobal>
 
 #include <cstdio>
 #include <functional>
@@ -76,6 +76,10 @@ void Save(QWidget& widget, const char* fileName) {
 // The settings body at the main window's size, on two sample ports that are not opened
 // and with nothing read from or written to the user's files.
 void ShootSettingsPages() {
+  // A build with an update address and a key (the build settings of the update test
+  // read them from here), and then one for a system package, which has no address.
+  qputenv("VORLIXA_TEST_UPDATE_ADDRESS", "http://127.0.0.1:9/updates");
+  qputenv("VORLIXA_TEST_UPDATE_KEY", "RWQ-a-key");
   QTemporaryDir scratch;
   TPortCfgList ports;
   TPortCfg& usb = ports.Add();
@@ -103,7 +107,7 @@ void ShootSettingsPages() {
   Save(pages, "main-options.png");
 
   // The same page in a build for a system package, which has no update address.
-  ProgramUpdateOptions().UpdateAddress.clear();
+  qunsetenv("VORLIXA_TEST_UPDATE_ADDRESS");
   TSettingsPages packaged(ports, settings, autostart, {});
   packaged.setWindowTitle(QStringLiteral("Tremanic Vorlixa"));
   packaged.resize(595, 341);
