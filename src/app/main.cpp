@@ -26,6 +26,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 using namespace vx;
 
@@ -134,8 +135,11 @@ int main(int argc, char** argv) {
   }
   TMessageBoxPrompter prompter;
   SetPrompter(&prompter);
-  ProgramUpdateOptions().ReadAutoUpdate = ReadAutoUpdateSetting;
-  ProgramUpdateOptions().NewDownloadView = NewDownloadWindow;
+  // The update address and key that the build was made with, and this program's settings
+  // reader and download window: for the check at start and the main window's.
+  TUpdateOptions updateOptions;
+  updateOptions.ReadAutoUpdate = ReadAutoUpdateSetting;
+  updateOptions.NewDownloadView = NewDownloadWindow;
 
   // SIGTERM, SIGINT, SIGHUP and the end of the desktop session end the program as "&Exit"
   // does.
@@ -165,7 +169,7 @@ int main(int argc, char** argv) {
   {
     // Before the window exists the check is all that runs: its requests go on in this
     // loop, the only one.
-    TUpdateCheck check(false, ProgramUpdateOptions());
+    TUpdateCheck check(false, updateOptions);
     QEventLoop checking;
     TUpdateResult checked = TUpdateResult::Failed;
     AskUpdateQuestion(check);
@@ -196,7 +200,9 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(AppIcon());
 
   LogMessage("Create mainform");
-  frmMain = std::make_unique<TfrmMain>();
+  TMainOptions mainOptions;
+  mainOptions.Update = std::move(updateOptions);
+  frmMain = std::make_unique<TfrmMain>(std::move(mainOptions));
   faAppStart->OnStartOther = [&](QObject*) {
     if (frmMain) {
       frmMain->actConfigExecute();

@@ -20,6 +20,10 @@ bool IsBlank(char c) noexcept {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+bool IsControlOrSpace(char c) noexcept {
+  return static_cast<unsigned char>(c) >= 1 && static_cast<unsigned char>(c) <= ' ';
+}
+
 std::string_view Trim(std::string_view text, bool (*isBlank)(char)) {
   while (!text.empty() && isBlank(text.front())) {
     text.remove_prefix(1);

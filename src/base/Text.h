@@ -12,6 +12,10 @@ bool SameText(std::string_view a, std::string_view b) noexcept;
 // settings file or a line of a desktop entry.
 bool IsBlank(char c) noexcept;
 
+// Every control character (1 to 31) and the space: the blanks of INI files as the
+// platform's profile functions read them, and of the items of a version.
+bool IsControlOrSpace(char c) noexcept;
+
 // text without the characters at either end for which isBlank holds.
 std::string_view Trim(std::string_view text, bool (*isBlank)(char) = IsBlank);
 

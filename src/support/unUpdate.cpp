@@ -2,23 +2,19 @@
 
 #include "base/Exceptions.h"
 #include "base/Format.h"
-#include "base/Numbers.h"
-#include "base/Text.h"
-#include "platform/AtomicFile.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SystemError.h"
+#include "support/BuildNumbers.h"
 #include "support/HttpClient.h"
+#include "support/IniFile.h"
 #include "support/VersionInfo.h"
 #include "support/unLog.h"
 
 #include <QTimer>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <system_error>
-#include <vector>
 
 namespace vx {
 
@@ -30,162 +26,6 @@ constexpr const char* kSetupName = "~vxupd.exe";
 constexpr const char* kPartSuffix = ".part";
 // The setup's signature file lies beside it.
 constexpr const char* kSignatureSuffix = ".minisig";
-
-// ---------------------------------------------------------------------------------------
-// Text helpers.
-
-// Blanks of the update information: every control character and the space.
-bool IsControlOrSpace(char c) {
-  return static_cast<unsigned char>(c) >= 1 && static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view TrimLine(std::string_view text) {
-  return Trim(text, IsControlOrSpace);
-}
-
-// The items of a delimited text: an item ends at a full stop or a blank, blanks around
-// the delimiters are skipped, a full stop at the very end adds an empty item.
-std::vector<std::string_view> VersionItems(std::string_view text) {
-  std::vector<std::string_view> items;
-  std::size_t i = 0;
-  const auto skipBlanks = [&] {
-    while (i < text.size() && IsControlOrSpace(text[i])) {
-      ++i;
-    }
-  };
-  skipBlanks();
-  while (i < text.size()) {
-    const std::size_t start = i;
-    while (i < text.size() && !IsControlOrSpace(text[i]) && text[i] != '.') {
-      ++i;
-    }
-    items.push_back(text.substr(start, i - start));
-    skipBlanks();
-    if (i < text.size() && text[i] == '.') {
-      if (i + 1 == text.size()) {
-        items.emplace_back();
-      }
-      ++i;
-      skipBlanks();
-    }
-  }
-  return items;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
-// ---------------------------------------------------------------------------------------
-// INI files.
-
-std::optional<std::string> ReadWholeFile(const std::string& fileName) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(fileName, error)) {
-    return std::nullopt;
-  }
-  std::ifstream file(fileName, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (!file) {
-    return std::nullopt;
-  }
-  return content.str();
-}
-
-std::vector<std::string> Lines(const std::string& content) {
-  std::vector<std::string> lines;
-  std::string_view rest(content);
-  if (rest.starts_with("\xEF\xBB\xBF")) {
-    rest.remove_prefix(3);
-  }
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    if (line.ends_with('\r')) {
-      line.remove_suffix(1);
-    }
-    lines.emplace_back(line);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-  }
-  return lines;
-}
-
-// The name of a section header line, or nullopt for any other line.
-std::optional<std::string_view> SectionName(std::string_view line) {
-  line = TrimLine(line);
-  if (!line.starts_with('[')) {
-    return std::nullopt;
-  }
-  const std::size_t close = line.find(']');
-  return TrimLine(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-}
-
-// The key of a "key=value" line, or nullopt for any other line.
-std::optional<std::string_view> KeyName(std::string_view line) {
-  const std::size_t equals = line.find('=');
-  if (equals == std::string_view::npos || TrimLine(line).starts_with(';')) {
-    return std::nullopt;
-  }
-  return TrimLine(line.substr(0, equals));
-}
-
-// Where a section's lines are: its header, and the line after its last non-blank line.
-struct TSectionLines {
-  std::size_t Header = 0;
-  std::size_t End = 0;
-};
-
-std::optional<TSectionLines> FindSection(const std::vector<std::string>& lines,
-                                         std::string_view section) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto name = SectionName(lines[i]);
-    if (!name || !SameText(*name, section)) {
-      continue;
-    }
-    TSectionLines found{i, i + 1};
-    for (std::size_t j = i + 1; j < lines.size() && !SectionName(lines[j]); ++j) {
-      if (!TrimLine(lines[j]).empty()) {
-        found.End = j + 1;
-      }
-    }
-    return found;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::size_t> FindKey(const std::vector<std::string>& lines,
-                                   const TSectionLines& section, std::string_view key) {
-  for (std::size_t i = section.Header + 1; i < section.End; ++i) {
-    const auto name = KeyName(lines[i]);
-    if (name && SameText(*name, key)) {
-      return i;
-    }
-  }
-  return std::nullopt;
-}
-
-// In one piece, as the settings are; a link in the file's place is replaced, not
-// followed, so the write never lands anywhere else.
-void WriteWholeFile(const std::string& fileName, const std::string& content) {
-  try {
-    ReplaceFileItself(fileName, content);
-  } catch (const EInOutError&) {
-    throw EIniFileException(Format("Unable to write to %s", fileName));
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// The steps of the check.
 
 const char* const kSetupArgument = "/silent";
 
@@ -205,90 +45,6 @@ std::string ErrorText(const std::exception_ptr& error) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-
-std::string VersionToBuildText(std::string_view version) {
-  std::string text;
-  for (const std::string_view item : VersionItems(version)) {
-    text += Format("%02X", static_cast<std::uint32_t>(StrToInt(item)));
-  }
-  return text;
-}
-
-std::uint32_t HexToBuild(std::string_view text) {
-  const auto fail = [text]() -> std::uint32_t {
-    throw EConvertError(Format("'$%s' is not a valid integer value", std::string(text)));
-  };
-  if (text.empty()) {
-    return fail();
-  }
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const int digit = HexDigit(c);
-    if (digit < 0) {
-      return fail();
-    }
-    value = value * 16 + static_cast<std::uint64_t>(digit);
-    if (value > 0xFFFFFFFFu) {
-      return fail();
-    }
-  }
-  // The build is kept as a signed 32-bit number on the way: from 80000000 up it turns
-  // negative, which no build number may be.
-  if (value >= 0x80000000u) {
-    throw ERangeError(kRangeCheckError);
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
-std::uint32_t VersionToBuild(std::string_view version) {
-  return HexToBuild(VersionToBuildText(version));
-}
-
-std::string ReadIniString(const std::string& fileName, std::string_view section,
-                          std::string_view key, std::string_view def) {
-  const auto content = ReadWholeFile(fileName);
-  if (!content) {
-    return std::string(def);
-  }
-  const std::vector<std::string> lines = Lines(*content);
-  const auto found = FindSection(lines, section);
-  const auto line = found ? FindKey(lines, *found, key) : std::nullopt;
-  if (!line) {
-    return std::string(def);
-  }
-  std::string_view value =
-      TrimLine(std::string_view(lines[*line]).substr(lines[*line].find('=') + 1));
-  // A value in matching quotes is read without them.
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value);
-}
-
-void WriteIniString(const std::string& fileName, std::string_view section, std::string_view key,
-                    std::string_view value) {
-  std::error_code error;
-  const bool link = std::filesystem::is_symlink(fileName, error);
-  std::vector<std::string> lines =
-      link ? std::vector<std::string>() : Lines(ReadWholeFile(fileName).value_or(std::string()));
-  const std::string entry = Format("%s=%s", std::string(key), std::string(value));
-  if (const auto found = FindSection(lines, section)) {
-    if (const auto line = FindKey(lines, *found, key)) {
-      lines[*line] = entry;
-    } else {
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(found->End), entry);
-    }
-  } else {
-    lines.push_back(Format("[%s]", std::string(section)));
-    lines.push_back(entry);
-  }
-  std::string content;
-  for (const std::string& line : lines) {
-    content += line + "\r\n";
-  }
-  WriteWholeFile(fileName, content);
-}
 
 TUpdateFiles::TUpdateFiles(const std::string& programFile)
     : TUpdateFiles(FilePlacesBeside(programFile)) {}
@@ -310,14 +66,12 @@ void RemoveLeftoverSetup(const TUpdateFiles& files) {
   std::filesystem::remove(files.Setup + kPartSuffix, ignored);
 }
 
-TUpdateOptions& ProgramUpdateOptions() {
-  static TUpdateOptions options;
-  return options;
+bool UpdatesFromPackages(const TUpdateOptions& options) {
+  return options.UpdateAddress.empty() || options.UpdatePublicKey.empty();
 }
 
 bool UpdatesFromPackages() {
-  return ProgramUpdateOptions().UpdateAddress.empty() ||
-         ProgramUpdateOptions().UpdatePublicKey.empty();
+  return UpdatesFromPackages(TUpdateOptions());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "base/Exceptions.h"
 #include "support/FilePlaces.h"
 #include "support/UpdateSignature.h"
 
@@ -12,46 +11,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 namespace vx {
 
-// An INI file that cannot be written ("Unable to write to %s").
-VORLIXA_DECLARE_EXCEPTION(EIniFileException, Exception);
-
-// ---------------------------------------------------------------------------------------
-// Build numbers: a dotted version a.b.c.d as one 32-bit number that orders as the
-// versions do, as long as every part lies in 0..255 and the first is below 128.
-
-// The items of version (split at full stops; a blank separates items too), each read as
-// a decimal integer and written as upper-case hexadecimal of at least two digits:
-// "1.0.7.29" -> "0100071D". Raises EConvertError for an item that is no integer.
-std::string VersionToBuildText(std::string_view version);
-
-// text read as a hexadecimal number: EConvertError "'$%s' is not a valid integer value"
-// when it is none or does not fit into 32 bits, ERangeError "Range check error" from
-// 80000000 up.
-std::uint32_t HexToBuild(std::string_view text);
-
-// HexToBuild(VersionToBuildText(version)): "1.0.7.29" -> 16,779,037.
-std::uint32_t VersionToBuild(std::string_view version);
-
-// ---------------------------------------------------------------------------------------
-// INI files as the platform's profile functions treat them: "[section]" headers and
-// "key=value" lines, sections and keys matched without regard to letter case, blanks
-// around keys and values dropped, the first match counting.
-
-// The value of key in section, def when the file, the section or the key is missing.
-std::string ReadIniString(const std::string& fileName, std::string_view section,
-                          std::string_view key, std::string_view def = {});
-
-// Sets key in section to value, adding the section or the key when missing and keeping
-// the rest of the file. Raises EIniFileException when the file cannot be written.
-void WriteIniString(const std::string& fileName, std::string_view section, std::string_view key,
-                    std::string_view value);
-
-// ---------------------------------------------------------------------------------------
-// The update check.
+// The update check; its build numbers are in BuildNumbers.h, its INI files in IniFile.h.
 
 // The section of the update information and of the local version record.
 inline constexpr const char* kUpdateSection = "Vorlixa";
@@ -96,7 +59,9 @@ class TDownloadView {
   virtual void Ended(const std::string& text) = 0;
 };
 
-// What the check needs from outside this unit.
+// What the check needs from outside this unit, handed to each check as a value. A default
+// one holds what the build was made with; the program entry adds the settings reader and
+// the download window.
 struct TUpdateOptions {
   // The files are named after it and lie beside it; empty: the places of this run
   // (ProgramFilePlaces). The own version is always that of the running program.
@@ -124,13 +89,11 @@ struct TUpdateOptions {
   std::function<std::unique_ptr<TDownloadView>()> NewDownloadView;
 };
 
-// The program's options; the program entry installs the settings reader and the
-// download window before the first check.
-TUpdateOptions& ProgramUpdateOptions();
-
-// Whether the program has no update check of its own: it has no update address (its
-// updates come with the system's packages) or no key to check them with
-// (ProgramUpdateOptions). It then never checks by itself and offers no check to the user.
+// Whether options give no update check of their own: no update address (the updates
+// come with the system's packages) or no key to check them with. The program then never
+// checks by itself and offers no check to the user.
+bool UpdatesFromPackages(const TUpdateOptions& options);
+// The same for what the build was made with (a default TUpdateOptions).
 bool UpdatesFromPackages();
 
 // How an update check ended.

@@ -1,7 +1,6 @@
 #include "ui/OptionsPage.h"
 
 #include "config/unAutoLoad.h"
-#include "support/unUpdate.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -13,7 +12,7 @@
 
 namespace vx {
 
-TOptionsPage::TOptionsPage(QWidget* parent) : QWidget(parent) {
+TOptionsPage::TOptionsPage(bool updatesFromPackages, QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("tsOptions"));
   gbStartup = new QGroupBox(QStringLiteral("Startup"), this);
   gbStartup->setObjectName(QStringLiteral("gbStartup"));
@@ -50,11 +49,10 @@ TOptionsPage::TOptionsPage(QWidget* parent) : QWidget(parent) {
       new QLabel(QStringLiteral("Updates come with your system's packages."), gbUpdate);
   lblUpdatePackages->setObjectName(QStringLiteral("lblUpdatePackages"));
   lblUpdatePackages->setWordWrap(true);
-  const bool fromPackages = UpdatesFromPackages();
-  lblUpdatePackages->setHidden(!fromPackages);
-  cbAutoUpdate->setHidden(fromPackages);
-  lblUpdateNote->setHidden(fromPackages);
-  btnUpdate->setHidden(fromPackages);
+  lblUpdatePackages->setHidden(!updatesFromPackages);
+  cbAutoUpdate->setHidden(updatesFromPackages);
+  lblUpdateNote->setHidden(updatesFromPackages);
+  btnUpdate->setHidden(updatesFromPackages);
   auto* updateLayout = new QVBoxLayout(gbUpdate);
   updateLayout->addWidget(cbAutoUpdate);
   updateLayout->addWidget(lblUpdatePackages);

@@ -17,8 +17,9 @@ class TOptionsPage : public QWidget {
   Q_OBJECT
 
  public:
-  // Sets the caption of cbAutoLoadUser with the user's login name.
-  explicit TOptionsPage(QWidget* parent = nullptr);
+  // Sets the caption of cbAutoLoadUser with the user's login name. updatesFromPackages:
+  // the program has no update check of its own (UpdatesFromPackages).
+  explicit TOptionsPage(bool updatesFromPackages, QWidget* parent = nullptr);
 
   // The button btnUpdate runs this action of the window's tray menu.
   void BindUpdateAction(QAction* update);

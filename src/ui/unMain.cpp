@@ -253,7 +253,7 @@ void TfrmMain::CreatePages() {
   pcConfig->setObjectName(QStringLiteral("pcConfig"));
   tsBars = new TBarSetupPage(*ports_);
   pcConfig->addTab(tsBars, QStringLiteral("Bar setup"));
-  tsOptions = new TOptionsPage;
+  tsOptions = new TOptionsPage(UpdatesFromPackages(options_.Update));
   pcConfig->addTab(tsOptions, QStringLiteral("Options"));
   pcConfig->setCurrentWidget(tsBars);
 
@@ -352,7 +352,7 @@ void TfrmMain::CreateActions() {
 
   actConfig = new QAction(QStringLiteral("&Configure"), this);
   actUpdate = new QAction(QStringLiteral("Check for &updates"), this);
-  actUpdate->setVisible(!UpdatesFromPackages());
+  actUpdate->setVisible(!UpdatesFromPackages(options_.Update));
   actAbout = new QAction(QStringLiteral("&About"), this);
   actExit = new QAction(QStringLiteral("&Exit"), this);
   connect(actConfig, &QAction::triggered, this, [this] { actConfigExecute(); });
@@ -445,7 +445,7 @@ void TfrmMain::actUpdateExecute() {
   if (updateCheck_ != nullptr) {
     return;
   }
-  updateCheck_ = new TUpdateCheck(true, ProgramUpdateOptions(), this);
+  updateCheck_ = new TUpdateCheck(true, options_.Update, this);
   AskUpdateQuestion(*updateCheck_);
   updateCheck_->OnFinished = [this](TUpdateResult result, const std::string& error) {
     std::exchange(updateCheck_, nullptr)->deleteLater();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/unPortCfg.h"
+#include "support/unUpdate.h"
 
 #include <QMainWindow>
 
@@ -27,9 +28,7 @@ class TImageList;
 class TOptionsPage;
 class TSettings;
 class TTrayIcon;
-class TUpdateCheck;
 class TUpdateLoop;
-enum class TUpdateResult;
 class TVersionInfo;
 
 // How a main window is made; the program uses the defaults, tests a settings file of
@@ -50,6 +49,9 @@ struct TMainOptions {
   // file, without a tray icon and without running the loop. OK saves the file and then
   // calls this; closing the window ends the program.
   std::function<void()> ServiceReload;
+  // The manual update check's options: the build's address and key, and the program's
+  // download window. With no address or no key the window offers no update check.
+  TUpdateOptions Update;
 };
 
 // The main window. It stays hidden while the program runs its update loop (TUpdateLoop),

@@ -8,6 +8,7 @@
 #include "common/TestFiles.h"
 #include "common/Wait.h"
 #include "platform/Prompter.h"
+#include "support/IniFile.h"
 #include "support/unLog.h"
 #include "support/unUpdate.h"
 
@@ -27,177 +28,6 @@
 #include <vector>
 
 namespace vx {
-
-namespace {
-
-// ---------------------------------------------------------------------------------------
-// Build numbers.
-
-struct BuildCase {
-  const char* Version;
-  std::uint32_t Build;  // when Error is empty
-  const char* Error;    // the message, or ""
-  const char* ErrorClass;
-};
-
-class VersionToBuildTest : public ::testing::TestWithParam<BuildCase> {};
-
-std::string Outcome(const std::function<std::uint32_t()>& convert) {
-  try {
-    return std::to_string(convert());
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-}
-
-std::string Expected(const BuildCase& c) {
-  return c.Error[0] == '\0' ? std::to_string(c.Build) : std::string(c.ErrorClass) + ": " + c.Error;
-}
-
-}  // namespace
-
-TEST_P(VersionToBuildTest, Converts) {
-  const BuildCase& c = GetParam();
-  EXPECT_EQ(Outcome([&] { return VersionToBuild(c.Version); }), Expected(c)) << c.Version;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Versions, VersionToBuildTest,
-    ::testing::Values(
-        BuildCase{"1.0.7.29", 16779037, "", ""}, BuildCase{"1.0.7.30", 0x0100071E, "", ""},
-        BuildCase{"0.0.0.0", 0, "", ""}, BuildCase{"127.255.255.255", 0x7FFFFFFF, "", ""},
-        BuildCase{"1.2", 0x0102, "", ""}, BuildCase{"1 0 7 29", 0x0100071D, "", ""},
-        BuildCase{" 1 . 0.7.29", 0x0100071D, "", ""}, BuildCase{"1.0.7.300", 0x1000712C, "", ""},
-        BuildCase{"128.0.0.0", 0, "Range check error", "ERangeError"},
-        BuildCase{"255.255.255.255", 0, "Range check error", "ERangeError"},
-        BuildCase{"1.0.7.x", 0, "'x' is not a valid integer value", "EConvertError"},
-        BuildCase{"1.0.7.", 0, "'' is not a valid integer value", "EConvertError"},
-        BuildCase{"1..7.29", 0, "'' is not a valid integer value", "EConvertError"},
-        BuildCase{"", 0, "'$' is not a valid integer value", "EConvertError"},
-        BuildCase{"1.0.7.29.1", 0, "'$0100071D01' is not a valid integer value", "EConvertError"}));
-
-class HexToBuildTest : public ::testing::TestWithParam<BuildCase> {};
-
-TEST_P(HexToBuildTest, Converts) {
-  const BuildCase& c = GetParam();
-  EXPECT_EQ(Outcome([&] { return HexToBuild(c.Version); }), Expected(c)) << c.Version;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Builds, HexToBuildTest,
-    ::testing::Values(
-        BuildCase{"0100071E", 0x0100071E, "", ""}, BuildCase{"7fffffff", 0x7FFFFFFF, "", ""},
-        BuildCase{"000000000100071D", 0x0100071D, "", ""},
-        BuildCase{"1.0.7.30", 0, "'$1.0.7.30' is not a valid integer value", "EConvertError"},
-        BuildCase{"0x10", 0, "'$0x10' is not a valid integer value", "EConvertError"},
-        BuildCase{"", 0, "'$' is not a valid integer value", "EConvertError"},
-        BuildCase{"100000000", 0, "'$100000000' is not a valid integer value", "EConvertError"},
-        BuildCase{"80000000", 0, "Range check error", "ERangeError"},
-        BuildCase{"FFFFFFFF", 0, "Range check error", "ERangeError"}));
-
-TEST(VersionToBuildTextTest, WritesTwoHexadecimalDigitsPerItemAtLeast) {
-  EXPECT_EQ(VersionToBuildText("1.0.7.29"), "0100071D");
-  EXPECT_EQ(VersionToBuildText("1.0.7.300"), "01000712C");
-  EXPECT_EQ(VersionToBuildText(""), "");
-}
-
-// ---------------------------------------------------------------------------------------
-// INI files.
-
-namespace {
-
-class IniFileTest : public ::testing::Test {
- protected:
-  std::string PathOf(const char* name) const {
-    return dir_.filePath(QString::fromLatin1(name)).toStdString();
-  }
-  QTemporaryDir dir_;
-};
-
-}  // namespace
-
-TEST_F(IniFileTest, ReadsSectionsAndKeysWithoutRegardToLetterCase) {
-  const std::string fileName = PathOf("update.ini");
-  WriteTextFile(fileName,
-                "; the server's answer\n"
-                "[Other]\n"
-                "Build=00000001\n"
-                "[ vorlixa ]\r\n"
-                "  build =  0100071E  \r\n"
-                "Build=00000002\r\n"
-                "Version=\"1.0 beta 8\"\r\n"
-                "Empty=\r\n"
-                "[Vorlixa]\r\n"
-                "URL=http://not.this/\r\n");
-  EXPECT_EQ(ReadIniString(fileName, "Vorlixa", "Build"), "0100071E") << "the first match counts";
-  EXPECT_EQ(ReadIniString(fileName, "VORLIXA", "version"), "1.0 beta 8");
-  EXPECT_EQ(ReadIniString(fileName, "Vorlixa", "Empty", "default"), "");
-  EXPECT_EQ(ReadIniString(fileName, "Vorlixa", "URL", "none"), "none");
-  EXPECT_EQ(ReadIniString(fileName, "Other", "Build"), "00000001");
-  EXPECT_EQ(ReadIniString(fileName, "Missing", "Build", "none"), "none");
-  EXPECT_EQ(ReadIniString(PathOf("missing.ini"), "Vorlixa", "Build", "none"), "none");
-}
-
-TEST_F(IniFileTest, WritingKeepsTheRestOfTheFile) {
-  const std::string fileName = PathOf("vorlixa.ini");
-  WriteIniString(fileName, "Vorlixa", "Description", "Vorlixa");
-  EXPECT_EQ(ReadText(fileName), "[Vorlixa]\r\nDescription=Vorlixa\r\n");
-
-  WriteTextFile(fileName,
-                "[vorlixa]\r\n"
-                "; our identity\r\n"
-                "BUILD=00000001\r\n"
-                "\r\n"
-                "[Other]\r\n"
-                "Build=7\r\n");
-  WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
-  WriteIniString(fileName, "Vorlixa", "Version", "1.0 beta 7");
-  WriteIniString(fileName, "Third", "Key", "Value");
-  EXPECT_EQ(ReadText(fileName),
-            "[vorlixa]\r\n"
-            "; our identity\r\n"
-            "Build=0100071D\r\n"
-            "Version=1.0 beta 7\r\n"
-            "\r\n"
-            "[Other]\r\n"
-            "Build=7\r\n"
-            "[Third]\r\n"
-            "Key=Value\r\n");
-}
-
-// The version record is written as the settings are, in one piece; a link in its place,
-// whether it points to a file or to nothing yet, is replaced and what it names stays as it was.
-TEST_F(IniFileTest, ALinkInTheFilesPlaceIsReplacedAndNotFollowed) {
-  const std::string other = PathOf("other.txt");
-  WriteTextFile(other, "[Vorlixa]\r\nsomeone else's\r\n");
-  for (const std::string& target : {other, PathOf("missing.txt")}) {
-    SCOPED_TRACE(target);
-    const std::string fileName = PathOf("vorlixa.ini");
-    std::filesystem::remove(fileName);
-    std::filesystem::create_symlink(target, fileName);
-    WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
-    EXPECT_FALSE(std::filesystem::is_symlink(fileName));
-    EXPECT_EQ(ReadText(fileName), "[Vorlixa]\r\nBuild=0100071D\r\n");
-  }
-  EXPECT_EQ(ReadText(other), "[Vorlixa]\r\nsomeone else's\r\n");
-  EXPECT_FALSE(std::filesystem::exists(PathOf("missing.txt")));
-  // Nothing is left of the temporary files.
-  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-TEST_F(IniFileTest, AFileThatCannotBeWrittenRaises) {
-  const std::string fileName = PathOf("folder.ini");
-  ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.ini")));
-  try {
-    WriteIniString(fileName, "Vorlixa", "Build", "0100071D");
-    FAIL() << "no error";
-  } catch (const EIniFileException& e) {
-    EXPECT_EQ(e.Message(), "Unable to write to " + fileName);
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// The update check.
 
 namespace {
 
@@ -445,32 +275,35 @@ TEST_F(CheckForUpdatesSystem, ServerErrorsAreShownAndLogged) {
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 
-TEST_F(CheckForUpdatesSystem, AnUnreachableServerIsShownAndLogged) {
-  options_.UpdateAddress =
-      "http://127.0.0.1:" + std::to_string(HttpTestServer::UnusedPort()) + "/updates";
-  EXPECT_EQ(Check(true), -1);
-  ASSERT_EQ(prompter_.Messages.size(), 1u);
-  EXPECT_FALSE(prompter_.Messages[0].empty());
-  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - " + prompter_.Messages[0]);
-}
-
 // The request runs beside the event loop: the check has started and given the thread
-// back while the server is still silent.
-TEST_F(CheckForUpdatesSystem, ASilentServerNeitherHoldsTheThreadNorTheCheck) {
+// back before the server has answered. Whether nothing listens at the address or the
+// server falls silent, the check ends with the request's error, shown and logged; a
+// refused connection ends it at once, not by the time-out.
+TEST_F(CheckForUpdatesSystem, AnUnreachableOrSilentServerNeitherHoldsTheThreadNorTheCheck) {
   HttpTestServer::Response silent;
   silent.Body = UpdateInfo("0100071E");
   silent.StallAfter = 10;
   server_.Route("/updates", silent);
   options_.InfoReadTimeout = 1000;
-  TUpdateCheck check(true, options_);
-  int result = 99;
-  ReportToPrompter(check, result);
-  check.Start();
-  EXPECT_TRUE(check.Running());
-  ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(prompter_.Messages, std::vector<std::string>{"Read timed out."});
-  EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - Read timed out.");
+  const std::string unreachable =
+      "http://127.0.0.1:" + std::to_string(HttpTestServer::UnusedPort()) + "/updates";
+  for (const std::string& address : {unreachable, options_.UpdateAddress}) {
+    SCOPED_TRACE(address);
+    options_.UpdateAddress = address;
+    prompter_.Messages.clear();
+    TUpdateCheck check(true, options_);
+    int result = 99;
+    ReportToPrompter(check, result);
+    check.Start();
+    EXPECT_TRUE(check.Running());
+    ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
+    EXPECT_EQ(result, -1);
+    ASSERT_EQ(prompter_.Messages.size(), 1u);
+    EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - " + prompter_.Messages[0]);
+    const bool refused = address == unreachable;
+    EXPECT_EQ(prompter_.Messages[0] == "Read timed out.", !refused) << prompter_.Messages[0];
+    EXPECT_FALSE(prompter_.Messages[0].empty());
+  }
   EXPECT_TRUE(prompter_.Questions.empty());
 }
 

@@ -302,14 +302,6 @@ TEST_F(MainSettingsTest, AFailingApplyIsShownAndNeitherSavesNorCloses) {
 // where updates come from, and the choice that the file holds survives a save. A build
 // with both shows the box and the button instead.
 TEST_F(MainSettingsTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystemsPackages) {
-  struct RestoreAddress {
-    std::string address = ProgramUpdateOptions().UpdateAddress;
-    std::string key = ProgramUpdateOptions().UpdatePublicKey;
-    ~RestoreAddress() {
-      ProgramUpdateOptions().UpdateAddress = address;
-      ProgramUpdateOptions().UpdatePublicKey = key;
-    }
-  } restore;
   WriteSettingsFile(settingsFile, TwoPorts(), true);
   const std::vector<std::pair<std::string, std::string>> builds = {
       {"", "RWQ-a-key"},
@@ -317,8 +309,10 @@ TEST_F(MainSettingsTest, ABuildWithoutUpdateAddressOrKeyLeavesUpdatesToTheSystem
       {"http://127.0.0.1:9/updates", "RWQ-a-key"}};
   for (const auto& [address, key] : builds) {
     const bool fromPackages = address.empty() || key.empty();
-    ProgramUpdateOptions().UpdateAddress = address;
-    ProgramUpdateOptions().UpdatePublicKey = key;
+    // What the build was made with: this test program's build settings read it from here
+    // (tests/app/probe/UpdateTestSettings.cpp), and the window's options start from it.
+    const ScopedEnvironment buildAddress("VORLIXA_TEST_UPDATE_ADDRESS", address);
+    const ScopedEnvironment buildKey("VORLIXA_TEST_UPDATE_KEY", key);
     Open(autostart);
     TOptionsPage& shown = *window->tsOptions;
     window->pcConfig->setCurrentWidget(&shown);

@@ -1,7 +1,8 @@
-// The program's entry and libraries unchanged, with the build settings of an update test
-// in place of the configured ones (src/support/BuildSettings.cpp): the update address and
-// the publisher's key that the test made, from VORLIXA_TEST_UPDATE_ADDRESS and
-// VORLIXA_TEST_UPDATE_KEY. The program itself reads no environment for them.
+// The build settings of a test in place of the configured ones
+// (src/support/BuildSettings.cpp): the update address and the publisher's key from
+// VORLIXA_TEST_UPDATE_ADDRESS and VORLIXA_TEST_UPDATE_KEY. The update test's program runs
+// the program's entry and libraries unchanged with them, and the window tests show builds
+// with and without an update check. The program itself reads no environment for them.
 #include "support/UpdateSignature.h"
 #include "support/unUpdate.h"
 

@@ -99,6 +99,10 @@ QWidget& ShowSettings(TfrmMain& window) {
 
 // The settings body at the main window's size, on two sample ports that are not opened.
 void ShootSettingsWindow() {
+  // A build with an update address and a key (the build settings of the update test
+  // read them from here), and then one for a system package, which has no address.
+  qputenv("VORLIXA_TEST_UPDATE_ADDRESS", "http://127.0.0.1:9/updates");
+  qputenv("VORLIXA_TEST_UPDATE_KEY", "RWQ-a-key");
   QTemporaryDir scratch;
   TfrmMain window(ShotOptions(scratch));
   TPortCfgList& ports = window.Ports();
@@ -120,7 +124,7 @@ void ShootSettingsWindow() {
   Save(pages, "main-options.png");
 
   // The same page in a build for a system package, which has no update address.
-  ProgramUpdateOptions().UpdateAddress.clear();
+  qunsetenv("VORLIXA_TEST_UPDATE_ADDRESS");
   QTemporaryDir packagedScratch;
   TfrmMain packaged(ShotOptions(packagedScratch));
   QWidget& packagedPages = ShowSettings(packaged);
