@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <thread>
 #include <utility>
 
 namespace vx {
@@ -198,8 +197,10 @@ void TLEDBarCtrl::RequestSend() {
 
 // ---------------------------------------------------------------------------------------
 
-TLEDBarController::TLEDBarController(std::unique_ptr<SerialPort> port)
-    : port_(port ? std::move(port) : CreateSerialPort()) {
+TLEDBarController::TLEDBarController(std::unique_ptr<SerialPort> port,
+                                     std::shared_ptr<TClock> clock)
+    : port_(port ? std::move(port) : CreateSerialPort()),
+      clock_(clock ? std::move(clock) : SteadyClock()) {
   QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { TimerExpired(); });
 }
 
@@ -228,7 +229,7 @@ void TLEDBarController::SetConnected(bool value) {
     return;
   }
   // Also a link that waits for its port: it stops trying.
-  if (Connected() || wanted_) {
+  if (Connected() || life_ != Life::Closed) {
     Close();
   }
 }
@@ -306,8 +307,7 @@ bool TLEDBarController::Open() {
   if (Port.size() > kMaxPortNameLength) {
     RaiseRangeCheck();
   }
-  wanted_ = true;
-  lost_ = false;
+  life_ = IsStrip() ? Life::Strip : Life::Absent;
   if (IsStrip()) {
     return OpenStrip();
   }
@@ -374,18 +374,16 @@ void TLEDBarController::FollowStrip() {
   }
 }
 
-bool TLEDBarController::Reopen(bool waitForAnswer) {
+bool TLEDBarController::Reopen(bool byUser) {
   lastError_.clear();
-  detecting_ = false;
-  nextAttempt_ = Clock::now() + kReopenPeriod;
+  nextAttempt_ = clock_->Now() + kReopenPeriod;
   if (!port_->Open(Port)) {
     // Nothing can be sent, so the next complete frame goes out once the port is back.
-    SetState(port_->Failure() == SerialFailure::Denied ? TLinkState::Denied
-             : lost_                                   ? TLinkState::Reconnecting
-                                                       : TLinkState::Waiting);
+    // A port that was lost shows as one that is tried again.
+    Enter(life_ == Life::Lost || life_ == Life::LostAnswered ? life_ : Life::Absent);
     return false;
   }
-  lineFreeAt_ = Clock::now();
+  lineFreeAt_ = clock_->Now();
   refusedSince_.reset();
   pending_.clear();
   filled_ = false;
@@ -393,24 +391,19 @@ bool TLEDBarController::Reopen(bool waitForAnswer) {
   // Started before detection, so that a send that raises there still leaves an open link
   // with its timer running; nothing can expire while detection blocks the thread.
   StartTimer();
-  if (!waitForAnswer) {
-    // A retry looks for the answer on the next ticks: a line that takes bytes but never
-    // answers then costs the loop nothing, however often it is tried.
-    SendReset();
-    detecting_ = Connected();
-    answerDue_ = Clock::now() + std::chrono::milliseconds(timeout_);
-    return detecting_;
+  if (byUser) {
+    Detect();
+    return Connected();
   }
-  Detect();
-  return Detected();
-}
-
-bool TLEDBarController::Detected() {
+  // A retry looks for the answer on the next ticks: a line that takes bytes but never
+  // answers then costs the loop nothing, however often it is tried.
+  const bool returning = life_ == Life::LostAnswered;
+  SendReset();
   if (!Connected()) {
-    return false;  // gone again during detection
+    return false;
   }
-  lost_ = false;
-  SetState(answered_ ? TLinkState::Connected : TLinkState::NoAnswer);
+  life_ = returning ? Life::Returning : Life::Detecting;
+  answerDue_ = clock_->Now() + std::chrono::milliseconds(timeout_);
   return true;
 }
 
@@ -423,11 +416,11 @@ void TLEDBarController::KeepOpen() {
   if (IsStrip()) {
     return;  // a malformed address: no port to try
   }
-  if (detecting_) {
+  if (Detecting()) {
     ContinueDetection();
     return;
   }
-  if (!wanted_ || Connected() || Clock::now() < nextAttempt_) {
+  if (life_ == Life::Closed || Connected() || clock_->Now() < nextAttempt_) {
     return;
   }
   Reopen(false);
@@ -437,56 +430,66 @@ void TLEDBarController::ContinueDetection() {
   std::array<std::uint8_t, 1> reply{};
   // Waits no longer than the read time-outs of one byte allow (2 ms).
   const std::size_t received = port_->Read(reply.data(), reply.size());
-  if (CheckLost() || !Connected()) {
-    detecting_ = false;
+  if (CheckLost()) {
     return;
   }
-  if (received == 0 && Clock::now() < answerDue_) {
+  if (!Connected()) {
+    life_ = LostLife();
     return;
   }
-  detecting_ = false;
-  auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
-  if (warning && lost_ && answered_) {
+  if (received == 0 && clock_->Now() < answerDue_) {
+    return;
+  }
+  Answer(std::span(reply).first(received));
+}
+
+void TLEDBarController::Answer(std::span<const std::uint8_t> reply) {
+  auto warning = DetectionWarning(reply, timeout_);
+  if (warning && life_ == Life::Returning) {
     // Such a chain has not come back (an adapter that takes bytes but passes nothing on):
     // frames would only fill its queue until it is lost again. Its RESET may still be
-    // queued: waiting for it would cost the tick the drain time every second.
+    // queued: waiting for it would cost the tick the drain time every second. Nothing
+    // new to show: it stays as it was while it was away.
     StopTimer();
     port_->CloseNow();
-    nextAttempt_ = Clock::now() + kReopenPeriod;
+    nextAttempt_ = clock_->Now() + kReopenPeriod;
+    life_ = Life::LostAnswered;
     return;
   }
-  answered_ = !warning;
+  if (Connected()) {
+    life_ = warning ? Life::Silent : Life::Answered;
+  }
   if (warning) {
     lastError_ = std::move(*warning);
   }
   InvalidateLastFrame();
   SendLevels();
-  Detected();
+  if (Connected()) {
+    Enter(life_);
+  }
 }
 
 void TLEDBarController::Close() {
-  Close(Clock::now() + kDarkBudget);
+  Close(clock_->Now() + kDarkBudget);
 }
 
 void TLEDBarController::Close(SerialDeadline darkBy) {
   StopTimer();  // also when the port went away by itself
-  wanted_ = false;
-  lost_ = false;
-  detecting_ = false;
+  life_ = Life::Closed;
   if (strip_) {
     // The strip goes dark (and an E1.31 stream ends) before the socket closes.
     strip_->Close();
     strip_.reset();
     lastError_.clear();
     InvalidateLastFrame();
-    SetState(TLinkState::Closed);
+    Enter(Life::Closed);
     return;
   }
   if (!Connected()) {
     if (IsStrip()) {
       lastError_.clear();  // a malformed address's text
     }
-    SetState(TLinkState::Closed);
+    Enter(Life::Closed);
     return;
   }
   try {
@@ -498,13 +501,13 @@ void TLEDBarController::Close(SerialDeadline darkBy) {
   } catch (...) {
     port_->Close();  // the port does not stay open behind a stopped timer
     lastError_.clear();
-    SetState(TLinkState::Closed);
+    Enter(Life::Closed);
     throw;
   }
   port_->CloseBy(darkBy);
   pending_.clear();
   lastError_.clear();
-  SetState(TLinkState::Closed);
+  Enter(Life::Closed);
 }
 
 void TLEDBarController::ConfigurePort() {
@@ -525,13 +528,7 @@ void TLEDBarController::Detect() {
   SendReset();
   std::array<std::uint8_t, 1> reply{};
   const std::size_t received = ReadBytes(reply, timeout_);
-  auto warning = DetectionWarning(std::span(reply).first(received), timeout_);
-  answered_ = !warning;
-  if (warning) {
-    lastError_ = std::move(*warning);
-  }
-  InvalidateLastFrame();
-  SendLevels();
+  Answer(std::span(reply).first(received));
 }
 
 void TLEDBarController::SendLevels() {
@@ -564,8 +561,8 @@ void TLEDBarController::SendDark(SerialDeadline by) {
   const auto frame = FrameBuffer().first(static_cast<std::size_t>(frameLen_));
   std::fill(frame.begin(), frame.end(), std::uint8_t{0});
   const auto length = static_cast<std::size_t>(frameLen_);
-  if (!wanted_ && Connected() && (forced_ || FrameChanged(frame, lastFrame_, length)) &&
-      Backlogged()) {
+  if (life_ == Life::Closed && Connected() &&
+      (forced_ || FrameChanged(frame, lastFrame_, length)) && Backlogged()) {
     // Closing: frames that a slow line still holds would only delay the dark one; the
     // chain shows the dark frame whatever it missed.
     port_->DropOutput();
@@ -575,8 +572,8 @@ void TLEDBarController::SendDark(SerialDeadline by) {
   // waits until it has left.
   Send(frame, false);
   while (Connected() && (!pending_.empty() || forced_ || FrameChanged(frame, lastFrame_, length)) &&
-         Clock::now() < by) {
-    std::this_thread::sleep_for(kDarkRetry);
+         clock_->Now() < by) {
+    clock_->SleepUntil(clock_->Now() + kDarkRetry, {});
     Send(frame, false);
   }
 }
@@ -599,7 +596,7 @@ void TLEDBarController::SendFrame(std::span<const std::uint8_t> frame) {
 void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
   const auto length = static_cast<std::size_t>(frameLen_);
   // The rest of the frame before goes on, whether the levels changed or not.
-  if (!detecting_ && !pending_.empty()) {
+  if (!Detecting() && !pending_.empty()) {
     PushPending();
   }
   if (!forced_ && !FrameChanged(frame, lastFrame_, length)) {
@@ -609,7 +606,7 @@ void TLEDBarController::Send(std::span<const std::uint8_t> frame, bool paced) {
     RaiseRangeCheck();
   }
   // A reopened port sends its complete frame once the chain has answered.
-  if (detecting_ || !pending_.empty() || (paced && LineBusy())) {
+  if (Detecting() || !pending_.empty() || (paced && LineBusy())) {
     return;
   }
   const auto data = frame.first(length);
@@ -652,10 +649,8 @@ std::size_t TLEDBarController::Hand(std::span<const std::uint8_t> data) {
     return 0;
   }
   const std::size_t written = port_->WriteNow(data.data(), data.size());
-  if (written > 0 && port_->LineSpeed() != 0) {
-    lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + LineTime(written);
-  }
-  const auto now = Clock::now();
+  Occupy(written);
+  const auto now = clock_->Now();
   filled_ = filled_ || written < data.size();
   if (written > 0 || !port_->IsOpen()) {
     refusedSince_.reset();
@@ -687,6 +682,12 @@ std::chrono::nanoseconds TLEDBarController::LineTime(std::size_t bytes) const {
       static_cast<std::int64_t>(bytes * kBitsPerByte * 1'000'000'000ULL / speed));
 }
 
+void TLEDBarController::Occupy(std::size_t bytes) {
+  if (bytes > 0 && port_->LineSpeed() != 0) {
+    lineFreeAt_ = std::max(lineFreeAt_, clock_->Now()) + LineTime(bytes);
+  }
+}
+
 bool TLEDBarController::Backlogged() const {
   if (const auto queued = port_->QueuedBytes()) {
     return LineTime(*queued) > kSendAhead;
@@ -703,16 +704,11 @@ bool TLEDBarController::LineBusy() const {
   if (const auto queued = port_->QueuedBytes()) {
     return LineTime(*queued) > kSendAhead;
   }
-  return Clock::now() + kSendAhead < lineFreeAt_;
+  return clock_->Now() + kSendAhead < lineFreeAt_;
 }
 
 SerialDeadline TLEDBarController::WriteDeadline(std::size_t bytes) const {
-  std::chrono::nanoseconds onLine{0};
-  if (const std::uint32_t speed = port_->LineSpeed(); speed != 0) {
-    onLine = std::chrono::nanoseconds(
-        static_cast<std::int64_t>(bytes * kBitsPerByte * 1'000'000'000ULL / speed));
-  }
-  return Clock::now() + onLine + std::chrono::milliseconds(timeout_);
+  return clock_->Now() + LineTime(bytes) + std::chrono::milliseconds(timeout_);
 }
 
 bool TLEDBarController::SendReset() {
@@ -729,7 +725,7 @@ bool TLEDBarController::SendReset(SerialDeadline deadline) {
 }
 
 std::size_t TLEDBarController::ReadBytes(std::span<std::uint8_t> buffer, std::uint32_t limit) {
-  const auto start = Clock::now();
+  const auto start = clock_->Now();
   do {
     const std::size_t received = port_->Read(buffer.data(), buffer.size());
     if (received > 0) {
@@ -739,7 +735,7 @@ std::size_t TLEDBarController::ReadBytes(std::span<std::uint8_t> buffer, std::ui
     if (CheckLost() || !Connected()) {
       return 0;
     }
-  } while (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() <
+  } while (std::chrono::duration_cast<std::chrono::milliseconds>(clock_->Now() - start).count() <
            static_cast<std::int64_t>(limit));
   return 0;
 }
@@ -755,17 +751,13 @@ std::size_t TLEDBarController::WriteBefore(std::span<const std::uint8_t> data,
     return 0;
   }
   const std::size_t written = port_->Write(data.data(), data.size(), deadline);
-  if (const std::uint32_t speed = port_->LineSpeed(); speed != 0 && written > 0) {
-    const auto onLine = std::chrono::nanoseconds(
-        static_cast<std::int64_t>(written * kBitsPerByte * 1'000'000'000ULL / speed));
-    lineFreeAt_ = std::max(lineFreeAt_, Clock::now()) + onLine;
-  }
+  Occupy(written);
   CheckLost();
   return written;
 }
 
 void TLEDBarController::PurgeBuffers() {
-  if (detecting_) {
+  if (Detecting()) {
     return;  // what came in is the chain's answer, still to be read
   }
   port_->Purge();
@@ -777,15 +769,46 @@ bool TLEDBarController::CheckLost() {
     return false;
   }
   // The boards keep their levels; the port is tried again in a second.
-  detecting_ = false;
   pending_.clear();
   refusedSince_.reset();
   StopTimer();
   port_->CloseNow();  // nothing more leaves a lost port: no wait for its line
-  lost_ = true;
-  nextAttempt_ = Clock::now() + kReopenPeriod;
-  SetState(wanted_ ? TLinkState::Reconnecting : TLinkState::Closed);
+  nextAttempt_ = clock_->Now() + kReopenPeriod;
+  Enter(life_ == Life::Closed ? Life::Closed : LostLife());
   return true;
+}
+
+TLEDBarController::Life TLEDBarController::LostLife() const {
+  const bool answered =
+      life_ == Life::Answered || life_ == Life::Returning || life_ == Life::LostAnswered;
+  return answered ? Life::LostAnswered : Life::Lost;
+}
+
+void TLEDBarController::Enter(Life life) {
+  life_ = life;
+  const bool denied = port_->Failure() == SerialFailure::Denied;
+  switch (life) {
+    case Life::Closed:
+      SetState(TLinkState::Closed);
+      break;
+    case Life::Absent:
+      SetState(denied ? TLinkState::Denied : TLinkState::Waiting);
+      break;
+    case Life::Lost:
+    case Life::LostAnswered:
+      SetState(denied ? TLinkState::Denied : TLinkState::Reconnecting);
+      break;
+    case Life::Answered:
+      SetState(TLinkState::Connected);
+      break;
+    case Life::Silent:
+      SetState(TLinkState::NoAnswer);
+      break;
+    case Life::Detecting:
+    case Life::Returning:
+    case Life::Strip:
+      break;  // the answer tells, or the strip
+  }
 }
 
 void TLEDBarController::SetState(TLinkState state) {

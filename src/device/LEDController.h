@@ -3,6 +3,7 @@
 #include "device/LEDFrames.h"
 #include "device/StripColours.h"
 #include "platform/SerialPort.h"
+#include "support/Clock.h"
 
 #include <QTimer>
 
@@ -135,7 +136,9 @@ enum class TLinkState {
 // go next.
 class TLEDBarController {
  public:
-  explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort());
+  // clock: what the line's pacing, the waits for the chain and the retries go by.
+  explicit TLEDBarController(std::unique_ptr<SerialPort> port = CreateSerialPort(),
+                             std::shared_ptr<TClock> clock = SteadyClock());
   ~TLEDBarController();  // sends nothing
   TLEDBarController(const TLEDBarController&) = delete;
   TLEDBarController& operator=(const TLEDBarController&) = delete;
@@ -190,7 +193,7 @@ class TLEDBarController {
   }
   bool TimerActive() const { return timerRunning_; }  // the link's timer runs: while open
   // When the line will have sent everything handed to it so far.
-  std::chrono::steady_clock::time_point LineFreeAt() const { return lineFreeAt_; }
+  TClock::time_point LineFreeAt() const { return lineFreeAt_; }
 
   // Opens, configures, detects the chain and starts the timer; false when the port cannot
   // be opened. Raises ERangeError for a Port longer than 260 characters. Either way the
@@ -232,18 +235,33 @@ class TLEDBarController {
   void PurgeBuffers();
 
  private:
-  using Clock = std::chrono::steady_clock;
+  // The life of the link; State() shows it.
+  enum class Life {
+    Closed,        // not asked to be open
+    Absent,        // asked to be open; its port would not open: tried again every second
+    Lost,          // asked to be open; its port went away: tried again every second
+    LostAnswered,  // Lost, after its chain had answered: if the reopened port is silent,
+                   // the chain has not come back
+    Detecting,     // a reopened port: RESET went out, the chain's answer is due
+    Returning,     // Detecting, after LostAnswered
+    Answered,      // open, and the chain answered RESET
+    Silent,        // open, but the chain did not answer RESET as it should
+    Strip,         // a network strip, or an address that names none: the strip tells
+  };
 
   // index as an index of boards_; raises the ERangeError of LEDBarCtrls otherwise.
   std::size_t BoardIndex(int index) const;
 
-  // Opens the port, configures and detects (waiting for the answer, or on later ticks);
-  // the state follows the outcome.
-  bool Reopen(bool waitForAnswer);
-  // The state after a detection on a port that is still open.
-  bool Detected();
+  // Opens the port, configures and detects: waiting for the answer when the user opens
+  // the link, else on later ticks; the life follows the outcome.
+  bool Reopen(bool byUser);
   // One look for the answer of a detection that does not block.
   void ContinueDetection();
+  // Takes the chain's answer to RESET (what came back in time) on an open port.
+  void Answer(std::span<const std::uint8_t> reply);
+  bool Detecting() const { return life_ == Life::Detecting || life_ == Life::Returning; }
+  // The life of a link whose port is gone now.
+  Life LostLife() const;
   // When bytes handed over now must have been taken at the latest.
   SerialDeadline WriteDeadline(std::size_t bytes) const;
   bool SendReset(SerialDeadline deadline);
@@ -261,6 +279,8 @@ class TLEDBarController {
   std::chrono::nanoseconds RefusalLimit() const;
   // How long the line takes for bytes at its nominal speed (0 when it has none).
   std::chrono::nanoseconds LineTime(std::size_t bytes) const;
+  // Counts bytes handed to the line just now into LineFreeAt.
+  void Occupy(std::size_t bytes);
   // Where SendLevels and SendBlank assemble the frame, right behind a place for RESET.
   std::span<std::uint8_t, kMaxFrameSize> FrameBuffer() {
     return std::span(wire_).subspan<1, kMaxFrameSize>();
@@ -272,6 +292,8 @@ class TLEDBarController {
   bool Backlogged() const;
   // True when the port has just gone: the link has then closed it and waits for it.
   bool CheckLost();
+  // Enters life and shows it: a detection shows what the link showed before it.
+  void Enter(Life life);
   void SetState(TLinkState state);
   // A network strip in place of the serial port: opened, sent to, and its state.
   bool OpenStrip();
@@ -285,16 +307,14 @@ class TLEDBarController {
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<TNetworkStrip> strip_;  // while a strip link is open
   std::vector<std::uint8_t> pixels_;      // the strip's frame as sent: 3 bytes a pixel
-  TLinkState state_ = TLinkState::Closed;
-  bool wanted_ = false;     // asked to be open: Open ran, Close did not since
-  bool lost_ = false;       // the port went away since the last Open
-  bool answered_ = false;   // the chain answered the last detection with RESET
-  bool detecting_ = false;  // RESET went out on a reopened port; the answer is due
-  Clock::time_point answerDue_;
-  Clock::time_point nextAttempt_;
-  Clock::time_point lineFreeAt_;
-  std::optional<Clock::time_point> refusedSince_;  // the port took nothing since then
-  bool filled_ = false;                            // the port's queue was full since it was opened
+  std::shared_ptr<TClock> clock_;
+  Life life_ = Life::Closed;
+  TLinkState state_ = TLinkState::Closed;  // as shown last
+  TClock::time_point answerDue_;
+  TClock::time_point nextAttempt_;
+  TClock::time_point lineFreeAt_;
+  std::optional<TClock::time_point> refusedSince_;  // the port took nothing since then
+  bool filled_ = false;                             // the port's queue was full since it was opened
   std::vector<std::uint8_t> pending_;  // the rest of the frame written last, still to go
   std::uint32_t timeout_ = 100;
   std::uint32_t updateInterval_ = 50;

@@ -282,19 +282,7 @@ std::size_t PosixSerialPort::Write(const std::uint8_t* data, std::size_t count,
         deadline, Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, count));
   }
   std::size_t written = 0;
-  while (written < count) {
-    const ssize_t n = ::write(fd_.Get(), data + written, count - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      Failed(n == 0 ? EIO : errno);
-      break;
-    }
+  while (HandOver(data, count, written)) {
     // The output queue is full: wait for room until the deadline. What does not fit in
     // time is never queued, as a timed-out write on the device drops its rest.
     const int wait = deadline == SerialDeadline::max() ? -1 : MillisecondsLeft(deadline);
@@ -327,6 +315,11 @@ std::size_t PosixSerialPort::WriteNow(const std::uint8_t* data, std::size_t coun
     return 0;
   }
   std::size_t written = 0;
+  HandOver(data, count, written);  // a full queue: the caller tries again later
+  return written;
+}
+
+bool PosixSerialPort::HandOver(const std::uint8_t* data, std::size_t count, std::size_t& written) {
   while (written < count) {
     const ssize_t n = ::write(fd_.Get(), data + written, count - written);
     if (n > 0) {
@@ -337,12 +330,12 @@ std::size_t PosixSerialPort::WriteNow(const std::uint8_t* data, std::size_t coun
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      break;  // the queue is full: the caller tries again later
+      return true;
     }
     Failed(n == 0 ? EIO : errno);
-    break;
+    return false;
   }
-  return written;
+  return false;
 }
 
 void PosixSerialPort::GiveUp() {

@@ -40,6 +40,9 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool SetLine();
+  // Writes data from written on until all of count is taken (false), the driver's queue
+  // is full (true), or a failure, which is recorded (false). Never waits.
+  bool HandOver(const std::uint8_t* data, std::size_t count, std::size_t& written);
   // Gives the line its settings back when drained, else drops what it still holds; closes.
   void CloseAfter(bool drained);
   // True once the bytes handed over have left the driver; false when they could not in

@@ -12,6 +12,10 @@ TClock::time_point TManualClock::Now() const {
 }
 
 bool TManualClock::SleepUntil(time_point deadline, std::stop_token stop) {
+  if (sleepingMovesOn_) {
+    AdvanceTo(deadline);
+    return stop.stop_requested();
+  }
   std::unique_lock<std::mutex> lock(guard_);
   const auto asleep = deadlines_.insert(deadline);
   sleepersMoved_.notify_all();
@@ -24,6 +28,14 @@ void TManualClock::Advance(duration by) {
   {
     const std::lock_guard<std::mutex> lock(guard_);
     now_ += by;
+  }
+  wake_.notify_all();
+}
+
+void TManualClock::AdvanceTo(time_point time) {
+  {
+    const std::lock_guard<std::mutex> lock(guard_);
+    now_ = std::max(now_, time);
   }
   wake_.notify_all();
 }

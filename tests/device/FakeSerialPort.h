@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ManualClock.h"
 #include "platform/SerialPort.h"
 
 #include <algorithm>
@@ -8,17 +9,21 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace vx {
 
 // A port that records what is written, answers reads from scripted bytes and can be told
 // to fail opening or writing. Its journal outlives it, so a test can look at what a link
-// did up to its own destruction.
+// did up to its own destruction. A read of a silent line moves the test's clock on by its
+// read time-out.
 class FakeSerialPort final : public SerialPort {
  public:
   using Journal = std::vector<std::string>;
+
+  explicit FakeSerialPort(std::shared_ptr<TManualClock> clock = nullptr)
+      : clock_(std::move(clock)) {}
 
   bool Open(const std::string& name) override {
     Calls->push_back("open " + name);
@@ -37,8 +42,9 @@ class FakeSerialPort final : public SerialPort {
   }
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
     if (!open_ || Replies.empty()) {
-      // Stands for the read time-out of a silent line.
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (clock_) {
+        clock_->Advance(std::chrono::milliseconds(1));
+      }
       return 0;
     }
     const std::size_t n = std::min(count, Replies.size());
@@ -63,7 +69,13 @@ class FakeSerialPort final : public SerialPort {
     Replies.clear();
   }
   SerialFailure Failure() const override {
-    return Gone ? SerialFailure::Lost : FailOpen ? SerialFailure::Missing : SerialFailure::None;
+    if (Gone) {
+      return SerialFailure::Lost;
+    }
+    if (!FailOpen) {
+      return SerialFailure::None;
+    }
+    return Deny ? SerialFailure::Denied : SerialFailure::Missing;
   }
   std::uint32_t LineSpeed() const override { return Speed; }
   std::string ErrorString() const override {
@@ -71,6 +83,7 @@ class FakeSerialPort final : public SerialPort {
   }
 
   bool FailOpen = false;
+  bool Deny = false;                    // a failed Open was refused to the user
   bool Gone = false;                    // the device went away: Failure() says Lost until reopened
   std::uint32_t Speed = 0;              // LineSpeed
   std::optional<std::size_t> Queued;    // QueuedBytes: none, as on a pseudo-terminal
@@ -98,6 +111,7 @@ class FakeSerialPort final : public SerialPort {
     Writes.emplace_back(data, data + accepted);
   }
 
+  std::shared_ptr<TManualClock> clock_;
   bool open_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "FakeSerialPort.h"
 #include "base/Exceptions.h"
+#include "common/ManualClock.h"
 #include "common/Wait.h"
 #include "device/LEDController.h"
 
@@ -12,7 +13,6 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -20,6 +20,7 @@ namespace vx {
 
 namespace {
 
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Calls = FakeSerialPort::Journal;
 
@@ -45,9 +46,11 @@ class LinkTest : public ::testing::Test {
     port.Calls->clear();
   }
 
-  std::unique_ptr<FakeSerialPort> owned = std::make_unique<FakeSerialPort>();
+  // The link sleeps on its own thread between tries of the dark frame.
+  std::shared_ptr<TManualClock> clock = std::make_shared<TManualClock>(/*sleepingMovesOn=*/true);
+  std::unique_ptr<FakeSerialPort> owned = std::make_unique<FakeSerialPort>(clock);
   FakeSerialPort& port = *owned;
-  TLEDBarController link{std::move(owned)};
+  TLEDBarController link{std::move(owned), clock};
 };
 
 TEST_F(LinkTest, NewLinkIsClosedWithDefaults) {
@@ -253,7 +256,7 @@ TEST_F(LinkTest, AFrameThatWentOutInPartCountsAsWrittenAndItsRestGoesNext) {
   EXPECT_EQ(port.Writes, (std::vector<Bytes>{Bytes(full.begin() + 40, full.begin() + 50)}));
   EXPECT_EQ(Bytes(link.WrittenFrame().begin(), link.WrittenFrame().end()), full);
   port.Writes.clear();
-  std::this_thread::sleep_until(link.LineFreeAt());
+  clock->AdvanceTo(link.LineFreeAt());
   link.SendLevels();
   EXPECT_EQ(port.Writes,
             (std::vector<Bytes>{
@@ -266,7 +269,7 @@ TEST_F(LinkTest, AFrameTheLineCannotTakeYetIsSkippedAndNotCountedAsWritten) {
   port.Speed = 2400;
   OpenQuietly(1);
   TLEDBar& bar = link.LEDBarCtrls(0).Bars(0);
-  const auto waitForLine = [this] { std::this_thread::sleep_until(link.LineFreeAt()); };
+  const auto waitForLine = [this] { clock->AdvanceTo(link.LineFreeAt()); };
   waitForLine();
   bar.SetLevel(1.0);
   link.SendLevels();
@@ -278,7 +281,7 @@ TEST_F(LinkTest, AFrameTheLineCannotTakeYetIsSkippedAndNotCountedAsWritten) {
   link.SendLevels();
   EXPECT_EQ(port.Writes.size(), 2U);
   EXPECT_EQ(Bytes(link.WrittenFrame().begin(), link.WrittenFrame().end()), full);
-  EXPECT_GT(link.LineFreeAt(), std::chrono::steady_clock::now());
+  EXPECT_GT(link.LineFreeAt(), clock->Now());
 
   // Back at the level the chain shows: nothing to send, though the skipped frame differed.
   bar.SetLevel(1.0);
@@ -290,10 +293,19 @@ TEST_F(LinkTest, AFrameTheLineCannotTakeYetIsSkippedAndNotCountedAsWritten) {
   link.SendLevels();
   ASSERT_EQ(port.Writes.size(), 4U);
   EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 19, 254}}));
+  // The next frame may wait one tick (25 ms) behind the line, no longer.
+  bar.SetLevel(1.0);
+  clock->AdvanceTo(link.LineFreeAt() - 26ms);
+  link.SendLevels();
+  EXPECT_EQ(port.Writes.size(), 4U);
+  clock->Advance(1ms);
+  link.SendLevels();
+  ASSERT_EQ(port.Writes.size(), 6U);
+  EXPECT_EQ(port.Writes.back(), full);
 
   // Closing does not skip: the dark frame follows whatever is still going out.
   link.Close();
-  ASSERT_EQ(port.Writes.size(), 6U);
+  ASSERT_EQ(port.Writes.size(), 8U);
   EXPECT_EQ(port.Writes.back(), Frame(80));
 }
 
@@ -312,10 +324,12 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
 
   port.FailOpen = false;
   port.Replies = {0xFF};
-  ASSERT_TRUE(WaitFor([&] {
-    link.KeepOpen();
-    return link.Connected();
-  }));
+  clock->Advance(999ms);
+  link.KeepOpen();
+  EXPECT_EQ(*port.Calls, Calls{"open COM1"});
+  clock->Advance(1ms);
+  link.KeepOpen();
+  ASSERT_TRUE(link.Connected());
   EXPECT_EQ(link.State(), TLinkState::Waiting);  // the answer is looked for on the next tick
   link.KeepOpen();
   EXPECT_EQ(link.State(), TLinkState::Connected);
@@ -334,12 +348,76 @@ TEST_F(LinkTest, AMissingPortIsTriedOnceASecondUntilTheLinkIsClosed) {
   port.FailOpen = true;
   link.SetConnected(false);
   EXPECT_EQ(link.State(), TLinkState::Closed);
-  RunEventsFor(1050);
+  clock->Advance(1050ms);
   const std::size_t calls = port.Calls->size();
   link.KeepOpen();
   EXPECT_EQ(port.Calls->size(), calls);
   EXPECT_EQ(states, (std::vector<TLinkState>{TLinkState::Waiting, TLinkState::Connected,
                                              TLinkState::Reconnecting, TLinkState::Closed}));
+}
+
+// After a loss, a chain that answered before has come back only when it answers again: a
+// silent line in its place is let go and tried again a second later. A chain that never
+// answered keeps its silent line. The loss is remembered through attempts that fail.
+TEST_F(LinkTest, AfterALossOnlyAChainThatAnsweredMustAnswerAgain) {
+  std::vector<TLinkState> states;
+  link.OnStateChange = [&states](TLEDBarController& sender, TLinkState) {
+    states.push_back(sender.State());
+  };
+  OpenQuietly(1);
+  port.Gone = true;
+  link.LEDBarCtrls(0).Bars(0).SetLevel(1.0);
+  link.SendLevels();
+  ASSERT_EQ(link.State(), TLinkState::Reconnecting);
+
+  port.FailOpen = true;  // back for a moment without its permissions
+  port.Deny = true;
+  clock->Advance(1s);
+  link.KeepOpen();
+  EXPECT_EQ(link.State(), TLinkState::Denied);
+  port.Deny = false;
+  clock->Advance(1s);
+  link.KeepOpen();
+  EXPECT_EQ(link.State(), TLinkState::Reconnecting);
+
+  port.FailOpen = false;  // a line that takes bytes and says nothing
+  clock->Advance(1s);
+  link.KeepOpen();
+  clock->Advance(98ms);  // and 1 ms for the read
+  link.KeepOpen();
+  ASSERT_TRUE(link.Connected());
+  port.Calls->clear();
+  link.KeepOpen();  // the answer was due
+  EXPECT_EQ(*port.Calls, Calls{"close"});
+  EXPECT_EQ(link.State(), TLinkState::Reconnecting);
+  clock->Advance(999ms);
+  link.KeepOpen();
+  EXPECT_FALSE(link.Connected());
+
+  clock->Advance(1ms);
+  port.Writes.clear();
+  port.Replies = {0xFF};
+  link.KeepOpen();
+  link.KeepOpen();
+  EXPECT_EQ(link.State(), TLinkState::Connected);
+  EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, {0xFF}, Frame(80, {{0, 38, 254}})}));
+
+  link.Close();
+  ASSERT_TRUE(link.Open());  // no answer
+  port.Gone = true;
+  link.LEDBarCtrls(0).Bars(0).SetLevel(0.5);
+  link.SendLevels();
+  clock->Advance(1s);
+  link.KeepOpen();
+  clock->Advance(100ms);
+  link.KeepOpen();
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(link.LastError(), "Detection-warning: No response after 100 ms.");
+  EXPECT_EQ(port.Writes.back(), Frame(80, {{0, 19, 254}}));
+  EXPECT_EQ(states, (std::vector<TLinkState>{
+                        TLinkState::Connected, TLinkState::Reconnecting, TLinkState::Denied,
+                        TLinkState::Reconnecting, TLinkState::Connected, TLinkState::Closed,
+                        TLinkState::NoAnswer, TLinkState::Reconnecting, TLinkState::NoAnswer}));
 }
 
 TEST_F(LinkTest, AFullPortSkipsTheFrameAndIsLostOnlyWhenItRefusesLongerThanTheTimeout) {
@@ -357,16 +435,24 @@ TEST_F(LinkTest, AFullPortSkipsTheFrameAndIsLostOnlyWhenItRefusesLongerThanTheTi
   EXPECT_EQ(port.Writes, (std::vector<Bytes>{{0xFF}, Frame(80, {{0, 38, 254}})}));
 
   // A port that refuses every byte, frame after frame, is lost once that has lasted
-  // longer than the frame's line time and Timeout (its driver counts its queue).
+  // longer than the frame's line time (none here) and Timeout (its driver counts its
+  // queue).
   port.Queued = 0;
-  int level = 0;
-  EXPECT_TRUE(WaitFor([&] {
+  bar.SetLevel(0.5);
+  int refused = 0;
+  const auto refuse = [&] {
     port.WriteLimits = {0};
-    bar.SetLevel(++level % 2 == 0 ? 1.0 : 0.5);
     link.SendLevels();
-    return !link.Connected();
-  }));
-  EXPECT_GT(level, 1);
+    ++refused;
+  };
+  refuse();
+  clock->Advance(100ms);
+  refuse();
+  EXPECT_TRUE(link.Connected());
+  clock->Advance(1ms);
+  refuse();
+  EXPECT_FALSE(link.Connected());
+  EXPECT_GT(refused, 1);
   EXPECT_EQ(link.State(), TLinkState::Reconnecting);
   EXPECT_EQ(link.LastError(), "Could not send RESET command.");
 }
