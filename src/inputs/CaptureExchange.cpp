@@ -20,6 +20,20 @@ constexpr auto kTickGapMax = std::chrono::milliseconds(200);
 TCaptureExchange::TCaptureExchange(std::shared_ptr<TClock> clock)
     : clock_(std::move(clock)), tickInterval_(kIdlePace) {}
 
+bool TCaptureExchange::StepStarts() {
+  const std::lock_guard lock(mutex_);
+  inStep_ = !stop_.stop_requested();
+  return inStep_;
+}
+
+void TCaptureExchange::StepEnds() {
+  const std::lock_guard lock(mutex_);
+  inStep_ = false;
+  if (stop_.stop_requested()) {
+    ended_.request_stop();
+  }
+}
+
 void TCaptureExchange::CallStarts() {
   const TClock::time_point now = clock_->Now();
   const std::lock_guard lock(mutex_);
@@ -78,20 +92,13 @@ TClock::time_point TCaptureExchange::NextReadAt(TClock::time_point now) const {
   return at;
 }
 
-bool TCaptureExchange::Ended() {
-  bool leftBehind = false;
-  {
-    const std::lock_guard lock(mutex_);
-    leftBehind = fate_ == TFate::LeftBehind;
-    fate_ = TFate::Ended;
-  }
-  ended_.request_stop();
-  return leftBehind;
-}
-
 void TCaptureExchange::RequestStop() {
   HandBack();
   stop_.request_stop();
+  const std::lock_guard lock(mutex_);
+  if (!inStep_) {
+    ended_.request_stop();
+  }
 }
 
 void TCaptureExchange::Requested(TClock::time_point now) {
@@ -134,15 +141,6 @@ bool TCaptureExchange::WaitForEnd(TClock::duration wait) {
     return true;
   }
   return clock_->SleepUntil(clock_->Now() + wait, ended_.get_token());
-}
-
-bool TCaptureExchange::LeaveBehind() {
-  const std::lock_guard lock(mutex_);
-  if (fate_ == TFate::Ended) {
-    return false;
-  }
-  fate_ = TFate::LeftBehind;
-  return true;
 }
 
 }  // namespace vx

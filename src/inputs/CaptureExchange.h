@@ -1,11 +1,10 @@
 #pragma once
 
-#include "inputs/WaveClock.h"
 #include "inputs/unWaveIn.h"
 #include "platform/SoundCapture.h"
+#include "support/Clock.h"
 
 #include <condition_variable>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,17 +24,21 @@ struct TCaptureSnapshot {
   TWaveExtremes Extremes;                                   // of the latest buffer
 };
 
-// The one place where a capture thread and the GUI thread meet: one snapshot and one
-// hand-over under one lock, which the capture thread never holds inside the sound
-// library (where it may stay for good), so the GUI thread never waits on it for longer
-// than a copy. Only WaitForEnd waits.
+// The one place where a capture's worker and the GUI thread meet: one snapshot and one
+// hand-over under one lock, which the worker never holds inside the sound library (where
+// it may stay for good), so the GUI thread never waits on it for longer than a copy. Only
+// WaitForEnd waits.
 class TCaptureExchange {
  public:
   explicit TCaptureExchange(std::shared_ptr<TClock> clock);
 
   TClock& Clock() const { return *clock_; }
 
-  // The capture thread's side.
+  // The worker's side.
+
+  // Around each step: false when the capture is stopping, and the step does nothing.
+  bool StepStarts();
+  void StepEnds();
 
   // Runs call as a call into the sound library, so that one that never returns shows.
   template <typename Call>
@@ -59,8 +62,6 @@ class TCaptureExchange {
   void Lend(SoundCapture& capture);
   // When the next read should hand over what has come: just ahead of the next tick.
   TClock::time_point NextReadAt(TClock::time_point now) const;
-  // The thread's last act: true when it had been left behind.
-  bool Ended();
 
   // The GUI thread's side.
 
@@ -72,14 +73,11 @@ class TCaptureExchange {
   // Ends the GUI thread's turn with the lent capture; the capture thread takes it back.
   void HandBack();
   TCaptureSnapshot Snapshot() const;
-  // Waits at most wait (by the clock) for the thread to end; true when it has.
+  // After RequestStop: waits at most wait (by the clock) for the step under way to
+  // return; true when none runs any more.
   bool WaitForEnd(TClock::duration wait);
-  // True when the thread still runs: it is then on its own. False when it has ended.
-  bool LeaveBehind();
 
  private:
-  enum class TFate : std::uint8_t { Running, Ended, LeftBehind };
-
   void CallStarts();
   void CallEnds();
 
@@ -87,9 +85,9 @@ class TCaptureExchange {
   mutable std::mutex mutex_;
   std::condition_variable_any handedBack_;
   std::stop_source stop_;
-  std::stop_source ended_;  // the thread's end, which WaitForEnd waits on
+  std::stop_source ended_;  // a stop with no step under way, which WaitForEnd waits on
   TCaptureSnapshot state_;
-  TFate fate_ = TFate::Running;
+  bool inStep_ = false;
   SoundCapture* lent_ = nullptr;
   std::optional<TClock::time_point> lastRequest_;  // of the latest tick that asked
   TClock::duration tickInterval_;

@@ -4,15 +4,13 @@
 #include "inputs/BandMeter.h"
 #include "inputs/CaptureExchange.h"
 #include "inputs/WaveBands.h"
-#include "platform/ThreadName.h"
 #include "support/Log.h"
 #include "support/Reports.h"
+#include "support/Worker.h"
 #include "support/unLog.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -40,14 +38,12 @@ constexpr auto kFreshness = std::chrono::milliseconds(250);
 
 // Captures left behind in the sound library at one time. Each holds a thread (and the
 // library's own); past this many no new capture starts until one of them comes back.
-constexpr int kMaxLeftBehind = 4;
+constexpr std::ptrdiff_t kMaxLeftBehind = 4;
+
+constexpr const char* kThreadName = "vorlixa-sound";
 
 constexpr int kLeftChannel = 1;
 constexpr int kRightChannel = 2;
-
-// Trivially destructible, so a capture thread that comes back during the process's exit
-// still finds it.
-std::atomic<int> leftBehind{0};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 const char* FailureText(SoundCaptureStage stage) {
   switch (stage) {
@@ -71,24 +67,29 @@ bool Fresh(const TCaptureSnapshot& state, Clock::time_point now) {
   return state.LastBuffer && now - *state.LastBuffer <= kFreshness;
 }
 
+std::ptrdiff_t CapturesLeftBehind() {
+  const std::vector<TLeftBehindThread> threads = LeftBehindThreads();
+  return std::count_if(threads.begin(), threads.end(),
+                       [](const TLeftBehindThread& thread) { return thread.Name == kThreadName; });
+}
+
 }  // namespace
 
-// One capture thread's life: open, capture until lost, close, wait, again; until stopped.
-// A capture that never waits (the sound server's own) is lent to the GUI thread, whose
-// level requests read it until it is lost: the thread sleeps meanwhile, and only the
-// tick wakes.
+// One source's capture: the steps of its worker open it, capture until it is lost and
+// close it, one opening per RetryInterval at most, until stopped. A capture that never
+// waits (the sound server's own) is lent to the GUI thread, whose level requests read it
+// until it is lost: the worker sleeps meanwhile, and only the tick wakes.
 class TWaveCapture {
  public:
-  struct Timing {
-    Clock::duration Retry;
-    Clock::duration Silence;
-  };
+  TWaveCapture(std::unique_ptr<SoundCapture> capture, Clock::duration silence,
+               std::shared_ptr<TWaveBands> bands, std::shared_ptr<TClock> clock)
+      : Exchange(std::move(clock)),
+        capture_(std::move(capture)),
+        silence_(silence),
+        bands_(std::move(bands)) {}
 
-  TWaveCapture(Timing timing, std::shared_ptr<TWaveBands> bands, std::shared_ptr<TClock> clock)
-      : Exchange(std::move(clock)), timing_(timing), bands_(std::move(bands)) {}
-
-  // The thread's whole life.
-  void Run(SoundCapture& capture);
+  // A step of the worker: one opening, and the capture until it is lost.
+  void Attempt();
   // A level request at now on the GUI thread: while a capture is lent to it, the request
   // reads what has come (once per tick).
   void Poll(Clock::time_point now);
@@ -100,7 +101,10 @@ class TWaveCapture {
   // A buffer that came: its extremes, and the bands that bars show.
   void Heard(std::span<const std::uint8_t> samples);
 
-  const Timing timing_;
+  // The worker's own, and the GUI thread's while it is lent; let go on the worker once
+  // stopped.
+  std::unique_ptr<SoundCapture> capture_;
+  const Clock::duration silence_;
   const std::shared_ptr<TWaveBands> bands_;
   // The thread's own, and the GUI thread's while the capture is lent to it.
   std::unique_ptr<TBandMeter> meter_;
@@ -111,25 +115,28 @@ class TWaveCapture {
   Clock::time_point polledSound_{};
 };
 
-void TWaveCapture::Run(SoundCapture& capture) {
-  Clock& clock = Exchange.Clock();
-  while (!Exchange.Stopping()) {
-    const Clock::time_point attempt = clock.Now();
-    std::optional<SoundCaptureError> error =
-        Exchange.Library([&] { return capture.Open(kWaveFormat); });
-    if (error) {
-      Exchange.Failed(std::move(*error));
-    } else {
-      Exchange.Opened();
-      CaptureUntilLost(capture);
-      Exchange.Library([&] {
-        capture.Close();
-        return true;
-      });
-      Exchange.Closed();
-    }
-    Exchange.SleepUntil(attempt + timing_.Retry);
+void TWaveCapture::Attempt() {
+  if (!Exchange.StepStarts()) {
+    return;
   }
+  SoundCapture& capture = *capture_;
+  std::optional<SoundCaptureError> error =
+      Exchange.Library([&] { return capture.Open(kWaveFormat); });
+  if (error) {
+    Exchange.Failed(std::move(*error));
+  } else {
+    Exchange.Opened();
+    CaptureUntilLost(capture);
+    Exchange.Library([&] {
+      capture.Close();
+      return true;
+    });
+    Exchange.Closed();
+  }
+  if (Exchange.Stopping()) {
+    capture_.reset();
+  }
+  Exchange.StepEnds();
 }
 
 void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
@@ -138,6 +145,7 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
   if (capture.Pollable()) {
     // The tick reads it itself: one wake-up per tick for the loop and the capture.
     polledSound_ = lastSound;
+    lastPoll_ = {};
     Exchange.Lend(capture);
     return;
   }
@@ -151,7 +159,7 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
         lastSound = now;
         break;
       case SoundReadStatus::Empty:
-        if (now - lastSound >= timing_.Silence) {
+        if (now - lastSound >= silence_) {
           return;
         }
         break;
@@ -174,7 +182,7 @@ void TWaveCapture::Poll(Clock::time_point now) {
       polledSound_ = now;
       break;
     case SoundReadStatus::Empty:
-      if (now - polledSound_ >= timing_.Silence) {
+      if (now - polledSound_ >= silence_) {
         Exchange.HandBack();
       }
       break;
@@ -192,18 +200,6 @@ void TWaveCapture::Heard(std::span<const std::uint8_t> samples) {
 }
 
 namespace {
-
-// The thread holds its share of the state for its whole life, however long the library keeps it.
-void CaptureThread(
-    std::shared_ptr<TWaveCapture> state,  // NOLINT(performance-unnecessary-value-param)
-    std::unique_ptr<SoundCapture> capture) {
-  NameThisThread("vorlixa-sound");
-  state->Run(*capture);
-  capture.reset();
-  if (state->Exchange.Ended()) {
-    --leftBehind;
-  }
-}
 
 // One recorder per source for the whole program, shared by its bars while any uses it.
 std::array<std::weak_ptr<TWaveIn>, 2>
@@ -327,7 +323,7 @@ void TWaveIn::CloseDevice() {
   // the recorders, however many there are.
   const bool stuck = Stalled(capture_->Exchange.Snapshot(), clock_->Now(), kSurelyStuck);
   if (capture_->Exchange.WaitForEnd(stuck ? Clock::duration::zero() : Clock::duration(StopWait))) {
-    thread_.join();
+    worker_.reset();
     capture_.reset();
   } else {
     LeaveCapture();
@@ -336,31 +332,26 @@ void TWaveIn::CloseDevice() {
 }
 
 void TWaveIn::StartCapture() {
-  if (leftBehind.load() >= kMaxLeftBehind) {
+  if (CapturesLeftBehind() >= kMaxLeftBehind) {
     return;
   }
-  auto capture = std::make_shared<TWaveCapture>(TWaveCapture::Timing{RetryInterval, SilenceLimit},
-                                                bands_, clock_);
   try {
-    thread_ = std::thread(CaptureThread, capture, factory_());
+    auto capture = std::make_shared<TWaveCapture>(factory_(), SilenceLimit, bands_, clock_);
+    worker_ = std::make_unique<TWorker>(
+        kThreadName, [capture] { capture->Attempt(); }, RetryInterval, clock_);
+    capture_ = std::move(capture);
   } catch (const std::exception& e) {
     Warn(e.what());
     return;
   }
-  capture_ = std::move(capture);
   openingsSeen_ = failuresSeen_ = lossesSeen_ = 0;
 }
 
 void TWaveIn::LeaveCapture() {
   capture_->Exchange.RequestStop();
-  ++leftBehind;
-  if (capture_->Exchange.LeaveBehind()) {
-    // It owns all it touches; if the library ever lets it go, it ends by itself.
-    thread_.detach();
-  } else {
-    --leftBehind;
-    thread_.join();
-  }
+  // A worker still in its step goes to the keeper of left-behind threads, which lets it
+  // end if the library ever lets it go; its step holds all it touches.
+  worker_.reset();
   capture_.reset();
 }
 
@@ -372,7 +363,12 @@ void TWaveIn::Report(const TCaptureSnapshot& state, bool failing) {
   }
   if (state.Losses != lossesSeen_) {
     lossesSeen_ = state.Losses;
+    // Each loss ends an opening that succeeded, so it is never a repeat, even when this
+    // request sees that opening only now.
+    warned_ = false;
     Warn(Format("The sound source \"%s\" was lost; it is opened again every second", sourceName_));
+    // Opened again since: the next loss or failure is worth its own line.
+    warned_ = state.Openings == state.Losses;
   }
   if (state.Failures == failuresSeen_ || !failing) {
     // A failure that an opening has since mended is not worth a word.

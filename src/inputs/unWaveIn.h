@@ -1,7 +1,7 @@
 #pragma once
 
-#include "inputs/WaveClock.h"
 #include "platform/SoundCapture.h"
+#include "support/Clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,7 +9,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <thread>
 
 namespace vx {
 
@@ -30,6 +29,7 @@ const char* SoundSourceName(SoundSource source);
 
 class TWaveCapture;
 class TWaveBands;
+class TWorker;
 struct TCaptureSnapshot;
 
 // Timing of a recorder's captures.
@@ -44,19 +44,20 @@ struct TWaveTiming {
 };
 
 // Records from a sound source without pause and keeps the extremes of the most recent
-// 512 blocks. The capture runs on a thread of its own, which may get stuck in the sound
+// 512 blocks. The capture runs on a worker of its own, which may get stuck in the sound
 // library for good when a server dies; the GUI thread only picks up what the capture
 // last finished and never waits for it, except when the recorder closes (StopWait at
 // most). A capture that never waits once open is read by the level requests themselves.
-// A lost source is opened again by itself, at most once per RetryInterval.
+// A lost source is opened again by itself, at most once per RetryInterval. Every wait and
+// every age goes by the clock given.
 class TWaveIn {
  public:
   using CaptureFactory = std::function<std::unique_ptr<SoundCapture>()>;
 
   // Over the platform's capture of the source; opens it at once.
   explicit TWaveIn(SoundSource source = SoundSource::RecordingDevice);
-  // Over captures made by factory (one per opening thread), with this timing, by clock;
-  // opens at once.
+  // Over captures made by factory (one per worker), with this timing, by clock; opens at
+  // once.
   TWaveIn(CaptureFactory factory, std::string sourceName, const TWaveTiming& timing = {},
           std::shared_ptr<TClock> clock = SteadyClock());
   // Closes the device.
@@ -105,9 +106,9 @@ class TWaveIn {
   CaptureFactory factory_;
   std::string sourceName_;
   std::shared_ptr<TClock> clock_;
-  std::shared_ptr<TWaveCapture> capture_;  // shared with its thread
-  std::shared_ptr<TWaveBands> bands_;      // shared with every capture thread it starts
-  std::thread thread_;
+  std::shared_ptr<TWaveCapture> capture_;  // shared with its worker's step
+  std::shared_ptr<TWaveBands> bands_;      // shared with every capture it starts
+  std::unique_ptr<TWorker> worker_;
   // What the GUI thread has taken notice of.
   unsigned openingsSeen_ = 0;
   unsigned failuresSeen_ = 0;
