@@ -2,18 +2,15 @@
 
 #include "base/Format.h"
 #include "inputs/BandMeter.h"
-#include "platform/ThreadName.h"
+#include "inputs/CaptureExchange.h"
+#include "inputs/WaveBands.h"
 #include "support/Log.h"
 #include "support/Reports.h"
+#include "support/Worker.h"
 #include "support/unLog.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <bit>
-#include <cmath>
-#include <mutex>
-#include <semaphore>
 #include <utility>
 #include <vector>
 
@@ -21,24 +18,17 @@ namespace vx {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = TClock;
 
 // 8-bit stereo at 44100 blocks per second, in buffers of 512 blocks (about 11.6 ms),
 // eight of them in flight.
 constexpr SoundFormat kWaveFormat{
     .Channels = 2, .SamplesPerSec = 44100, .BufferFrames = 512, .BufferCount = 8};
 
-// The capture reads what has come once per tick of the update loop, this long before the
-// tick: one wake-up per tick instead of one per buffer, and the tick finds the newest
-// buffer there.
-constexpr auto kReadLead = std::chrono::milliseconds(4);
-// Without level requests (the loop stopped), reads keep this pace.
-constexpr auto kIdlePace = std::chrono::milliseconds(25);
 // A call into the sound library that has lasted this long is stuck: no read waits longer
 // than a tick and a poll.
 constexpr auto kSurelyStuck = std::chrono::milliseconds(400);
-constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer requests: the same tick
-constexpr auto kTickGapMax = std::chrono::milliseconds(200);
+constexpr auto kTickGapMin = std::chrono::milliseconds(5);  // closer polls: the same tick
 
 // The level is the swing of this many of the most recent blocks.
 constexpr std::size_t kMeasuredBytes = std::size_t{512} * 2;
@@ -48,14 +38,12 @@ constexpr auto kFreshness = std::chrono::milliseconds(250);
 
 // Captures left behind in the sound library at one time. Each holds a thread (and the
 // library's own); past this many no new capture starts until one of them comes back.
-constexpr int kMaxLeftBehind = 4;
+constexpr std::ptrdiff_t kMaxLeftBehind = 4;
+
+constexpr const char* kThreadName = "vorlixa-sound";
 
 constexpr int kLeftChannel = 1;
 constexpr int kRightChannel = 2;
-
-// Trivially destructible, so a capture thread that comes back during the process's exit
-// still finds it.
-std::atomic<int> leftBehind{0};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 const char* FailureText(SoundCaptureStage stage) {
   switch (stage) {
@@ -71,240 +59,107 @@ const char* FailureText(SoundCaptureStage stage) {
   return "Could not start recording: %d";
 }
 
-std::int64_t Ticks(Clock::time_point time) {
-  return time.time_since_epoch().count();
+bool Stalled(const TCaptureSnapshot& state, Clock::time_point now, Clock::duration limit) {
+  return state.CallSince && now - *state.CallSince > limit;
 }
 
-Clock::time_point FromTicks(std::int64_t ticks) {
-  return Clock::time_point(Clock::duration(ticks));
+bool Fresh(const TCaptureSnapshot& state, Clock::time_point now) {
+  return state.LastBuffer && now - *state.LastBuffer <= kFreshness;
 }
 
-std::uint32_t PackExtremes(std::span<const std::uint8_t> samples) {
-  const TWaveExtremes e = MeasureWaveBuffer(samples);
-  const auto byte = [](double value) {
-    return static_cast<std::uint32_t>(std::lround(value * 128.0));
-  };
-  return byte(e.LeftMax) | byte(e.LeftMin) << 8 | byte(e.RightMax) << 16 | byte(e.RightMin) << 24;
-}
-
-double UnpackExtreme(std::uint32_t packed, int index) {
-  return ((packed >> (8 * index)) & 0xFF) / 128.0;
+std::ptrdiff_t CapturesLeftBehind() {
+  const std::vector<TLeftBehindThread> threads = LeftBehindThreads();
+  return std::count_if(threads.begin(), threads.end(),
+                       [](const TLeftBehindThread& thread) { return thread.Name == kThreadName; });
 }
 
 }  // namespace
 
-// The bands that a recorder's bars show. The GUI thread sets the keys, the capture thread
-// writes the levels, and neither waits for the other.
-struct TBandTable {
-  static constexpr std::size_t kSlots = 32;
-  // The bins first .. end - 1 of the channels in mask, packed; 0: the slot is free.
-  static std::uint32_t Key(int first, int end, int mask) {
-    return static_cast<std::uint32_t>(first) | static_cast<std::uint32_t>(end) << 12 |
-           static_cast<std::uint32_t>(mask) << 24;
-  }
-  struct Slot {
-    std::atomic<std::uint32_t> Key{0};
-    std::atomic<std::uint64_t> Level{0};  // the bits of a double
-  };
-  std::array<Slot, kSlots> Slots;
-  std::array<int, kSlots> Users{};  // the GUI thread's own
-};
-
-// What one capture thread and the GUI thread share. The thread writes, the GUI thread
-// reads, all without waiting: the thread takes no lock while it is inside the sound
-// library, where it may stay for good. A capture that never waits (the sound server's
-// own) is opened by the thread and then read by the GUI thread's level requests, until
-// it is lost: the thread sleeps meanwhile, and only the tick wakes.
+// One source's capture: the steps of its worker open it, capture until it is lost and
+// close it, one opening per RetryInterval at most, until stopped. A capture that never
+// waits (the sound server's own) is lent to the GUI thread, whose level requests read it
+// until it is lost: the worker sleeps meanwhile, and only the tick wakes.
 class TWaveCapture {
  public:
-  struct Timing {
-    Clock::duration Retry;
-    Clock::duration Silence;
-  };
+  TWaveCapture(std::unique_ptr<SoundCapture> capture, Clock::duration silence,
+               std::shared_ptr<TWaveBands> bands, std::shared_ptr<TClock> clock)
+      : Exchange(std::move(clock)),
+        capture_(std::move(capture)),
+        silence_(silence),
+        bands_(std::move(bands)) {}
 
-  TWaveCapture(Timing timing, std::shared_ptr<TBandTable> bands)
-      : timing_(timing), bands_(std::move(bands)) {}
-
-  // The thread's whole life: open, capture until lost, close, wait, again; until stopped.
-  void Run(SoundCapture& capture);
-  // The thread's last act.
-  void Finish();
-
-  void RequestStop() {
-    if (!stop_.exchange(true)) {
-      wake_.release();
-      HandBack();
-    }
-  }
-  // A level request at now on the GUI thread: while the capture is one that never waits,
-  // the request reads what has come (once per tick).
+  // A step of the worker: one opening, and the capture until it is lost.
+  void Attempt();
+  // A level request at now on the GUI thread: while a capture is lent to it, the request
+  // reads what has come (once per tick).
   void Poll(Clock::time_point now);
-  bool WaitForEnd(Clock::duration wait) { return ended_.try_acquire_for(wait); }
-  // True when the thread is still running: it is then on its own. False when it has
-  // just ended.
-  bool LeaveBehind() { return fate_.exchange(kLeftBehind) != kEnded; }
 
-  bool Stalled(Clock::time_point now, Clock::duration limit) const {
-    const std::int64_t since = callSince_.load();
-    return since != 0 && now - FromTicks(since) > limit;
-  }
-  bool Capturing() const { return capturing_.load(); }
-  // A level request at now: the capture keeps its reads just ahead of these.
-  void Requested(Clock::time_point now);
-  // The extremes of the latest buffer, packed one byte each; 0 when none came lately.
-  std::uint32_t LatestExtremes(Clock::time_point now) const {
-    return Fresh(now) ? extremes_.load() : 0;
-  }
-  // True when a buffer came lately.
-  bool Fresh(Clock::time_point now) const {
-    const std::int64_t at = lastBuffer_.load();
-    return at != 0 && now - FromTicks(at) <= kFreshness;
-  }
-  unsigned Openings() const { return openings_.load(); }
-  unsigned Failures() const { return failures_.load(); }
-  unsigned Losses() const { return losses_.load(); }
-  SoundCaptureError LastError() const {
-    const std::lock_guard lock(errorMutex_);
-    return error_;
-  }
+  TCaptureExchange Exchange;
 
  private:
-  enum Fate : int { kRunning, kEnded, kLeftBehind };
-
-  // Around every call into the sound library, so that a stuck call shows.
-  template <typename Call>
-  auto Library(Call call) {
-    callSince_.store(Ticks(Clock::now()));
-    auto result = call();
-    callSince_.store(0);
-    return result;
-  }
   void CaptureUntilLost(SoundCapture& capture);
-  // Ends the GUI thread's turn with the capture, once; the capture thread takes it back.
-  void HandBack() {
-    if (polled_.exchange(nullptr) != nullptr) {
-      handBack_.release();
-    }
-  }
-  Clock::time_point NextReadAt(Clock::time_point now) const;
   // A buffer that came: its extremes, and the bands that bars show.
   void Heard(std::span<const std::uint8_t> samples);
-  void Published(std::span<const std::uint8_t> samples);
-  // Measures the bands that bars show, when any does.
-  void MeasureBands(std::span<const std::uint8_t> samples);
-  void SleepUntil(Clock::time_point time) {
-    if (!stop_.load()) {
-      // A stop request wakes it early.
-      static_cast<void>(wake_.try_acquire_until(time));
-    }
-  }
 
-  const Timing timing_;
-  const std::shared_ptr<TBandTable> bands_;
-  std::unique_ptr<TBandMeter> meter_;  // the thread's own, made when a band is first shown
-  std::atomic<bool> stop_{false};
-  std::binary_semaphore wake_{0};
-  std::binary_semaphore ended_{0};
-  std::atomic<int> fate_{kRunning};
-  std::atomic<std::int64_t> callSince_{0};  // start of the library call under way; 0: none
-  std::atomic<std::uint32_t> extremes_{0};
-  std::atomic<std::int64_t> lastBuffer_{0};  // when the latest buffer came; 0: none yet
-  std::atomic<bool> capturing_{false};
-  std::atomic<std::int64_t> lastRequest_{0};  // of the latest tick that asked; 0: none yet
-  std::atomic<std::int64_t> tickInterval_{Clock::duration(kIdlePace).count()};
-  // While the GUI thread reads the capture: the capture; the thread waits for handBack_.
-  std::atomic<SoundCapture*> polled_{nullptr};
-  std::binary_semaphore handBack_{0};
+  // The worker's own, and the GUI thread's while it is lent; let go on the worker once
+  // stopped.
+  std::unique_ptr<SoundCapture> capture_;
+  const Clock::duration silence_;
+  const std::shared_ptr<TWaveBands> bands_;
+  // The thread's own, and the GUI thread's while the capture is lent to it.
+  std::unique_ptr<TBandMeter> meter_;
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(static_cast<std::size_t>(
+      kWaveFormat.BufferFrames * kWaveFormat.Channels * kWaveFormat.BufferCount));
   // The GUI thread's own during its turn.
   Clock::time_point lastPoll_{};
   Clock::time_point polledSound_{};
-  std::vector<std::uint8_t> pollBuffer_;
-  std::atomic<unsigned> openings_{0};
-  std::atomic<unsigned> failures_{0};
-  std::atomic<unsigned> losses_{0};
-  mutable std::mutex errorMutex_;  // held only to copy error_, never in the library
-  SoundCaptureError error_{SoundCaptureStage::Open, 0, {}};
 };
 
-void TWaveCapture::Run(SoundCapture& capture) {
-  while (!stop_.load()) {
-    const Clock::time_point attempt = Clock::now();
-    std::optional<SoundCaptureError> error = Library([&] { return capture.Open(kWaveFormat); });
-    if (error) {
-      {
-        const std::lock_guard lock(errorMutex_);
-        error_ = std::move(*error);
-      }
-      ++failures_;
-    } else {
-      ++openings_;
-      capturing_.store(true);
-      CaptureUntilLost(capture);
-      capturing_.store(false);
-      lastBuffer_.store(0);
-      Library([&] {
-        capture.Close();
-        return true;
-      });
-      if (!stop_.load()) {
-        ++losses_;
-      }
-    }
-    SleepUntil(attempt + timing_.Retry);
-  }
-}
-
-void TWaveCapture::Requested(Clock::time_point now) {
-  const std::int64_t last = lastRequest_.load();
-  const Clock::duration gap = now - FromTicks(last);
-  if (last != 0 && gap < kTickGapMin) {
+void TWaveCapture::Attempt() {
+  if (!Exchange.StepStarts()) {
     return;
   }
-  if (last != 0 && gap < kTickGapMax) {
-    tickInterval_.store(gap.count());
+  SoundCapture& capture = *capture_;
+  std::optional<SoundCaptureError> error =
+      Exchange.Library([&] { return capture.Open(kWaveFormat); });
+  if (error) {
+    Exchange.Failed(std::move(*error));
+  } else {
+    Exchange.Opened();
+    CaptureUntilLost(capture);
+    Exchange.Library([&] {
+      capture.Close();
+      return true;
+    });
+    Exchange.Closed();
   }
-  lastRequest_.store(Ticks(now));
-}
-
-Clock::time_point TWaveCapture::NextReadAt(Clock::time_point now) const {
-  const std::int64_t last = lastRequest_.load();
-  if (last == 0 || now - FromTicks(last) > kTickGapMax) {
-    return now + kIdlePace;
+  if (Exchange.Stopping()) {
+    capture_.reset();
   }
-  const Clock::duration interval(tickInterval_.load());
-  Clock::time_point at = FromTicks(last) + interval - kReadLead;
-  while (at <= now) {
-    at += interval;
-  }
-  return at;
+  Exchange.StepEnds();
 }
 
 void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
-      kWaveFormat.BufferFrames * kWaveFormat.Channels * kWaveFormat.BufferCount));
-  Clock::time_point lastSound = Clock::now();
+  Clock& clock = Exchange.Clock();
+  Clock::time_point lastSound = clock.Now();
   if (capture.Pollable()) {
     // The tick reads it itself: one wake-up per tick for the loop and the capture.
-    pollBuffer_ = std::move(buffer);
     polledSound_ = lastSound;
-    polled_.store(&capture);
-    if (stop_.load()) {
-      HandBack();  // the stop came before the capture was handed over
-    }
-    handBack_.acquire();
+    lastPoll_ = {};
+    Exchange.Lend(capture);
     return;
   }
-  while (!stop_.load()) {
-    const Clock::time_point readAt = NextReadAt(Clock::now());
-    const SoundRead read = Library([&] { return capture.Read(buffer, readAt); });
-    const Clock::time_point now = Clock::now();
+  while (!Exchange.Stopping()) {
+    const Clock::time_point readAt = Exchange.NextReadAt(clock.Now());
+    const SoundRead read = Exchange.Library([&] { return capture.Read(buffer_, readAt); });
+    const Clock::time_point now = clock.Now();
     switch (read.Status) {
       case SoundReadStatus::Filled:
-        Heard(std::span<const std::uint8_t>(buffer).first(std::min(read.Bytes, buffer.size())));
+        Heard(std::span<const std::uint8_t>(buffer_).first(std::min(read.Bytes, buffer_.size())));
         lastSound = now;
         break;
       case SoundReadStatus::Empty:
-        if (now - lastSound >= timing_.Silence) {
+        if (now - lastSound >= silence_) {
           return;
         }
         break;
@@ -315,88 +170,36 @@ void TWaveCapture::CaptureUntilLost(SoundCapture& capture) {
 }
 
 void TWaveCapture::Poll(Clock::time_point now) {
-  SoundCapture* capture = polled_.load();
+  SoundCapture* capture = Exchange.Lent();
   if (capture == nullptr || now - lastPoll_ < kTickGapMin) {
     return;
   }
   lastPoll_ = now;
-  const SoundRead read = capture->Poll(pollBuffer_);
+  const SoundRead read = capture->Poll(buffer_);
   switch (read.Status) {
     case SoundReadStatus::Filled:
-      Heard(std::span<const std::uint8_t>(pollBuffer_)
-                .first(std::min(read.Bytes, pollBuffer_.size())));
+      Heard(std::span<const std::uint8_t>(buffer_).first(std::min(read.Bytes, buffer_.size())));
       polledSound_ = now;
       break;
     case SoundReadStatus::Empty:
-      if (now - polledSound_ >= timing_.Silence) {
-        HandBack();
+      if (now - polledSound_ >= silence_) {
+        Exchange.HandBack();
       }
       break;
     case SoundReadStatus::Lost:
-      HandBack();
+      Exchange.HandBack();
       break;
   }
 }
 
 void TWaveCapture::Heard(std::span<const std::uint8_t> samples) {
-  Published(samples);
-  MeasureBands(samples);
-}
-
-void TWaveCapture::Published(std::span<const std::uint8_t> samples) {
   // The most recent blocks of a larger read (reads hand over whole blocks).
-  if (samples.size() > kMeasuredBytes) {
-    samples = samples.last(kMeasuredBytes);
-  }
-  extremes_.store(PackExtremes(samples));
-  lastBuffer_.store(std::max<std::int64_t>(Ticks(Clock::now()), 1));
-}
-
-void TWaveCapture::MeasureBands(std::span<const std::uint8_t> samples) {
-  int channels = 0;
-  for (const TBandTable::Slot& slot : bands_->Slots) {
-    channels |= static_cast<int>(slot.Key.load(std::memory_order_relaxed) >> 24);
-  }
-  if (channels == 0) {
-    return;
-  }
-  if (!meter_) {
-    try {
-      meter_ = std::make_unique<TBandMeter>();
-    } catch (const std::exception&) {
-      return;  // no memory for the transform: the bands stay dark
-    }
-  }
-  meter_->Add(samples);
-  meter_->Transform(channels);
-  for (TBandTable::Slot& slot : bands_->Slots) {
-    const std::uint32_t key = slot.Key.load(std::memory_order_relaxed);
-    if (key != 0) {
-      const double level = meter_->Level(static_cast<int>(key >> 24), static_cast<int>(key & 0xFFF),
-                                         static_cast<int>((key >> 12) & 0xFFF));
-      slot.Level.store(std::bit_cast<std::uint64_t>(level), std::memory_order_relaxed);
-    }
-  }
-}
-
-void TWaveCapture::Finish() {
-  if (fate_.exchange(kEnded) == kLeftBehind) {
-    --leftBehind;
-  }
-  ended_.release();
+  Exchange.Heard(
+      MeasureWaveBuffer(samples.size() > kMeasuredBytes ? samples.last(kMeasuredBytes) : samples));
+  bands_->Measure(meter_, samples);
 }
 
 namespace {
-
-// The thread holds its share of the state for its whole life, however long the library keeps it.
-void CaptureThread(
-    std::shared_ptr<TWaveCapture> state,  // NOLINT(performance-unnecessary-value-param)
-    std::unique_ptr<SoundCapture> capture) {
-  NameThisThread("vorlixa-sound");
-  state->Run(*capture);
-  capture.reset();
-  state->Finish();
-}
 
 // One recorder per source for the whole program, shared by its bars while any uses it.
 std::array<std::weak_ptr<TWaveIn>, 2>
@@ -431,10 +234,16 @@ const char* SoundSourceName(SoundSource source) {
 TWaveIn::TWaveIn(SoundSource source)
     : TWaveIn([source] { return CreateSoundCapture(source); }, SoundSourceName(source)) {}
 
-TWaveIn::TWaveIn(CaptureFactory factory, std::string sourceName)
-    : factory_(std::move(factory)),
+TWaveIn::TWaveIn(CaptureFactory factory, std::string sourceName, const TWaveTiming& timing,
+                 std::shared_ptr<TClock> clock)
+    : RetryInterval(timing.RetryInterval),
+      StopWait(timing.StopWait),
+      StallLimit(timing.StallLimit),
+      SilenceLimit(timing.SilenceLimit),
+      factory_(std::move(factory)),
       sourceName_(std::move(sourceName)),
-      bands_(std::make_shared<TBandTable>()) {
+      clock_(std::move(clock)),
+      bands_(std::make_shared<TWaveBands>()) {
   OpenDevice();
 }
 
@@ -443,7 +252,7 @@ TWaveIn::~TWaveIn() {
 }
 
 bool TWaveIn::OpenDevice() {
-  if (capture_ && capture_->Stalled(Clock::now(), StallLimit)) {
+  if (capture_ && Stalled(capture_->Exchange.Snapshot(), clock_->Now(), StallLimit)) {
     Warn(Format("The sound source \"%s\" stopped answering; it is left behind and opened again",
                 sourceName_));
     LeaveCapture();
@@ -454,26 +263,24 @@ bool TWaveIn::OpenDevice() {
       return false;
     }
   }
-  if (capture_->Capturing()) {
-    Report(false);
-    return true;
-  }
-  Report(true);
-  return false;
+  const TCaptureSnapshot state = capture_->Exchange.Snapshot();
+  Report(state, !state.Capturing);
+  return state.Capturing;
 }
 
 double TWaveIn::GetLevel(int channelMask) {
   if (!OpenDevice()) {
     return 0.0;
   }
-  const Clock::time_point now = Clock::now();
-  capture_->Requested(now);
+  const Clock::time_point now = clock_->Now();
+  capture_->Exchange.Requested(now);
   capture_->Poll(now);
-  const std::uint32_t extremes = capture_->LatestExtremes(now);
-  LeftMax = UnpackExtreme(extremes, 0);
-  LeftMin = UnpackExtreme(extremes, 1);
-  RightMax = UnpackExtreme(extremes, 2);
-  RightMin = UnpackExtreme(extremes, 3);
+  const TCaptureSnapshot state = capture_->Exchange.Snapshot();
+  const TWaveExtremes extremes = Fresh(state, now) ? state.Extremes : TWaveExtremes{};
+  LeftMax = extremes.LeftMax;
+  LeftMin = extremes.LeftMin;
+  RightMax = extremes.RightMax;
+  RightMin = extremes.RightMin;
   double level = 0.0;
   if ((channelMask & kLeftChannel) != 0) {
     level = std::max(level, LeftMax - LeftMin);
@@ -487,62 +294,36 @@ double TWaveIn::GetLevel(int channelMask) {
 int TWaveIn::AddBand(double lowHz, double highHz, int channelMask) {
   const int first = TBandMeter::Bin(lowHz, kWaveFormat.SamplesPerSec);
   const int end = std::max(TBandMeter::Bin(highHz, kWaveFormat.SamplesPerSec), first + 1);
-  const std::uint32_t key = TBandTable::Key(first, end, channelMask & 3);
-  if ((channelMask & 3) == 0) {
-    return -1;
-  }
-  std::size_t free = TBandTable::kSlots;
-  for (std::size_t i = 0; i < TBandTable::kSlots; ++i) {
-    if (bands_->Users[i] > 0 && bands_->Slots[i].Key.load() == key) {
-      ++bands_->Users[i];
-      return static_cast<int>(i);
-    }
-    if (bands_->Users[i] == 0 && free == TBandTable::kSlots) {
-      free = i;
-    }
-  }
-  if (free == TBandTable::kSlots) {
-    return -1;
-  }
-  bands_->Users[free] = 1;
-  bands_->Slots[free].Level.store(0);
-  bands_->Slots[free].Key.store(key);
-  return static_cast<int>(free);
+  return bands_->Add(first, end, channelMask);
 }
 
 void TWaveIn::RemoveBand(int band) {
-  if (band < 0 || band >= static_cast<int>(TBandTable::kSlots)) {
-    return;
-  }
-  const auto slot = static_cast<std::size_t>(band);
-  if (bands_->Users[slot] > 0 && --bands_->Users[slot] == 0) {
-    bands_->Slots[slot].Key.store(0);
-  }
+  bands_->Remove(band);
 }
 
 double TWaveIn::GetBandLevel(int band) {
-  if (band < 0 || band >= static_cast<int>(TBandTable::kSlots) || !OpenDevice()) {
+  if (band < 0 || band >= static_cast<int>(TWaveBands::kSlots) || !OpenDevice()) {
     return 0.0;
   }
-  const Clock::time_point now = Clock::now();
-  capture_->Requested(now);
+  const Clock::time_point now = clock_->Now();
+  capture_->Exchange.Requested(now);
   capture_->Poll(now);
-  if (!capture_->Fresh(now)) {
+  if (!Fresh(capture_->Exchange.Snapshot(), now)) {
     return 0.0;
   }
-  return std::bit_cast<double>(bands_->Slots[static_cast<std::size_t>(band)].Level.load());
+  return bands_->Level(band);
 }
 
 void TWaveIn::CloseDevice() {
   if (!capture_) {
     return;
   }
-  capture_->RequestStop();
+  capture_->Exchange.RequestStop();
   // One already stuck is not waited for: an exit after a server died waits for none of
   // the recorders, however many there are.
-  const bool stuck = capture_->Stalled(Clock::now(), kSurelyStuck);
-  if (capture_->WaitForEnd(stuck ? Clock::duration::zero() : Clock::duration(StopWait))) {
-    thread_.join();
+  const bool stuck = Stalled(capture_->Exchange.Snapshot(), clock_->Now(), kSurelyStuck);
+  if (capture_->Exchange.WaitForEnd(stuck ? Clock::duration::zero() : Clock::duration(StopWait))) {
+    worker_.reset();
     capture_.reset();
   } else {
     LeaveCapture();
@@ -551,58 +332,54 @@ void TWaveIn::CloseDevice() {
 }
 
 void TWaveIn::StartCapture() {
-  if (leftBehind.load() >= kMaxLeftBehind) {
+  if (CapturesLeftBehind() >= kMaxLeftBehind) {
     return;
   }
-  auto capture =
-      std::make_shared<TWaveCapture>(TWaveCapture::Timing{RetryInterval, SilenceLimit}, bands_);
   try {
-    thread_ = std::thread(CaptureThread, capture, factory_());
+    auto capture = std::make_shared<TWaveCapture>(factory_(), SilenceLimit, bands_, clock_);
+    worker_ = std::make_unique<TWorker>(
+        kThreadName, [capture] { capture->Attempt(); }, RetryInterval, clock_);
+    capture_ = std::move(capture);
   } catch (const std::exception& e) {
     Warn(e.what());
     return;
   }
-  capture_ = std::move(capture);
   openingsSeen_ = failuresSeen_ = lossesSeen_ = 0;
 }
 
 void TWaveIn::LeaveCapture() {
-  capture_->RequestStop();
-  ++leftBehind;
-  if (capture_->LeaveBehind()) {
-    // It owns all it touches; if the library ever lets it go, it ends by itself.
-    thread_.detach();
-  } else {
-    --leftBehind;
-    thread_.join();
-  }
+  capture_->Exchange.RequestStop();
+  // A worker still in its step goes to the keeper of left-behind threads, which lets it
+  // end if the library ever lets it go; its step holds all it touches.
+  worker_.reset();
   capture_.reset();
 }
 
-void TWaveIn::Report(bool failing) {
-  const unsigned openings = capture_->Openings();
-  if (openings != openingsSeen_) {
-    openingsSeen_ = openings;
+void TWaveIn::Report(const TCaptureSnapshot& state, bool failing) {
+  if (state.Openings != openingsSeen_) {
+    openingsSeen_ = state.Openings;
     failureShown_ = false;
     warned_ = false;
   }
-  const unsigned losses = capture_->Losses();
-  if (losses != lossesSeen_) {
-    lossesSeen_ = losses;
+  if (state.Losses != lossesSeen_) {
+    lossesSeen_ = state.Losses;
+    // Each loss ends an opening that succeeded, so it is never a repeat, even when this
+    // request sees that opening only now.
+    warned_ = false;
     Warn(Format("The sound source \"%s\" was lost; it is opened again every second", sourceName_));
+    // Opened again since: the next loss or failure is worth its own line.
+    warned_ = state.Openings == state.Losses;
   }
-  const unsigned failures = capture_->Failures();
-  if (failures == failuresSeen_ || !failing) {
+  if (state.Failures == failuresSeen_ || !failing) {
     // A failure that an opening has since mended is not worth a word.
-    failuresSeen_ = failures;
+    failuresSeen_ = state.Failures;
     return;
   }
-  failuresSeen_ = failures;
-  const SoundCaptureError error = capture_->LastError();
-  Warn(Format("The sound source \"%s\" cannot be opened: %s", sourceName_, error.Reason));
+  failuresSeen_ = state.Failures;
+  Warn(Format("The sound source \"%s\" cannot be opened: %s", sourceName_, state.Error.Reason));
   if (!failureShown_) {
     failureShown_ = true;
-    PostReport(Format(FailureText(error.Stage), error.Number));
+    PostReport(Format(FailureText(state.Error.Stage), state.Error.Number));
   }
 }
 

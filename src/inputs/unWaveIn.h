@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SoundCapture.h"
+#include "support/Clock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -8,7 +9,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <thread>
 
 namespace vx {
 
@@ -28,22 +28,38 @@ TWaveExtremes MeasureWaveBuffer(std::span<const std::uint8_t> samples);
 const char* SoundSourceName(SoundSource source);
 
 class TWaveCapture;
-struct TBandTable;
+class TWaveBands;
+class TWorker;
+struct TCaptureSnapshot;
+
+// Timing of a recorder's captures.
+struct TWaveTiming {
+  std::chrono::milliseconds RetryInterval{1000};  // between the starts of two openings
+  std::chrono::milliseconds StopWait{1000};       // for CloseDevice
+  // A capture that has spent this long in one call of the sound library is taken as
+  // stuck there: it is left behind and a new one starts.
+  std::chrono::milliseconds StallLimit{2000};
+  // A capturing source that delivers nothing for this long counts as lost.
+  std::chrono::milliseconds SilenceLimit{2000};
+};
 
 // Records from a sound source without pause and keeps the extremes of the most recent
-// 512 blocks. The capture runs on a thread of its own, which may get stuck in the sound
+// 512 blocks. The capture runs on a worker of its own, which may get stuck in the sound
 // library for good when a server dies; the GUI thread only picks up what the capture
 // last finished and never waits for it, except when the recorder closes (StopWait at
 // most). A capture that never waits once open is read by the level requests themselves.
-// A lost source is opened again by itself, at most once per RetryInterval.
+// A lost source is opened again by itself, at most once per RetryInterval. Every wait and
+// every age goes by the clock given.
 class TWaveIn {
  public:
   using CaptureFactory = std::function<std::unique_ptr<SoundCapture>()>;
 
   // Over the platform's capture of the source; opens it at once.
   explicit TWaveIn(SoundSource source = SoundSource::RecordingDevice);
-  // Over captures made by factory (one per opening thread); opens at once.
-  TWaveIn(CaptureFactory factory, std::string sourceName);
+  // Over captures made by factory (one per worker), with this timing, by clock; opens at
+  // once.
+  TWaveIn(CaptureFactory factory, std::string sourceName, const TWaveTiming& timing = {},
+          std::shared_ptr<TClock> clock = SteadyClock());
   // Closes the device.
   ~TWaveIn();
   TWaveIn(const TWaveIn&) = delete;
@@ -74,26 +90,25 @@ class TWaveIn {
   double RightMax = 0.0;  // highest right sample of the last buffer / 128
   double RightMin = 0.0;  // lowest right sample of the last buffer / 128
 
-  // Timing of the capture; a capture already running keeps the values it started with.
-  std::chrono::milliseconds RetryInterval{1000};  // between the starts of two openings
-  std::chrono::milliseconds StopWait{1000};       // for CloseDevice
-  // A capture that has spent this long in one call of the sound library is taken as
-  // stuck there: it is left behind and a new one starts.
-  std::chrono::milliseconds StallLimit{2000};
-  // A capturing source that delivers nothing for this long counts as lost.
-  std::chrono::milliseconds SilenceLimit{2000};
+  // Timing of the capture (see TWaveTiming); a capture already running keeps the values
+  // it started with.
+  std::chrono::milliseconds RetryInterval;
+  std::chrono::milliseconds StopWait;
+  std::chrono::milliseconds StallLimit;
+  std::chrono::milliseconds SilenceLimit;
 
  private:
   void StartCapture();
   void LeaveCapture();
-  void Report(bool failing);
+  void Report(const TCaptureSnapshot& state, bool failing);
   void Warn(const std::string& text);
 
   CaptureFactory factory_;
   std::string sourceName_;
-  std::shared_ptr<TWaveCapture> capture_;  // shared with its thread
-  std::shared_ptr<TBandTable> bands_;      // shared with every capture thread it starts
-  std::thread thread_;
+  std::shared_ptr<TClock> clock_;
+  std::shared_ptr<TWaveCapture> capture_;  // shared with its worker's step
+  std::shared_ptr<TWaveBands> bands_;      // shared with every capture it starts
+  std::unique_ptr<TWorker> worker_;
   // What the GUI thread has taken notice of.
   unsigned openingsSeen_ = 0;
   unsigned failuresSeen_ = 0;

@@ -1,17 +1,21 @@
 #include "common/LogText.h"
+#include "common/ManualClock.h"
 #include "common/PostedReports.h"
 #include "common/Wait.h"
 #include "common/WaveTestDevice.h"
 #include "inputs/BandMeter.h"
 #include "inputs/unWaveIn.h"
+#include "support/Worker.h"
 #include "support/unLog.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <numbers>
 #include <semaphore>
@@ -38,6 +42,14 @@ bool EndsWithin(const std::function<void()>& work, int limitMs) {
 
 std::uint8_t Silence(int) {
   return 128;
+}
+
+// The threads of sound captures that are left behind and still run.
+std::ptrdiff_t CapturesLeftBehind() {
+  const std::vector<TLeftBehindThread> threads = LeftBehindThreads();
+  return std::count_if(threads.begin(), threads.end(), [](const TLeftBehindThread& thread) {
+    return thread.Name == "vorlixa-sound";
+  });
 }
 
 struct MeasureCase {
@@ -104,20 +116,45 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{"RightOnly", Silence, SineBetween(0, 255), 1, 255, 255}),
     [](const auto& param) { return std::string(param.param.Name); });
 
+// The platform's capture of the recording device on a test's clock: a read is due when the
+// clock's readAt is, however far the test has moved the clock.
+class ClockedDeviceCapture final : public SoundCapture {
+ public:
+  explicit ClockedDeviceCapture(std::shared_ptr<const TManualClock> clock)
+      : clock_(std::move(clock)), capture_(CreateSoundCapture(SoundSource::RecordingDevice)) {}
+
+  std::optional<SoundCaptureError> Open(const SoundFormat& format) override {
+    return capture_->Open(format);
+  }
+  SoundRead Read(std::span<std::uint8_t> buffer,
+                 std::chrono::steady_clock::time_point readAt) override {
+    return capture_->Read(buffer, std::chrono::steady_clock::now() + (readAt - clock_->Now()));
+  }
+  void Close() override { capture_->Close(); }
+  bool Pollable() const override { return capture_->Pollable(); }
+  SoundRead Poll(std::span<std::uint8_t> buffer) override { return capture_->Poll(buffer); }
+
+ private:
+  std::shared_ptr<const TManualClock> clock_;
+  std::unique_ptr<SoundCapture> capture_;
+};
+
 TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
   PostedReports reports;
   std::optional<WaveTestDevice> device(std::in_place, WaveTestSetup::NoDefault);
-  TWaveIn recorder;
-  recorder.CloseDevice();
-  recorder.RetryInterval = std::chrono::milliseconds(20);
+  const auto clock = std::make_shared<TManualClock>();
+  const TWaveTiming timing{.RetryInterval = std::chrono::milliseconds(20)};
+  TWaveIn recorder([clock] { return std::make_unique<ClockedDeviceCapture>(clock); },
+                   "Recording device", timing, clock);
   // Several failed openings, one message.
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
     return reports.Texts().size() == 1 && !recorder.OpenDevice();
   }));
   for (int tick = 0; tick < 20; ++tick) {
+    ASSERT_TRUE(clock->WaitForSleepers(1)) << "the opening before failed and waits";
+    clock->Advance(timing.RetryInterval);
     EXPECT_EQ(recorder.GetLevel(3), 0.0);
-    std::this_thread::sleep_for(recorder.RetryInterval);
   }
   EXPECT_EQ(reports.Texts(), std::vector<std::string>{"Could not open wave device: 2"});
 
@@ -215,28 +252,17 @@ class FakeSoundCapture final : public SoundCapture {
   std::size_t next_ = 0;
 };
 
-// A recorder over the scripted captures. Closed until the first level request.
+// A recorder over the scripted captures, on a clock that the test moves.
 struct ScriptedRecorder {
-  explicit ScriptedRecorder(std::vector<CaptureScript> scripts)
+  explicit ScriptedRecorder(std::vector<CaptureScript> scripts, const TWaveTiming& timing = {})
       : Fake(Share(std::move(scripts))),
-        Recorder([this] { return std::make_unique<FakeSoundCapture>(Fake); }, "Test source") {
-    // Closed again at once, so that a test sets the timing before the first opening.
-    Recorder.CloseDevice();
-    // On a slow machine that first capture may have got as far as its hang before the close
-    // left it behind: it is let go, so that a test counts only its own captures.
-    const int hanging = Fake->Hanging.load();
-    if (hanging > 0) {
-      Fake->LetGo.release(hanging);
-      while (Fake->Hanging.load() > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    }
-    Fake->Opens = 0;
-  }
+        Clock(std::make_shared<TManualClock>()),
+        Recorder([this] { return std::make_unique<FakeSoundCapture>(Fake); }, "Test source", timing,
+                 Clock) {}
   // Captures that still hang are let go, so that they end.
   ~ScriptedRecorder() {
-    Recorder.CloseDevice();
     Fake->LetGo.release(8);
+    Recorder.CloseDevice();
   }
   ScriptedRecorder(const ScriptedRecorder&) = delete;
   ScriptedRecorder& operator=(const ScriptedRecorder&) = delete;
@@ -248,6 +274,7 @@ struct ScriptedRecorder {
   }
 
   std::shared_ptr<FakeSoundCapture::Shared> Fake;
+  std::shared_ptr<TManualClock> Clock;
   TWaveIn Recorder;
 };
 
@@ -298,17 +325,19 @@ class WaveInLog : public ::testing::Test {
 };
 
 TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTheWaitShort) {
-  ScriptedRecorder scripted({{SoundCaptureError{SoundCaptureStage::Open, 111, "Refused"}, {}}});
+  ScriptedRecorder scripted({{SoundCaptureError{SoundCaptureStage::Open, 111, "Refused"}, {}}},
+                            {.RetryInterval = std::chrono::hours(1)});
   TWaveIn& recorder = scripted.Recorder;
-  recorder.RetryInterval = std::chrono::hours(1);
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
     return !reports_.Texts().empty();
   }));
+  ASSERT_TRUE(scripted.Clock->WaitForSleepers(1));
   for (int tick = 0; tick < 10; ++tick) {
+    scripted.Clock->Advance(std::chrono::hours(1) / 10 - std::chrono::milliseconds(1));
     recorder.GetLevel(3);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  EXPECT_TRUE(scripted.Clock->WaitForSleepers(1)) << "still waits for the next opening";
   EXPECT_EQ(scripted.Fake->Opens, 1);
   EXPECT_TRUE(EndsWithin([&recorder] { recorder.CloseDevice(); }, 1000))
       << "the stop wakes the wait for the next opening";
@@ -369,14 +398,18 @@ TEST_F(WaveInLog, OnlyTheLatestBufferCountsAndALostSourceIsOpenedAgainWithOneWar
     loud.insert(loud.end(), {static_cast<std::uint8_t>(i % 2 * 255), 0});
     wide.insert(wide.end(), {100, 140});
   }
+  const TWaveTiming timing{.RetryInterval = std::chrono::milliseconds(50)};
   ScriptedRecorder scripted(
-      {{std::nullopt, {loud, wide}, false, true}, {std::nullopt, {loud}, false, true}});
+      {{std::nullopt, {loud, wide}, false, true}, {std::nullopt, {loud}, false, true}}, timing);
   TWaveIn& recorder = scripted.Recorder;
-  recorder.RetryInterval = std::chrono::milliseconds(50);
   ASSERT_TRUE(WaitFor([&] { return recorder.GetLevel(2) == 13 / 128.0; }));  // 140 .. 127
   EXPECT_EQ(recorder.GetLevel(1), 0.0);  // all 100: the full swing before it is forgotten
-  // The source is lost; the next opening hands over full scale.
+  // The source is lost; it is opened again once RetryInterval has passed since the last
+  // opening, and hands over full scale.
   scripted.Fake->LetGo.release();
+  ASSERT_TRUE(scripted.Clock->WaitForSleepers(1));
+  EXPECT_EQ(scripted.Fake->Opens, 1);
+  scripted.Clock->Advance(timing.RetryInterval);
   ASSERT_TRUE(WaitFor([&] { return recorder.GetLevel(3) == 255 / 128.0; }));
   EXPECT_EQ(scripted.Fake->Opens, 2);
   scripted.Fake->LetGo.release();
@@ -386,32 +419,146 @@ TEST_F(WaveInLog, OnlyTheLatestBufferCountsAndALostSourceIsOpenedAgainWithOneWar
                                               "lost; it is opened again every second"});
 }
 
-// The library never returns from a read: the level falls to 0 and the ticks go on; the
-// capture is left behind and a new one opens; closing does not wait for either.
+// The library never returns from a read: the ticks go on, the latest buffer counts for a
+// moment and then the level falls to 0; past StallLimit the capture is left behind and a
+// new one opens; closing does not wait for either, and both stay known until they end.
 TEST_F(WaveInLog, ACaptureStuckInTheLibraryNeitherHoldsTheTicksNorTheExit) {
-  ScriptedRecorder scripted({{std::nullopt, {Block(0, 255)}, true}});
+  ScriptedRecorder scripted({{std::nullopt, {Block(0, 255)}, true}},
+                            {.StallLimit = std::chrono::seconds(1)});
   TWaveIn& recorder = scripted.Recorder;
-  // Long beside the level's freshness, so that a busy machine still sees each stage: the
-  // level at 0 while the first read hangs, then the second capture hanging in its turn.
-  recorder.StallLimit = std::chrono::seconds(1);
-  int ticks = 0;
+  TManualClock& clock = *scripted.Clock;
   ASSERT_TRUE(WaitFor([&] {
-    ++ticks;
-    return recorder.GetLevel(3) == 0.0 && scripted.Fake->Hanging == 1;
+    recorder.GetLevel(3);
+    return scripted.Fake->Hanging == 1;
   }));
-  EXPECT_GT(ticks, 1);
+  for (int tick = 0; tick < 5; ++tick) {
+    EXPECT_EQ(recorder.GetLevel(3), 128 / 128.0);  // right: 255 .. 127
+  }
+  clock.Advance(std::chrono::milliseconds(300));
+  EXPECT_EQ(recorder.GetLevel(3), 0.0);
+  EXPECT_EQ(scripted.Fake->Opens, 1);
+  clock.Advance(std::chrono::milliseconds(750));
   ASSERT_TRUE(WaitFor([&] {
     recorder.GetLevel(3);
     return scripted.Fake->Opens == 2 && scripted.Fake->Hanging == 2;
   }));
+  // The second one has hung for a while too: the exit does not wait for it.
+  clock.Advance(std::chrono::milliseconds(500));
   EXPECT_TRUE(EndsWithin([&recorder] { recorder.CloseDevice(); }, 2000));
   EXPECT_FALSE(recorder.Recording());
+  EXPECT_TRUE(WaitFor([] { return CapturesLeftBehind() == 2; }));
   EXPECT_EQ(Lines(), std::vector<std::string>{"[-WARNING-] The sound source \"Test source\" "
                                               "stopped answering; it is left behind and opened "
                                               "again"});
   // The library lets go at last: the captures left behind end by themselves.
   scripted.Fake->LetGo.release(2);
   EXPECT_TRUE(WaitFor([&] { return scripted.Fake->Hanging == 0; }));
+  EXPECT_TRUE(WaitFor([] { return CapturesLeftBehind() == 0; }));
+}
+
+// A capture that never waits, as the sound server's own: the tick reads it through Poll,
+// which hands over what the test queued (nothing queued: Empty). Open and Close run on the
+// capture's thread, Poll on the test's.
+class FakePollableCapture final : public SoundCapture {
+ public:
+  struct Shared {
+    std::atomic<int> Opens{0};
+    std::atomic<int> Closes{0};
+    std::atomic<int> Reads{0};
+    int Polls = 0;                      // the test thread's own
+    std::deque<SoundRead> Queued;       // the test thread's own
+    std::vector<std::uint8_t> Samples;  // what a Filled read hands over
+  };
+
+  explicit FakePollableCapture(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+  std::optional<SoundCaptureError> Open(const SoundFormat&) override {
+    ++shared_->Opens;
+    return std::nullopt;
+  }
+  SoundRead Read(std::span<std::uint8_t>, std::chrono::steady_clock::time_point) override {
+    ++shared_->Reads;
+    return {SoundReadStatus::Lost};
+  }
+  void Close() override { ++shared_->Closes; }
+  bool Pollable() const override { return true; }
+  SoundRead Poll(std::span<std::uint8_t> buffer) override {
+    ++shared_->Polls;
+    if (shared_->Queued.empty()) {
+      return {SoundReadStatus::Empty};
+    }
+    const SoundRead read = shared_->Queued.front();
+    shared_->Queued.pop_front();
+    if (read.Status == SoundReadStatus::Filled) {
+      std::copy_n(shared_->Samples.begin(), read.Bytes, buffer.begin());
+    }
+    return read;
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+// The tick reads a capture that never waits itself. Silence past SilenceLimit or a lost read
+// hands it back to its thread, which closes it and opens it again once RetryInterval has
+// passed since the last opening; a stop while the tick holds it ends at once.
+TEST_F(WaveInLog, TheTickReadsACaptureThatNeverWaitsUntilItGoesQuietOrIsLost) {
+  const auto fake = std::make_shared<FakePollableCapture::Shared>();
+  fake->Samples = {0, 255, 255, 0};  // full scale on both channels
+  const auto clock = std::make_shared<TManualClock>();
+  const TWaveTiming timing{.RetryInterval = std::chrono::seconds(1),
+                           .SilenceLimit = std::chrono::seconds(2)};
+  TWaveIn recorder([fake] { return std::make_unique<FakePollableCapture>(fake); }, "Test source",
+                   timing, clock);
+  const auto tick = [&](std::chrono::milliseconds after) {
+    clock->Advance(after);
+    return recorder.GetLevel(3);
+  };
+  // Opened on its thread, then lent to the ticks, which read it.
+  const auto lentToTheTick = [&] {
+    const int polls = fake->Polls;
+    return WaitFor([&] {
+      recorder.GetLevel(3);
+      return fake->Polls > polls;
+    });
+  };
+  const auto hear = [&] { fake->Queued.push_back({SoundReadStatus::Filled, 4}); };
+  ASSERT_TRUE(lentToTheTick());
+  hear();
+  EXPECT_EQ(tick(std::chrono::milliseconds(25)), 255 / 128.0);
+  const int polls = fake->Polls;
+  EXPECT_EQ(tick(std::chrono::milliseconds(25)), 255 / 128.0);  // the latest sound still counts
+  EXPECT_EQ(fake->Polls, polls + 1);
+
+  // Quiet for just under SilenceLimit: still capturing. Then it is handed back, and opened
+  // again at once: the last opening lies further back than RetryInterval.
+  EXPECT_EQ(tick(std::chrono::milliseconds(1974)), 0.0);
+  EXPECT_EQ(fake->Closes, 0);
+  tick(std::chrono::milliseconds(25));
+  ASSERT_TRUE(WaitFor([&] { return fake->Closes == 1 && fake->Opens == 2; }));
+  ASSERT_TRUE(lentToTheTick());
+  hear();
+  EXPECT_EQ(tick(std::chrono::milliseconds(25)), 255 / 128.0);
+
+  // A lost read hands it back at once; the next opening waits for RetryInterval.
+  fake->Queued.push_back({SoundReadStatus::Lost});
+  tick(std::chrono::milliseconds(25));
+  ASSERT_TRUE(WaitFor([&] { return fake->Closes == 2; }));
+  EXPECT_EQ(recorder.GetLevel(3), 0.0);
+  ASSERT_TRUE(clock->WaitForSleepers(1));
+  EXPECT_EQ(fake->Opens, 2);
+  clock->Advance(timing.RetryInterval);
+  ASSERT_TRUE(lentToTheTick());
+  EXPECT_EQ(fake->Opens, 3);
+
+  // Stopped while the tick holds it: closed on its thread, and no loss.
+  EXPECT_TRUE(EndsWithin([&recorder] { recorder.CloseDevice(); }, 1000));
+  EXPECT_EQ(fake->Closes, 3);
+  EXPECT_EQ(fake->Reads, 0);
+  EXPECT_TRUE(reports_.Texts().empty());
+  const std::string lost =
+      "[-WARNING-] The sound source \"Test source\" was lost; it is opened again every second";
+  EXPECT_EQ(Lines(), (std::vector<std::string>{lost, lost}));
 }
 
 }  // namespace
