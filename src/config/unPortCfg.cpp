@@ -37,9 +37,10 @@ TPortCfgDialog SetPortCfgDialog(TPortCfgDialog dialog) {
 
 TPortCfg::TPortCfg() : TPortCfg(nullptr, CreateSerialPort()) {}
 
-TPortCfg::TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port)
+TPortCfg::TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port,
+                   std::shared_ptr<TClock> clock)
     : portList_(portList),
-      controller_(std::make_unique<TLEDBarController>(std::move(port))),
+      controller_(std::make_unique<TLEDBarController>(std::move(port), std::move(clock))),
       controllers_(std::make_unique<TLEDBarCfgList>(*controller_)) {
   controller_->OnStateChange = [this](TLEDBarController&, TLinkState previous) {
     LinkStateChanged(previous);
@@ -131,8 +132,9 @@ int TPortCfg::Index() const {
 
 // ---- TPortCfgList ---------------------------------------------------------------------
 
-TPortCfgList::TPortCfgList(TSerialPortFactory portFactory)
-    : portFactory_(portFactory ? std::move(portFactory) : TSerialPortFactory(CreateSerialPort)) {}
+TPortCfgList::TPortCfgList(TSerialPortFactory portFactory, std::shared_ptr<TClock> clock)
+    : portFactory_(portFactory ? std::move(portFactory) : TSerialPortFactory(CreateSerialPort)),
+      clock_(std::move(clock)) {}
 
 TPortCfgList::~TPortCfgList() = default;
 
@@ -159,7 +161,7 @@ int TPortCfgList::IndexOf(const TPortCfg& item) const {
 }
 
 TPortCfg& TPortCfgList::Append() {
-  items_.push_back(std::make_unique<TPortCfg>(this, portFactory_()));
+  items_.push_back(std::make_unique<TPortCfg>(this, portFactory_(), clock_));
   return *items_.back();
 }
 

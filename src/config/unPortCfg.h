@@ -11,6 +11,7 @@
 namespace vx {
 
 class SerialPort;
+class TClock;
 class TLEDBarCfgList;
 class TLEDBarController;
 enum class TLinkState;
@@ -34,8 +35,10 @@ class TPortCfg {
  public:
   // Free-standing (the port dialog's working copy), on the platform's serial port.
   TPortCfg();
-  // In portList (not owned, may be nullptr), on port.
-  TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port);
+  // In portList (not owned, may be nullptr), on port; its link goes by clock (nullptr: the
+  // steady clock).
+  TPortCfg(TPortCfgList* portList, std::unique_ptr<SerialPort> port,
+           std::shared_ptr<TClock> clock = nullptr);
   // Closes the link (which darkens the chain) and frees it with the board configurations.
   ~TPortCfg();
   TPortCfg(const TPortCfg&) = delete;
@@ -72,7 +75,9 @@ class TPortCfg {
 // The configured ports, in the order in which they are driven and saved.
 class TPortCfgList {
  public:
-  explicit TPortCfgList(TSerialPortFactory portFactory = nullptr);
+  // clock: what the ports' links go by (nullptr: the steady clock; tests give their own).
+  explicit TPortCfgList(TSerialPortFactory portFactory = nullptr,
+                        std::shared_ptr<TClock> clock = nullptr);
   ~TPortCfgList();
   TPortCfgList(const TPortCfgList&) = delete;
   TPortCfgList& operator=(const TPortCfgList&) = delete;
@@ -112,6 +117,7 @@ class TPortCfgList {
   TPortCfg& Append();
 
   TSerialPortFactory portFactory_;
+  std::shared_ptr<TClock> clock_;
   bool statusChanged_ = false;  // before the items, which still report while they go
   std::vector<std::unique_ptr<TPortCfg>> items_;
 };

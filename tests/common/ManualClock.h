@@ -31,7 +31,9 @@ class TManualClock final : public TClock {
   mutable std::mutex guard_;
   std::condition_variable_any wake_;       // the sleepers
   std::condition_variable sleepersMoved_;  // the test waiting for sleepers
-  time_point now_{std::chrono::hours(1)};
+  // From the machine's time: a deadline that the code under test hands to a real port (a
+  // pseudo-terminal) then lies no earlier than the machine's clock.
+  time_point now_{std::chrono::steady_clock::now()};
   std::multiset<time_point> deadlines_;  // of the threads asleep
 };
 

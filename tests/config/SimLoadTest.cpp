@@ -1,4 +1,5 @@
 #include "common/FakePrompter.h"
+#include "common/ManualClock.h"
 #include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "config/ConfigTestSupport.h"
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vx {
@@ -111,13 +111,15 @@ TEST(SimulatedChainsSystem, LoadingDetectsEachChainOnceAndSendsTheConfiguredFram
                         EnabledPort(simB.LinkPath(), kBoards) + "</Ports>"));
   const std::vector<std::string> expected = ReferenceUnits();
   {
-    TPortCfgList ports;
+    // The links go by the test's clock, which moves on a tick at a time.
+    const auto clock = std::make_shared<TManualClock>(/*sleepingMovesOn=*/true);
+    TPortCfgList ports(nullptr, clock);
     TSettings settings(ports, folder.Path("vorlixa.xml"));
     settings.LoadSettings();
     ASSERT_EQ(ports.Count(), 2);
     for (int tick = 0; tick < kTicks; ++tick) {
       // Ticks as far apart as the program's: each frame then finds its line free.
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      clock->Advance(std::chrono::milliseconds(25));
       ports.Items(0).Controllers().UpdateBars();
       ports.Items(1).Controllers().UpdateBars();
     }

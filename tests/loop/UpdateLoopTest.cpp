@@ -1,3 +1,4 @@
+#include "common/ManualClock.h"
 #include "common/SettingsXml.h"
 #include "common/SimProcess.h"
 #include "config/unBarCfg.h"
@@ -12,8 +13,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -77,7 +78,9 @@ class UpdateLoopSystem : public ::testing::Test {
 
   QTemporaryDir folder_;
   std::vector<std::string> lines_;
-  TPortCfgList ports_;
+  // The links go by the test's clock, which the test moves on a tick at a time.
+  std::shared_ptr<TManualClock> clock_ = std::make_shared<TManualClock>(/*sleepingMovesOn=*/true);
+  TPortCfgList ports_{nullptr, clock_};
   TUpdateLoop loop_;
   int statusChanges_ = 0;
 };
@@ -121,7 +124,7 @@ TEST_F(UpdateLoopSystem, AFailingInputFreezesOnlyItsBar) {
   constexpr int kTicks = 8;
   for (int tick = 0; tick < kTicks; ++tick) {
     // As far apart as the timer's ticks: each frame then finds its line free.
-    ::usleep(25000);
+    clock_->Advance(std::chrono::milliseconds(25));
     loop_.LEDUpdateExecute();
   }
   EXPECT_TRUE(loop_.Active());
