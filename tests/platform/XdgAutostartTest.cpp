@@ -15,7 +15,8 @@ TEST(XdgAutostartFolders, TheUserFolderFollowsXdgConfigHome) {
     EXPECT_EQ(XdgUserAutostartFolder(), "/tmp/cfg/autostart");
   }
   const ScopedEnvironment configHome("XDG_CONFIG_HOME", "relative");
-  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  const char* homeVariable = std::getenv("HOME");
+  const std::string home = homeVariable != nullptr ? homeVariable : "";
   if (!home.empty()) {
     EXPECT_EQ(XdgUserAutostartFolder(), home + "/.config/autostart");
   }
