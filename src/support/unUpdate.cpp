@@ -70,10 +70,6 @@ bool UpdatesFromPackages(const TUpdateOptions& options) {
   return options.UpdateAddress.empty() || options.UpdatePublicKey.empty();
 }
 
-bool UpdatesFromPackages() {
-  return UpdatesFromPackages(TUpdateOptions());
-}
-
 // ---------------------------------------------------------------------------------------
 
 struct TUpdateCheck::TState {

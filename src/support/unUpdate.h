@@ -93,8 +93,6 @@ struct TUpdateOptions {
 // come with the system's packages) or no key to check them with. The program then never
 // checks by itself and offers no check to the user.
 bool UpdatesFromPackages(const TUpdateOptions& options);
-// The same for what the build was made with (a default TUpdateOptions).
-bool UpdatesFromPackages();
 
 // How an update check ended.
 enum class TUpdateResult {

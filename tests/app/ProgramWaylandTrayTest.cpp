@@ -226,7 +226,7 @@ TEST_F(ProgramWaylandTraySystem, TheItemCarriesNameAndMenuActivateOpensTheSettin
     }
   }
   QStringList expected{"_Configure", "Check for _updates", "_About", "-", "_Exit"};
-  if (UpdatesFromPackages()) {
+  if (UpdatesFromPackages(TUpdateOptions())) {
     expected.removeAt(1);
   }
   EXPECT_EQ(entries, expected);
