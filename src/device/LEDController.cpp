@@ -316,7 +316,7 @@ bool TLEDBarController::Open() {
 
 bool TLEDBarController::OpenStrip() {
   try {
-    strip_ = std::make_unique<TNetworkStrip>(Port);
+    strip_ = std::make_unique<TNetworkStrip>(Port, clock_);
   } catch (const EConvertError& e) {
     // A malformed address stays so until the user changes it: nothing to try again.
     lastError_ = e.what();

@@ -1,7 +1,6 @@
 #include "device/NetworkStrip.h"
 
 #include "base/Format.h"
-#include "platform/NameLookup.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 
 namespace vx {
 
-TNetworkStrip::TNetworkStrip(std::string portName, TStripClock clock)
+TNetworkStrip::TNetworkStrip(std::string portName, std::shared_ptr<TClock> clock)
     : portName_(std::move(portName)),
       address_(ParseStripAddress(portName_)),
       clock_(std::move(clock)),
@@ -24,31 +23,41 @@ void TNetworkStrip::Open() {
   errorReported_ = false;
   everSent_ = false;
   state_ = TStripState::LookingUp;
-  StartLookup(clock_());
+  StartLookup(clock_->Now());
 }
 
-void TNetworkStrip::StartLookup(Clock::time_point now) {
-  lookup_ = std::make_unique<NameLookup>(address_.Host, address_.Port);
-  FollowLookup(now);
-}
-
-void TNetworkStrip::FollowLookup(Clock::time_point now) {
-  switch (lookup_->Poll()) {
-    case NameLookup::Status::Pending:
-      return;
-    case NameLookup::Status::Failed: {
-      const std::string reason = lookup_->ErrorText();
-      lookup_.reset();
-      lookupFailed_ = now;
-      state_ = TStripState::NotFound;
-      ReportError(Format("%s: %s", StatusText(), reason));
-      return;
-    }
-    case NameLookup::Status::Found:
-      target_ = lookup_->Address();
-      lookup_.reset();
-      break;
+void TNetworkStrip::StartLookup(TClock::time_point now) {
+  if (auto literal = LiteralUdpAddress(address_.Host, address_.Port)) {
+    TakeLookup(*literal, now);
+    return;
   }
+  found_ = std::make_shared<TSnapshot<std::optional<TFoundAddress>>>();
+  lookup_ = TWorker::Once(
+      "vorlixa-lookup",
+      [found = found_, host = address_.Host, port = address_.Port] {
+        found->Set(LookUpUdpAddress(host, port));
+      },
+      clock_);
+}
+
+void TNetworkStrip::FollowLookup(TClock::time_point now) {
+  std::optional<TFoundAddress> found = found_->Get();
+  if (!found) {
+    return;
+  }
+  lookup_.reset();
+  found_.reset();
+  TakeLookup(*found, now);
+}
+
+void TNetworkStrip::TakeLookup(const TFoundAddress& found, TClock::time_point now) {
+  if (!found.Address) {
+    lookupFailed_ = now;
+    state_ = TStripState::NotFound;
+    ReportError(Format("%s: %s", StatusText(), found.ErrorText));
+    return;
+  }
+  target_ = *found.Address;
   state_ = TStripState::Sending;
   cleanSince_.reset();
   if (const int error = socket_.Connect(target_); error != 0) {
@@ -58,9 +67,9 @@ void TNetworkStrip::FollowLookup(Clock::time_point now) {
 
 void TNetworkStrip::Poll() {
   if (lookup_) {
-    FollowLookup(clock_());
+    FollowLookup(clock_->Now());
   } else if (state_ == TStripState::NotFound) {
-    const auto now = clock_();
+    const auto now = clock_->Now();
     if (now - lookupFailed_ >= kLookupRetry) {
       StartLookup(now);
     }
@@ -71,7 +80,7 @@ void TNetworkStrip::Send(std::span<const std::uint8_t> rgb) {
   if (state_ != TStripState::Sending && state_ != TStripState::SendFailed) {
     return;
   }
-  const auto now = clock_();
+  const auto now = clock_->Now();
   if (!socket_.IsOpen()) {
     // The route was missing when it last connected.
     if (const int error = socket_.Connect(target_); error != 0) {
@@ -150,6 +159,7 @@ void TNetworkStrip::Close() {
   }
   socket_.Close();
   lookup_.reset();
+  found_.reset();
   state_ = TStripState::Closed;
   error_ = 0;
   cleanSince_.reset();

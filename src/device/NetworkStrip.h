@@ -3,7 +3,9 @@
 #include "device/StripAddress.h"
 #include "device/StripPackets.h"
 #include "platform/DatagramSocket.h"
+#include "platform/NameLookup.h"
 #include "platform/SocketAddress.h"
+#include "support/Worker.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,8 +18,6 @@
 
 namespace vx {
 
-class NameLookup;
-
 enum class TStripState {
   Closed,      // not open
   LookingUp,   // open; the host's first look-up has not ended yet
@@ -26,11 +26,9 @@ enum class TStripState {
   SendFailed,  // open; the system or the network refuses the frames (tried every tick)
 };
 
-using TStripClock = std::function<std::chrono::steady_clock::time_point()>;
-
 // One network LED strip behind one address (ddp://, e131://, artnet://). Runs on the
-// GUI thread's tick and never blocks: the host is looked up apart, a datagram that finds
-// no room is dropped with the rest of its frame, and the next tick tries again.
+// GUI thread's tick and never blocks: the host is looked up on a worker, a datagram that
+// finds no room is dropped with the rest of its frame, and the next tick tries again.
 //
 // UDP tells of a refusal only after the fact (an ICMP answer, or a neighbour that never
 // answered, about 3 s later), so a strip that failed counts as sending again only once
@@ -43,7 +41,7 @@ class TNetworkStrip {
   static constexpr std::chrono::seconds kRecoveryTime{4};  // after a failed send
 
   // Parses the address: EConvertError for a malformed one. Opens nothing.
-  explicit TNetworkStrip(std::string portName, TStripClock clock = std::chrono::steady_clock::now);
+  explicit TNetworkStrip(std::string portName, std::shared_ptr<TClock> clock = SteadyClock());
   ~TNetworkStrip();  // sends nothing; a pending look-up is given up
   TNetworkStrip(const TNetworkStrip&) = delete;
   TNetworkStrip& operator=(const TNetworkStrip&) = delete;
@@ -76,29 +74,29 @@ class TNetworkStrip {
   std::function<void(const std::string& text)> OnError;
 
  private:
-  using Clock = std::chrono::steady_clock;
-
-  void StartLookup(Clock::time_point now);
+  void StartLookup(TClock::time_point now);
   // Takes the look-up's result, if there is one.
-  void FollowLookup(Clock::time_point now);
+  void FollowLookup(TClock::time_point now);
+  void TakeLookup(const TFoundAddress& found, TClock::time_point now);
   void Fail(int error);
   void ReportError(const std::string& text);
 
   std::string portName_;
   TStripAddress address_;
-  TStripClock clock_;
+  std::shared_ptr<TClock> clock_;
   TStripEncoder encoder_;
-  std::unique_ptr<NameLookup> lookup_;  // while a look-up runs
-  TSocketAddress target_;               // once found
+  std::unique_ptr<TWorker> lookup_;                                 // while a look-up runs
+  std::shared_ptr<TSnapshot<std::optional<TFoundAddress>>> found_;  // its result, once there
+  TSocketAddress target_;                                           // once found
   DatagramSocket socket_;
   TStripState state_ = TStripState::Closed;
-  int error_ = 0;                                // the send error shown while SendFailed
-  bool errorReported_ = false;                   // OnError was called; no send went out since
-  bool everSent_ = false;                        // a frame went out since Open
-  Clock::time_point lookupFailed_;               // when the last look-up failed
-  Clock::time_point lastSent_;                   // when the last frame went out whole
-  std::optional<Clock::time_point> cleanSince_;  // SendFailed: first send with no error since
-  std::vector<std::uint8_t> lastFrame_;          // the frame sent last
+  int error_ = 0;                                 // the send error shown while SendFailed
+  bool errorReported_ = false;                    // OnError was called; no send went out since
+  bool everSent_ = false;                         // a frame went out since Open
+  TClock::time_point lookupFailed_;               // when the last look-up failed
+  TClock::time_point lastSent_;                   // when the last frame went out whole
+  std::optional<TClock::time_point> cleanSince_;  // SendFailed: first send with no error since
+  std::vector<std::uint8_t> lastFrame_;           // the frame sent last
 };
 
 }  // namespace vx

@@ -11,6 +11,7 @@ struct TWorker::TState {
   std::string Name;
   std::function<void()> Step;
   TClock::duration Interval{};
+  bool Once = false;  // the step runs once, then the thread ends
   std::shared_ptr<TClock> Clock;
 
   std::mutex Guard;
@@ -40,7 +41,7 @@ void Run(const std::shared_ptr<TWorker::TState>& state) {
     {
       const std::lock_guard<std::mutex> lock(state->Guard);
       state->InStep = false;
-      if (state->Stop) {
+      if (state->Stop || state->Once) {
         state->Ended = true;
         return;
       }
@@ -82,7 +83,6 @@ class TKeeper {
                                                                    std::move(found->Thread));
     entries_.erase(found);
     return taken;
-    return {};
   }
 
   std::vector<TLeftBehindThread> List() {
@@ -138,6 +138,17 @@ TWorker::TWorker(std::string name, std::function<void()> step, TClock::duration 
   state_->Interval = interval;
   state_->Clock = std::move(clock);
   thread_ = std::thread(Run, state_);
+}
+
+std::unique_ptr<TWorker> TWorker::Once(std::string name, std::function<void()> step,
+                                       std::shared_ptr<TClock> clock) {
+  auto state = std::make_shared<TState>();
+  state->Name = std::move(name);
+  state->Step = std::move(step);
+  state->Once = true;
+  state->Clock = std::move(clock);
+  std::thread thread(Run, state);
+  return std::unique_ptr<TWorker>(new TWorker(std::move(state), std::move(thread)));
 }
 
 TWorker::TWorker(std::shared_ptr<TState> state, std::thread thread)

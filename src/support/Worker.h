@@ -37,6 +37,9 @@ class TWorker {
   // name: the thread's name (the system shows the first 15 characters) and the keeper's.
   TWorker(std::string name, std::function<void()> step, TClock::duration interval,
           std::shared_ptr<TClock> clock = SteadyClock());
+  // A worker whose step runs once (a look-up): its thread ends when the step returns.
+  static std::unique_ptr<TWorker> Once(std::string name, std::function<void()> step,
+                                       std::shared_ptr<TClock> clock = SteadyClock());
   ~TWorker();
   TWorker(const TWorker&) = delete;
   TWorker& operator=(const TWorker&) = delete;

@@ -1,4 +1,5 @@
 #include "base/Exceptions.h"
+#include "common/ManualClock.h"
 #include "common/Wait.h"
 #include "device/NetworkStrip.h"
 #include "device/StripAddress.h"
@@ -377,8 +378,7 @@ class Receiver {
 
 class StripOnLoopback : public ::testing::Test {
  protected:
-  std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
-  TStripClock clock = [this] { return now; };
+  std::shared_ptr<TManualClock> clock = std::make_shared<TManualClock>();
   std::vector<std::string> errors;  // what OnError was called with
 
   void Listen(TNetworkStrip& strip) {
@@ -402,9 +402,9 @@ TEST_F(StripOnLoopback, FramesGoOutWhenChangedOrAfterASecondAndCloseLeavesTheStr
   int sequence = 0;
   EXPECT_EQ(receiver.ReceiveDdpFrame(&sequence), a);
   EXPECT_EQ(sequence, 1);
-  now += std::chrono::milliseconds(999);
+  clock->Advance(std::chrono::milliseconds(999));
   strip.Send(a);  // unchanged, sent 999 ms ago: nothing
-  now += std::chrono::milliseconds(1);
+  clock->Advance(std::chrono::milliseconds(1));
   strip.Send(a);  // the keep-alive; its packets follow the first frame's three directly
   EXPECT_EQ(receiver.ReceiveDdpFrame(&sequence), a);
   EXPECT_EQ(sequence, 4);
@@ -460,7 +460,7 @@ TEST_F(StripOnLoopback, ARefusedStripFailsOnceRecoversWhenHeardAndFailsAgain) {
   }));
   EXPECT_EQ(strip.StatusText(), "Connection refused");
   for (int tick = 0; tick < 20; ++tick) {
-    now += std::chrono::milliseconds(25);
+    clock->Advance(std::chrono::milliseconds(25));
     strip.Send(frame);
     ASSERT_EQ(strip.State(), TStripState::SendFailed);
   }
@@ -473,8 +473,8 @@ TEST_F(StripOnLoopback, ARefusedStripFailsOnceRecoversWhenHeardAndFailsAgain) {
   ASSERT_EQ(listener.Port(), port);
   std::vector<std::chrono::steady_clock::time_point> sentAt;
   ASSERT_TRUE(WaitFor([&] {
-    now += std::chrono::milliseconds(100);
-    sentAt.push_back(now);
+    clock->Advance(std::chrono::milliseconds(100));
+    sentAt.push_back(clock->Now());
     strip.Send(Pixels(1000, static_cast<std::uint8_t>(sentAt.size() % 251)));
     return strip.State() == TStripState::Sending;
   }));
@@ -484,14 +484,14 @@ TEST_F(StripOnLoopback, ARefusedStripFailsOnceRecoversWhenHeardAndFailsAgain) {
   const std::size_t tick = heard[0];  // the first frame that arrived
   ASSERT_TRUE(tick >= 1 && tick <= sentAt.size()) << tick;
   EXPECT_EQ(heard, Pixels(1000, static_cast<std::uint8_t>(tick)));
-  EXPECT_GE(now - sentAt[tick - 1], TNetworkStrip::kRecoveryTime);
+  EXPECT_GE(clock->Now() - sentAt[tick - 1], TNetworkStrip::kRecoveryTime);
   EXPECT_EQ(errors.size(), 1u);
 
   // Gone again: a send succeeded since the first failure, so it is told once more.
   listener = Receiver();
   ASSERT_TRUE(WaitFor([&] {
-    now += std::chrono::milliseconds(25);
-    strip.Send(Pixels(1000, static_cast<std::uint8_t>(now.time_since_epoch().count())));
+    clock->Advance(std::chrono::milliseconds(25));
+    strip.Send(Pixels(1000, static_cast<std::uint8_t>(clock->Now().time_since_epoch().count())));
     return strip.State() == TStripState::SendFailed;
   }));
   EXPECT_EQ(errors, (std::vector<std::string>{"Connection refused", "Connection refused"}));
@@ -531,7 +531,7 @@ TEST_F(StripOnLoopback, HostNamesAreLookedUpOnTheTicksAndOneNotFoundIsToldOnce) 
   EXPECT_EQ(errors[0].rfind("Cannot find strip..local: ", 0), 0u) << errors[0];
   lost.Send(Pixels(1));                    // nowhere to send: nothing, no error
   for (int tick = 0; tick < 30; ++tick) {  // two more look-ups, failing as well
-    now += std::chrono::milliseconds(500);
+    clock->Advance(std::chrono::milliseconds(500));
     lost.Poll();
   }
   ASSERT_TRUE(WaitFor([&] {

@@ -76,6 +76,18 @@ TEST(WorkerTest, StepsStartNoMoreOftenThanTheIntervalFromStartToStart) {
   EXPECT_EQ(stepsAfter(1ms), 3);
 }
 
+TEST(WorkerTest, AOnceStepRunsOnceHoweverTheClockMoves) {
+  const auto clock = std::make_shared<TManualClock>();
+  std::atomic<int> steps = 0;
+  {
+    const auto worker = TWorker::Once(
+        "once", [&steps] { ++steps; }, clock);
+    ASSERT_TRUE(WaitFor([&] { return steps > 0; }));
+    clock->Advance(1h);
+  }
+  EXPECT_EQ(steps, 1);
+}
+
 TEST(WorkerTest, AWorkerBetweenStepsEndsWithItsOwnerAndReleasesItsStep) {
   const auto clock = std::make_shared<TManualClock>();
   const auto held = std::make_shared<int>(0);
