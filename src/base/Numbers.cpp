@@ -143,8 +143,8 @@ bool TryTextToFloat(std::string_view text, double& value, char decimalSeparator)
     }
     if (c == decimalSeparator) {
       normal.push_back('.');
-    } else if (c == '.' ||
-               !(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == 'e' || c == 'E')) {
+    } else if (c == '.' || !((std::isdigit(static_cast<unsigned char>(c)) != 0) || c == '-' ||
+                             c == 'e' || c == 'E')) {
       return false;  // also rules out "inf" and "nan", which are no numbers here
     } else {
       normal.push_back(c);

@@ -146,13 +146,13 @@ bool IsXmlText(std::string_view text) {
     if (byte >= 0x80) {
       if ((byte & 0xE0) == 0xC0) {
         length = 2;
-        code = byte & 0x1Fu;
+        code = byte & 0x1FU;
       } else if ((byte & 0xF0) == 0xE0) {
         length = 3;
-        code = byte & 0x0Fu;
+        code = byte & 0x0FU;
       } else if ((byte & 0xF8) == 0xF0) {
         length = 4;
-        code = byte & 0x07u;
+        code = byte & 0x07U;
       } else {
         length = 0;
       }
@@ -165,7 +165,7 @@ bool IsXmlText(std::string_view text) {
             code = 0xFFFFFFFF;
             break;
           }
-          code = (code << 6) | (next & 0x3Fu);
+          code = (code << 6) | (next & 0x3FU);
         }
         // Overlong forms are not UTF-8.
         static constexpr std::array<char32_t, 5> kLowest = {0, 0, 0x80, 0x800, 0x10000};

@@ -29,7 +29,8 @@ SoundCaptureError AlsaError(SoundCaptureStage stage, int result) {
   return {stage, -result, snd_strerror(result)};
 }
 
-void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void IgnoreAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/,
+                     const char* /*format*/, ...) {}
 
 // A failed opening is retried every second; ALSA would print each failure to standard
 // error.

@@ -46,8 +46,8 @@ class PosixSerialPort final : public SerialPort {
   // Gives the line its settings back when drained, else drops what it still holds; closes.
   void CloseAfter(bool drained);
   // True once the bytes handed over have left the driver; false when they could not in
-  // their time (or by deadline) and were dropped.
-  bool Drain(SerialDeadline deadline);
+  // their time (or by limit) and were dropped.
+  bool Drain(SerialDeadline limit);
   // Records the error number; one that means the device is gone marks the port lost.
   void Failed(int errorCode);
   void MarkLost(int errorCode);

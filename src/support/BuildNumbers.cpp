@@ -78,13 +78,13 @@ std::uint32_t HexToBuild(std::string_view text) {
       return fail();
     }
     value = value * 16 + static_cast<std::uint64_t>(digit);
-    if (value > 0xFFFFFFFFu) {
+    if (value > 0xFFFFFFFFU) {
       return fail();
     }
   }
   // The build is kept as a signed 32-bit number on the way: from 80000000 up it turns
   // negative, which no build number may be.
-  if (value >= 0x80000000u) {
+  if (value >= 0x80000000U) {
     throw ERangeError(kRangeCheckError);
   }
   return static_cast<std::uint32_t>(value);

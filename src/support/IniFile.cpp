@@ -58,7 +58,8 @@ std::optional<std::string_view> SectionName(std::string_view line) {
     return std::nullopt;
   }
   const std::size_t close = line.find(']');
-  return TrimLine(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+  return TrimLine(
+      line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
 }
 
 // The key of a "key=value" line, or nullopt for any other line.

@@ -15,8 +15,9 @@ namespace vx {
 // Work off the GUI thread, in one pattern.
 //
 // A TWorker owns one thread that runs its step again and again, starting a step at most once
-// per interval on the clock it is given. The step hands what it found to the owner through
-// one TSnapshot (or a queued signal); the owner takes it without waiting:
+// per interval on the clock it is given (or only once, for a look-up: Once). The step hands
+// what it found to the owner through one TSnapshot (or a queued signal); the owner takes it
+// without waiting:
 //
 //   auto latest = std::make_shared<TSnapshot<double>>();
 //   TWorker worker("vorlixa-reader", [latest] { latest->Set(ReadLevel()); }, 100ms);

@@ -23,7 +23,7 @@ struct TJpegError {
   std::longjmp(reinterpret_cast<TJpegError*>(info->err)->Jump, 1);
 }
 
-void IgnoreMessage(j_common_ptr) {}
+void IgnoreMessage(j_common_ptr /*info*/) {}
 
 // Where the decoder puts the pixels; allocated outside the frame that may be jumped
 // out of.

@@ -85,10 +85,11 @@ class FakeInstanceChannel final : public InstanceChannel {
 
   // The factory that a component under test is given.
   static auto Factory(std::shared_ptr<FakeChannelScript> script) {
-    return [script](const std::string& name) -> std::unique_ptr<InstanceChannel> {
-      script->names.push_back(name);
-      return std::make_unique<FakeInstanceChannel>(script);
-    };
+    return
+        [script = std::move(script)](const std::string& name) -> std::unique_ptr<InstanceChannel> {
+          script->names.push_back(name);
+          return std::make_unique<FakeInstanceChannel>(script);
+        };
   }
 
  private:

@@ -155,7 +155,7 @@ TEST(FirstAppTest, CopiesWithOtherIDsOrOfOtherUsersDoNotMeet) {
   // A start that does reach the first copy comes through alone.
   { TFirstApp later(nullptr, id); }
   ASSERT_TRUE(WaitFor([&] { return !starts.senders.empty(); }));
-  EXPECT_EQ(starts.senders.size(), 1u);
+  EXPECT_EQ(starts.senders.size(), 1U);
 }
 
 // The event lives as long as the first copy: later copies hold no part of it.
@@ -182,7 +182,7 @@ TEST(FirstAppTest, UniqueIDIsSetWhileLoadingOnly) {
   auto script = std::make_shared<FakeChannelScript>();
   const auto loaded = LoadedFirstApp("faAppStart", "Vorlixa", FakeInstanceChannel::Factory(script));
   EXPECT_EQ(loaded->UniqueID(), "Vorlixa");
-  ASSERT_EQ(script->names.size(), 1u);
+  ASSERT_EQ(script->names.size(), 1U);
   EXPECT_EQ(script->names[0], "FirstApp@Vorlixa");
   EXPECT_EQ(ErrorOf([&] { loaded->SetUniqueID("Other"); }), "Cannot set UniqueID at run-time.");
 }

@@ -8,20 +8,22 @@
 #include "device/LEDController.h"
 #include "ui/AppIcon.h"
 
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -127,12 +129,12 @@ class InstalledTree {
     const std::string allUsers = Home() + "/all-users-autostart";
     fs::create_directories(allUsers);
     UseUserFolders(process);
-    process.start("unshare",
-                  {"--mount", "--propagation", "private", "--", "/bin/sh", "-c",
-                   "mount --bind -o ro \"$1\" \"$1\" && { [ ! -d /etc/xdg/autostart ] || "
-                   "mount --bind \"$2\" /etc/xdg/autostart; } && exec \"$3\"",
-                   "sh", QString::fromStdString(Bin()), QString::fromStdString(allUsers),
-                   QString::fromStdString(Program())});
+    const QString script =
+        "mount --bind -o ro \"$1\" \"$1\" && { [ ! -d /etc/xdg/autostart ] || "
+        "mount --bind \"$2\" /etc/xdg/autostart; } && exec \"$3\"";
+    process.start("unshare", {"--mount", "--propagation", "private", "--", "/bin/sh", "-c", script,
+                              "sh", QString::fromStdString(Bin()), QString::fromStdString(allUsers),
+                              QString::fromStdString(Program())});
   }
 
  private:
@@ -371,15 +373,9 @@ TEST(InstalledProgramSystem, ASettingsFileThatRootWroteBesideTheProgramIsLeftToR
   if (!user.Valid()) {
     GTEST_SKIP() << user.Problem();
   }
-  std::string base = (fs::temp_directory_path() / "vorlixa-rootfile-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(base.data()), nullptr);
-  struct RemoveFolder {
-    std::string folder;
-    ~RemoveFolder() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } removeFolder{base};
+  const QTemporaryDir folder(QDir::tempPath() + "/vorlixa-rootfile-XXXXXX");
+  ASSERT_TRUE(folder.isValid());
+  const std::string base = folder.path().toStdString();
   ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
   const std::string bin = base + "/bin";
   fs::create_directory(bin);

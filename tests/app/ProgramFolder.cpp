@@ -5,10 +5,9 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
-#include <signal.h>
-#include <stdlib.h>
-
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 

@@ -4,16 +4,19 @@
 #include "common/TestFiles.h"
 #include "platform/AbstractNamespaceSocket.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -203,18 +206,21 @@ TEST_F(ProgramSystem, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
     GTEST_SKIP() << "needs root to listen under another user id";
   }
   const std::string socketName = AbstractNamespaceSocketName("FirstApp@Vorlixa", ::geteuid());
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
+  std::array<int, 2> ready{};
+  ASSERT_EQ(::pipe(ready.data()), 0);
   const pid_t stranger = ::fork();
   ASSERT_GE(stranger, 0);
   if (stranger == 0) {
     // nobody's ids; holds the name until it is killed.
     ::close(ready[0]);
     UniqueFd listener;
-    const char listening = ::setresgid(65534, 65534, 65534) == 0 &&
+    const bool listening = ::setresgid(65534, 65534, 65534) == 0 &&
                            ::setresuid(65534, 65534, 65534) == 0 &&
                            ListenOnAbstractName(socketName, listener) == 0;
-    (void)!::write(ready[1], &listening, 1);
+    const char told = listening ? 1 : 0;
+    if (::write(ready[1], &told, 1) != 1) {
+      ::_exit(1);
+    }
     ::pause();
     ::_exit(0);
   }
@@ -223,7 +229,7 @@ TEST_F(ProgramSystem, AGuardNameHeldByAnotherUserDoesNotStopTheStart) {
   char listening = 0;
   ASSERT_EQ(::read(ready[0], &listening, 1), 1);
   ::close(ready[0]);
-  ASSERT_TRUE(listening);
+  ASSERT_EQ(listening, 1);
 
   QProcess* program = LaunchWithoutRuntimeFolder();
   ASSERT_TRUE(WaitForLogText("Run application"))
@@ -269,15 +275,9 @@ TEST_F(ProgramSystem, AGuardThatCannotBeSetUpIsReportedByItsName) {
 TEST_F(ProgramSystem, TheGuardLivesInTheRuntimeFolderAndOutlivesAKilledCopy) {
   SimProcess sim;
   WriteSettings(sim.LinkPath());
-  std::string runtime = (fs::temp_directory_path() / "vorlixa-run-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(runtime.data()), nullptr);
-  struct RemoveFolder {
-    std::string folder;
-    ~RemoveFolder() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } removeFolder{runtime};
+  const QTemporaryDir folder(QDir::tempPath() + "/vorlixa-run-XXXXXX");
+  ASSERT_TRUE(folder.isValid());
+  const std::string runtime = folder.path().toStdString();
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
   const std::string user = std::to_string(::geteuid());

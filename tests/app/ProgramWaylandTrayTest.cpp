@@ -72,7 +72,7 @@ QJsonObject FindWindow(const QJsonObject& node, const QString& appId) {
   }
   for (const char* children : {"nodes", "floating_nodes"}) {
     for (const QJsonValue child : node.value(children).toArray()) {
-      const QJsonObject found = FindWindow(child.toObject(), appId);
+      QJsonObject found = FindWindow(child.toObject(), appId);
       if (!found.isEmpty()) {
         return found;
       }
@@ -162,7 +162,7 @@ TEST_F(ProgramWaylandTraySystem, TheItemCarriesNameAndMenuActivateOpensTheSettin
   ASSERT_TRUE(WaitFor([&] { return (item = ProgramItem(program.processId())).has_value(); }))
       << "no item of the program registered; " << program.readAllStandardError().toStdString();
   EXPECT_EQ(ItemProperty(*item, "Title").toString(), "Tremanic Vorlixa");
-  const QDBusArgument pixmaps = ItemProperty(*item, "IconPixmap").value<QDBusArgument>();
+  const auto pixmaps = ItemProperty(*item, "IconPixmap").value<QDBusArgument>();
   int images = 0;
   pixmaps.beginArray();
   while (!pixmaps.atEnd()) {
@@ -179,7 +179,7 @@ TEST_F(ProgramWaylandTraySystem, TheItemCarriesNameAndMenuActivateOpensTheSettin
   // The tool tip tells how the chain is doing.
   QString tip;
   EXPECT_TRUE(WaitFor([&] {
-    const QDBusArgument toolTip = ItemProperty(*item, "ToolTip").value<QDBusArgument>();
+    const auto toolTip = ItemProperty(*item, "ToolTip").value<QDBusArgument>();
     QString iconName;
     toolTip.beginStructure();
     toolTip >> iconName;
@@ -204,7 +204,7 @@ TEST_F(ProgramWaylandTraySystem, TheItemCarriesNameAndMenuActivateOpensTheSettin
   EXPECT_TRUE(FindWindow(desktop_.Tree(), "vorlixa").isEmpty());
 
   // Its menu is exported, with the tray menu's entries.
-  const QDBusObjectPath menuPath = ItemProperty(*item, "Menu").value<QDBusObjectPath>();
+  const auto menuPath = ItemProperty(*item, "Menu").value<QDBusObjectPath>();
   ASSERT_NE(menuPath.path(), "/NO_DBUSMENU");
   ASSERT_FALSE(menuPath.path().isEmpty());
   const QDBusMessage layout =

@@ -94,7 +94,7 @@ TEST(SettingsWalkSystem, APortAndAKnightRiderBarAddedInTheWindowRunNowAndAfterAR
   SimProcess::Options chain;
   chain.Boards = 1;
   SimProcess sim(chain);
-  const std::string link = sim.LinkPath();
+  const std::string& link = sim.LinkPath();
   FakePrompter prompter;
 
   TMainOptions options;

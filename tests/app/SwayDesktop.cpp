@@ -206,12 +206,12 @@ QJsonObject SwayDesktop::Tree() {
       .object();
 }
 
-bool SwayDesktop::Screenshot(const QString& file) {
+bool SwayDesktop::Screenshot(const QString& path) {
   // grim writes as the desktop's user, into the desktop's own folder.
-  const QString own = runtimeDir_.filePath("screen.png");
-  Run(processes_.Tool(kGrim), {own});
-  QFile::remove(file);
-  return QFile::copy(own, file);
+  const QString shot = runtimeDir_.filePath("screen.png");
+  Run(processes_.Tool(kGrim), {shot});
+  QFile::remove(path);
+  return QFile::copy(shot, path);
 }
 
 QString SwayDesktop::Run(const QString& program, const QStringList& arguments) {

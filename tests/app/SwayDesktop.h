@@ -52,7 +52,7 @@ class SwayDesktop {
   // sway's window tree (swaymsg -t get_tree).
   QJsonObject Tree();
   // A picture of the whole screen (grim); false when none was taken.
-  bool Screenshot(const QString& file);
+  bool Screenshot(const QString& path);
 
  private:
   QString Run(const QString& program, const QStringList& arguments);

@@ -13,10 +13,10 @@ namespace vx {
 // measuring and fuzzing the link without a device (port names never reach the system).
 class DiscardingPort : public SerialPort {
  public:
-  bool Open(const std::string&) override { return open_ = true; }
+  bool Open(const std::string& /*name*/) override { return open_ = true; }
   bool IsOpen() const override { return open_; }
   void Close() override { open_ = false; }
-  void Configure(const SerialTimeouts&) override {}
+  void Configure(const SerialTimeouts& /*timeouts*/) override {}
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
     if (count == 0) {
       return 0;
@@ -24,7 +24,8 @@ class DiscardingPort : public SerialPort {
     buffer[0] = kResetCommand;
     return 1;
   }
-  std::size_t Write(const std::uint8_t*, std::size_t count, SerialDeadline) override {
+  std::size_t Write(const std::uint8_t* /*data*/, std::size_t count,
+                    SerialDeadline /*deadline*/) override {
     return count;
   }
   void Purge() override {}

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -140,12 +141,12 @@ void HttpTestServer::Answer(int client) {
     if (poll(&waiting, 1, kPollMs) <= 0) {
       continue;
     }
-    char buffer[4096];
-    const ssize_t count = recv(client, buffer, sizeof buffer, 0);
+    std::array<char, 4096> buffer{};
+    const ssize_t count = recv(client, buffer.data(), buffer.size(), 0);
     if (count <= 0) {
       return;
     }
-    head.append(buffer, static_cast<std::size_t>(count));
+    head.append(buffer.data(), static_cast<std::size_t>(count));
   }
   const std::string requestLine = head.substr(0, head.find("\r\n"));
   const std::size_t pathStart = requestLine.find(' ') + 1;
@@ -176,7 +177,7 @@ void HttpTestServer::Answer(int client) {
   }
   header += "Connection: close\r\n";
   for (const auto& [name, value] : response.Headers) {
-    header += name + ": " + value + "\r\n";
+    header.append(name).append(": ").append(value).append("\r\n");
   }
   header += "\r\n";
 
@@ -199,8 +200,8 @@ void HttpTestServer::Answer(int client) {
       }
       pollfd waiting{client, POLLIN, 0};
       if (poll(&waiting, 1, kPollMs) > 0) {
-        char buffer[256];
-        if (recv(client, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
+        std::array<char, 256> buffer{};
+        if (recv(client, buffer.data(), buffer.size(), MSG_DONTWAIT) <= 0) {
           return true;
         }
       }

@@ -86,7 +86,7 @@ std::set<quint16> BoundUdpPorts(const std::set<quint16>& ports) {
       bool ok = false;
       const auto port =
           static_cast<quint16>(fields[1].mid(fields[1].indexOf(':') + 1).toUInt(&ok, 16));
-      if (ok && ports.count(port) != 0) {
+      if (ok && ports.contains(port)) {
         bound.insert(port);
       }
     }

@@ -32,6 +32,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
   std::vector<std::string> argvText{VORLIXA_SIM_PATH};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(argvText.size());
   for (std::string& arg : argvText) {
     argv.push_back(arg.data());
   }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vx {
 
 namespace {
@@ -22,9 +24,8 @@ TestProcesses::TestProcesses(std::initializer_list<const char*> tools) {
 }
 
 TestProcesses::~TestProcesses() {
-  for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {
-    Stop(**it);
-  }
+  // The newest first: clients end before the servers they use.
+  std::for_each(processes_.rbegin(), processes_.rend(), [this](auto& process) { Stop(*process); });
 }
 
 QStringList TestProcesses::MissingTools() const {

@@ -16,6 +16,7 @@ namespace vx {
 class XvfbDesktop {
  public:
   XvfbDesktop();
+  ~XvfbDesktop() = default;
   XvfbDesktop(const XvfbDesktop&) = delete;
   XvfbDesktop& operator=(const XvfbDesktop&) = delete;
 

@@ -1,9 +1,9 @@
 #include "config/ConfigTestSupport.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -58,7 +58,8 @@ std::size_t FakeChainPort::Read(std::uint8_t* buffer, std::size_t count) {
   return n;
 }
 
-std::size_t FakeChainPort::Write(const std::uint8_t* data, std::size_t count, SerialDeadline) {
+std::size_t FakeChainPort::Write(const std::uint8_t* data, std::size_t count,
+                                 SerialDeadline /*deadline*/) {
   if (count == 1 && data[0] == 0xFF) {
     ++pendingReplies_;  // RESET: the chain answers
     return count;
@@ -67,9 +68,9 @@ std::size_t FakeChainPort::Write(const std::uint8_t* data, std::size_t count, Se
   const std::size_t first = count > 0 && data[0] == 0xFF ? 1 : 0;
   std::string hex = "frame";
   for (std::size_t i = first; i < count; ++i) {
-    char byte[4];
-    std::snprintf(byte, sizeof byte, " %02X", data[i]);
-    hex += byte;
+    std::array<char, 4> byte{};
+    std::snprintf(byte.data(), byte.size(), " %02X", data[i]);
+    hex += byte.data();
   }
   journal_->push_back(hex);
   return count;

@@ -38,9 +38,9 @@ class FakeChainPort final : public SerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return open_; }
   void Close() override;
-  void Configure(const SerialTimeouts&) override {}
+  void Configure(const SerialTimeouts& /*timeouts*/) override {}
   std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
-  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline) override;
+  std::size_t Write(const std::uint8_t* data, std::size_t count, SerialDeadline deadline) override;
   void Purge() override { pendingReplies_ = 0; }
   SerialFailure Failure() const override { return SerialFailure::None; }
   std::uint32_t LineSpeed() const override { return 0; }

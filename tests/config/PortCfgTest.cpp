@@ -42,6 +42,7 @@ class PortCfgList : public ::testing::Test {
   }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(list.Count()));
     for (int i = 0; i < list.Count(); ++i) {
       names.push_back(list.Items(i).DisplayName());
     }
@@ -74,7 +75,7 @@ TEST_P(PortDropped, WithALogLineWhileTheOthersLoad) {
   Load(GoodPort("A") + PortElement("B", GetParam()) + GoodPort("C"));
   EXPECT_EQ(Names(), (std::vector<std::string>{"A", "C"}));
   EXPECT_TRUE(prompter.Messages.empty());
-  ASSERT_EQ(log.Lines.size(), 1u);
+  ASSERT_EQ(log.Lines.size(), 1U);
   EXPECT_TRUE(log.Lines[0].starts_with("warning: Port 1 of the settings file is left out: E"))
       << log.Lines[0];
 }
@@ -103,12 +104,12 @@ TEST_F(PortCfgList, MissingOptionalValuesTakeDefaults) {
   ASSERT_EQ(list.Count(), 2);
   const TPortCfg& first = list.Items(0);
   EXPECT_EQ(first.DisplayName(), "");
-  EXPECT_EQ(first.Controller().UpdateInterval(), 0u);
+  EXPECT_EQ(first.Controller().UpdateInterval(), 0U);
   EXPECT_TRUE(first.Enabled);
   EXPECT_EQ(first.Controller().MinValue, 0);
   EXPECT_EQ(first.Controller().MaxValue, 255);
   const TPortCfg& second = list.Items(1);
-  EXPECT_EQ(second.Controller().UpdateInterval(), 7u);
+  EXPECT_EQ(second.Controller().UpdateInterval(), 7U);
   EXPECT_EQ(second.Controller().MinValue, 3);
   EXPECT_EQ(second.Controller().MaxValue, 200);
   // A board error is shown; the port stays, with the board as far as it was read.
@@ -132,7 +133,7 @@ TEST_F(PortCfgList, AddReconnectsEnabledPortsAndStartsDisabledWithTheLinksDefaul
   TPortCfg& added = list.Add();
   EXPECT_EQ(JournalSince(start), (std::vector<std::string>{"close A", "open A", "frame"}));
   EXPECT_EQ(added.DisplayName(), "COM1");
-  EXPECT_EQ(added.Controller().UpdateInterval(), 50u);
+  EXPECT_EQ(added.Controller().UpdateInterval(), 50U);
   EXPECT_EQ(added.Controller().MinValue, 0);
   EXPECT_EQ(added.Controller().MaxValue, 0);
   EXPECT_FALSE(added.Enabled);
@@ -154,7 +155,7 @@ TEST_F(PortCfgList, AssignCopiesSettingsAndBoardsButNotEnabled) {
   TPortCfg copy;
   copy.Assign(list.Items(0));
   EXPECT_EQ(copy.DisplayName(), "A");
-  EXPECT_EQ(copy.Controller().UpdateInterval(), 20u);
+  EXPECT_EQ(copy.Controller().UpdateInterval(), 20U);
   EXPECT_EQ(copy.Controller().MinValue, 5);
   EXPECT_EQ(copy.Controller().MaxValue, 99);
   EXPECT_FALSE(copy.Enabled);

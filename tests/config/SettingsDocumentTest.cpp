@@ -50,7 +50,7 @@ TEST(SettingsDocument, NodeTextFollowsChildPathsInDocumentOrder) {
       "<p:N xmlns:p=\"urn:x\">prefixed</p:N></Vorlixa>");
   xmlNode* root = FindSettingsRoot(doc.get());
   EXPECT_EQ(GetNodeText(root, "P/Q", "none"), "second");
-  EXPECT_EQ(SelectNodes(root, "P/Q").size(), 2u);
+  EXPECT_EQ(SelectNodes(root, "P/Q").size(), 2U);
   EXPECT_EQ(GetNodeText(root, "R", ""), "xy&z");
   EXPECT_EQ(GetNodeText(root, "r", "none"), "none");  // letter case counts
   EXPECT_EQ(GetNodeText(root, "N", "none"), "none");  // so does the prefix

@@ -95,7 +95,7 @@ const std::string kRichSettings = SettingsXml(
     "<Port><Name>P\xC3\xB6rt &amp; 2</Name><Interval>1000</Interval><Enabled>0</Enabled></Port>"
     "</Ports>");
 
-const char* kRichDescription =
+const char* const kRichDescription =
     "AutoUpdate -1\n"
     "Port /dev/null-a 20 0 4 250\n"
     " Controller 40\n  Nothing 000\n  CPUUsage 0-10 2 60\n"
@@ -268,7 +268,7 @@ TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt)
   settings.LoadSettings();  // every close of the settings window loads again
   EXPECT_EQ(Describe(settings), kept);
   const std::string problem = "The settings file " + fileName + " cannot be read: ";
-  ASSERT_EQ(prompter.Messages.size(), 1u);
+  ASSERT_EQ(prompter.Messages.size(), 1U);
   EXPECT_TRUE(prompter.Messages[0].starts_with(problem + "Opening and ending tag mismatch"))
       << prompter.Messages[0];
   EXPECT_EQ(
@@ -281,7 +281,7 @@ TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt)
   EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
   EXPECT_EQ(log.Lines.back(), "warning: The unreadable settings file " + fileName + " is kept as " +
                                   fileName + ".bad");
-  EXPECT_EQ(prompter.Messages.size(), 1u) << "saved without an error";
+  EXPECT_EQ(prompter.Messages.size(), 1U) << "saved without an error";
 
   // The next unreadable file (here: one that declares entities) gets the next free name;
   // the first copy stays.
@@ -289,7 +289,7 @@ TEST_F(SettingsFile, AnUnreadableFileIsReportedOnceAndKeptBeforeASaveReplacesIt)
       "<!DOCTYPE Vorlixa [<!ENTITY e \"x\">]><Vorlixa><AutoUpdate>&e;</AutoUpdate></Vorlixa>";
   WriteFile(fileName, entities);
   settings.LoadSettings();
-  EXPECT_EQ(prompter.Messages.size(), 2u) << "after a save, a new problem is shown again";
+  EXPECT_EQ(prompter.Messages.size(), 2U) << "after a save, a new problem is shown again";
   settings.SaveSettings();
   EXPECT_EQ(ReadText(fileName + ".bad"), typo);
   EXPECT_EQ(ReadText(fileName + ".bad.1"), entities);
@@ -327,12 +327,12 @@ TEST_F(SettingsFile, AFileOverTheLimitIsNotReadAndASaveMovesItAside) {
   WriteFile(fileName, huge);
   settings.LoadSettings();
   EXPECT_FALSE(settings.AutoUpdate);
-  ASSERT_EQ(prompter.Messages.size(), 1u);
+  ASSERT_EQ(prompter.Messages.size(), 1U);
   EXPECT_TRUE(prompter.Messages[0].starts_with("The settings file " + fileName +
                                                " cannot be read: it is larger than 16 MiB."))
       << prompter.Messages[0];
   settings.SaveSettings();
-  EXPECT_EQ(prompter.Messages.size(), 1u) << prompter.Messages.back();
+  EXPECT_EQ(prompter.Messages.size(), 1U) << prompter.Messages.back();
   EXPECT_EQ(ReadText(fileName + ".bad"), huge);
   EXPECT_EQ(RootChildren(), (std::vector<std::string>{"AutoUpdate", "Ports"}));
 }
@@ -348,7 +348,7 @@ TEST_P(InterruptedSave, LeavesTheOldFileByteForByte) {
   settings.SaveSettings();
   EXPECT_EQ(ReadText(fileName), kRichSettings);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"vorlixa.xml"});  // nothing left over
-  ASSERT_EQ(prompter.Messages.size(), 1u);
+  ASSERT_EQ(prompter.Messages.size(), 1U);
   EXPECT_TRUE(prompter.Messages[0].starts_with("Cannot write " + fileName + ": "))
       << prompter.Messages[0];
   EXPECT_TRUE(log.Lines.back().starts_with("error: EInOutError - Cannot write "));
@@ -382,7 +382,7 @@ TEST_F(SettingsFile, AFileSizeLimitOfTheSystemLeavesTheOldFile) {
   setrlimit(RLIMIT_FSIZE, &previous);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(ReadText(fileName), kRichSettings);
-  ASSERT_EQ(prompter.Messages.size(), 1u);
+  ASSERT_EQ(prompter.Messages.size(), 1U);
   EXPECT_EQ(prompter.Messages[0], "Cannot write " + fileName + ": File too large");
 }
 

@@ -50,7 +50,9 @@ std::vector<std::string> ReferenceUnits() {
   link.SetLEDBarCtrlCount(2);
   link.LEDBarCtrls(0).SetBarSize(40);
   link.LEDBarCtrls(1).SetBarSize(32);
-  TLBKnightRider first, second, third;
+  TLBKnightRider first;
+  TLBKnightRider second;
+  TLBKnightRider third;
   first.PropByName("Offset")->SetInteger(5);
   first.PropByName("Fading_percentage")->SetInteger(50);
   first.PropByName("Moving_step")->SetFloat(3.0);
@@ -91,6 +93,7 @@ std::vector<std::string> ReferenceUnits() {
 
 std::vector<std::string> Hex(const std::vector<SimBytes>& units) {
   std::vector<std::string> texts;
+  texts.reserve(units.size());
   for (const SimBytes& unit : units) {
     texts.push_back(HexText(unit));
   }

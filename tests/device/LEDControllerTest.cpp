@@ -55,8 +55,8 @@ class LinkTest : public ::testing::Test {
 
 TEST_F(LinkTest, NewLinkIsClosedWithDefaults) {
   EXPECT_EQ(link.Port, "COM1");
-  EXPECT_EQ(link.Timeout(), 100u);
-  EXPECT_EQ(link.UpdateInterval(), 50u);
+  EXPECT_EQ(link.Timeout(), 100U);
+  EXPECT_EQ(link.UpdateInterval(), 50U);
   EXPECT_EQ(link.LEDBarDefaultSize(), 40);
   EXPECT_EQ(link.LEDBarCtrlCount(), 0);
   EXPECT_EQ(std::tuple(link.MinValue, link.MaxValue, link.AutoUpdate()), std::tuple(0, 0, false));
@@ -76,7 +76,7 @@ TEST_F(LinkTest, OpenWithoutBoardsWritesTwoResetsAndCloseWritesNothing) {
   EXPECT_EQ(std::tuple(port.Timeouts.ReadInterval, port.Timeouts.ReadTotalMultiplier,
                        port.Timeouts.ReadTotalConstant, port.Timeouts.WriteTotalMultiplier,
                        port.Timeouts.WriteTotalConstant),
-            std::tuple(5u, 1u, 1u, 1u, 100u));
+            std::tuple(5U, 1U, 1U, 1U, 100U));
 
   port.Calls->clear();
   link.SendLevels();
@@ -124,12 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LinkTest, TimeoutIsAtLeastTenAndAppliedOnOpen) {
   link.SetTimeout(5);
-  EXPECT_EQ(link.Timeout(), 10u);
+  EXPECT_EQ(link.Timeout(), 10U);
   link.SetTimeout(11);
   OpenQuietly(0);
-  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11u);
+  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11U);
   link.SetTimeout(300);  // not re-applied to an open port
-  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11u);
+  EXPECT_EQ(port.Timeouts.WriteTotalConstant, 11U);
 }
 
 TEST_F(LinkTest, PortNameGoesToThePortUnchangedUpTo260Characters) {
@@ -201,7 +201,7 @@ TEST_F(LinkTest, ResizingKeepsTheSurvivingBoardsAndForcesTheNextFrame) {
   link.SetLEDBarCtrlCount(2);  // even the same count forces the next frame
   EXPECT_TRUE(link.Forced());
   link.SendLevels();
-  EXPECT_EQ(port.Writes.size(), 2u);
+  EXPECT_EQ(port.Writes.size(), 2U);
   EXPECT_THROW(link.SetLEDBarCtrlCount(-1), ERangeError);
   EXPECT_EQ(link.LEDBarCtrlCount(), 2);
 }
@@ -222,7 +222,7 @@ TEST_F(LinkTest, ChainOf409BoardsFillsTheFrameBufferAndA410thRaises) {
   OpenQuietly(409);
   link.LEDBarCtrls(408).Bars(1).SetLevel(1.0);
   link.SendLevels();
-  ASSERT_EQ(port.Writes.size(), 2u);
+  ASSERT_EQ(port.Writes.size(), 2U);
   EXPECT_EQ(port.Writes[1], Frame(32720, {{32680, 32718, 254}}));
 
   link.SetLEDBarCtrlCount(410);

@@ -99,7 +99,7 @@ TEST(StripAddress, SchemesPortsUniversesAndHostsAsWritten) {
       ParseStripAddress(name);
       ADD_FAILURE() << name << " was accepted";
     } catch (const EConvertError& e) {
-      EXPECT_EQ(e.Message().rfind("'" + name + "' is not a valid strip address: ", 0), 0u)
+      EXPECT_EQ(e.Message().rfind("'" + name + "' is not a valid strip address: ", 0), 0U)
           << e.Message();
       EXPECT_NE(e.Message().find(fault), std::string::npos) << e.Message();
     }
@@ -135,7 +135,7 @@ TEST(StripPackets, DdpChunksOf1440BytesPushOnTheLastAndSequenceWraps15To1) {
       sequence = sequence % 15 + 1;
       const auto p = packets[k];
       const auto at = static_cast<std::size_t>(offset);
-      ASSERT_EQ(p.size(), 10u + static_cast<std::size_t>(length));
+      ASSERT_EQ(p.size(), 10U + static_cast<std::size_t>(length));
       EXPECT_EQ(Copy(p.first(10)),
                 (Bytes{static_cast<std::uint8_t>(flags), static_cast<std::uint8_t>(sequence), 0x0B,
                        0x01, 0, 0, static_cast<std::uint8_t>(at >> 8),
@@ -149,7 +149,7 @@ TEST(StripPackets, DdpChunksOf1440BytesPushOnTheLastAndSequenceWraps15To1) {
 
   // The largest frame: 32720 pixels in 69 packets, the last one 240 bytes at 97920.
   const auto largest = ddp.Encode(Pixels(kMaxStripPixels));
-  ASSERT_EQ(largest.size(), 69u);
+  ASSERT_EQ(largest.size(), 69U);
   EXPECT_EQ(Copy(largest.back().first(10)),
             (Bytes{0x41, 0x0A, 0x0B, 0x01, 0x00, 0x01, 0x7E, 0x80, 0x00, 0xF0}));
 }
@@ -163,7 +163,7 @@ TEST(StripPackets, E131UniversesOf510SlotsWithTheirOwnSequenceAndTheStreamsEnd) 
 
   const Bytes rgb = Pixels(200);
   const auto frame = e131.Encode(rgb);
-  ASSERT_EQ(frame.size(), 2u);
+  ASSERT_EQ(frame.size(), 2U);
   // Universe 1 in full, as the E1.31 table gives it for N = 510.
   const Bytes header{
       0x00, 0x10, 0x00, 0x00, 0x41, 0x53, 0x43, 0x2D, 0x45, 0x31, 0x2E, 0x31,  // root
@@ -172,7 +172,7 @@ TEST(StripPackets, E131UniversesOf510SlotsWithTheirOwnSequenceAndTheStreamsEnd) 
       0xCC, 0xCD, 0xCE, 0xCF,                                                  //
       0x72, 0x56, 0x00, 0x00, 0x00, 0x02,                                      // framing
       'V',  'o',  'r',  'l',  'i',  'x',  'a'};
-  ASSERT_EQ(frame[0].size(), 636u);
+  ASSERT_EQ(frame[0].size(), 636U);
   EXPECT_EQ(Copy(frame[0].first(header.size())), header);
   EXPECT_EQ(Copy(frame[0].subspan(header.size(), 108 - header.size())),
             Bytes(108 - header.size(), 0));  // the name's zero padding
@@ -182,7 +182,7 @@ TEST(StripPackets, E131UniversesOf510SlotsWithTheirOwnSequenceAndTheStreamsEnd) 
   EXPECT_EQ(Copy(frame[0].subspan(126)), Copy(std::span(rgb).first(510)));
 
   // Universe 2 carries the other 30 pixels: 90 slots, the lengths to match.
-  ASSERT_EQ(frame[1].size(), 126u + 90u);
+  ASSERT_EQ(frame[1].size(), 126U + 90U);
   EXPECT_EQ(Copy(frame[1].first(126)), [&] {
     Bytes expected = Copy(frame[0].first(126));
     for (const auto& [at, value] : std::vector<std::pair<std::size_t, std::size_t>>{
@@ -222,15 +222,15 @@ TEST(StripPackets, E131UniversesOf510SlotsWithTheirOwnSequenceAndTheStreamsEnd) 
   // Pixels past universe 63999 have nowhere to go.
   TStripEncoder last(TStripProtocol::E131, 63999, cid);
   const auto cut = last.Encode(Pixels(200));
-  ASSERT_EQ(cut.size(), 1u);
-  EXPECT_EQ(Big16(cut[0], 113), 63999u);
+  ASSERT_EQ(cut.size(), 1U);
+  EXPECT_EQ(Big16(cut[0], 113), 63999U);
 }
 
 TEST(StripPackets, ArtDmxPortAddressLittleEndianEvenLengthSequenceNeverZero) {
   TStripEncoder artnet(TStripProtocol::ArtNet, 0x1234, {});
   const Bytes rgb = Pixels(171);
   const auto frame = artnet.Encode(rgb);
-  ASSERT_EQ(frame.size(), 2u);
+  ASSERT_EQ(frame.size(), 2U);
   EXPECT_EQ(Copy(frame[0].first(18)), (Bytes{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x50, 0x00,
                                              0x0E, 1, 0, 0x34, 0x12, 0x01, 0xFE}));
   EXPECT_EQ(Copy(frame[0].subspan(18)), Copy(std::span(rgb).first(510)));
@@ -243,7 +243,7 @@ TEST(StripPackets, ArtDmxPortAddressLittleEndianEvenLengthSequenceNeverZero) {
   for (int n = 2; n <= 256; ++n) {
     const auto packets = artnet.Encode(Pixels(n % 2 == 0 ? 1 : 171));
     EXPECT_EQ(packets[0][12], n == 256 ? 1 : n);
-    EXPECT_EQ(packets[0].size(), 18u + (n % 2 == 0 ? 4u : 510u));
+    EXPECT_EQ(packets[0].size(), 18U + (n % 2 == 0 ? 4U : 510U));
   }
   EXPECT_EQ(artnet.Encode(rgb)[1][12], 129);  // the second universe's 129th packet
   EXPECT_TRUE(artnet.Terminate(171).empty());
@@ -485,7 +485,7 @@ TEST_F(StripOnLoopback, ARefusedStripFailsOnceRecoversWhenHeardAndFailsAgain) {
   ASSERT_TRUE(tick >= 1 && tick <= sentAt.size()) << tick;
   EXPECT_EQ(heard, Pixels(1000, static_cast<std::uint8_t>(tick)));
   EXPECT_GE(clock->Now() - sentAt[tick - 1], TNetworkStrip::kRecoveryTime);
-  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors.size(), 1U);
 
   // Gone again: a send succeeded since the first failure, so it is told once more.
   listener = Receiver();
@@ -527,8 +527,8 @@ TEST_F(StripOnLoopback, HostNamesAreLookedUpOnTheTicksAndOneNotFoundIsToldOnce) 
   }));
   EXPECT_EQ(lost.State(), TStripState::NotFound);
   EXPECT_EQ(lost.StatusText(), "Cannot find strip..local");
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind("Cannot find strip..local: ", 0), 0u) << errors[0];
+  ASSERT_EQ(errors.size(), 1U);
+  EXPECT_EQ(errors[0].rfind("Cannot find strip..local: ", 0), 0U) << errors[0];
   lost.Send(Pixels(1));                    // nowhere to send: nothing, no error
   for (int tick = 0; tick < 30; ++tick) {  // two more look-ups, failing as well
     clock->Advance(std::chrono::milliseconds(500));
@@ -538,7 +538,7 @@ TEST_F(StripOnLoopback, HostNamesAreLookedUpOnTheTicksAndOneNotFoundIsToldOnce) 
     lost.Poll();
     return lost.State() == TStripState::NotFound;
   }));
-  EXPECT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors.size(), 1U);
   lost.Close();
   EXPECT_EQ(lost.State(), TStripState::Closed);
 }

@@ -51,6 +51,7 @@ SimBytes FullBar0(int boards) {
 
 std::vector<std::string> Hex(const std::vector<SimBytes>& units) {
   std::vector<std::string> texts;
+  texts.reserve(units.size());
   for (const SimBytes& unit : units) {
     texts.push_back(HexText(unit));
   }

@@ -122,6 +122,7 @@ TEST(Input, FindsPropertiesByNameAndPosition) {
 TEST(Input, BuiltInsCarryTheirPropertiesWithDefaults) {
   const auto texts = [](const TLBInput& input) {
     std::vector<std::string> result;
+    result.reserve(static_cast<std::size_t>(input.PropCount()));
     for (int i = 0; i < input.PropCount(); ++i) {
       result.push_back(input.Props(i)->Name + "=" + input.Props(i)->AsText() + " " +
                        input.Props(i)->Unit);
@@ -220,7 +221,7 @@ TEST_F(InputOnBar, KnightRiderWithHalfStepsMovesOneLEDEveryTwoTicks) {
     input.UpdateBar(Bar());
     positions.push_back(input.Position * Bar().BarSize());
   }
-  ASSERT_EQ(positions.size(), 4u);
+  ASSERT_EQ(positions.size(), 4U);
   EXPECT_NEAR(positions[0], 10.5, 1e-9);
   EXPECT_NEAR(positions[1], 11.0, 1e-9);
   EXPECT_NEAR(positions[3], 12.0, 1e-9);
@@ -292,9 +293,13 @@ class FakeCpuCounters final : public CpuCounters {
 };
 
 class CPUUsageOnBar : public InputOnBar {
+ public:
+  CPUUsageOnBar(const CPUUsageOnBar&) = delete;
+  CPUUsageOnBar& operator=(const CPUUsageOnBar&) = delete;
+  ~CPUUsageOnBar() override { SetCpuCounters(previous); }
+
  protected:
   CPUUsageOnBar() : previous(SetCpuCounters(&counters)) {}
-  ~CPUUsageOnBar() override { SetCpuCounters(previous); }
   FakeCpuCounters counters;
   CpuCounters* previous;
 };
@@ -403,7 +408,7 @@ TEST_F(InputOnBar, SoundInputsShareOneRecorderPerSourceUntilTheLastIsGone) {
   second->Activate(Bar());
   speakers->Activate(Bar());
   const std::shared_ptr<TWaveIn> recorder = first->Recorder;
-  EXPECT_EQ(recorder, static_cast<TLBWaveInput&>(*second).Recorder);
+  EXPECT_EQ(recorder, dynamic_cast<TLBWaveInput&>(*second).Recorder);
   EXPECT_NE(recorder, speakers->Recorder);
   EXPECT_EQ(recorder.use_count(), 3);
   second.reset();

@@ -40,7 +40,7 @@ bool EndsWithin(const std::function<void()>& work, int limitMs) {
   return inTime;
 }
 
-std::uint8_t Silence(int) {
+std::uint8_t Silence(int /*frame*/) {
   return 128;
 }
 
@@ -163,7 +163,7 @@ TEST(WaveInFailure, OpenFailureIsShownOnceUntilAnOpeningSucceeds) {
   recorder.CloseDevice();
   device.emplace(WaveTestSetup::Samples, StereoSamples(kBuffers, Silence, Silence));
   ASSERT_TRUE(WaitFor([&] { return recorder.GetLevel(3) != 0.0; }));
-  EXPECT_EQ(reports.Texts().size(), 1u);
+  EXPECT_EQ(reports.Texts().size(), 1U);
 
   // It goes again: after the success, a new failure is worth a message again.
   recorder.CloseDevice();
@@ -217,13 +217,14 @@ class FakeSoundCapture final : public SoundCapture {
 
   explicit FakeSoundCapture(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
-  std::optional<SoundCaptureError> Open(const SoundFormat&) override {
+  std::optional<SoundCaptureError> Open(const SoundFormat& /*format*/) override {
     const auto opening = static_cast<std::size_t>(shared_->Opens++);
     script_ = &shared_->Scripts[std::min(opening, shared_->Scripts.size() - 1)];
     next_ = 0;
     return script_->Failure;
   }
-  SoundRead Read(std::span<std::uint8_t> buffer, std::chrono::steady_clock::time_point) override {
+  SoundRead Read(std::span<std::uint8_t> buffer,
+                 std::chrono::steady_clock::time_point /*readAt*/) override {
     if (next_ < script_->Buffers.size()) {
       const std::vector<std::uint8_t>& samples = script_->Buffers[next_++];
       const std::size_t bytes = std::min(samples.size(), buffer.size());
@@ -348,7 +349,7 @@ TEST_F(WaveInLog, AFailedOpeningIsRetriedOnlyAfterTheRetryIntervalAndAStopCutsTh
     return scripted.Fake->Opens >= 5;
   }));
   recorder.CloseDevice();
-  EXPECT_EQ(reports_.Texts().size(), 1u);
+  EXPECT_EQ(reports_.Texts().size(), 1U);
   EXPECT_EQ(Lines(), std::vector<std::string>{
                          "[-WARNING-] The sound source \"Test source\" cannot be opened: Refused"});
 }
@@ -472,11 +473,12 @@ class FakePollableCapture final : public SoundCapture {
 
   explicit FakePollableCapture(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
-  std::optional<SoundCaptureError> Open(const SoundFormat&) override {
+  std::optional<SoundCaptureError> Open(const SoundFormat& /*format*/) override {
     ++shared_->Opens;
     return std::nullopt;
   }
-  SoundRead Read(std::span<std::uint8_t>, std::chrono::steady_clock::time_point) override {
+  SoundRead Read(std::span<std::uint8_t> /*buffer*/,
+                 std::chrono::steady_clock::time_point /*readAt*/) override {
     ++shared_->Reads;
     return {SoundReadStatus::Lost};
   }

@@ -33,9 +33,9 @@ class TLBFailing final : public TLBInput {
  public:
   static const TLBInputClass ClassInfo;
   const TLBInputClass& Class() const override { return ClassInfo; }
-  void Activate(TLEDBar&) override {}
-  void UpdateBar(TLEDBar&) override { throw std::runtime_error("input broke"); }
-  void Deactivate(TLEDBar&) override {}
+  void Activate(TLEDBar& /*bar*/) override {}
+  void UpdateBar(TLEDBar& /*bar*/) override { throw std::runtime_error("input broke"); }
+  void Deactivate(TLEDBar& /*bar*/) override {}
 };
 
 std::unique_ptr<TLBInput> CreateFailing() {

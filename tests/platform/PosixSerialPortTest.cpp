@@ -88,7 +88,7 @@ class PosixSerialPortTest : public ::testing::Test {
 TEST_F(PosixSerialPortTest, WritesReachTheLineAndRepliesAreRead) {
   EXPECT_TRUE(port.IsOpen());
   const std::array<std::uint8_t, 4> frame{0xFF, 0x00, 0x7F, 0xFE};
-  EXPECT_EQ(port.Write(frame.data(), frame.size(), kNoDeadline), 4u);
+  EXPECT_EQ(port.Write(frame.data(), frame.size(), kNoDeadline), 4U);
   EXPECT_EQ(ChainReceives(4), std::string("\xFF\x00\x7F\xFE", 4));
 
   // The link purges right after every send; frames must arrive whole all the same, also
@@ -136,7 +136,7 @@ TEST_F(PosixSerialPortTest, WriteThatTheLineDoesNotTakeInTimeStopsShort) {
   const std::vector<std::uint8_t> data(kLongWrite, 0x55);
   // Nobody reads the other end: the queues fill up and stay full.
   const std::size_t written = port.Write(data.data(), data.size(), kNoDeadline);
-  EXPECT_GT(written, 0u);
+  EXPECT_GT(written, 0U);
   EXPECT_LT(written, data.size());
   EXPECT_FALSE(port.ErrorString().empty());
   EXPECT_EQ(port.Failure(), SerialFailure::None);  // it took part of it
@@ -154,10 +154,10 @@ TEST_F(PosixSerialPortTest, ALineThatTakesNothingInTimeIsLostAndClosesAtItsSpeed
   ASSERT_LT(port.Write(data.data(), data.size(), kNoDeadline), data.size());
   // The caller's deadline comes before the port's own time-out.
   const std::uint8_t reset = 0xFF;
-  EXPECT_EQ(port.Write(&reset, 1, std::chrono::steady_clock::now()), 0u);
+  EXPECT_EQ(port.Write(&reset, 1, std::chrono::steady_clock::now()), 0U);
   EXPECT_EQ(port.Failure(), SerialFailure::Lost);
   EXPECT_EQ(port.ErrorString(), "Connection timed out");
-  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0u);  // at once from now on
+  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0U);  // at once from now on
 
   // Closing leaves the device to the next opening and the speed unchanged under the
   // bytes it still holds.
@@ -185,13 +185,13 @@ TEST_F(PosixSerialPortTest, ClosingGivesTheLineItsOwnSettingsBack) {
 
 TEST_F(PosixSerialPortTest, ReadOfASilentLineEndsWithNothing) {
   std::array<std::uint8_t, 1> reply{};
-  EXPECT_EQ(port.Read(reply.data(), 1), 0u);
+  EXPECT_EQ(port.Read(reply.data(), 1), 0U);
 }
 
 TEST_F(PosixSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
   port.Configure(SerialTimeouts{});
   std::array<std::uint8_t, 4> reply{};
-  EXPECT_EQ(port.Read(reply.data(), reply.size()), 0u);
+  EXPECT_EQ(port.Read(reply.data(), reply.size()), 0U);
   ChainSends("\x01\x02");
   // Each read takes what has reached the port by then, without waiting for more.
   std::size_t received = 0;
@@ -199,7 +199,7 @@ TEST_F(PosixSerialPortTest, ReadWithoutTimeOutsReturnsWhatHasArrived) {
     received += port.Read(reply.data() + received, reply.size() - received);
     return received >= 2;
   }));
-  EXPECT_EQ(received, 2u);
+  EXPECT_EQ(received, 2U);
   EXPECT_EQ(reply, (std::array<std::uint8_t, 4>{0x01, 0x02, 0x00, 0x00}));
 }
 
@@ -210,16 +210,16 @@ TEST_F(PosixSerialPortTest, PurgeDiscardsWhatTheChainSent) {
   ASSERT_TRUE(WaitFor([&] { return port.Read(first.data(), 1) == 1; }));
   port.Purge();
   std::array<std::uint8_t, 2> rest{};
-  EXPECT_EQ(port.Read(rest.data(), 2), 0u);
+  EXPECT_EQ(port.Read(rest.data(), 2), 0U);
 }
 
 TEST_F(PosixSerialPortTest, ClosedOrMissingPortFailsWithoutRaising) {
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   const std::uint8_t reset = 0xFF;
-  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0u);
+  EXPECT_EQ(port.Write(&reset, 1, kNoDeadline), 0U);
   std::uint8_t byte = 0;
-  EXPECT_EQ(port.Read(&byte, 1), 0u);
+  EXPECT_EQ(port.Read(&byte, 1), 0U);
   port.Purge();
 
   EXPECT_FALSE(port.Open("/dev/vorlixa-no-such-port"));

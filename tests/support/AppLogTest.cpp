@@ -52,7 +52,7 @@ TEST_F(AppLogTest, AFreshRunEmptiesTheFileAndStartsWithTheBanner) {
   StopAppLog();
   EXPECT_EQ(AppLog(), nullptr);
   const auto lines = CrLfLines(ReadText(fileName));
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 4U);
   EXPECT_TRUE(Matches(lines[0], R"(========--- Log opened --- .* ---========)")) << lines[0];
   EXPECT_TRUE(Matches(lines[1], kStamp + "Starting")) << lines[1];
   EXPECT_TRUE(Matches(lines[2], kStamp + "Port 2")) << lines[2];
@@ -73,7 +73,7 @@ TEST_F(AppLogTest, ExceptionsAreLoggedAsClassNameAndMessage) {
   LogException(std::runtime_error("not one of ours"));
   StopAppLog();
   const auto lines = CrLfLines(ReadText(fileName));
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 5U);
   EXPECT_TRUE(Matches(lines[1], kStamp + R"(\[-ERROR-\] EConvertError - '\$' is not a valid )"
                                          "integer value"))
       << lines[1];
@@ -98,7 +98,7 @@ TEST_F(AppLogTest, AFloodStopsTheFileAtTenMiB) {
   EXPECT_LE(text.size(), 10 * kMiB + 256);
   EXPECT_GT(text.size(), 10 * kMiB - line.size() - 256);
   const auto lines = CrLfLines(text);
-  ASSERT_GE(lines.size(), 2u);
+  ASSERT_GE(lines.size(), 2U);
   EXPECT_TRUE(Matches(lines[lines.size() - 2],
                       kStamp + R"(\[-WARNING-\] The log stops here: it has reached its limit of )"
                                "10 MiB"))
@@ -117,7 +117,7 @@ TEST_F(AppLogTest, CallsWithoutAProgramWideLogAreDropped) {
   LogException(EConvertError("after"));
   LogExceptionWarning(EConvertError("after"));
   EXPECT_EQ(ReadText(fileName), closed);
-  EXPECT_EQ(CrLfLines(closed).size(), 2u);
+  EXPECT_EQ(CrLfLines(closed).size(), 2U);
 }
 
 // The cases that start a process (see tests/CMakeLists.txt).
@@ -129,7 +129,7 @@ TEST_F(AppLogSystem, LateCallsWhileTheProgramEndsAreDropped) {
   const LogChildResult child = RunLogChild("late-calls", fileName);
   ASSERT_EQ(child.ExitCode, 0) << child.Errors;
   const auto lines = CrLfLines(ReadText(fileName));
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_TRUE(Matches(lines[1], kStamp + "running")) << lines[1];
   EXPECT_TRUE(Matches(lines[2], R"(========--- Log closed --- .* ---========)")) << lines[2];
 }
@@ -154,7 +154,7 @@ TEST_F(AppLogSystem, ASecondCopyRunsWithoutAFileAndLeavesTheFirstOnesLog) {
   AppLog()->OnMessage = [&](TLog&, const std::string& sMsg) { heard.push_back(sMsg); };
   LogMessage("heard, not written");
   EXPECT_EQ(heard, std::vector<std::string>{"heard, not written"});
-  EXPECT_EQ(CrLfLines(ReadText(PathOf("held.log"))).size(), 1u);
+  EXPECT_EQ(CrLfLines(ReadText(PathOf("held.log"))).size(), 1U);
 }
 
 TEST(ProgramFile, TheLogLiesBesideTheProgramFile) {

@@ -140,7 +140,7 @@ TEST_F(IniFileTest, AFileThatCannotBeWrittenRaisesAndKeepsItsContent) {
       EXPECT_EQ(e.Message(), "Unable to write to " + fileName);
     }
   }
-  EXPECT_GT(fullDisk.Written, 0u) << "the write began";
+  EXPECT_GT(fullDisk.Written, 0U) << "the write began";
   EXPECT_EQ(ReadText(record), old);
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             (QStringList{"folder.ini", "vorlixa.ini"}));

@@ -126,7 +126,7 @@ TEST_F(TLogTest, LinesFollowTheDefaultLocale) {
     log.Log("Zeile");
   }
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_TRUE(Matches(lines[0], R"(========--- Log opened --- \d{4}\.\d{2}\.\d{2} --- )"
                                 R"(\d{2}:\d{2}:\d{2}\.\d{3} ---========)"))
       << lines[0];
@@ -143,7 +143,7 @@ TEST_F(TLogSystem, LinesFollowTheUsersLocaleFromTheEnvironment) {
   const LogChildResult child = RunLogChild("one-line", fileName, {{"LC_ALL", "fi_FI.UTF-8"}});
   ASSERT_EQ(child.ExitCode, 0) << child.Errors;
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_TRUE(Matches(lines[1], R"(\d{4}\.\d{2}\.\d{2} - \d{2}\.\d{2}\.\d{2}\.\d{3} - line)"))
       << lines[1];
 }
@@ -162,7 +162,7 @@ TEST_F(TLogTest, DefaultLinesCarryStampPrefixAndCrLf) {
     log.LogFmt("%s %d of %.2f", "step", 3, 4.5);
   }
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 6u);
+  ASSERT_EQ(lines.size(), 6U);
   EXPECT_TRUE(Matches(lines[0], OpenedBanner())) << lines[0];
   EXPECT_TRUE(Matches(lines[1], kStamp + "Update: Get version")) << lines[1];
   EXPECT_TRUE(Matches(lines[2], kStamp + R"(\[-WARNING-\] low)")) << lines[2];
@@ -187,7 +187,7 @@ TEST_F(TLogTest, EmptyPatternsLeaveDateOrTimeAndTheirSeparatorOut) {
   log.Warning("bare");
   log.SetEnabled(false);
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 5U);
   EXPECT_TRUE(Matches(lines[0], "========--- Log opened --- " + kTime + " ---========"))
       << lines[0];
   EXPECT_TRUE(Matches(lines[1], kTime + " - no date")) << lines[1];
@@ -223,7 +223,7 @@ TEST_F(TLogTest, ControlCharactersFromOutsideBecomeQuestionMarks) {
     log.Warning(reply);
   }
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[1],
             "[-WARNING-] Build=1??2026/12/06 - 21:37:30.123 - forged?]0;title??"
             "?2J ?2J ? ?? ??? Gr\xc3\xbc\xc3\x9f"
@@ -249,7 +249,7 @@ TEST_F(TLogTest, TheFileStopsAtItsLimitWithALineThatSaysSo) {
   EXPECT_EQ(heard, 200);
   const std::string text = ReadText(fileName);
   const auto lines = CrLfLines(text);
-  ASSERT_GE(lines.size(), 3u);
+  ASSERT_GE(lines.size(), 3U);
   EXPECT_TRUE(Matches(lines[lines.size() - 2],
                       kStamp + R"(\[-WARNING-\] The log stops here: it has reached its limit )"
                                "of 4096 bytes"))
@@ -257,8 +257,8 @@ TEST_F(TLogTest, TheFileStopsAtItsLimitWithALineThatSaysSo) {
   EXPECT_TRUE(Matches(lines.back(), ClosedBanner())) << lines.back();
   EXPECT_TRUE(Matches(lines[lines.size() - 3], kStamp + R"(Port COM3 lost \d+)"));
   // Every line before the last one fits: the file ends below the limit plus those two.
-  EXPECT_LE(text.size() - lines[lines.size() - 2].size() - lines.back().size() - 4, 4096u);
-  EXPECT_GT(text.size(), 4096u - 64);
+  EXPECT_LE(text.size() - lines[lines.size() - 2].size() - lines.back().size() - 4, 4096U);
+  EXPECT_GT(text.size(), 4096U - 64);
 }
 
 TEST_F(TLogTest, ListenersGetTheBareTextWhetherOpenOrNot) {
@@ -282,7 +282,7 @@ TEST_F(TLogTest, ListenersGetTheBareTextWhetherOpenOrNot) {
   log.Error("disabled");
   EXPECT_EQ(heard,
             (std::vector<std::string>{"M:closed", "M:plain", "W:a=1", "E:bad", "E:disabled"}));
-  EXPECT_EQ(FileLines(PathOf("app.log")).size(), 5u);  // banner, three lines, banner
+  EXPECT_EQ(FileLines(PathOf("app.log")).size(), 5U);  // banner, three lines, banner
 }
 
 TEST_F(TLogTest, FormatErrorsReachTheCallerAndWriteNothing) {
@@ -293,7 +293,7 @@ TEST_F(TLogTest, FormatErrorsReachTheCallerAndWriteNothing) {
   EXPECT_ANY_THROW(log.WarningFmt("%d", "not a number"));
   EXPECT_ANY_THROW(log.LogFmt("%s %s", "one"));
   EXPECT_EQ(events, 0);
-  EXPECT_EQ(FileLines(PathOf("app.log")).size(), 1u);
+  EXPECT_EQ(FileLines(PathOf("app.log")).size(), 1U);
 }
 
 // --- Opening and re-opening ---------------------------------------------------------
@@ -304,18 +304,18 @@ TEST_F(TLogTest, SettingTheSameNameKeepsTheFileAndANewNameMovesTheLog) {
   TLog log;
   log.SetLogFile(first);
   log.SetLogFile(first);
-  ASSERT_EQ(FileLines(first).size(), 1u);
+  ASSERT_EQ(FileLines(first).size(), 1U);
   log.SetLogFile(second);
   const auto old = FileLines(first);
-  ASSERT_EQ(old.size(), 2u);
+  ASSERT_EQ(old.size(), 2U);
   EXPECT_TRUE(Matches(old[1], ClosedBanner()));
   const auto fresh = FileLines(second);
-  ASSERT_EQ(fresh.size(), 1u);
+  ASSERT_EQ(fresh.size(), 1U);
   EXPECT_TRUE(Matches(fresh[0], OpenedBanner()));
   // An empty name closes the log for good.
   log.SetLogFile("");
   EXPECT_FALSE(log.IsOpen());
-  EXPECT_EQ(FileLines(second).size(), 2u);
+  EXPECT_EQ(FileLines(second).size(), 2U);
 }
 
 TEST_F(TLogTest, SwitchingOffAndOnAppendsASeparatedRun) {
@@ -327,7 +327,7 @@ TEST_F(TLogTest, SwitchingOffAndOnAppendsASeparatedRun) {
   log.Log("dropped");
   log.SetEnabled(true);
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 5U);
   EXPECT_TRUE(Matches(lines[2], ClosedBanner()));
   EXPECT_EQ(lines[3], "");
   EXPECT_TRUE(Matches(lines[4], OpenedBanner()));
@@ -343,7 +343,7 @@ TEST_F(TLogTest, WithoutAppendReopeningStartsFromEmpty) {
   log.SetEnabled(false);
   log.SetEnabled(true);
   const auto lines = FileLines(fileName);
-  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_EQ(lines.size(), 1U);
   EXPECT_TRUE(Matches(lines[0], OpenedBanner()));
 }
 
@@ -354,7 +354,7 @@ TEST_F(TLogTest, AppendKeepsAnExistingFileAndTakesEffectAtTheNextOpening) {
   log.SetLogFile(fileName);
   const std::string appended = ReadText(fileName);
   const auto lines = CrLfLines(appended);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[0], "previous run");
   EXPECT_EQ(lines[1], "");
   EXPECT_TRUE(Matches(lines[2], OpenedBanner()));
@@ -363,7 +363,7 @@ TEST_F(TLogTest, AppendKeepsAnExistingFileAndTakesEffectAtTheNextOpening) {
   EXPECT_EQ(ReadText(fileName), appended);
   log.SetEnabled(false);
   log.SetEnabled(true);
-  EXPECT_EQ(FileLines(fileName).size(), 1u);
+  EXPECT_EQ(FileLines(fileName).size(), 1U);
 }
 
 TEST_F(TLogTest, NothingOpensWhileLoadingDisabledOrWithoutAName) {
@@ -400,7 +400,7 @@ TEST_F(TLogTest, RelativeNamesUseTheCurrentFolderAndMissingFoldersAreCreated) {
   }
   QDir::setCurrent(previous);
   EXPECT_EQ(resolved, PathOf("a/c/app.log"));
-  EXPECT_EQ(FileLines(PathOf("a/c/app.log")).size(), 2u);
+  EXPECT_EQ(FileLines(PathOf("a/c/app.log")).size(), 2U);
 }
 
 TEST_F(TLogTest, PutInTempMovesRelativeNamesIntoTheTemporaryFolder) {
@@ -414,9 +414,9 @@ TEST_F(TLogTest, PutInTempMovesRelativeNamesIntoTheTemporaryFolder) {
   log.SetPutInTemp(true);
   QDir::setCurrent(previous);
   EXPECT_EQ(log.GetLogFileName(), temp + "/sub/app.log");
-  EXPECT_EQ(FileLines(temp + "/sub/app.log").size(), 1u);
+  EXPECT_EQ(FileLines(temp + "/sub/app.log").size(), 1U);
   // Switching it on closed the log in the current folder.
-  EXPECT_EQ(FileLines(PathOf("sub/app.log")).size(), 2u);
+  EXPECT_EQ(FileLines(PathOf("sub/app.log")).size(), 2U);
   // An absolute name is used as it stands.
   log.SetLogFile(PathOf("abs.log"));
   EXPECT_EQ(log.GetLogFileName(), PathOf("abs.log"));
@@ -516,13 +516,13 @@ TEST_F(TLogTest, ASecondLogOnTheSameFileFailsAndLeavesTheFirstIntact) {
   }
   EXPECT_EQ(ReadText(fileName), before);
   first.Log("still writing");
-  EXPECT_EQ(FileLines(fileName).size(), 3u);
+  EXPECT_EQ(FileLines(fileName).size(), 3U);
   // Closing releases the file for the next writer.
   first.SetEnabled(false);
   TLog third;
   third.Append = false;
   third.SetLogFile(fileName);
-  EXPECT_EQ(FileLines(fileName).size(), 1u);
+  EXPECT_EQ(FileLines(fileName).size(), 1U);
 }
 
 TEST_F(TLogSystem, ASecondProgramRunCannotTruncateTheLog) {

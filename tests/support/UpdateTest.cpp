@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -62,8 +63,8 @@ class RecordingView final : public TDownloadView {
   explicit RecordingView(std::vector<std::string>& texts) : texts_(texts) {}
   void Show() override { OnStart(); }
   void Downloading() override { texts_.emplace_back("Downloading..."); }
-  void WorkBegin(std::int64_t) override {}
-  void Work(std::int64_t) override {}
+  void WorkBegin(std::int64_t /*size*/) override {}
+  void Work(std::int64_t /*received*/) override {}
   void Ended(const std::string& text) override {
     texts_.push_back(text);
     OnClose();
@@ -199,7 +200,7 @@ TEST_F(CheckForUpdatesSystem, DecliningEndsTheCheckSilently) {
   EXPECT_TRUE(prompter_.Messages.empty());
   ASSERT_FALSE(LogTexts().empty());
   EXPECT_EQ(LogTexts().back(), "Update: check signature");
-  EXPECT_EQ(server_.Requests().size(), 2u) << "the setup is not fetched";
+  EXPECT_EQ(server_.Requests().size(), 2U) << "the setup is not fetched";
 }
 
 // The question is asked after the check has returned to the event loop, so the program
@@ -218,7 +219,7 @@ TEST_F(CheckForUpdatesSystem, AnEndDuringTheQuestionEndsTheCheckAndALateYesFetch
   ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
   EXPECT_EQ(result, -1);
   EXPECT_TRUE(prompter_.Messages.empty());
-  EXPECT_EQ(server_.Requests().size(), 2u) << "the setup is not fetched";
+  EXPECT_EQ(server_.Requests().size(), 2U) << "the setup is not fetched";
   EXPECT_FALSE(SetupRan(200));
 }
 
@@ -242,7 +243,7 @@ TEST_F(CheckForUpdatesSystem, TheAutomaticCheckAsksTheSettingsFirst) {
 
   options_.ReadAutoUpdate = [](const std::string&) { return true; };
   EXPECT_EQ(Check(false), 0);
-  EXPECT_EQ(server_.Requests().size(), 1u);
+  EXPECT_EQ(server_.Requests().size(), 1U);
 }
 
 TEST_F(CheckForUpdatesSystem, AFailingSettingsReaderEndsTheCheck) {
@@ -265,7 +266,7 @@ TEST_F(CheckForUpdatesSystem, ServerErrorsAreShownAndLogged) {
   server_.Route("/elsewhere", UpdateInfo("0100071E"));
   EXPECT_EQ(Check(true), -1);
   EXPECT_EQ(prompter_.Messages.back(), "HTTP/1.1 302 Found");
-  EXPECT_EQ(server_.Requests().size(), 2u);
+  EXPECT_EQ(server_.Requests().size(), 2U);
 
   // Without a signature file beside the setup there is no question.
   server_.Route("/updates", UpdateInfo(kNewBuild, server_.Url("/setup")));
@@ -298,7 +299,7 @@ TEST_F(CheckForUpdatesSystem, AnUnreachableOrSilentServerNeitherHoldsTheThreadNo
     EXPECT_TRUE(check.Running());
     ASSERT_TRUE(WaitFor([&check] { return !check.Running(); }, kCheckWaitMs));
     EXPECT_EQ(result, -1);
-    ASSERT_EQ(prompter_.Messages.size(), 1u);
+    ASSERT_EQ(prompter_.Messages.size(), 1U);
     EXPECT_EQ(LogTexts().back(), "[-ERROR-] EHttpError - " + prompter_.Messages[0]);
     const bool refused = address == unreachable;
     EXPECT_EQ(prompter_.Messages[0] == "Read timed out.", !refused) << prompter_.Messages[0];
@@ -414,7 +415,7 @@ TEST_F(CheckForUpdatesSystem, ASignedSetupIsDownloadedVerifiedAndStartedSilently
             (std::vector<std::string>{"GET /updates HTTP/1.1", "GET /setup.minisig HTTP/1.1",
                                       "GET /setup HTTP/1.1"}));
   const std::vector<std::string> steps = LogTexts();
-  ASSERT_GE(steps.size(), 3u);
+  ASSERT_GE(steps.size(), 3U);
   EXPECT_EQ(std::vector<std::string>(steps.end() - 3, steps.end()),
             Steps({"Update: check signature", "Update: download setup", "Update: execute setup"}));
   EXPECT_EQ(windowTexts_, std::vector<std::string>{"Downloading..."});
@@ -473,9 +474,9 @@ TEST_P(SignatureRefusalSystem, RefusesBeforeTheQuestion) {
 }
 
 std::string ForgeryName(const ::testing::TestParamInfo<Forgery>& forgery) {
-  static const char* const kForgeries[] = {"ReplayedOlderSetup", "OtherProduct", "OtherKey",
-                                           "ChangedComment", "NotPrehashed"};
-  return kForgeries[static_cast<int>(forgery.param)];
+  static constexpr std::array<const char*, 5> kForgeries{
+      "ReplayedOlderSetup", "OtherProduct", "OtherKey", "ChangedComment", "NotPrehashed"};
+  return kForgeries.at(static_cast<std::size_t>(forgery.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forgeries, SignatureRefusalSystem,

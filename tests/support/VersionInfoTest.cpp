@@ -223,7 +223,7 @@ TEST_F(VersionInfoFileTest, DamagedSectionTablesGiveNoKeys) {
 
   // The version section's header: the one whose offset field points at the block.
   const std::uint64_t table = SectionTableOffset();
-  const std::uint16_t count = Get<std::uint16_t>(program_, 0x3C);
+  const auto count = Get<std::uint16_t>(program_, 0x3C);
   std::size_t header = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t entry = static_cast<std::size_t>(table) + i * 64;
@@ -231,7 +231,7 @@ TEST_F(VersionInfoFileTest, DamagedSectionTablesGiveNoKeys) {
       header = entry;
     }
   }
-  ASSERT_NE(header, 0u);
+  ASSERT_NE(header, 0U);
 
   bytes = program_;
   Put<std::uint64_t>(bytes, header + 24, bytes.size() + 1000);

@@ -84,7 +84,7 @@ TEST(AboutTest, TheLinkOpensTheProductPage) {
   QCoreApplication::sendEvent(frmAbout.Label2, &release);
   QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-  ASSERT_EQ(recorder.Urls.size(), 1u);
+  ASSERT_EQ(recorder.Urls.size(), 1U);
   EXPECT_TRUE(recorder.Urls[0].isValid());
   EXPECT_FALSE(recorder.Urls[0].host().isEmpty());
   EXPECT_EQ(frmAbout.Label2->text(), QStringLiteral("Vorlixa online"));

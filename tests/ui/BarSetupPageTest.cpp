@@ -186,7 +186,7 @@ TEST_F(BarSetupPageTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
   AnswerDialog<TfrmPortSetup>(false);
   Action("actPortAdd")->trigger();
   EXPECT_EQ(ports.Count(), 1);
-  EXPECT_EQ(Rows(PortsList()).size(), 1u);
+  EXPECT_EQ(Rows(PortsList()).size(), 1U);
 
   AnswerDialog<TfrmPortSetup>(true, [](TfrmPortSetup& d) { d.cbPort->setEditText("/dev/ttyS3"); });
   Action("actPortAdd")->trigger();
@@ -200,7 +200,7 @@ TEST_F(BarSetupPageTest, AddingThroughTheDialogsKeepsOnlyWhatWasConfirmed) {
   Action("actBarCtrlAdd")->trigger();
   EXPECT_EQ(ports.Items(0).Controllers().Count(), 1);
   EXPECT_EQ(link.LEDBarCtrlCount(), 1) << "the board of the cancelled controller is gone";
-  EXPECT_EQ(Rows(BarsList()).size(), 1u);
+  EXPECT_EQ(Rows(BarsList()).size(), 1U);
 
   AnswerDialog<TfrmBarSetup>(true, [](TfrmBarSetup& d) {
     Choose(*d.cbBarSize, "40 LEDs");

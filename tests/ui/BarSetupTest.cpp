@@ -77,9 +77,9 @@ class TLBLabelled final : public TLBInput {
   }
   static const TLBInputClass ClassInfo;
   const TLBInputClass& Class() const override { return ClassInfo; }
-  void Activate(TLEDBar&) override {}
-  void UpdateBar(TLEDBar&) override {}
-  void Deactivate(TLEDBar&) override {}
+  void Activate(TLEDBar& /*bar*/) override {}
+  void UpdateBar(TLEDBar& /*bar*/) override {}
+  void Deactivate(TLEDBar& /*bar*/) override {}
 };
 const TLBInputClass TLBLabelled::ClassInfo{
     "TLBLabelled", []() -> std::unique_ptr<TLBInput> { return std::make_unique<TLBLabelled>(); }};
@@ -208,7 +208,7 @@ TEST(BarSetup, LettersInAnIntegerTurnItRedBlockOkAndTheTabSwitch) {
 
     d.tcBars->setCurrentIndex(1);
     EXPECT_EQ(d.tcBars->currentIndex(), 0);
-    EXPECT_EQ(prompter.Messages.size(), 2u);
+    EXPECT_EQ(prompter.Messages.size(), 2U);
     EXPECT_EQ(RowEdit(d, kFadingRow), fading);  // still the rows of bar 1
 
     fading->setText("12");

@@ -44,7 +44,7 @@ class PaintCounter : public QObject {
   PaintCounter(const PaintCounter&) = delete;
   PaintCounter& operator=(const PaintCounter&) = delete;
 
-  bool eventFilter(QObject*, QEvent* event) override {
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
     Paints += event->type() == QEvent::Paint ? 1 : 0;
     return false;
   }

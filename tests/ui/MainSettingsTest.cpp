@@ -119,7 +119,7 @@ TEST_F(MainSettingsTest, ItOpensOnBarSetupAndOnlyShowingItAfreshStartsOverAtTheF
   EXPECT_EQ(window->pcConfig->currentWidget()->objectName(), "tsBars");
   EXPECT_EQ(Selected(PortsList()), 0);
   Select(PortsList(), 1);
-  EXPECT_EQ(Rows(BarsList()).size(), 1u);
+  EXPECT_EQ(Rows(BarsList()).size(), 1U);
   // Another page in front and back again: nothing is filled anew.
   window->pcConfig->setCurrentWidget(window->tsOptions);
   window->pcConfig->setCurrentWidget(window->tsBars);
@@ -129,12 +129,12 @@ TEST_F(MainSettingsTest, ItOpensOnBarSetupAndOnlyShowingItAfreshStartsOverAtTheF
   window->showMinimized();
   window->showNormal();
   EXPECT_EQ(Selected(PortsList()), 1);
-  EXPECT_EQ(Rows(BarsList()).size(), 1u);
+  EXPECT_EQ(Rows(BarsList()).size(), 1U);
   // Shown again, the window starts over at the first port.
   window->hide();
   window->show();
   EXPECT_EQ(Selected(PortsList()), 0);
-  EXPECT_EQ(Rows(BarsList()).size(), 3u);
+  EXPECT_EQ(Rows(BarsList()).size(), 3U);
 }
 
 TEST_F(MainSettingsTest, CancelBringsBackTheSavedState) {
@@ -170,7 +170,7 @@ TEST_F(MainSettingsTest, WithoutASettingsFileClosingKeepsTheAutoUpdateBox) {
   EXPECT_EQ(window->Closed, 1);
   EXPECT_TRUE(cbAutoUpdate->isChecked());
   window->show();
-  EXPECT_EQ(Rows(PortsList()).size(), 2u);
+  EXPECT_EQ(Rows(PortsList()).size(), 2U);
 }
 
 TEST_F(MainSettingsTest, OkAppliesSavesAndClosesWithWhatWasShown) {

@@ -20,6 +20,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <array>
 #include <functional>
 #include <string>
 
@@ -74,7 +75,7 @@ TEST(PortSetup, ShowsThePortAndCancelLeavesItUnchanged) {
   });
   EXPECT_FALSE(confirmed);
   EXPECT_EQ(port.Controller().Port, "/dev/ttyACM3");
-  EXPECT_EQ(port.Controller().UpdateInterval(), 50u);
+  EXPECT_EQ(port.Controller().UpdateInterval(), 50U);
   EXPECT_EQ(port.Controller().MinValue, 3);
   EXPECT_EQ(port.Controller().MaxValue, 200);
 }
@@ -94,7 +95,7 @@ TEST(PortSetup, OkStoresTheEditsAsTypedAndLeavesEnabledAndControllers) {
   });
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(port.Controller().Port, "COM15");
-  EXPECT_EQ(port.Controller().UpdateInterval(), 0u);
+  EXPECT_EQ(port.Controller().UpdateInterval(), 0U);
   EXPECT_EQ(port.Controller().MinValue, 12);
   EXPECT_EQ(port.Controller().MaxValue, 254);
   EXPECT_FALSE(port.Enabled);
@@ -128,7 +129,7 @@ TEST(PortSetup, InvalidNumbersAreReportedAndKeepTheLastValidValue) {
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(port.Controller().MaxValue, 100);
   EXPECT_EQ(port.Controller().MinValue, 6);
-  EXPECT_EQ(port.Controller().UpdateInterval(), 40u);
+  EXPECT_EQ(port.Controller().UpdateInterval(), 40U);
 }
 
 TEST(PortSetup, AStripTakesItsColourAndAFaultyAddressOrColourKeepsTheDialogOpen) {
@@ -173,7 +174,7 @@ TEST(PortSetup, ArrowsStepWithinTheirRangeButAStoredValueShowsAsItIs) {
     EXPECT_EQ(d.ebLEDmin->text(), "0");
     d.btnOk->click();
   });
-  EXPECT_EQ(port.Controller().UpdateInterval(), 1000u);
+  EXPECT_EQ(port.Controller().UpdateInterval(), 1000U);
 }
 
 TEST(PortSetup, ANewPortShowsTheLinksDefaultsAndOkIsSetOnceWhenTheDialogOpens) {
@@ -228,28 +229,28 @@ TEST(PortSetup, AnIntervalTheBoxCannotShowKeepsTheDialogClosed) {
       ERangeError);
   QApplication::processEvents();
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_EQ(port.Controller().UpdateInterval(), 32768u);
+  EXPECT_EQ(port.Controller().UpdateInterval(), 32768U);
 }
 
 TEST(PortSetup, ThePortListOffersStableNamesFirstAndShowsDescriptions) {
   // A pseudo-terminal stands for the adapter the stable name points to.
   int master = -1;
   int slave = -1;
-  char name[256] = {};
-  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  std::array<char, 256> name{};
+  ASSERT_EQ(::openpty(&master, &slave, name.data(), nullptr, nullptr), 0);
   QTemporaryDir byId;
   ASSERT_TRUE(byId.isValid());
   const std::string link = byId.path().toStdString() + "/usb-Maker_LEDBar_0042-if00-port0";
-  ASSERT_EQ(::symlink(name, link.c_str()), 0);
+  ASSERT_EQ(::symlink(name.data(), link.c_str()), 0);
   const std::string dangling = byId.path().toStdString() + "/usb-Gone-if00";
   ASSERT_EQ(::symlink("/dev/no-such-tty", dangling.c_str()), 0);
 
   const std::vector<TSerialPortChoice> ports = SerialPortChoices(byId.path().toStdString());
   ::close(slave);
   ::close(master);
-  ASSERT_GE(ports.size(), 1u);
+  ASSERT_GE(ports.size(), 1U);
   EXPECT_EQ(ports[0].Name, link);
-  EXPECT_EQ(ports[0].Description.substr(0, std::string(name).size()), name);
+  EXPECT_EQ(ports[0].Description.substr(0, std::string(name.data()).size()), name.data());
   for (const TSerialPortChoice& port : ports) {
     EXPECT_NE(port.Name, dangling);
   }

@@ -92,7 +92,7 @@ class TextFit {
              push->width());
     } else if (qobject_cast<const QCheckBox*>(&widget) != nullptr ||
                qobject_cast<const QToolButton*>(&widget) != nullptr) {
-      const auto& button = static_cast<const QAbstractButton&>(widget);
+      const auto& button = dynamic_cast<const QAbstractButton&>(widget);
       Report(widget, button.text(), button.sizeHint().width(), button.width());
       Report(widget, button.text(), button.sizeHint().height(), button.height());
     } else if (const auto* box = qobject_cast<const QGroupBox*>(&widget)) {

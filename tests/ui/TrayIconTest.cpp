@@ -41,14 +41,17 @@ QImage AppImage() {
 // The main window and its tray icon, owned by the window as in the program. The tray is
 // set up between BeginLoad and Loaded, as components are read from a window description.
 class TrayIconTest : public ::testing::Test {
- protected:
-  TrayIconTest() : window_(std::make_unique<QWidget>()), tray_(new TTrayIcon(window_.get())) {}
-
+ public:
+  TrayIconTest(const TrayIconTest&) = delete;
+  TrayIconTest& operator=(const TrayIconTest&) = delete;
   ~TrayIconTest() override {
     if (menu_) {
       menu_->hide();
     }
   }
+
+ protected:
+  TrayIconTest() : window_(std::make_unique<QWidget>()), tray_(new TTrayIcon(window_.get())) {}
 
   void Load(const std::function<void(TTrayIcon&)>& setUp) {
     tray_->BeginLoad();
@@ -358,20 +361,20 @@ TEST_F(TrayIconTest, TheRightButtonStepsRunAsTheMenuOpensAndMayKeepItClosed) {
 
   tray_->Popup = true;
   rightButton();
-  EXPECT_EQ(rightClicks.size(), 1u);
+  EXPECT_EQ(rightClicks.size(), 1U);
   EXPECT_TRUE(popUps.empty());
   EXPECT_FALSE(menu.isVisible()) << "OnRmouseClick kept it closed";
 
   allow = true;
   tray_->Popup = false;
   rightButton();
-  EXPECT_EQ(rightClicks.size(), 2u);
+  EXPECT_EQ(rightClicks.size(), 2U);
   EXPECT_TRUE(popUps.empty());
   EXPECT_FALSE(menu.isVisible()) << "Popup false keeps it closed";
 
   tray_->Popup = true;
   rightButton();
-  ASSERT_EQ(popUps.size(), 1u);
+  ASSERT_EQ(popUps.size(), 1U);
   EXPECT_EQ(popUps[0], &menu);
   EXPECT_EQ(rightClicks.back(), &menu);
   EXPECT_TRUE(menu.isVisible());
@@ -381,7 +384,7 @@ TEST_F(TrayIconTest, TheRightButtonStepsRunAsTheMenuOpensAndMayKeepItClosed) {
   tray_->SetPopUpMenu(nullptr);
   EXPECT_EQ(tray_->SystemTrayIcon().contextMenu(), nullptr);
   rightButton();
-  EXPECT_EQ(rightClicks.size(), 3u);
+  EXPECT_EQ(rightClicks.size(), 3U);
   EXPECT_TRUE(menu.isVisible());
 }
 

@@ -236,7 +236,7 @@ TEST_F(UpdateWindowSystem, ANewerBuildIsDownloadedAndStartedSilently) {
   EXPECT_TRUE(prompter_.Messages.empty());
   EXPECT_EQ(SetupArguments(), "/silent\n");
   const std::vector<std::string> steps = LogTexts();
-  ASSERT_GE(steps.size(), 2u);
+  ASSERT_GE(steps.size(), 2U);
   EXPECT_EQ(steps[steps.size() - 2], "Update: download setup");
   EXPECT_EQ(steps.back(), "Update: execute setup");
   ASSERT_FALSE(driver.Texts.empty());
@@ -357,7 +357,7 @@ TEST_F(UpdateWindowSystem, ServerTextsShowAsPlainTextAndTheQuestionIsAConfirmati
                           [](Qt::TextFormat format) { return format == Qt::PlainText; }));
 
   // The question as the program's message box shows it.
-  ASSERT_EQ(prompter_.Questions.size(), 1u);
+  ASSERT_EQ(prompter_.Questions.size(), 1U);
   const auto question = NewQuestionBox(prompter_.Questions[0]);
   EXPECT_EQ(question->windowTitle(), "Confirm");
   EXPECT_EQ(question->icon(), QMessageBox::Question);

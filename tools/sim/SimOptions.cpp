@@ -6,6 +6,7 @@
 #include "sim/FrameDecoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <string_view>
 
@@ -69,13 +70,10 @@ StripProtocol ProtocolValue(const std::string& value) {
 // Options that only the chain has, and that a listening strip refuses rather than
 // silently ignores.
 bool IsChainOption(const std::string& name) {
-  for (const char* chain : {"-n", "--boards", "-l", "--link", "-r", "--reply", "-b", "--bar-size",
-                            "--drop-ms", "--idle-ms", "--stall-after", "--pace", "--read-rate"}) {
-    if (name == chain) {
-      return true;
-    }
-  }
-  return false;
+  static constexpr std::array<std::string_view, 13> kChainOptions{
+      "-n",         "--boards",  "-l",        "--link",        "-r",     "--reply",    "-b",
+      "--bar-size", "--drop-ms", "--idle-ms", "--stall-after", "--pace", "--read-rate"};
+  return std::ranges::find(kChainOptions, name) != kChainOptions.end();
 }
 
 void CheckListening(const SimOptions& options, const std::optional<std::string>& chainOption) {

@@ -36,13 +36,13 @@ std::u16string Utf8ToUtf16(const std::string& text) {
       code = lead;
     } else if ((lead & 0xE0) == 0xC0) {
       extra = 1;
-      code = lead & 0x1Fu;
+      code = lead & 0x1FU;
     } else if ((lead & 0xF0) == 0xE0) {
       extra = 2;
-      code = lead & 0x0Fu;
+      code = lead & 0x0FU;
     } else if ((lead & 0xF8) == 0xF0) {
       extra = 3;
-      code = lead & 0x07u;
+      code = lead & 0x07U;
     } else {
       throw std::runtime_error("not UTF-8: " + text);
     }
@@ -54,7 +54,7 @@ std::u16string Utf8ToUtf16(const std::string& text) {
       if ((next & 0xC0) != 0x80) {
         throw std::runtime_error("not UTF-8: " + text);
       }
-      code = (code << 6) | (next & 0x3Fu);
+      code = (code << 6) | (next & 0x3FU);
     }
     i += extra + 1;
     if (code >= 0x10000) {

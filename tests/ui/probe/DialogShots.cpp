@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -40,7 +41,10 @@ using namespace vx;
 // (scripts/screenshots.sh).
 namespace {
 
-QString folder;
+// The folder that main was given.
+QString ShotFolder() {
+  return QCoreApplication::arguments().at(1);
+}
 
 template <typename Dialog, typename Item>
 void Shoot(Dialog& dialog, Item& item, const char* fileName,
@@ -49,7 +53,7 @@ void Shoot(Dialog& dialog, Item& item, const char* fileName,
     if (prepare) {
       prepare(dialog);
     }
-    const QString path = QDir(folder).filePath(QString::fromUtf8(fileName));
+    const QString path = QDir(ShotFolder()).filePath(QString::fromUtf8(fileName));
     if (!dialog.grab().save(path)) {
       std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     } else {
@@ -67,7 +71,7 @@ void Save(QWidget& widget, const char* fileName) {
   while (settle.elapsed() < 100) {
     QApplication::processEvents(QEventLoop::AllEvents, 20);
   }
-  const QString path = QDir(folder).filePath(QString::fromUtf8(fileName));
+  const QString path = QDir(ShotFolder()).filePath(QString::fromUtf8(fileName));
   if (!widget.grab().save(path)) {
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
   } else {
@@ -146,9 +150,10 @@ void ShootLiveView() {
   TLEDBarController& link = port.Controller();
   link.Port = sim.LinkPath();
   link.MaxValue = 254;
-  const std::tuple<int, const char*, const char*> boards[] = {{40, "WaveInput", "CPUUsage"},
-                                                              {32, "KnightRider", "KnightRider"},
-                                                              {40, "CPUUsage", "Nothing"}};
+  const std::array<std::tuple<int, const char*, const char*>, 3> boards{
+      {{40, "WaveInput", "CPUUsage"},
+       {32, "KnightRider", "KnightRider"},
+       {40, "CPUUsage", "Nothing"}}};
   for (const auto& [size, bar0, bar1] : boards) {
     TLEDBarCfg& cfg = port.Controllers().Add();
     cfg.BarSize = size;
@@ -163,15 +168,16 @@ void ShootLiveView() {
     return;
   }
   // Levels with fading trails and a falling peak, as a running loop leaves them.
-  const double levels[3][2] = {{0.45, 0.8}, {0.6, 0.3}, {0.9, 0.0}};
+  const std::array<std::array<double, 2>, 3> levels{{{0.45, 0.8}, {0.6, 0.3}, {0.9, 0.0}}};
   for (int b = 0; b < 3; ++b) {
     for (int k = 0; k < 2; ++k) {
       TLEDBar& bar = link.LEDBarCtrls(b).Bars(k);
       bar.SetFadeAmount(50);
       bar.FillBar = !(b == 1 && k == 1);
       bar.FallOff = true;
-      bar.SetLevel(levels[b][k] + 0.2);
-      bar.SetLevel(levels[b][k]);
+      const double level = levels.at(static_cast<std::size_t>(b)).at(static_cast<std::size_t>(k));
+      bar.SetLevel(level + 0.2);
+      bar.SetLevel(level);
     }
   }
   link.SendLevels();
@@ -203,8 +209,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
     return 2;
   }
-  folder = QString::fromLocal8Bit(argv[1]);
-  QDir().mkpath(folder);
+  QDir().mkpath(ShotFolder());
 
   TPortCfg port;
   port.Controller().Port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5Y3Z-if00-port0";

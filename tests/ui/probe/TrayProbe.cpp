@@ -84,5 +84,5 @@ int main(int argc, char** argv) {
   });
   geometryPoll.start(kGeometryPollMs);
   QTimer::singleShot(kLifetimeMs, &app, &QApplication::quit);
-  return app.exec();
+  return QApplication::exec();
 }
