@@ -53,6 +53,20 @@ PA
   pactl info >/dev/null || { echo "the sound server did not start" >&2; return 1; }
 }
 
+# start_simulator SIM LINK [OPTION...]: the LED chain simulator, without a display, on a
+# pseudo-terminal linked at LINK (more options for it follow). Records it in pids and in
+# sim_pid, and returns once the link is there; fails when it does not come.
+start_simulator() {
+  local sim=$1 link=$2
+  shift 2
+  "$sim" --no-display --link "$link" "$@" >/dev/null 2>&1 &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  for _ in $(seq 100); do [ -L "$link" ] && return 0; sleep 0.05; done
+  echo "the simulator did not start at $link" >&2
+  return 1
+}
+
 # stop_processes: ends the processes of pids, newest first (the programs before the servers
 # they use); whatever does not end within 2 s is killed.
 stop_processes() {

@@ -38,9 +38,7 @@ build_minimal_programs "$folder/bin"
 start_sound_server "$folder"
 start_tray_desktop
 link="$folder/chain"
-"$sim" --no-display --link "$link" --boards 2 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
+start_simulator "$sim" "$link" --boards 2
 
 # measure NAME COMMAND...: runs the command in a folder of its own, with the demo settings
 # beside it, and writes NAME.rss: "kB<tab>file" lines.

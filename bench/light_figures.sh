@@ -91,15 +91,10 @@ run_program() {
   cp "$app" "$dir/vorlixa"
   write_demo_settings "$dir/vorlixa.xml" "$dir/chain"
   [ -n "$edit" ] && sed -i "$edit" "$dir/vorlixa.xml"
-  "$sim" --no-display --link "$dir/chain" --boards 2 >/dev/null 2>&1 &
-  local sim_pid=$!
-  for _ in $(seq 100); do
-    [ -L "$dir/chain" ] && break
-    sleep 0.05
-  done
+  start_simulator "$sim" "$dir/chain" --boards 2
   "$dir/vorlixa" >/dev/null 2>"$dir/stderr.txt" &
   local app_pid=$!
-  pids+=("$sim_pid" "$app_pid")
+  pids+=("$app_pid")
   measure "$name" "$app_pid"
   kill -TERM "$app_pid"
   wait "$app_pid" || true

@@ -53,14 +53,9 @@ pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urando
 pids+=($!)
 
 link="$folder/chain"
-"$sim" --no-display --link "$link" --boards 2 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
-[ -L "$link" ] || { echo "peer_figures: the simulator did not start" >&2; exit 1; }
+start_simulator "$sim" "$link" --boards 2
 writer_link="$folder/writer-chain"
-"$sim" --no-display --link "$writer_link" --boards 2 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$writer_link" ] && break; sleep 0.05; done
+start_simulator "$sim" "$writer_link" --boards 2
 
 # The programs run as the installed ones do from a folder of their own: the settings file
 # beside them.

@@ -63,10 +63,7 @@ pids+=("$player")
 
 link="$folder/chain"
 frames="$folder/frames.log"
-"$sim" --no-display --link "$link" --boards 2 --log "$frames" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.05; done
-[ -L "$link" ] || { echo "sound_cost: the simulator did not start" >&2; exit 1; }
+start_simulator "$sim" "$link" --boards 2 --log "$frames"
 
 cp "$app" "$folder/app/vorlixa"
 write_demo_settings "$folder/app/vorlixa.xml" "$link"
@@ -144,10 +141,7 @@ done
 pacat --raw --format=u8 --channels=2 --rate=44100 --device=speakers </dev/urandom &
 pids+=($!)
 band_link="$folder/band-chain"
-"$sim" --no-display --link "$band_link" --boards 4 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -L "$band_link" ] && break; sleep 0.05; done
-[ -L "$band_link" ] || { echo "sound_cost: the band simulator did not start" >&2; exit 1; }
+start_simulator "$sim" "$band_link" --boards 4
 band_bar() {
   echo "<Bar Index=\"$1\"><Input>WaveInput</Input><Prop.Band>5</Prop.Band>" \
     "<Prop.Low_frequency>$2</Prop.Low_frequency><Prop.High_frequency>$3</Prop.High_frequency></Bar>"

@@ -51,12 +51,7 @@ start_tray_desktop
 write_demo_settings "$folder/vorlixa.xml" "$folder/chain"
 sed -i 's|<Input>WaveInput</Input>|<Input>Nothing</Input>|' "$folder/vorlixa.xml"
 cp "$app" "$folder/vorlixa"
-"$sim" --no-display --link "$folder/chain" --boards 2 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -L "$folder/chain" ] && break
-  sleep 0.05
-done
+start_simulator "$sim" "$folder/chain" --boards 2
 
 valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$folder/callgrind.out.%p" \
   "$folder/vorlixa" >/dev/null 2>"$folder/valgrind.txt" &
